@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDate>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// Penalty record lists (warnings.lst, kicks.lst, bans.lst) and the two skin
+// lists. One line per record, fields separated by 0x02, CR LF line ends,
+// single-byte Latin-1 text.
+namespace skelvar::lists {
+
+enum class ListKind { Warnings, Kicks, Bans };
+
+struct Record {
+    QString ip, name, reason, date, until;  // until: bans only; empty = no end
+};
+bool operator==(const Record&, const Record&);
+
+inline constexpr char FieldSeparator = '\x02';
+
+int fieldCount(ListKind);       // 4, 4, 5
+QString fileName(ListKind);     // "warnings.lst", "kicks.lst", "bans.lst"
+
+// Dates are written in one locale-independent form and read leniently so
+// lists written by older installs in a short local form still load.
+QString formatDate(const QDate&);   // yyyy-MM-dd
+// Accepts yyyy-MM-dd (also with '/' or '.'), and d/M/yyyy or M/d/yyyy (also
+// with '.' or '-', two-digit years meaning 20yy). When both of the first two
+// numbers could be the month, the order of the current locale's short date
+// format decides. Returns an invalid QDate for anything else.
+QDate parseDate(const QString&);
+
+// Drops 0x02, CR and LF so a field stays one field on one line.
+QString cleanField(const QString&);
+
+QByteArray recordLine(const Record&, ListKind);
+QByteArray serializeRecords(const QList<Record>&, ListKind);
+
+struct LoadResult {
+    QList<Record> records;
+    bool exists = false;     // file was there
+    bool readError = false;  // file exists but could not be read
+    int skipped = 0;         // lines with too few fields (not counting a final empty line)
+    int expired = 0;         // bans dropped because Until is today or earlier
+};
+
+// Reads CR LF or bare LF lines, and a last line without a line end. Extra
+// fields are ignored. Dates that parse are normalised to formatDate(); a ban
+// whose Until is not a date is kept as a permanent ban (empty Until).
+LoadResult parseRecords(const QByteArray& data, ListKind, const QDate& today);
+LoadResult loadRecords(const QString& path, ListKind, const QDate& today);
+
+// Replaces the file atomically; on failure the previous file stays whole.
+bool saveRecords(const QString& path, const QList<Record>&, ListKind, QString* error = nullptr);
+// Appends records after the existing content of path (created if missing), as
+// one atomic replace; starts on a new line when the existing content does not
+// end with a line end. An empty list leaves an existing file untouched.
+bool appendRecords(const QString& path, const QList<Record>&, ListKind, QString* error = nullptr);
+
+struct SkinList {
+    QStringList entries;  // one entry per line, plus one empty last entry
+    int count = 0;        // lines read
+};
+// Missing or unreadable file: leaves `list` untouched and returns false.
+bool loadSkinList(const QString& path, SkinList& list);
+
+}  // namespace skelvar::lists

@@ -1,0 +1,441 @@
+#include "lists/records.h"
+
+#include <QFile>
+#include <QLocale>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace skelvar::lists;
+
+Q_DECLARE_METATYPE(skelvar::lists::ListKind)
+Q_DECLARE_METATYPE(skelvar::lists::Record)
+
+namespace {
+
+const QDate Today(2024, 6, 15);
+
+QByteArray readBytes(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return "<unreadable>";
+    return f.readAll();
+}
+
+void writeBytes(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(data), data.size());
+}
+
+// True when the process can write into a folder without write permission
+// (root), so permission-based failures cannot be provoked.
+bool permissionsIgnored(const QString& dir)
+{
+    QFile probe(dir + "/probe");
+    const bool ok = probe.open(QIODevice::WriteOnly);
+    probe.close();
+    probe.remove();
+    return ok;
+}
+
+}  // namespace
+
+namespace skelvar::lists {
+// Readable failure output for QCOMPARE on records.
+char* toString(const Record& r)
+{
+    return QTest::toString(QStringLiteral("{%1|%2|%3|%4|%5}").arg(r.ip, r.name, r.reason, r.date, r.until));
+}
+}  // namespace skelvar::lists
+
+class TestLists : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup() { QLocale::setDefault(QLocale::c()); }
+
+    void parseDate_data();
+    void parseDate();
+    void parseRecords_data();
+    void parseRecords();
+    void serialize_data();
+    void serialize();
+    void loadSaveRoundTrip_data();
+    void loadSaveRoundTrip();
+    void loadFailures();
+    void saveFailureKeepsOldFile();
+    void append_data();
+    void append();
+    void appendFailureKeepsOldFile();
+    void skinList_data();
+    void skinList();
+    void skinListMissingKeepsPrevious();
+};
+
+void TestLists::parseDate_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QDate>("expected");
+
+    QTest::newRow("iso") << "en_US" << "2024-03-05" << QDate(2024, 3, 5);
+    QTest::newRow("iso short groups") << "en_US" << "2024-3-5" << QDate(2024, 3, 5);
+    QTest::newRow("iso with blanks") << "en_US" << "  2024-03-05 " << QDate(2024, 3, 5);
+    QTest::newRow("year first with slashes") << "de_DE" << "2024/03/05" << QDate(2024, 3, 5);
+    QTest::newRow("day above 12 in US locale") << "en_US" << "25/12/2023" << QDate(2023, 12, 25);
+    QTest::newRow("second above 12 in German locale") << "de_DE" << "12/25/2023" << QDate(2023, 12, 25);
+    QTest::newRow("ambiguous, US order") << "en_US" << "3/5/2024" << QDate(2024, 3, 5);
+    QTest::newRow("ambiguous, German order") << "de_DE" << "3.5.2024" << QDate(2024, 5, 3);
+    QTest::newRow("ambiguous, British order") << "en_GB" << "03/05/2024" << QDate(2024, 5, 3);
+    QTest::newRow("two-digit year") << "de_DE" << "31.12.24" << QDate(2024, 12, 31);
+    QTest::newRow("dashes day first") << "en_US" << "31-12-2024" << QDate(2024, 12, 31);
+
+    QTest::newRow("empty") << "en_US" << "" << QDate();
+    QTest::newRow("word") << "en_US" << "never" << QDate();
+    QTest::newRow("no such day") << "en_US" << "2024-02-30" << QDate();
+    QTest::newRow("both above 12") << "en_US" << "13/13/2024" << QDate();
+    QTest::newRow("two groups") << "en_US" << "5/3" << QDate();
+    QTest::newRow("four groups") << "en_US" << "2024-03-05-01" << QDate();
+    QTest::newRow("mixed separators") << "en_US" << "5/3.2024" << QDate();
+    QTest::newRow("trailing text") << "en_US" << "2024-03-05x" << QDate();
+    QTest::newRow("time of day") << "en_US" << "2024-03-05 10:00" << QDate();
+    QTest::newRow("three-digit year") << "en_US" << "5/3/202" << QDate();
+    QTest::newRow("long number") << "en_US" << "20240305" << QDate();
+    QTest::newRow("trailing separator") << "en_US" << "5/3/" << QDate();
+}
+
+void TestLists::parseDate()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, text);
+    QFETCH(QDate, expected);
+    QLocale::setDefault(QLocale(locale));
+    QCOMPARE(skelvar::lists::parseDate(text), expected);
+    if (expected.isValid()) {
+        // What is written must read back as the same day in every locale.
+        QCOMPARE(formatDate(expected), expected.toString("yyyy-MM-dd"));
+        QCOMPARE(skelvar::lists::parseDate(formatDate(expected)), expected);
+    }
+}
+
+void TestLists::parseRecords_data()
+{
+    QTest::addColumn<ListKind>("kind");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QList<Record>>("expected");
+    QTest::addColumn<int>("skipped");
+    QTest::addColumn<int>("expired");
+
+    const Record w{"1.2.3.4", "Bob", "Too many", "2024-06-01", ""};
+    QTest::newRow("warnings, CR LF")
+        << ListKind::Warnings << QByteArray("1.2.3.4\x02" "Bob\x02Too many\x02" "2024-06-01\r\n"
+                                           "5.6.7.8\x02" "Al, the \tgreat\x02r\x02" "2024-06-02\r\n")
+        << QList<Record>{w, {"5.6.7.8", "Al, the \tgreat", "r", "2024-06-02", ""}} << 0 << 0;
+    QTest::newRow("kicks, bare LF and no final line end")
+        << ListKind::Kicks << QByteArray("1.2.3.4\x02" "Bob\x02Too many\x02" "2024-06-01\n"
+                                        "1.2.3.4\x02" "Bob\x02Too many\x02" "2024-06-01")
+        << QList<Record>{w, w} << 0 << 0;
+    QTest::newRow("short, empty and hand-typed lines are skipped")
+        << ListKind::Warnings << QByteArray("\r\n1.2.3.4\x02" "Bob\x02Too many\r\n"
+                                           "1.2.3.4\x02" "Bob\x02Too many\x02" "2024-06-01\r\n"
+                                           "typed by hand\r\n\r\n")
+        << QList<Record>{w} << 4 << 0;
+    QTest::newRow("extra fields ignored")
+        << ListKind::Warnings << QByteArray("1.2.3.4\x02" "Bob\x02Too many\x02" "2024-06-01\x02x\x02y\r\n")
+        << QList<Record>{w} << 0 << 0;
+    QTest::newRow("bytes above 0x7F and control bytes kept")
+        << ListKind::Kicks << QByteArray("1.2.3.4\x02" "J\xe9r\xf4me\x00!\x02R\xff\x02" "2024-06-01\r\n", 32)
+        << QList<Record>{{"1.2.3.4", QString::fromLatin1("J\xe9r\xf4me\x00!", 8), QString::fromLatin1("R\xff"),
+                          "2024-06-01", ""}}
+        << 0 << 0;
+    QTest::newRow("short date normalised")
+        << ListKind::Warnings << QByteArray("1.2.3.4\x02" "Bob\x02Too many\x02" "25/6/2024\r\n")
+        << QList<Record>{{"1.2.3.4", "Bob", "Too many", "2024-06-25", ""}} << 0 << 0;
+    QTest::newRow("undated warning keeps its text")
+        << ListKind::Warnings << QByteArray("1.2.3.4\x02" "Bob\x02Too many\x02sometime\r\n")
+        << QList<Record>{{"1.2.3.4", "Bob", "Too many", "sometime", ""}} << 0 << 0;
+
+    QTest::newRow("bans by Until")
+        << ListKind::Bans
+        << QByteArray("a\x02n\x02r\x02" "2024-01-01\x02\r\n"            // permanent
+                      "b\x02n\x02r\x02" "2024-01-01\x02" "2024-06-14\r\n" // yesterday
+                      "c\x02n\x02r\x02" "2024-01-01\x02" "2024-06-15\r\n" // today
+                      "d\x02n\x02r\x02" "2024-01-01\x02" "2024-06-16\r\n" // tomorrow
+                      "e\x02n\x02r\x02" "2024-01-01\x02" "16/6/2024\r\n"  // tomorrow, short form
+                      "f\x02n\x02r\x02" "2024-01-01\x02soon\r\n"          // not a date
+                      "g\x02n\x02r\x02" "2024-01-01\r\n")                 // Until missing
+        << QList<Record>{{"a", "n", "r", "2024-01-01", ""},
+                         {"d", "n", "r", "2024-01-01", "2024-06-16"},
+                         {"e", "n", "r", "2024-01-01", "2024-06-16"},
+                         {"f", "n", "r", "2024-01-01", ""}}
+        << 1 << 2;
+    QTest::newRow("empty file") << ListKind::Bans << QByteArray() << QList<Record>{} << 0 << 0;
+}
+
+void TestLists::parseRecords()
+{
+    QFETCH(ListKind, kind);
+    QFETCH(QByteArray, data);
+    QFETCH(QList<Record>, expected);
+    QFETCH(int, skipped);
+    QFETCH(int, expired);
+    const LoadResult r = skelvar::lists::parseRecords(data, kind, Today);
+    QCOMPARE(r.records, expected);
+    QCOMPARE(r.skipped, skipped);
+    QCOMPARE(r.expired, expired);
+    QVERIFY(!r.readError);
+}
+
+void TestLists::serialize_data()
+{
+    QTest::addColumn<ListKind>("kind");
+    QTest::addColumn<QList<Record>>("records");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("permanent ban ends with the separator")
+        << ListKind::Bans << QList<Record>{{"10.1.2.xxx", "Bob", "Aimbot", "2024-06-15", ""}}
+        << QByteArray("10.1.2.xxx\x02" "Bob\x02" "Aimbot\x02" "2024-06-15\x02\r\n");
+    QTest::newRow("ban with end")
+        << ListKind::Bans << QList<Record>{{"1.2.3.4", "a b", "c,d\te", "2024-06-15", "2024-06-22"}}
+        << QByteArray("1.2.3.4\x02" "a b\x02" "c,d\te\x02" "2024-06-15\x02" "2024-06-22\r\n");
+    QTest::newRow("warnings have four fields, Until ignored")
+        << ListKind::Warnings << QList<Record>{{"1.2.3.4", "Bob", "r", "2024-06-15", "2024-07-01"}}
+        << QByteArray("1.2.3.4\x02" "Bob\x02r\x02" "2024-06-15\r\n");
+    QTest::newRow("hostile name stays one field on one line")
+        << ListKind::Kicks << QList<Record>{{"1.2.3.4", "a\x02" "b\r\nc", "r\n\x02" "1.1.1.1", "2024-06-15", ""}}
+        << QByteArray("1.2.3.4\x02" "abc\x02r1.1.1.1\x02" "2024-06-15\r\n");
+    QTest::newRow("Latin-1 bytes")
+        << ListKind::Warnings << QList<Record>{{"1.2.3.4", QString::fromLatin1("J\xe9r\xf4me"), "\xc2\xbf?", "d", ""}}
+        << QByteArray("1.2.3.4\x02J\xe9r\xf4me\x02\xbf?\x02" "d\r\n");
+    QTest::newRow("empty list") << ListKind::Bans << QList<Record>{} << QByteArray();
+}
+
+void TestLists::serialize()
+{
+    QFETCH(ListKind, kind);
+    QFETCH(QList<Record>, records);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(serializeRecords(records, kind), expected);
+
+    // The hostile cases must come back as exactly the records written, cleaned.
+    const LoadResult back = skelvar::lists::parseRecords(expected, kind, Today);
+    QCOMPARE(back.records.size(), records.size());
+    QCOMPARE(back.skipped, 0);
+}
+
+void TestLists::loadSaveRoundTrip_data()
+{
+    QTest::addColumn<ListKind>("kind");
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("warnings") << ListKind::Warnings
+                              << QByteArray("1.2.3.4\x02" "Bob the \t\"great\", \xe9t\xe9\x02" "Cheat: wallhack\x02"
+                                            "2024-06-01\r\n"
+                                            "127.0.0.1\x02\x02\x02" "2024-06-02\r\n");
+    QTest::newRow("kicks") << ListKind::Kicks
+                           << QByteArray("1.2.3.4\x02" "Bob\x02" "Use of private slot\x02" "2024-06-01\r\n");
+    QTest::newRow("bans") << ListKind::Bans
+                          << QByteArray("1.2.3.4\x02" "Bob\x02" "Aimbot\x02" "2024-06-01\x02\r\n"
+                                        "10.1.xxx.xxx\x02\xff\xfe\x02" "r\x02" "2024-06-01\x02" "2024-07-01\r\n");
+}
+
+void TestLists::loadSaveRoundTrip()
+{
+    QFETCH(ListKind, kind);
+    QFETCH(QByteArray, bytes);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString in = dir.filePath("in.lst");
+    const QString out = dir.filePath(fileName(kind));
+    writeBytes(in, bytes);
+
+    const LoadResult r = loadRecords(in, kind, Today);
+    QVERIFY(r.exists);
+    QVERIFY(!r.readError);
+    QString error;
+    QVERIFY2(saveRecords(out, r.records, kind, &error), qPrintable(error));
+    QCOMPARE(readBytes(out), bytes);
+
+    // Saving over an existing file replaces it whole.
+    QVERIFY(saveRecords(out, {}, kind));
+    QCOMPARE(readBytes(out), QByteArray());
+}
+
+void TestLists::loadFailures()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+
+    const LoadResult missing = loadRecords(dir.filePath("bans.lst"), ListKind::Bans, Today);
+    QVERIFY(!missing.exists);
+    QVERIFY(!missing.readError);
+    QVERIFY(missing.records.isEmpty());
+
+    QVERIFY(QDir(dir.path()).mkdir("kicks.lst"));
+    const LoadResult folder = loadRecords(dir.filePath("kicks.lst"), ListKind::Kicks, Today);
+    QVERIFY(folder.exists);
+    QVERIFY(folder.readError);
+
+    const QString locked = dir.filePath("warnings.lst");
+    writeBytes(locked, "1.2.3.4\x02" "a\x02" "b\x02" "2024-01-01\r\n");
+    QFile::setPermissions(locked, QFileDevice::Permissions());
+    if (!permissionsIgnored(dir.path())) {
+        const LoadResult r = loadRecords(locked, ListKind::Warnings, Today);
+        QVERIFY(r.exists);
+        QVERIFY(r.readError);
+    }
+    QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+void TestLists::saveFailureKeepsOldFile()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QList<Record> records{{"1.2.3.4", "Bob", "r", "2024-06-15", ""}};
+    QString error;
+
+    QVERIFY(!saveRecords(dir.filePath("no/such/folder/bans.lst"), records, ListKind::Bans, &error));
+    QVERIFY(!error.isEmpty());
+
+    QVERIFY(QDir(dir.path()).mkdir("bans.lst"));
+    error.clear();
+    QVERIFY(!saveRecords(dir.filePath("bans.lst"), records, ListKind::Bans, &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(QFileInfo(dir.filePath("bans.lst")).isDir());
+
+    // A read-only folder: the previous file must stay whole.
+    const QString sub = dir.filePath("ro");
+    QVERIFY(QDir().mkdir(sub));
+    const QByteArray old("old\x02" "a\x02" "b\x02" "c\r\n");
+    writeBytes(sub + "/kicks.lst", old);
+    QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    const bool ignored = permissionsIgnored(sub);
+    const bool saved = saveRecords(sub + "/kicks.lst", records, ListKind::Kicks);
+    QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    if (!ignored) {
+        QVERIFY(!saved);
+        QCOMPARE(readBytes(sub + "/kicks.lst"), old);
+    }
+}
+
+void TestLists::append_data()
+{
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QList<Record>>("records");
+    QTest::addColumn<QByteArray>("after");
+
+    const QList<Record> two{{"1.2.3.4", "n", "r", "2024-06-15", ""}, {"5.6.7.xxx", "n", "r", "2024-06-15", ""}};
+    const QByteArray twoBytes("1.2.3.4\x02n\x02r\x02" "2024-06-15\x02\r\n" "5.6.7.xxx\x02n\x02r\x02" "2024-06-15\x02\r\n");
+    const QByteArray old("9.9.9.9\x02o\x02p\x02" "2024-01-01\x02");
+
+    QTest::newRow("missing file is created") << false << QByteArray() << two << twoBytes;
+    QTest::newRow("after CR LF") << true << old + "\r\n" << two << old + "\r\n" + twoBytes;
+    QTest::newRow("last line without line end") << true << old << two << old + "\r\n" + twoBytes;
+    QTest::newRow("last line ends with bare LF") << true << old + "\n" << two << old + "\n" + twoBytes;
+    QTest::newRow("last line ends with bare CR") << true << old + "\r" << two << old + "\r\n" + twoBytes;
+    QTest::newRow("empty existing file") << true << QByteArray() << two << twoBytes;
+    QTest::newRow("nothing to append leaves file") << true << old << QList<Record>{} << old;
+    QTest::newRow("nothing to append creates file") << false << QByteArray() << QList<Record>{} << QByteArray();
+}
+
+void TestLists::append()
+{
+    QFETCH(bool, exists);
+    QFETCH(QByteArray, before);
+    QFETCH(QList<Record>, records);
+    QFETCH(QByteArray, after);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("bans.lst");
+    if (exists)
+        writeBytes(path, before);
+    QString error;
+    QVERIFY2(appendRecords(path, records, ListKind::Bans, &error), qPrintable(error));
+    QVERIFY(QFileInfo::exists(path));
+    QCOMPARE(readBytes(path), after);
+}
+
+void TestLists::appendFailureKeepsOldFile()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QList<Record> records{{"1.2.3.4", "n", "r", "2024-06-15", ""}};
+    QString error;
+
+    QVERIFY(QDir(dir.path()).mkdir("bans.lst"));
+    QVERIFY(!appendRecords(dir.filePath("bans.lst"), records, ListKind::Bans, &error));
+    QVERIFY(!error.isEmpty());
+
+    const QByteArray old("old\x02" "a\x02" "b\x02" "c\x02\r\n");
+    const QString sub = dir.filePath("ro");
+    QVERIFY(QDir().mkdir(sub));
+    writeBytes(sub + "/bans.lst", old);
+    QFile::setPermissions(sub + "/bans.lst", QFileDevice::ReadOwner);
+    QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    const bool ignored = permissionsIgnored(sub);
+    const bool appended = appendRecords(sub + "/bans.lst", records, ListKind::Bans);
+    QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(sub + "/bans.lst", QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (ignored)
+        QSKIP("permissions are not enforced for this user");
+    QVERIFY(!appended);
+    QCOMPARE(readBytes(sub + "/bans.lst"), old);
+}
+
+void TestLists::skinList_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<int>("count");
+
+    QTest::newRow("three lines") << QByteArray("allied_sas\r\naxis_x\r\ngerman elite\r\n")
+                                 << QStringList{"allied_sas", "axis_x", "german elite", ""} << 3;
+    QTest::newRow("no final line end, bare LF") << QByteArray("a\nb")
+                                                << QStringList{"a", "b", ""} << 2;
+    QTest::newRow("empty lines count") << QByteArray("a\r\n\r\nb\r\n") << QStringList{"a", "", "b", ""} << 3;
+    QTest::newRow("empty file") << QByteArray() << QStringList{""} << 0;
+    QTest::newRow("separator inside a line") << QByteArray("a\x02" "b\r\n\xe9\r\n")
+                                             << QStringList{"ab", QString::fromLatin1("\xe9"), ""} << 2;
+}
+
+void TestLists::skinList()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, entries);
+    QFETCH(int, count);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    writeBytes(dir.filePath("skins.txt"), bytes);
+    SkinList list{{"previous", ""}, 1};
+    QVERIFY(loadSkinList(dir.filePath("skins.txt"), list));
+    QCOMPARE(list.entries, entries);
+    QCOMPARE(list.count, count);
+}
+
+void TestLists::skinListMissingKeepsPrevious()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    writeBytes(dir.filePath("skins.txt"), "x\r\ny\r\n");
+    writeBytes(dir.filePath("reserved.txt"), "r\r\n");
+
+    SkinList suspicious, reserved;
+    QVERIFY(loadSkinList(dir.filePath("skins.txt"), suspicious));
+    QVERIFY(loadSkinList(dir.filePath("reserved.txt"), reserved));
+    QCOMPARE(reserved.entries, (QStringList{"r", ""}));  // nothing carried over from skins.txt
+
+    QVERIFY(QFile::remove(dir.filePath("skins.txt")));
+    QVERIFY(!loadSkinList(dir.filePath("skins.txt"), suspicious));
+    QCOMPARE(suspicious.entries, (QStringList{"x", "y", ""}));
+    QCOMPARE(suspicious.count, 2);
+
+    QVERIFY(QDir(dir.path()).mkdir("skins.txt"));
+    QVERIFY(!loadSkinList(dir.filePath("skins.txt"), suspicious));
+    QCOMPARE(suspicious.count, 2);
+}
+
+QTEST_GUILESS_MAIN(TestLists)
+#include "test_lists.moc"
