@@ -1,0 +1,273 @@
+#include "SkelvarRcon/transport/rcontransport.h"
+
+#include <QFile>
+#include <QHostInfo>
+#include <QNetworkDatagram>
+#include <QTimer>
+#include <QUdpSocket>
+
+namespace skelvar::rcon {
+
+namespace {
+
+const QByteArray kPrefix("\xFF\xFF\xFF\xFF\x02", 5);
+const QString kInnerHeader = QString::fromLatin1("\xFF\xFF\xFF\xFF");
+constexpr int kHeaderLength = 11;  // four 0xFF, the type byte, "print", a line feed
+
+std::optional<quint16> parsePort(const QString& text)
+{
+    bool ok = false;
+    const uint port = text.trimmed().toUInt(&ok);
+    if (!ok || port < 1 || port > 65535)
+        return std::nullopt;
+    return quint16(port);
+}
+
+}  // namespace
+
+QByteArray encodeRequest(const QString& command, const QString& password)
+{
+    if (command == QLatin1String("getstatus"))
+        return kPrefix + QByteArray(" getstatus");
+    return kPrefix + QByteArray(" rcon ") + password.toLatin1() + ' ' + command.toLatin1();
+}
+
+QString stripFraming(const QByteArray& datagram)
+{
+    QString text = QString::fromLatin1(datagram);
+    if (text.size() < kHeaderLength)
+        return text;
+    text.remove(0, kHeaderLength);
+    // "print" is framing only where a header puts it: right after the dropped
+    // header, and inside any further header the datagram carries. Elsewhere it
+    // is a player's name or a value ("printer" keeps his name).
+    if (text.startsWith(QLatin1String("print")))
+        text.remove(0, 5);
+    qsizetype at = 0;
+    while ((at = text.indexOf(kInnerHeader, at)) >= 0) {
+        qsizetype end = at + kInnerHeader.size();
+        if (end < text.size())
+            ++end;  // type byte
+        if (text.mid(end, 5) == QLatin1String("print")) {
+            end += 5;
+            if (end < text.size() && text.at(end) == QLatin1Char('\n'))
+                ++end;
+            text.remove(at, end - at);
+        } else {
+            at += kInnerHeader.size();
+        }
+    }
+    return text;
+}
+
+QString cleanReply(const QList<QByteArray>& datagrams)
+{
+    QString text;
+    for (const QByteArray& d : datagrams)
+        text += stripFraming(d);
+    text.replace(QLatin1String("\n"), QLatin1String("\r\n"));
+    return text;
+}
+
+QString rconSafe(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n'))
+            out += QLatin1Char(' ');
+        else if (c == QLatin1Char(';') || c == QLatin1Char('"') || c.unicode() < 0x20)
+            continue;
+        else
+            out += c;
+    }
+    return out;
+}
+
+RconTransport::RconTransport(QObject* parent, int replyWaitMs) : QObject(parent), waitMs_(replyWaitMs)
+{
+    timer2_ = new QTimer(this);
+    timer2_->setObjectName(QStringLiteral("Timer2"));
+    timer2_->setSingleShot(true);
+    connect(timer2_, &QTimer::timeout, this, &RconTransport::onWaitOver);
+}
+
+RconTransport::~RconTransport()
+{
+    if (lookupId_ >= 0)
+        QHostInfo::abortHostLookup(lookupId_);
+}
+
+void RconTransport::resetActivityLog()
+{
+    QFile f(logPath_);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.close();
+}
+
+void RconTransport::appendLog(const QByteArray& bytes)
+{
+    // Log trouble never stops a request.
+    QFile f(logPath_);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Append))
+        f.write(bytes);
+}
+
+quint64 RconTransport::request(const QString& command, const RconTarget& target, Callback done)
+{
+    const quint64 id = nextId_++;
+    if (shutDown_) {
+        // Nothing goes out after exit began; the caller still gets its (empty) answer.
+        callbacks_.insert(id, std::move(done));
+        QTimer::singleShot(0, this, [this, id] {
+            if (auto cb = callbacks_.take(id))
+                cb(QString());
+        });
+        return id;
+    }
+    callbacks_.insert(id, std::move(done));
+    queue_.push_back({id, command, target});
+    if (!current_)
+        startNext();
+    return id;
+}
+
+void RconTransport::cancel(quint64 id)
+{
+    callbacks_.remove(id);
+    for (auto it = queue_.begin(); it != queue_.end(); ++it) {
+        if (it->id == id) {
+            queue_.erase(it);
+            break;
+        }
+    }
+}
+
+void RconTransport::startNext()
+{
+    if (queue_.empty() || shutDown_)
+        return;
+    current_ = queue_.front();
+    queue_.pop_front();
+    datagrams_.clear();
+    peer_.clear();
+    peerPort_ = 0;
+
+    appendLog("Rcon request: \r\n" + current_->command.toLatin1() + "\r\n");
+    emit requestStarted();
+
+    // A fresh socket per request: a datagram that arrives late for an earlier
+    // request reaches the old, closed port and can never be taken as this answer.
+    delete socket_;
+    socket_ = new QUdpSocket(this);
+    connect(socket_, &QUdpSocket::readyRead, this, &RconTransport::onReadyRead);
+
+    timer2_->start(waitMs_);
+
+    const auto port = parsePort(current_->target.port);
+    const QString host = current_->target.host.trimmed();
+    if (!port || host.isEmpty())
+        return;  // nothing can be sent; the wait runs out with an empty answer
+    peerPort_ = *port;
+    QHostAddress addr;
+    if (addr.setAddress(host)) {
+        sendDatagram(addr);
+    } else {
+        lookupId_ = QHostInfo::lookupHost(host, this, &RconTransport::onHostFound);
+    }
+}
+
+void RconTransport::onHostFound(const QHostInfo& info)
+{
+    if (info.lookupId() != lookupId_)
+        return;
+    lookupId_ = -1;
+    if (!current_ || !timer2_->isActive())
+        return;
+    const auto addresses = info.addresses();
+    for (const QHostAddress& a : addresses) {
+        if (a.protocol() == QAbstractSocket::IPv4Protocol) {
+            sendDatagram(a);
+            return;
+        }
+    }
+    if (!addresses.isEmpty())
+        sendDatagram(addresses.first());
+}
+
+void RconTransport::sendDatagram(const QHostAddress& addr)
+{
+    peer_ = addr;
+    const bool v6 = addr.protocol() == QAbstractSocket::IPv6Protocol;
+    if (!socket_->bind(v6 ? QHostAddress(QHostAddress::AnyIPv6) : QHostAddress(QHostAddress::AnyIPv4), 0))
+        return;
+    socket_->writeDatagram(encodeRequest(current_->command, current_->target.password), addr, peerPort_);
+}
+
+void RconTransport::onReadyRead()
+{
+    auto* sock = qobject_cast<QUdpSocket*>(sender());
+    while (sock && sock->hasPendingDatagrams()) {
+        const QNetworkDatagram d = sock->receiveDatagram();
+        if (sock != socket_ || !current_ || peer_.isNull())
+            continue;
+        // Only the server we asked can answer.
+        if (d.senderPort() != peerPort_ || !d.senderAddress().isEqual(peer_, QHostAddress::ConvertV4MappedToIPv4))
+            continue;
+        datagrams_.append(d.data());
+    }
+}
+
+void RconTransport::onWaitOver()
+{
+    if (!current_)
+        return;
+    if (lookupId_ >= 0) {
+        QHostInfo::abortHostLookup(lookupId_);
+        lookupId_ = -1;
+    }
+    if (socket_) {
+        onReadyRead();  // take what is already there
+        socket_->close();
+    }
+    const QString answer = cleanReply(datagrams_);
+    datagrams_.clear();
+    const quint64 id = current_->id;
+    current_.reset();
+    emit requestFinished();
+    appendLog("Rcon output:\r\n" + answer.toLatin1() + "\r\n");
+
+    // The caller resumes from the event loop, after the next request is out.
+    QTimer::singleShot(0, this, [this, id, answer] {
+        if (auto cb = callbacks_.take(id))
+            cb(answer);
+    });
+    startNext();
+}
+
+void RconTransport::shutdown()
+{
+    shutDown_ = true;
+    queue_.clear();
+    timer2_->stop();
+    if (lookupId_ >= 0) {
+        QHostInfo::abortHostLookup(lookupId_);
+        lookupId_ = -1;
+    }
+    if (current_) {
+        current_.reset();
+        emit requestFinished();
+    }
+    if (socket_)
+        socket_->close();
+    // Waiting callers get an empty answer so their coroutines can finish.
+    const auto ids = callbacks_.keys();
+    for (quint64 id : ids) {
+        QTimer::singleShot(0, this, [this, id] {
+            if (auto cb = callbacks_.take(id))
+                cb(QString());
+        });
+    }
+}
+
+}  // namespace skelvar::rcon

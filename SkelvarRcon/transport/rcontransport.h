@@ -1,0 +1,156 @@
+#pragma once
+// The remote console: one UDP datagram out, a fixed wait, the cleaned answer back.
+// Requests go out strictly one at a time, in the order they were asked for.
+
+#include "SkelvarRcon/transport/task.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <coroutine>
+#include <deque>
+#include <functional>
+#include <optional>
+
+class QTimer;
+class QUdpSocket;
+class QHostInfo;
+
+namespace skelvar::rcon {
+
+// Where a request goes: the texts of the connection boxes.
+struct RconTarget {
+    QString host;
+    QString port;
+    QString password;
+    bool operator==(const RconTarget&) const = default;
+};
+
+// The datagram for a command: the status query for exactly "getstatus",
+// a console command otherwise.
+QByteArray encodeRequest(const QString& command, const QString& password);
+
+// One answer datagram with its own framing removed (header, framing "print").
+QString stripFraming(const QByteArray& datagram);
+
+// The answer text from the datagrams of one request, in arrival order.
+QString cleanReply(const QList<QByteArray>& datagrams);
+
+// Text taken from players or the server that is placed inside a command:
+// no line break, ';' or '"' that the server's console would read as the end
+// of the command or the start of another one.
+QString rconSafe(const QString& text);
+
+class RconTransport : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kReplyWaitMs = 700;
+
+    explicit RconTransport(QObject* parent = nullptr, int replyWaitMs = kReplyWaitMs);
+    ~RconTransport() override;
+
+    // Test hook: the product always waits kReplyWaitMs.
+    void setReplyWaitForTests(int ms) { waitMs_ = ms; }
+    int replyWait() const { return waitMs_; }
+
+    // Target of requests that do not name their own.
+    void setTarget(const RconTarget& t) { target_ = t; }
+    RconTarget target() const { return target_; }
+
+    void setActivityLogPath(const QString& path) { logPath_ = path; }
+    QString activityLogPath() const { return logPath_; }
+    // Creates activity.log anew, empty.
+    void resetActivityLog();
+
+    // The busy flag: a request is being sent or waited for.
+    bool busy() const { return current_.has_value(); }
+    int queued() const { return int(queue_.size()); }
+
+    using Callback = std::function<void(const QString&)>;
+    // Queues a request; `done` runs later from the event loop with the answer
+    // (empty when nothing came). Returns an id for cancel().
+    quint64 request(const QString& command, const RconTarget& target, Callback done);
+    quint64 request(const QString& command, Callback done) { return request(command, target_, std::move(done)); }
+    // Drops the callback; a request not yet sent is not sent at all.
+    void cancel(quint64 id);
+
+    class Awaiter {
+    public:
+        Awaiter(RconTransport* t, QString command, std::optional<RconTarget> target)
+            : t_(t), command_(std::move(command)), target_(std::move(target)) {}
+        Awaiter(const Awaiter&) = delete;
+        ~Awaiter()
+        {
+            if (id_ && t_)
+                t_->cancel(id_);
+        }
+        bool await_ready() const noexcept { return false; }
+        void await_suspend(std::coroutine_handle<> h)
+        {
+            auto done = [this, h](const QString& answer) {
+                answer_ = answer;
+                id_ = 0;
+                h.resume();
+            };
+            id_ = target_ ? t_->request(command_, *target_, done) : t_->request(command_, done);
+        }
+        QString await_resume() { return answer_; }
+
+    private:
+        QPointer<RconTransport> t_;
+        QString command_;
+        std::optional<RconTarget> target_;
+        quint64 id_ = 0;
+        QString answer_;
+    };
+
+    // `QString answer = co_await rcon.send("status");`
+    Awaiter send(QString command) { return Awaiter(this, std::move(command), std::nullopt); }
+    Awaiter send(QString command, RconTarget target) { return Awaiter(this, std::move(command), std::move(target)); }
+
+    // Closes the socket and drops every queued request (program exit).
+    void shutdown();
+
+    QTimer* timer2() const { return timer2_; }
+
+signals:
+    // Around every request: the window disables its nine session controls on
+    // the first and enables all of them on the second.
+    void requestStarted();
+    void requestFinished();
+
+private:
+    struct Pending {
+        quint64 id;
+        QString command;
+        RconTarget target;
+    };
+    void startNext();
+    void sendDatagram(const QHostAddress& addr);
+    void onHostFound(const QHostInfo& info);
+    void onReadyRead();
+    void onWaitOver();
+    void appendLog(const QByteArray& bytes);
+
+    int waitMs_;
+    RconTarget target_;
+    QString logPath_ = QStringLiteral("activity.log");
+    quint64 nextId_ = 1;
+    std::deque<Pending> queue_;
+    QHash<quint64, Callback> callbacks_;
+    std::optional<Pending> current_;
+    QList<QByteArray> datagrams_;
+    QHostAddress peer_;
+    quint16 peerPort_ = 0;
+    int lookupId_ = -1;
+    QUdpSocket* socket_ = nullptr;  // UDPClient
+    QTimer* timer2_ = nullptr;
+    bool shutDown_ = false;
+};
+
+}  // namespace skelvar::rcon

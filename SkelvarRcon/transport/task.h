@@ -1,0 +1,194 @@
+#pragma once
+// A small coroutine task type for the monitor's single event thread.
+//
+// Every exchange with the game server takes a fixed wait while the window keeps
+// running. Writing that as nested event loops stacks one wait on top of another
+// (a timer tick inside a request's wait starts a second wait that the first one
+// can only leave after it), so the monitor writes its sequences as coroutines
+// instead: `co_await rcon.send("status")` suspends the caller, the transport
+// queues the request, and the caller resumes from the top-level event loop when
+// its answer is in. Nothing ever blocks and nothing stacks.
+//
+// Tasks start eagerly (the body runs up to its first suspension when called) and
+// own their frame: destroying a Task destroys a suspended coroutine together with
+// everything it awaits, which cancels any request it has queued.
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <coroutine>
+#include <exception>
+#include <functional>
+#include <list>
+#include <optional>
+#include <utility>
+
+namespace skelvar {
+
+namespace detail {
+
+struct FinalAwaiter {
+    bool await_ready() const noexcept { return false; }
+    template <typename Promise>
+    std::coroutine_handle<> await_suspend(std::coroutine_handle<Promise> h) noexcept
+    {
+        // Read everything first: the done-callback may release the task.
+        auto& p = h.promise();
+        std::coroutine_handle<> next = p.continuation;
+        auto done = std::move(p.onDone);
+        if (done)
+            done();
+        return next ? next : std::noop_coroutine();
+    }
+    void await_resume() const noexcept {}
+};
+
+struct PromiseBase {
+    std::coroutine_handle<> continuation;
+    std::function<void()> onDone;
+    std::suspend_never initial_suspend() noexcept { return {}; }
+    FinalAwaiter final_suspend() noexcept { return {}; }
+    void unhandled_exception() noexcept { std::terminate(); }
+};
+
+}  // namespace detail
+
+template <typename T = void>
+class [[nodiscard]] Task {
+public:
+    struct promise_type : detail::PromiseBase {
+        std::optional<T> value;
+        Task get_return_object() { return Task(std::coroutine_handle<promise_type>::from_promise(*this)); }
+        void return_value(T v) { value = std::move(v); }
+    };
+
+    Task() = default;
+    Task(Task&& o) noexcept : h_(std::exchange(o.h_, {})) {}
+    Task& operator=(Task&& o) noexcept
+    {
+        if (this != &o) {
+            reset();
+            h_ = std::exchange(o.h_, {});
+        }
+        return *this;
+    }
+    Task(const Task&) = delete;
+    Task& operator=(const Task&) = delete;
+    ~Task() { reset(); }
+
+    bool valid() const { return bool(h_); }
+    bool done() const { return !h_ || h_.done(); }
+    // The result of a finished task.
+    const T& result() const { return *h_.promise().value; }
+    void onDone(std::function<void()> f) { h_.promise().onDone = std::move(f); }
+
+    bool await_ready() const noexcept { return h_.done(); }
+    void await_suspend(std::coroutine_handle<> c) noexcept { h_.promise().continuation = c; }
+    T await_resume() { return std::move(*h_.promise().value); }
+
+private:
+    explicit Task(std::coroutine_handle<promise_type> h) : h_(h) {}
+    void reset()
+    {
+        if (h_)
+            h_.destroy();
+        h_ = {};
+    }
+    std::coroutine_handle<promise_type> h_;
+};
+
+template <>
+class [[nodiscard]] Task<void> {
+public:
+    struct promise_type : detail::PromiseBase {
+        Task get_return_object() { return Task(std::coroutine_handle<promise_type>::from_promise(*this)); }
+        void return_void() {}
+    };
+
+    Task() = default;
+    Task(Task&& o) noexcept : h_(std::exchange(o.h_, {})) {}
+    Task& operator=(Task&& o) noexcept
+    {
+        if (this != &o) {
+            reset();
+            h_ = std::exchange(o.h_, {});
+        }
+        return *this;
+    }
+    Task(const Task&) = delete;
+    Task& operator=(const Task&) = delete;
+    ~Task() { reset(); }
+
+    bool valid() const { return bool(h_); }
+    bool done() const { return !h_ || h_.done(); }
+    void onDone(std::function<void()> f) { h_.promise().onDone = std::move(f); }
+
+    bool await_ready() const noexcept { return h_.done(); }
+    void await_suspend(std::coroutine_handle<> c) noexcept { h_.promise().continuation = c; }
+    void await_resume() {}
+
+private:
+    explicit Task(std::coroutine_handle<promise_type> h) : h_(h) {}
+    void reset()
+    {
+        if (h_)
+            h_.destroy();
+        h_ = {};
+    }
+    std::coroutine_handle<promise_type> h_;
+};
+
+// Resumes a coroutine from the top-level event loop, never from inside the
+// code that completed the thing it waited for.
+inline void resumeLater(QObject* context, std::coroutine_handle<> h)
+{
+    QTimer::singleShot(0, context, [h] { h.resume(); });
+}
+
+// `co_await Delay(ctx, ms)`: a pause that keeps the window running. Cancelled
+// (never resumed) when the awaiting coroutine is destroyed or ctx dies.
+class Delay {
+public:
+    Delay(QObject* context, int ms) : context_(context), ms_(ms) {}
+    Delay(const Delay&) = delete;
+    ~Delay() { delete timer_; }
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> h)
+    {
+        timer_ = new QTimer(context_);
+        timer_->setSingleShot(true);
+        QObject::connect(timer_, &QTimer::timeout, timer_, [h] { h.resume(); });
+        timer_->start(ms_);
+    }
+    void await_resume() const noexcept {}
+
+private:
+    QObject* context_;
+    int ms_;
+    QPointer<QTimer> timer_;
+};
+
+// Keeps fire-and-forget tasks (button handlers, timer ticks) alive until they
+// finish; destroying the keeper destroys whatever still runs.
+class TaskKeeper {
+public:
+    void keep(Task<> t)
+    {
+        prune();
+        if (!t.done())
+            tasks_.push_back(std::move(t));
+    }
+    bool idle()
+    {
+        prune();
+        return tasks_.empty();
+    }
+    void clear() { tasks_.clear(); }
+
+private:
+    void prune() { tasks_.remove_if([](const Task<>& t) { return t.done(); }); }
+    std::list<Task<>> tasks_;
+};
+
+}  // namespace skelvar

@@ -1,0 +1,12 @@
+#pragma once
+#include <QWidget>
+
+namespace skelvar::rcon {
+
+class MonitorWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit MonitorWindow(QWidget* parent = nullptr);
+};
+
+}  // namespace skelvar::rcon

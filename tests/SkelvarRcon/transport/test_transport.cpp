@@ -1,0 +1,313 @@
+#include "SkelvarRcon/transport/rcontransport.h"
+#include "tests/support/gameserverdouble.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUdpSocket>
+
+using namespace skelvar;
+using namespace skelvar::rcon;
+using skelvar::test::GameServerDouble;
+
+namespace {
+constexpr int kWait = 120;  // the product waits 700 ms; tests keep it short
+
+QByteArray b(const char* s, int n) { return QByteArray(s, n); }
+}  // namespace
+
+class TestTransport : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+    RconTarget targetOf(const GameServerDouble& s) { return {s.host(), s.portText(), s.password()}; }
+
+    // Sends one command and waits for its answer through the event loop.
+    QString ask(RconTransport& t, const QString& cmd)
+    {
+        bool done = false;
+        QString answer;
+        t.request(cmd, [&](const QString& a) {
+            answer = a;
+            done = true;
+        });
+        if (!QTest::qWaitFor([&] { return done; }, 5000))
+            qWarning("request did not finish");
+        return answer;
+    }
+
+    QByteArray readLog(const RconTransport& t)
+    {
+        QFile f(t.activityLogPath());
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(dir.isValid()); }
+
+    void encodesDatagrams_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("status query") << "getstatus" << "pw" << b("\xFF\xFF\xFF\xFF\x02 getstatus", 15);
+        QTest::newRow("other case is a console command")
+            << "GetStatus" << "pw" << b("\xFF\xFF\xFF\xFF\x02 rcon pw GetStatus", 23);
+        QTest::newRow("status with password") << "status" << "P" << b("\xFF\xFF\xFF\xFF\x02 rcon P status", 19);
+        QTest::newRow("empty password keeps both blanks") << "status" << "" << b("\xFF\xFF\xFF\xFF\x02 rcon  status", 18);
+        QTest::newRow("latin-1 byte for byte") << QString::fromLatin1("say caf\xE9") << "p"
+                                               << b("\xFF\xFF\xFF\xFF\x02 rcon p say caf\xE9", 21);
+        QTest::newRow("operator's line break goes as typed")
+            << "say a\nb" << "p" << b("\xFF\xFF\xFF\xFF\x02 rcon p say a\nb", 20);
+    }
+    void encodesDatagrams()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, password);
+        QFETCH(QByteArray, expected);
+        QCOMPARE(encodeRequest(command, password), expected);
+    }
+
+    void cleansAnswers_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("datagrams");
+        QTest::addColumn<QString>("expected");
+        const QByteArray h("\xFF\xFF\xFF\xFF\x01print\n", 11);
+        QTest::newRow("framing and one line") << QList<QByteArray>{h + "hello\n"} << "hello\r\n";
+        QTest::newRow("printer keeps his name")
+            << QList<QByteArray>{h + "3 0 48 printer 0 1.2.3.4:5 6 7\n"} << "3 0 48 printer 0 1.2.3.4:5 6 7\r\n";
+        QTest::newRow("every LF becomes CR LF") << QList<QByteArray>{h + "a\nb\n\n"} << "a\r\nb\r\n\r\n";
+        QTest::newRow("short datagram stays whole") << QList<QByteArray>{QByteArray("abc\n")} << "abc\r\n";
+        QTest::newRow("exactly the header") << QList<QByteArray>{h} << "";
+        QTest::newRow("bytes above 0x7F map one to one")
+            << QList<QByteArray>{h + QByteArray("\xE9\xFF\x80\n")} << QString::fromLatin1("\xE9\xFF\x80\r\n");
+        QTest::newRow("framing print right after the header")
+            << QList<QByteArray>{h + "print\nx\n"} << "\r\nx\r\n";
+        QTest::newRow("a second header inside the datagram")
+            << QList<QByteArray>{h + "one\n" + h + "two\n"} << "one\r\ntwo\r\n";
+        QTest::newRow("split answer joined in order, cut mid-line")
+            << QList<QByteArray>{h + "map: dm/mo", h + "hdm6\nrow\n"} << "map: dm/mohdm6\r\nrow\r\n";
+    }
+    void cleansAnswers()
+    {
+        QFETCH(QList<QByteArray>, datagrams);
+        QFETCH(QString, expected);
+        QCOMPARE(cleanReply(datagrams), expected);
+    }
+
+    void rconSafeText_data()
+    {
+        QTest::addColumn<QString>("in");
+        QTest::addColumn<QString>("out");
+        QTest::newRow("quote and semicolons") << "x\";quit;\"" << "xquit";
+        QTest::newRow("line breaks") << "a\r\nb\nc" << "a  b c";
+        QTest::newRow("control byte") << QString("a") + QChar(2) + "b" << "ab";
+        QTest::newRow("plain") << "Big Name ^1x" << "Big Name ^1x";
+    }
+    void rconSafeText()
+    {
+        QFETCH(QString, in);
+        QFETCH(QString, out);
+        QCOMPARE(rconSafe(in), out);
+    }
+
+    void answerAndActivityLog()
+    {
+        GameServerDouble server;
+        server.setReply("status", {GameServerDouble::datagram("map: dm/mohdm6\n")});
+        RconTransport t(nullptr, kWait);
+        t.setActivityLogPath(dir.filePath("activity1.log"));
+        t.setTarget(targetOf(server));
+        QSignalSpy started(&t, &RconTransport::requestStarted);
+        QSignalSpy finished(&t, &RconTransport::requestFinished);
+
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(ask(t, "status"), QString("map: dm/mohdm6\r\n"));
+        // The wait is fixed: an early answer does not shorten it.
+        QVERIFY(clock.elapsed() >= kWait);
+        QCOMPARE(started.count(), 1);
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(!t.busy());
+
+        QCOMPARE(ask(t, "silent"), QString("Unknown command \"silent\"\r\n"));
+        server.setSilent("quiet");
+        QCOMPARE(ask(t, "quiet"), QString());
+        QCOMPARE(readLog(t), QByteArray("Rcon request: \r\nstatus\r\n"
+                                        "Rcon output:\r\nmap: dm/mohdm6\r\n\r\n"
+                                        "Rcon request: \r\nsilent\r\n"
+                                        "Rcon output:\r\nUnknown command \"silent\"\r\n\r\n"
+                                        "Rcon request: \r\nquiet\r\n"
+                                        "Rcon output:\r\n\r\n"));
+        t.resetActivityLog();
+        QCOMPARE(readLog(t), QByteArray());
+    }
+
+    void busyWhileWaiting()
+    {
+        GameServerDouble server;
+        RconTransport t(nullptr, kWait);
+        t.setActivityLogPath(dir.filePath("activity2.log"));
+        t.setTarget(targetOf(server));
+        bool done = false;
+        t.request("status", [&](const QString&) { done = true; });
+        QVERIFY(t.busy());
+        QTest::qWait(kWait / 3);
+        QVERIFY(t.busy());
+        QVERIFY(!done);
+        QTRY_VERIFY(done);
+        QVERIFY(!t.busy());
+    }
+
+    void wholeAnswerOverSeveralDatagrams()
+    {
+        GameServerDouble server;
+        QByteArray table = "map: dm/mohdm6\nnum score ping name\n---\n";
+        for (int i = 0; i < 20; ++i)
+            table += QByteArray::number(i) + "     0   50 Player Number " + QByteArray::number(i) + " 0 10.0.0." +
+                     QByteArray::number(i + 1) + ":12203 1234 25000\n";
+        table += "\n";
+        server.setReply("status", GameServerDouble::splitAnswer(table, 1000));
+        QVERIFY(GameServerDouble::splitAnswer(table, 1000).size() >= 2);
+        RconTransport t(nullptr, kWait);
+        t.setActivityLogPath(dir.filePath("activity3.log"));
+        t.setTarget(targetOf(server));
+        QCOMPARE(ask(t, "status"), QString::fromLatin1(table).replace("\n", "\r\n"));
+    }
+
+    void lateAndForeignDatagramsAreDropped()
+    {
+        GameServerDouble server;
+        // The answer to "first" comes after its wait is over.
+        server.setReply("first", {GameServerDouble::datagram("late\n", kWait + 60)});
+        server.setSilent("second");
+        RconTransport t(nullptr, kWait);
+        t.setActivityLogPath(dir.filePath("activity4.log"));
+        t.setTarget(targetOf(server));
+        QCOMPARE(ask(t, "first"), QString());
+        QCOMPARE(ask(t, "second"), QString());
+
+        // A datagram from another address or port while a request waits is no answer.
+        bool done = false;
+        QString answer;
+        t.request("second", [&](const QString& a) {
+            answer = a;
+            done = true;
+        });
+        QTRY_VERIFY(server.received().size() == 3);
+        QUdpSocket stranger;
+        stranger.bind(QHostAddress::LocalHost, 0);
+        stranger.writeDatagram(GameServerDouble::answer("spoofed\n"), QHostAddress::LocalHost,
+                               server.received().last().fromPort);
+        QTRY_VERIFY(done);
+        QCOMPARE(answer, QString());
+    }
+
+    void requestsQueueInOrder()
+    {
+        // While a request waits, a timer and a button each ask for one: all three
+        // go out in the order asked, each after the previous wait, and all finish.
+        GameServerDouble server;
+        RconTransport t(nullptr, kWait);
+        t.setActivityLogPath(dir.filePath("activity5.log"));
+        t.setTarget(targetOf(server));
+        QStringList finished;
+        TaskKeeper keeper;
+        auto caller = [&](QString cmd) -> Task<> {
+            QString a = co_await t.send(cmd);
+            finished << cmd;
+            // A caller that got its answer asks again; it queues behind the others.
+            if (cmd == "pass")
+                co_await t.send("pass2");
+            if (cmd == "pass")
+                finished << "pass2";
+        };
+        keeper.keep(caller("pass"));
+        QTimer::singleShot(kWait / 4, [&] { keeper.keep(caller("timer")); });
+        QTimer::singleShot(kWait / 2, [&] { keeper.keep(caller("button")); });
+        QTRY_VERIFY_WITH_TIMEOUT(keeper.idle(), 5000);
+        QCOMPARE(server.commands(), (QStringList{"pass", "timer", "button", "pass2"}));
+        QCOMPARE(finished, (QStringList{"pass", "timer", "button", "pass2"}));
+        const auto& rec = server.received();
+        for (int i = 1; i < rec.size(); ++i)
+            QVERIFY2(rec[i].atMs - rec[i - 1].atMs >= kWait - 5, "requests overlapped");
+    }
+
+    void badTargetsEndAfterTheWait_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("port");
+        QTest::newRow("port not a number") << "127.0.0.1" << "abc";
+        QTest::newRow("port zero") << "127.0.0.1" << "0";
+        QTest::newRow("port too large") << "127.0.0.1" << "70000";
+        QTest::newRow("empty host") << "" << "12203";
+        QTest::newRow("unknown host name") << "no-such-host.invalid" << "12203";
+    }
+    void badTargetsEndAfterTheWait()
+    {
+        QFETCH(QString, host);
+        QFETCH(QString, port);
+        RconTransport t(nullptr, kWait);
+        t.setActivityLogPath(dir.filePath("activity6.log"));
+        t.setTarget({host, port, "pw"});
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(ask(t, "status"), QString());
+        QVERIFY(clock.elapsed() < 3000);
+        QVERIFY(!t.busy());
+    }
+
+    void hostNameIsResolved()
+    {
+        GameServerDouble server;
+        server.setReply("status", {GameServerDouble::datagram("ok\n")});
+        RconTransport t(nullptr, kWait);
+        t.setActivityLogPath(dir.filePath("activity7.log"));
+        t.setTarget({"localhost", server.portText(), server.password()});
+        QCOMPARE(ask(t, "status"), QString("ok\r\n"));
+    }
+
+    void destroyedCallerCancelsItsRequest()
+    {
+        GameServerDouble server;
+        RconTransport t(nullptr, kWait);
+        t.setActivityLogPath(dir.filePath("activity8.log"));
+        t.setTarget(targetOf(server));
+        bool resumed = false;
+        auto caller = [&](QString cmd) -> Task<> {
+            co_await t.send(cmd);
+            resumed = true;
+        };
+        Task<> first = caller("one");
+        {
+            Task<> second = caller("two");  // queued, then dropped before it goes out
+        }
+        first = Task<>();  // in flight: its wait runs out, nobody is resumed
+        QTest::qWait(kWait * 3);
+        QVERIFY(!resumed);
+        QCOMPARE(server.commands(), QStringList{"one"});
+        QVERIFY(!t.busy());
+    }
+
+    void shutdownAnswersWaitingCallers()
+    {
+        GameServerDouble server;
+        RconTransport t(nullptr, kWait);
+        t.setActivityLogPath(dir.filePath("activity9.log"));
+        t.setTarget(targetOf(server));
+        int answered = 0;
+        t.request("one", [&](const QString&) { ++answered; });
+        t.request("two", [&](const QString&) { ++answered; });
+        t.shutdown();
+        QTRY_COMPARE(answered, 2);
+        QVERIFY(!t.busy());
+        QCOMPARE(server.commands().size() <= 1, true);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTransport)
+#include "test_transport.moc"

@@ -1,0 +1,141 @@
+#include "tests/support/gameserverdouble.h"
+
+#include <QDateTime>
+#include <QNetworkDatagram>
+#include <QTimer>
+#include <QUdpSocket>
+
+namespace skelvar::test {
+
+namespace {
+const QByteArray kConsolePrefix("\xFF\xFF\xFF\xFF\x02 rcon ", 11);
+const QByteArray kStatusQuery("\xFF\xFF\xFF\xFF\x02 getstatus", 15);
+constexpr int kMaxDatagrams = 100000;
+}  // namespace
+
+GameServerDouble::GameServerDouble(QObject* parent, int lifetimeMs)
+    : QObject(parent), socket_(new QUdpSocket(this)), started_(QDateTime::currentMSecsSinceEpoch())
+{
+    socket_->bind(QHostAddress(QHostAddress::LocalHost), 0);
+    connect(socket_, &QUdpSocket::readyRead, this, &GameServerDouble::onReadyRead);
+    // Stops by itself, whatever the test does.
+    QTimer::singleShot(lifetimeMs, this, [this] { socket_->close(); });
+}
+
+GameServerDouble::~GameServerDouble() = default;
+
+quint16 GameServerDouble::port() const { return socket_->localPort(); }
+
+void GameServerDouble::queueReply(const QString& command, Reply reply) { queued_[command].push_back(std::move(reply)); }
+
+void GameServerDouble::setReply(const QString& command, Reply reply) { fixed_.insert(command, std::move(reply)); }
+
+QStringList GameServerDouble::commands() const
+{
+    QStringList out;
+    for (const Received& r : received_)
+        out << (r.statusQuery ? QStringLiteral("getstatus") : r.command);
+    return out;
+}
+
+QByteArray GameServerDouble::answer(const QByteArray& text) { return QByteArray("\xFF\xFF\xFF\xFF\x01print\n", 11) + text; }
+
+GameServerDouble::Reply GameServerDouble::splitAnswer(const QByteArray& text, int chunk)
+{
+    Reply out;
+    for (int at = 0; at < text.size(); at += chunk)
+        out.append({answer(text.mid(at, chunk)), 0});
+    return out;
+}
+
+QByteArray GameServerDouble::variableText(const QString& name, const QString& value)
+{
+    return "\"" + name.toLatin1() + "\" is:\"" + value.toLatin1() + "\" default:\"\"\n";
+}
+
+void GameServerDouble::sendToLastClient(const QByteArray& bytes)
+{
+    if (lastPort_)
+        socket_->writeDatagram(bytes, lastFrom_, lastPort_);
+}
+
+void GameServerDouble::onReadyRead()
+{
+    while (socket_->hasPendingDatagrams()) {
+        const QNetworkDatagram d = socket_->receiveDatagram();
+        if (received_.size() >= kMaxDatagrams)
+            continue;
+        Received r;
+        r.raw = d.data();
+        r.from = d.senderAddress();
+        r.fromPort = quint16(d.senderPort());
+        r.atMs = QDateTime::currentMSecsSinceEpoch() - started_;
+        if (r.raw == kStatusQuery) {
+            r.statusQuery = true;
+        } else if (r.raw.startsWith(kConsolePrefix)) {
+            const QString rest = QString::fromLatin1(r.raw.mid(kConsolePrefix.size()));
+            const qsizetype blank = rest.indexOf(QLatin1Char(' '));
+            r.password = blank < 0 ? rest : rest.left(blank);
+            r.command = blank < 0 ? QString() : rest.mid(blank + 1);
+        } else {
+            received_.append(r);
+            emit datagramReceived();
+            continue;  // not ours: no answer
+        }
+        lastFrom_ = r.from;
+        lastPort_ = r.fromPort;
+        received_.append(r);
+        sendReply(replyFor(r), r.from, r.fromPort);
+        emit datagramReceived();
+    }
+}
+
+GameServerDouble::Reply GameServerDouble::replyFor(const Received& r)
+{
+    if (handler_) {
+        if (auto reply = handler_(r))
+            return *reply;
+    }
+    const QString key = r.statusQuery ? QStringLiteral("getstatus") : r.command;
+    if (!r.statusQuery && r.password != password_)
+        return {datagram("Bad rconpassword.\n")};
+    auto q = queued_.find(key);
+    if (q != queued_.end() && !q->empty()) {
+        Reply reply = q->front();
+        q->pop_front();
+        return reply;
+    }
+    if (fixed_.contains(key))
+        return fixed_.value(key);
+    if (r.statusQuery)
+        return {};
+    // The console's own behaviour for variables.
+    const QString cmd = r.command.trimmed();
+    if (cmd.startsWith(QLatin1String("set "))) {
+        const QString rest = cmd.mid(4);
+        const qsizetype blank = rest.indexOf(QLatin1Char(' '));
+        const QString name = blank < 0 ? rest : rest.left(blank);
+        QString value = blank < 0 ? QString() : rest.mid(blank + 1);
+        if (value == QLatin1String("\"\""))
+            value.clear();
+        vars_.insert(name, value);
+        return {datagram("")};
+    }
+    if (!cmd.contains(QLatin1Char(' ')) && vars_.contains(cmd))
+        return {datagram(variableText(cmd, vars_.value(cmd)))};
+    return {datagram("Unknown command \"" + cmd.toLatin1() + "\"\n")};
+}
+
+void GameServerDouble::sendReply(const Reply& reply, const QHostAddress& to, quint16 port)
+{
+    for (const Datagram& d : reply) {
+        if (d.delayMs <= 0) {
+            socket_->writeDatagram(d.bytes, to, port);
+        } else {
+            const QByteArray bytes = d.bytes;
+            QTimer::singleShot(d.delayMs, this, [this, bytes, to, port] { socket_->writeDatagram(bytes, to, port); });
+        }
+    }
+}
+
+}  // namespace skelvar::test

@@ -1,0 +1,101 @@
+#pragma once
+// A scriptable game server on 127.0.0.1 for the monitor's tests: it answers the
+// remote console over real UDP, records every datagram it receives, keeps server
+// variables like the real console does, and closes by itself after its lifetime.
+
+#include <QByteArray>
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+#include <optional>
+
+class QUdpSocket;
+
+namespace skelvar::test {
+
+class GameServerDouble : public QObject {
+    Q_OBJECT
+public:
+    struct Datagram {
+        QByteArray bytes;
+        int delayMs = 0;  // sent this long after the request arrived
+    };
+    using Reply = QList<Datagram>;
+
+    struct Received {
+        QByteArray raw;
+        bool statusQuery = false;  // connectionless "getstatus"
+        QString password;
+        QString command;
+        QHostAddress from;
+        quint16 fromPort = 0;
+        qint64 atMs = 0;  // since the double started
+    };
+
+    explicit GameServerDouble(QObject* parent = nullptr, int lifetimeMs = 120000);
+    ~GameServerDouble() override;
+
+    QString host() const { return QStringLiteral("127.0.0.1"); }
+    quint16 port() const;
+    QString portText() const { return QString::number(port()); }
+
+    // A wrong password gets the console's refusal text.
+    void setPassword(const QString& p) { password_ = p; }
+    QString password() const { return password_; }
+
+    // One-shot replies for an exact command, used in order before anything else.
+    void queueReply(const QString& command, Reply reply);
+    // Answer for every later request of that command (until replaced).
+    void setReply(const QString& command, Reply reply);
+    void setSilent(const QString& command) { setReply(command, {}); }
+    // Full control: return a reply to use it, nullopt to fall through.
+    void setHandler(std::function<std::optional<Reply>(const Received&)> h) { handler_ = std::move(h); }
+
+    // Server variables: "set name value" stores, a bare "name" prints them.
+    void setVariable(const QString& name, const QString& value) { vars_.insert(name, value); }
+    void removeVariable(const QString& name) { vars_.remove(name); }
+    QString variable(const QString& name) const { return vars_.value(name); }
+    bool hasVariable(const QString& name) const { return vars_.contains(name); }
+
+    // Sends a datagram to the client port of the last request (a late answer).
+    void sendToLastClient(const QByteArray& bytes);
+
+    const QList<Received>& received() const { return received_; }
+    QStringList commands() const;  // the console commands (and "getstatus") in arrival order
+    void clearReceived() { received_.clear(); }
+
+    // Console answer framing.
+    static QByteArray answer(const QByteArray& text);
+    static Datagram datagram(const QByteArray& text, int delayMs = 0) { return {answer(text), delayMs}; }
+    // A long answer cut into several datagrams of at most `chunk` text bytes each.
+    static Reply splitAnswer(const QByteArray& text, int chunk);
+    // The console's print of a variable: "name" is:"value"
+    static QByteArray variableText(const QString& name, const QString& value);
+
+signals:
+    void datagramReceived();
+
+private:
+    void onReadyRead();
+    Reply replyFor(const Received& r);
+    void sendReply(const Reply& reply, const QHostAddress& to, quint16 port);
+
+    QUdpSocket* socket_;
+    QString password_ = QStringLiteral("secret");
+    QHash<QString, std::deque<Reply>> queued_;
+    QHash<QString, Reply> fixed_;
+    QHash<QString, QString> vars_;
+    std::function<std::optional<Reply>(const Received&)> handler_;
+    QList<Received> received_;
+    QHostAddress lastFrom_;
+    quint16 lastPort_ = 0;
+    qint64 started_;
+};
+
+}  // namespace skelvar::test
