@@ -1,0 +1,156 @@
+#include "importer/importer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+
+namespace skelvar::importer {
+
+bool isAddressOrPattern(const QString& text)
+{
+    const QStringList groups = text.split(QLatin1Char('.'));
+    if (groups.size() != 4)
+        return false;
+    bool wildcard = false;
+    for (const QString& group : groups) {
+        if (group == QLatin1String("xxx")) {
+            wildcard = true;
+            continue;
+        }
+        if (wildcard || group.isEmpty() || group.size() > 3)
+            return false;
+        int value = 0;
+        for (const QChar c : group) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return false;
+            value = value * 10 + (c.unicode() - '0');
+        }
+        if (value > 255)
+            return false;
+    }
+    return groups.first() != QLatin1String("xxx");
+}
+
+namespace {
+
+// Only ASCII blanks: a byte such as 0xA0 is not taken for one.
+QString trimBlanks(const char* data, qsizetype size)
+{
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; };
+    while (size > 0 && blank(*data)) {
+        ++data;
+        --size;
+    }
+    while (size > 0 && blank(data[size - 1]))
+        --size;
+    return QString::fromLatin1(data, size);
+}
+
+}  // namespace
+
+ParsedInput parseBannedIp(const QByteArray& data, const QDate& today)
+{
+    ParsedInput result;
+    const QString date = lists::formatDate(today);
+    const QString name = QString::fromLatin1(MarkerName);
+    const QString reason = QString::fromLatin1(BanReason);
+    int lineNumber = 0;
+    qsizetype start = 0;
+    while (start < data.size()) {
+        qsizetype end = data.indexOf('\n', start);
+        const qsizetype next = end < 0 ? data.size() : end + 1;
+        if (end < 0)
+            end = data.size();
+        ++lineNumber;
+        const QString line = trimBlanks(data.constData() + start, end - start);
+        start = next;
+        if (line.isEmpty()) {
+            ++result.blank;
+            continue;
+        }
+        if (!isAddressOrPattern(line)) {
+            result.complaints.append({lineNumber, line});
+            continue;
+        }
+        result.records.append({line, name, reason, date, QString()});
+    }
+    return result;
+}
+
+ImportResult importBans(const QString& folder, const QDate& today)
+{
+    ImportResult result;
+    const QDir dir(folder);
+    const QString inputPath = dir.filePath(QString::fromLatin1(InputFileName));
+    const QString banPath = dir.filePath(lists::fileName(lists::ListKind::Bans));
+
+    const QFileInfo inputInfo(inputPath);
+    if (!inputInfo.exists()) {
+        result.exitCode = 1;
+        result.error = QStringLiteral("Cannot find %1").arg(QDir::toNativeSeparators(inputPath));
+        return result;
+    }
+    QFile input(inputPath);
+    QByteArray data;
+    bool readOk = !inputInfo.isDir() && input.open(QIODevice::ReadOnly);
+    if (readOk) {
+        data = input.readAll();
+        readOk = input.error() == QFileDevice::NoError;
+    }
+    if (!readOk) {
+        result.exitCode = 1;
+        result.error = QStringLiteral("Cannot read %1: %2")
+                           .arg(QDir::toNativeSeparators(inputPath),
+                                inputInfo.isDir() ? QStringLiteral("it is a folder") : input.errorString());
+        return result;
+    }
+
+    ParsedInput parsed = parseBannedIp(data, today);
+    result.complaints = std::move(parsed.complaints);
+    QString error;
+    if (!lists::appendRecords(banPath, parsed.records, lists::ListKind::Bans, &error)) {
+        result.exitCode = 2;
+        result.error = error + QStringLiteral("; nothing was imported");
+        return result;
+    }
+    result.ok = true;
+    result.appended = int(parsed.records.size());
+    return result;
+}
+
+namespace {
+
+// Keeps stray control bytes of a bad line off the operator's terminal.
+QString printable(const QString& text)
+{
+    QString out = text;
+    for (QChar& c : out) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            c = QLatin1Char('?');
+    }
+    return out;
+}
+
+}  // namespace
+
+int runImport(const QString& folder, const QDate& today, QTextStream& out, QTextStream& err)
+{
+    const ImportResult result = importBans(folder, today);
+    for (const LineComplaint& c : result.complaints) {
+        err << InputFileName << " line " << c.line << ": not an address or address pattern, skipped: "
+            << printable(c.text) << '\n';
+    }
+    if (!result.ok) {
+        err << "Ostrel: " << result.error << '\n';
+        err.flush();
+        return result.exitCode;
+    }
+    out << "Appended " << result.appended << (result.appended == 1 ? " ban" : " bans") << " to "
+        << lists::fileName(lists::ListKind::Bans) << '\n';
+    out.flush();
+    err.flush();
+    return 0;
+}
+
+}  // namespace skelvar::importer

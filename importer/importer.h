@@ -1,0 +1,56 @@
+#pragma once
+
+#include "lists/records.h"
+
+#include <QByteArray>
+#include <QDate>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class QTextStream;
+
+// Carries the banned addresses of bannedip.txt over into bans.lst as
+// permanent bans.
+namespace skelvar::importer {
+
+inline constexpr auto InputFileName = "bannedip.txt";
+inline constexpr auto MarkerName = "Ostrel-feed";
+inline constexpr auto BanReason = "Autokick";
+
+// A dotted IPv4 address (four groups 0-255), or a pattern in which one or
+// more trailing groups are "xxx" after at least one number group.
+bool isAddressOrPattern(const QString& text);
+
+struct LineComplaint {
+    int line = 0;      // 1-based line number in bannedip.txt
+    QString text;      // the trimmed line
+};
+
+struct ParsedInput {
+    QList<lists::Record> records;
+    QList<LineComplaint> complaints;  // lines that are not an address or pattern
+    int blank = 0;                    // blank lines, skipped silently
+};
+
+// One permanent ban per address line. Blank lines are skipped: an empty IP
+// would match every player.
+ParsedInput parseBannedIp(const QByteArray& data, const QDate& today);
+
+struct ImportResult {
+    bool ok = false;
+    int exitCode = 0;   // 0 done, 1 input missing or unreadable, 2 bans.lst not writable
+    int appended = 0;
+    QList<LineComplaint> complaints;
+    QString error;
+};
+
+// Reads <folder>/bannedip.txt and appends to <folder>/bans.lst in one atomic
+// replace; on any failure bans.lst is left exactly as it was.
+ImportResult importBans(const QString& folder, const QDate& today);
+
+// importBans plus the program's messages: complaints and errors to err, the
+// success line to out. Returns the exit status.
+int runImport(const QString& folder, const QDate& today, QTextStream& out, QTextStream& err);
+
+}  // namespace skelvar::importer
