@@ -318,6 +318,17 @@ void TestLists::saveFailureKeepsOldFile()
         QVERIFY(!saved);
         QCOMPARE(readBytes(sub + "/kicks.lst"), old);
     }
+
+    // A read-only file in a writable folder is not replaced behind the operator's back.
+    const QString locked = dir.filePath("warnings.lst");
+    writeBytes(locked, old);
+    QFile::setPermissions(locked, QFileDevice::ReadOwner);
+    const bool lockedSaved = saveRecords(locked, records, ListKind::Warnings);
+    QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (!ignored) {
+        QVERIFY(!lockedSaved);
+        QCOMPARE(readBytes(locked), old);
+    }
 }
 
 void TestLists::append_data()
