@@ -1,0 +1,19 @@
+#pragma once
+#include <QString>
+
+namespace skelvar::rcon {
+
+// The player whose status row is being processed.
+struct PlayerRecord {
+    QString clientNum;
+    QString score;
+    QString ping;  // milliseconds, "CNCT" or "ZMBI"
+    QString name;
+    QString lastMsg;
+    QString ip;    // without port; "127.0.0.1" for the local connection
+    QString rate;
+    QString userinfoText;  // scan only: the lower-cased dumpuser answer
+    qint16 kickFlag = 0;   // scan only
+};
+
+}  // namespace skelvar::rcon

@@ -1,0 +1,99 @@
+#pragma once
+// A monitoring session: claiming the server through sv_skelvar, Start, Stop,
+// the end of a session on an edit of the connection settings, and the exit.
+
+#include "SkelvarRcon/session/uistate.h"
+#include "SkelvarRcon/transport/rcontransport.h"
+#include "SkelvarRcon/transport/task.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+
+class QTimer;
+
+namespace skelvar::rcon {
+
+class Settings;
+
+// The engine's timer intervals. The product uses these values; tests shorten them.
+struct EngineTiming {
+    int warmupMs = 100;  // first tick of a session
+    int followMs = 105;  // the tick right after the warm-up
+    int tickMs = 1000;   // between passes
+};
+
+class MonitorSession : public QObject {
+    Q_OBJECT
+public:
+    MonitorSession(RconTransport& rcon, Settings& settings, UiState& ui, Prompter& prompter,
+                   QObject* parent = nullptr);
+
+    // Command1, Command2, Command13, Text1, txtSVR, txtPORT, txtPWD, txtMin, MinPolt
+    static const QStringList& sessionControls();
+    // Command1, Command2, Command13, Text1
+    static const QStringList& passLockedControls();
+
+    QTimer* timer3() const { return timer3_; }
+    void setTimingForTests(const EngineTiming& t) { timing_ = t; }
+    const EngineTiming& timing() const { return timing_; }
+
+    // Command1: start a session, or force a scan when one runs.
+    void start();
+    // The automatic start of "Scan on Start": the timer only.
+    void autoStart();
+    // Command13.
+    void stop();
+    // A change of txtSVR/txtPORT/txtPWD or a key in txtMin/MinPolt.
+    void connectionEdited();
+    // The close of the window: releases the server and waits until any pass has
+    // unwound and the transport is closed. The caller then saves and quits.
+    Task<> exitProcedure();
+
+    Task<QString> checkConnection();
+    Task<> stopMonitoring();
+
+    // Between Start and the end of the session (connecting included).
+    bool running() const { return running_; }
+    // The server is claimed: sv_skelvar was set to 1 by us.
+    bool claimed() const { return claimed_; }
+    // Changes whenever a session begins or ends; a pass keeps the value it
+    // started with and stops as soon as it is no longer current.
+    quint64 generation() const { return generation_; }
+    bool isCurrent(quint64 generation) const { return running_ && generation == generation_; }
+    // The server of the session, remembered at Start.
+    RconTarget target() const { return target_; }
+    RconTarget targetFromSettings() const;
+
+    bool offlineRetried() const { return offlineRetried_; }
+
+    // Set by the engine.
+    std::function<void()> resetCountdowns;
+    std::function<bool()> passRunning;
+    std::function<void()> beginWarmup;  // arms the warm-up for the next tick
+
+signals:
+    // The Players list is to be emptied.
+    void clearPlayers();
+
+private:
+    Task<> forceScan();
+
+    RconTransport& rcon_;
+    Settings& settings_;
+    UiState& ui_;
+    Prompter& prompter_;
+    QTimer* timer3_;
+    EngineTiming timing_;
+    RconTarget target_;
+    bool running_ = false;
+    bool claimed_ = false;
+    bool offlineRetried_ = false;
+    bool exiting_ = false;
+    quint64 generation_ = 0;
+    int stopsInFlight_ = 0;
+    TaskKeeper tasks_;
+};
+
+}  // namespace skelvar::rcon

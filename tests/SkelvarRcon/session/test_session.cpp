@@ -1,0 +1,235 @@
+#include "SkelvarRcon/engine/engine.h"
+#include "SkelvarRcon/session/monitorsession.h"
+#include "SkelvarRcon/store/settings.h"
+#include "tests/support/gameserverdouble.h"
+#include "tests/support/scriptedprompter.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using namespace skelvar;
+using namespace skelvar::rcon;
+using skelvar::test::GameServerDouble;
+using skelvar::test::ScriptedPrompter;
+
+namespace {
+constexpr int kWait = 40;
+
+const QStringList kResets{"set sv_skelvar 0", "set nextmap \"\"", "set resetvalue 0"};
+
+// One monitor without its window, pointed at a game-server double.
+struct Rig {
+    GameServerDouble server;
+    Settings settings;
+    RconTransport rcon{nullptr, kWait};
+    UiState ui;
+    ScriptedPrompter prompter;
+    std::unique_ptr<MonitorSession> session;
+    std::unique_ptr<Engine> engine;
+
+    explicit Rig(const QString& logDir)
+    {
+        rcon.setActivityLogPath(logDir + "/activity.log");
+        settings.setText("txtSVR", server.host());
+        settings.setText("txtPORT", server.portText());
+        settings.setText("txtPWD", server.password());
+        session = std::make_unique<MonitorSession>(rcon, settings, ui, prompter);
+        session->setTimingForTests({5, 5, 30});
+        engine = std::make_unique<Engine>(*session, rcon, settings, ui);
+    }
+    QStringList commands() const { return server.commands(); }
+    bool idle() { return !rcon.busy() && rcon.queued() == 0 && !engine->busy(); }
+};
+}  // namespace
+
+class TestSession : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+
+private slots:
+    void initTestCase() { QVERIFY(dir.isValid()); }
+
+    void freeServerIsClaimedAndReleased()
+    {
+        Rig r(dir.path());
+        r.server.setVariable("sv_skelvar", "0");
+        r.session->start();
+        QCOMPARE(r.ui.text("Command1"), QString("Scanning"));
+        QTRY_VERIFY(r.session->claimed());
+        QCOMPARE(r.commands(), (QStringList{"sv_skelvar", "set sv_skelvar 1"}));
+        QTRY_COMPARE(r.ui.text("Label21"), QString("Warming engine..."));
+        QVERIFY(r.prompter.shown.isEmpty());
+
+        r.server.clearReceived();
+        r.session->stop();
+        QTRY_VERIFY(r.idle());
+        QCOMPARE(r.commands(), kResets);
+        QCOMPARE(r.server.variable("sv_skelvar"), QString("0"));
+        QVERIFY(!r.session->running());
+        QVERIFY(!r.session->timer3()->isActive());
+        QCOMPARE(r.ui.text("Command1"), QString("Start"));
+        QCOMPARE(r.ui.text("Label21"), QString("Server not running!!"));
+        QCOMPARE(r.ui.text("Label35"), QString("Server OS: ?"));
+        for (const QString& c : MonitorSession::sessionControls())
+            QVERIFY2(r.ui.isEnabled(c), qPrintable(c));
+    }
+
+    void heldServerAsksTheOperator_data()
+    {
+        QTest::addColumn<bool>("force");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("Yes forces") << true << QStringList{"sv_skelvar", "set sv_skelvar 1"};
+        QTest::newRow("No stays idle") << false << QStringList{"sv_skelvar"};
+    }
+    void heldServerAsksTheOperator()
+    {
+        QFETCH(bool, force);
+        QFETCH(QStringList, expected);
+        Rig r(dir.path());
+        r.server.setVariable("sv_skelvar", "1");
+        r.prompter.answers = {force};
+        r.session->start();
+        QTRY_VERIFY(r.prompter.shown.size() == 1);
+        QTRY_VERIFY(r.idle());
+        QCOMPARE(r.commands(), expected);
+        QCOMPARE(r.prompter.shown[0].title, QString("Already Monitored!"));
+        QCOMPARE(r.prompter.shown[0].text,
+                 QString("Apparently, there 's already an Rcon Skelvar monitoring this server.\nYou can force the "
+                         "connection, though.\n\nAre you sure you want to continue?"));
+        QVERIFY(r.prompter.shown[0].question);
+        QCOMPARE(r.session->claimed(), force);
+        QCOMPARE(r.session->running(), force);
+        if (!force)
+            QCOMPARE(r.ui.text("Command1"), QString("Start"));
+    }
+
+    void wrongPassword()
+    {
+        Rig r(dir.path());
+        r.settings.setText("txtPWD", "wrong");
+        r.session->start();
+        QTRY_VERIFY(!r.session->running());
+        QTRY_VERIFY(r.idle());
+        QCOMPARE(r.commands(), QStringList{"sv_skelvar"});
+        QCOMPARE(r.prompter.titles(), QStringList{"Bad rcon password!"});
+        QCOMPARE(r.prompter.shown[0].text, QString("Rcon password is incorrect!"));
+        QCOMPARE(r.prompter.shown[0].icon, Prompter::Icon::Critical);
+    }
+
+    void silentServerIsRetriedOnce()
+    {
+        Rig r(dir.path());
+        r.server.setSilent("sv_skelvar");
+        r.session->start();
+        QTRY_VERIFY(!r.session->running());
+        QTRY_VERIFY(r.idle());
+        // Silence is no proof that the variable is missing: nothing is reset.
+        QCOMPARE(r.commands(), (QStringList{"sv_skelvar", "sv_skelvar"}));
+        QCOMPARE(r.prompter.titles(), QStringList{"Server offline!"});
+        QCOMPARE(r.prompter.shown[0].text, QString("Server is not responding!"));
+        QVERIFY(!r.session->offlineRetried());
+    }
+
+    void oneLostDatagramIsRetriedInEveryStart()
+    {
+        Rig r(dir.path());
+        r.server.setVariable("sv_skelvar", "0");
+        for (int round = 0; round < 2; ++round) {
+            r.server.clearReceived();
+            r.server.queueReply("sv_skelvar", {});  // the first answer is lost
+            r.session->start();
+            QTRY_VERIFY(r.session->claimed());
+            QCOMPARE(r.commands(), (QStringList{"sv_skelvar", "sv_skelvar", "set sv_skelvar 1"}));
+            r.session->stop();
+            QTRY_VERIFY(r.idle());
+        }
+        QVERIFY(r.prompter.shown.isEmpty());
+    }
+
+    void unknownVariableIsCreated()
+    {
+        Rig r(dir.path());
+        r.server.removeVariable("sv_skelvar");
+        r.session->start();
+        QTRY_VERIFY(r.session->claimed());
+        QCOMPARE(r.commands(), (QStringList{"sv_skelvar", "set sv_skelvar 0", "sv_skelvar", "set sv_skelvar 1"}));
+    }
+
+    void editOfConnectionEndsTheSession()
+    {
+        Rig r(dir.path());
+        r.server.setVariable("sv_skelvar", "0");
+        // Typing while idle does nothing.
+        r.settings.setText("txtPORT", r.server.portText() + "9");
+        r.settings.setText("txtPORT", r.server.portText());
+        QTest::qWait(kWait);
+        QVERIFY(r.commands().isEmpty());
+
+        r.session->start();
+        QTRY_VERIFY(r.session->claimed());
+        QTRY_VERIFY(r.idle());
+        r.server.clearReceived();
+        // The operator types a new port: the resets still go to the claimed server.
+        r.settings.setText("txtPORT", "1");
+        QTRY_VERIFY(r.idle());
+        QCOMPARE(r.commands(), kResets);
+        QVERIFY(!r.session->running());
+        QTest::qWait(kWait * 3);
+        QCOMPARE(r.commands(), kResets);
+    }
+
+    void startDuringSessionForcesAScan()
+    {
+        Rig r(dir.path());
+        r.server.setVariable("sv_skelvar", "0");
+        r.session->start();
+        QTRY_VERIFY(r.session->claimed());
+        QTRY_VERIFY(r.idle());
+        r.server.clearReceived();
+        r.session->start();
+        QTRY_VERIFY(r.commands().size() == 1);
+        QCOMPARE(r.commands(), QStringList{"set scanpass 1"});
+        QTRY_VERIFY(r.session->timer3()->isActive());
+        QCOMPARE(r.engine->scanCountdown() <= 1, true);
+        QVERIFY(r.session->claimed());
+    }
+
+    void exitReleasesTheServerFirst()
+    {
+        Rig r(dir.path());
+        r.server.setVariable("sv_skelvar", "0");
+        r.session->start();
+        QTRY_VERIFY(r.session->claimed());
+        r.server.clearReceived();
+        // The close box while the warm-up still waits for the server.
+        Task<> exit = r.session->exitProcedure();
+        QCOMPARE(r.ui.text("Command2"), QString("Disconnecting..."));
+        QTRY_VERIFY_WITH_TIMEOUT(exit.done(), 5000);
+        QCOMPARE(r.commands(), kResets);
+        QVERIFY(!r.engine->busy());
+        // Nothing goes out after the exit.
+        r.session->start();
+        QTest::qWait(kWait * 3);
+        QCOMPARE(r.commands(), kResets);
+    }
+
+    void stopBeforeTheClaimSendsNothing()
+    {
+        Rig r(dir.path());
+        r.server.setVariable("sv_skelvar", "0");
+        r.session->start();
+        QTRY_VERIFY(r.rcon.busy());  // the connect check is on its way
+        r.session->stop();
+        QTRY_VERIFY(r.idle());
+        QTest::qWait(kWait * 2);
+        QCOMPARE(r.commands(), QStringList{"sv_skelvar"});
+        QVERIFY(!r.session->claimed());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSession)
+#include "test_session.moc"

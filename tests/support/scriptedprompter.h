@@ -1,0 +1,46 @@
+#pragma once
+// Answers the monitor's questions from a script and records every box shown.
+
+#include "SkelvarRcon/session/uistate.h"
+
+#include <QList>
+#include <QString>
+
+#include <deque>
+
+namespace skelvar::test {
+
+class ScriptedPrompter : public rcon::Prompter {
+public:
+    struct Shown {
+        QString title;
+        QString text;
+        Icon icon;
+        bool question;
+    };
+    std::deque<bool> answers;  // for questions, in order; No when empty
+    QList<Shown> shown;
+
+    bool askYesNo(const QString& title, const QString& text, Icon icon, bool) override
+    {
+        shown.append({title, text, icon, true});
+        if (answers.empty())
+            return false;
+        const bool a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    void message(const QString& title, const QString& text, Icon icon) override
+    {
+        shown.append({title, text, icon, false});
+    }
+    QStringList titles() const
+    {
+        QStringList out;
+        for (const Shown& s : shown)
+            out << s.title;
+        return out;
+    }
+};
+
+}  // namespace skelvar::test
