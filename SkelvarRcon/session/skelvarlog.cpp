@@ -1,0 +1,37 @@
+#include "SkelvarRcon/session/skelvarlog.h"
+
+#include "lists/records.h"
+
+#include <QFile>
+
+namespace skelvar::rcon {
+
+QByteArray SkelvarLog::line(const QString& text, const QDateTime& at)
+{
+    QString flat = text;
+    // One entry stays one line.
+    flat.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    flat.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    flat.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return (lists::formatDate(at.date()) + QLatin1Char(' ') + at.time().toString(QStringLiteral("HH:mm:ss")) +
+            QLatin1Char(' ') + flat)
+               .toLatin1() +
+           "\r\n";
+}
+
+bool SkelvarLog::append(const QString& text, const QDateTime& at) const
+{
+    QFile f(path_);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    const QByteArray bytes = line(text, at);
+    return f.write(bytes) == bytes.size();
+}
+
+bool SkelvarLog::clear() const
+{
+    QFile f(path_);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+}
+
+}  // namespace skelvar::rcon

@@ -1,0 +1,26 @@
+#pragma once
+// skelvar.log: one line per alert, "date time text".
+
+#include <QDateTime>
+#include <QString>
+
+namespace skelvar::rcon {
+
+class SkelvarLog {
+public:
+    explicit SkelvarLog(QString path = QStringLiteral("skelvar.log")) : path_(std::move(path)) {}
+    QString path() const { return path_; }
+    void setPath(const QString& p) { path_ = p; }
+
+    // The line for a text at a moment: ISO date, a blank, the time of day, a blank, the text.
+    static QByteArray line(const QString& text, const QDateTime& at);
+    // AppendLog. Returns false when the file could not be written.
+    bool append(const QString& text, const QDateTime& at = QDateTime::currentDateTime()) const;
+    // Empties the file (it stays, with no content).
+    bool clear() const;
+
+private:
+    QString path_;
+};
+
+}  // namespace skelvar::rcon
