@@ -1,0 +1,301 @@
+#include "SkelvarRcon/store/recordlist.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace skelvar::rcon {
+
+using lists::ListKind;
+using lists::Record;
+
+namespace {
+
+Record cleaned(Record r)
+{
+    r.ip = lists::cleanField(r.ip);
+    r.name = lists::cleanField(r.name);
+    r.reason = lists::cleanField(r.reason);
+    r.date = lists::cleanField(r.date);
+    r.until = lists::cleanField(r.until);
+    return r;
+}
+
+int compareKeys(const QString& a, const QString& b)
+{
+    return QString::compare(a, b, Qt::CaseInsensitive);
+}
+
+} // namespace
+
+RecordList::RecordList(ListKind kind, QObject* parent)
+    : QAbstractTableModel(parent)
+    , m_kind(kind)
+{
+}
+
+QList<ListColumn> RecordList::columns(ListKind kind)
+{
+    if (kind == ListKind::Bans)
+        return {{"IP", 1400}, {"Name", 2600}, {"Reason", 1300}, {"Date", 1200}, {"Until", 1200}};
+    return {{"IP", 1400}, {"Name", 3000}, {"Reason", 2100}, {"Date", 1200}};
+}
+
+QString RecordList::field(const Record& r, int column)
+{
+    switch (column) {
+    case 0: return r.ip;
+    case 1: return r.name;
+    case 2: return r.reason;
+    case 3: return r.date;
+    case 4: return r.until;
+    }
+    return {};
+}
+
+bool RecordList::less(const Record& a, const Record& b) const
+{
+    return compareKeys(field(a, m_sortColumn), field(b, m_sortColumn)) < 0;
+}
+
+void RecordList::stableSort(QList<Record>& records) const
+{
+    std::stable_sort(records.begin(), records.end(),
+                     [this](const Record& a, const Record& b) { return less(a, b); });
+}
+
+// First row in [from, to) whose key sorts after `key`.
+int RecordList::firstAfter(const QString& key, int from, int to) const
+{
+    while (from < to) {
+        const int mid = from + (to - from) / 2;
+        if (compareKeys(key, field(m_records[mid], m_sortColumn)) < 0)
+            to = mid;
+        else
+            from = mid + 1;
+    }
+    return from;
+}
+
+// First row in [from, to) whose key does not sort before `key`.
+int RecordList::firstNotBefore(const QString& key, int from, int to) const
+{
+    while (from < to) {
+        const int mid = from + (to - from) / 2;
+        if (compareKeys(field(m_records[mid], m_sortColumn), key) < 0)
+            from = mid + 1;
+        else
+            to = mid;
+    }
+    return from;
+}
+
+int RecordList::add(Record record)
+{
+    record = cleaned(std::move(record));
+    const int row = firstAfter(field(record, m_sortColumn), 0, size());
+    beginInsertRows({}, row, row);
+    m_records.insert(row, std::move(record));
+    endInsertRows();
+    emit changed();
+    return row;
+}
+
+void RecordList::removeAt(int row)
+{
+    if (row < 0 || row >= size())
+        return;
+    beginRemoveRows({}, row, row);
+    m_records.removeAt(row);
+    endRemoveRows();
+    emit changed();
+}
+
+int RecordList::setIp(int row, const QString& ip)
+{
+    if (row < 0 || row >= size())
+        return row;
+    const QString value = lists::cleanField(ip);
+    if (m_records[row].ip == value)
+        return row;
+
+    int target = row;
+    if (m_sortColumn == 0) {
+        // Where a stable re-sort would put it: rows with an equal key that
+        // were above it stay above, those below stay below. The rows before
+        // it are sorted and so are the rows after it.
+        const int lo = firstAfter(value, 0, row);
+        const int hi = firstNotBefore(value, row + 1, size());
+        if (lo < row)
+            target = lo;
+        else if (hi > row + 1)
+            target = hi - 1;
+    }
+    if (target != row) {
+        beginMoveRows({}, row, row, {}, target > row ? target + 1 : target);
+        m_records.move(row, target);
+        m_records[target].ip = value;
+        endMoveRows();
+    } else {
+        m_records[row].ip = value;
+    }
+    emit dataChanged(index(target, 0), index(target, 0));
+    emit changed();
+    return target;
+}
+
+void RecordList::setRecords(QList<Record> records)
+{
+    for (Record& r : records)
+        r = cleaned(std::move(r));
+    stableSort(records);
+    beginResetModel();
+    m_records = std::move(records);
+    endResetModel();
+    emit changed();
+}
+
+int RecordList::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : size();
+}
+
+int RecordList::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : lists::fieldCount(m_kind);
+}
+
+QVariant RecordList::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= size() || role != Qt::DisplayRole)
+        return {};
+    return field(m_records[index.row()], index.column());
+}
+
+QVariant RecordList::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    const QList<ListColumn> cols = columns(m_kind);
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= cols.size())
+        return QAbstractTableModel::headerData(section, orientation, role);
+    return QString::fromLatin1(cols[section].header);
+}
+
+void RecordList::sort(int column, Qt::SortOrder)
+{
+    if (column < 0 || column >= lists::fieldCount(m_kind))
+        return;
+    m_sortColumn = column;
+
+    QList<int> order(size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [this](int a, int b) { return less(m_records[a], m_records[b]); });
+    if (std::is_sorted(order.begin(), order.end()))
+        return;
+
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    QList<int> newRow(size());
+    QList<Record> sorted;
+    sorted.reserve(size());
+    for (int i = 0; i < order.size(); ++i) {
+        newRow[order[i]] = i;
+        sorted.append(m_records[order[i]]);
+    }
+    m_records = std::move(sorted);
+    const QModelIndexList old = persistentIndexList();
+    QModelIndexList moved;
+    moved.reserve(old.size());
+    for (const QModelIndex& i : old)
+        moved.append(index(newRow[i.row()], i.column()));
+    changePersistentIndexList(old, moved);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    // The file keeps the shown order.
+    emit changed();
+}
+
+PlayerList::PlayerList(QObject* parent)
+    : QAbstractTableModel(parent)
+{
+}
+
+QList<ListColumn> PlayerList::columns()
+{
+    return {{"No", 350},   {"Ping", 500},         {"Name", 2000},      {"IP", 1400},
+            {"Rate", 700}, {"Allied skin", 2250}, {"Axis Skin", 2250}};
+}
+
+QString PlayerList::field(const PlayerRow& r, int column)
+{
+    switch (column) {
+    case 0: return r.no;
+    case 1: return r.ping;
+    case 2: return r.name;
+    case 3: return r.ip;
+    case 4: return r.rate;
+    case 5: return r.alliedSkin;
+    case 6: return r.axisSkin;
+    }
+    return {};
+}
+
+void PlayerList::clear()
+{
+    if (m_rows.isEmpty())
+        return;
+    beginResetModel();
+    m_rows.clear();
+    endResetModel();
+}
+
+int PlayerList::add(PlayerRow row)
+{
+    const int at = size();
+    beginInsertRows({}, at, at);
+    m_rows.append(std::move(row));
+    endInsertRows();
+    return at;
+}
+
+void PlayerList::setSkins(int row, const QString& allied, const QString& axis)
+{
+    if (row < 0 || row >= size())
+        return;
+    m_rows[row].alliedSkin = allied;
+    m_rows[row].axisSkin = axis;
+    emit dataChanged(index(row, 5), index(row, 6));
+}
+
+void PlayerList::removeAt(int row)
+{
+    if (row < 0 || row >= size())
+        return;
+    beginRemoveRows({}, row, row);
+    m_rows.removeAt(row);
+    endRemoveRows();
+}
+
+int PlayerList::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : size();
+}
+
+int PlayerList::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : 7;
+}
+
+QVariant PlayerList::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= size() || role != Qt::DisplayRole)
+        return {};
+    return field(m_rows[index.row()], index.column());
+}
+
+QVariant PlayerList::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    const QList<ListColumn> cols = columns();
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= cols.size())
+        return QAbstractTableModel::headerData(section, orientation, role);
+    return QString::fromLatin1(cols[section].header);
+}
+
+} // namespace skelvar::rcon
