@@ -1,0 +1,339 @@
+#include "SkelvarMod/generator/scriptgenerator.h"
+
+#include <QRegularExpression>
+
+namespace skelvar::mod {
+
+namespace {
+
+const QString Periodic = QStringLiteral("Periodic");
+const QString Scheduled = QStringLiteral("Scheduled");
+const QString PerMap = QStringLiteral("Per Map");
+
+QString withoutPrefix(const QString& text, const QString& prefix)
+{
+    return text.startsWith(prefix) ? text.mid(prefix.size()) : text;
+}
+
+QString withoutSuffix(const QString& text, const QString& suffix)
+{
+    return text.endsWith(suffix) ? text.chopped(suffix.size()) : text;
+}
+
+QString scheduledTime(const MessageEntry& m) { return withoutPrefix(m.trigger, QStringLiteral("At ")); }
+QString periodicCount(const MessageEntry& m) { return withoutSuffix(m.trigger, QStringLiteral(" minutes")); }
+QString perMapName(const MessageEntry& m) { return withoutPrefix(m.trigger, QStringLiteral("On ")); }
+
+// Operator text as it may stand on one script line.
+QString safe(const QString& value)
+{
+    QString out = value;
+    out.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    out.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    out.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    out.replace(QLatin1Char('"'), QLatin1Char('\''));
+    return out;
+}
+
+bool toWhole(const QString& text, int* value)
+{
+    bool ok = false;
+    const int v = text.trimmed().toShort(&ok);
+    if (ok && value)
+        *value = v;
+    return ok;
+}
+
+// A plain decimal number such as -12, 40.5 or .5; no exponent, nan or inf.
+bool isNumber(const QString& text)
+{
+    static const QRegularExpression rx(QStringLiteral("^[-+]?([0-9]+\\.?[0-9]*|\\.[0-9]+)$"));
+    return rx.match(text).hasMatch();
+}
+
+class Script {
+public:
+    void line(const QString& text) { m_out += text.toLatin1() + "\r\n"; }
+    void lines(std::initializer_list<const char*> texts)
+    {
+        for (const char* t : texts)
+            m_out += QByteArray(t) + "\r\n";
+    }
+    QByteArray bytes() const { return m_out; }
+
+private:
+    QByteArray m_out;
+};
+
+QString num(qsizetype n) { return QString::number(n); }
+
+void priorityLine(Script& s, const MessageEntry& m)
+{
+    QString prefix;
+    if (m.priority == QLatin1String("Low"))
+        prefix = QStringLiteral("iprintln_noloc \"");
+    else if (m.priority == QLatin1String("Medium"))
+        prefix = QStringLiteral("iprintlnbold_noloc \"");
+    else if (m.priority == QLatin1String("High"))
+        prefix = QStringLiteral("locprint 15 200 \"");
+    else
+        return;
+    s.line(prefix + safe(m.text) + QLatin1Char('"'));
+}
+
+void clockTest(Script& s, const QString& time)
+{
+    int h = 0, m = 0;
+    ParseClockTime(time, &h, &m);
+    s.line(QStringLiteral("if ((level.v2 == %1) && (level.v1 == %2))").arg(h).arg(m));
+}
+
+}  // namespace
+
+bool ParseClockTime(const QString& text, int* hour, int* minute)
+{
+    const QStringList parts = text.split(QLatin1Char(':'));
+    int h = 0, m = 0;
+    if (parts.size() != 2 || !toWhole(parts[0], &h) || !toWhole(parts[1], &m))
+        return false;
+    if (h < 0 || h > 23 || m < 0 || m > 59)
+        return false;
+    if (hour)
+        *hour = h;
+    if (minute)
+        *minute = m;
+    return true;
+}
+
+QByteArray GenerateScript(const BuildInputs& in)
+{
+    const Switches& sw = in.switches;
+    QList<MessageEntry> periodic, scheduled, perMap;
+    for (const MessageEntry& m : in.messages) {
+        if (!m.ticked)
+            continue;
+        if (m.type == Periodic)
+            periodic.append(m);
+        else if (m.type == Scheduled)
+            scheduled.append(m);
+        else if (m.type == PerMap)
+            perMap.append(m);
+    }
+    QList<CommandEntry> commands;
+    for (const CommandEntry& c : in.commands)
+        if (c.ticked)
+            commands.append(c);
+    QList<MapFixEntry> fixes;
+    for (const MapFixEntry& f : in.mapFixes)
+        if (f.ticked)
+            fixes.append(f);
+
+    const qsizetype C = periodic.size();
+    const QString F = num(C + 4);
+    const QString J = num(fixes.size());
+
+    Script s;
+    // main
+    s.lines({"main:", "level.v0 = int (getcvar (scantime))", "level.v1 = int (getcvar (sv_minutes))",
+             "level.v2 = int(getcvar (sv_hours))", "level.v3 = int (getcvar (sv_seconds))", "if (level.v0 == 0)", "{",
+             "level.v0 = 3", "setcvar \"scantime\" 3", "}"});
+    for (qsizetype k = 4; k < C + 4; ++k)
+        s.line(QStringLiteral("level.v%1 = int(getcvar (mensa%2))").arg(k).arg(k - 3));
+    s.lines({"if ( getcvar (resetvalue) == \"\")", "{", "setcvar \"resetvalue\" 0", "}",
+             "if ( getcvar (sv_skelvar) == \"\")", "{", "setcvar \"sv_skelvar\" 0", "}"});
+    for (const CompatEntry& c : in.compat)
+        if (c.ticked)
+            s.line(QStringLiteral("exec global/") + safe(c.script));
+    s.line(QStringLiteral("if (level.v") + F + QStringLiteral(" != 1)"));
+    s.lines({"{", "level waittill spawn", "thread t1", "end", "}", "end"});
+
+    // t1
+    s.line(QStringLiteral("t1:"));
+    s.line(QStringLiteral("if (level.v") + F + QStringLiteral(" != 1)"));
+    s.line(QStringLiteral("{"));
+    s.line(QStringLiteral("level.v") + F + QStringLiteral(" = 1"));
+    s.lines({"}", "else", "end", "setcvar \"versionskelvar\" \"2.1\"", "thread t2", "thread t3", "thread t4"});
+    if (sw.check5 == 1 || sw.check6 == 1 || sw.check7 == 1)
+        s.line(QStringLiteral("thread t5"));
+    s.line(QStringLiteral("end"));
+
+    // t2
+    s.lines({"t2:", "wait 1", "level.v3 = level.v3 + 1", "if (getcvar(nombre) != \"\")", "thread t7",
+             "if (level.v3 > 59)", "{", "level.m1 = getcvar (resetvalue)", "level.v0 = level.v0 - 1",
+             "if ( int ( getcvar (scanpass) ) == 1 )", "{", "level.v0 = int ( getcvar(scantime) ) - 1",
+             "setcvar \"scanpass\" 2", "}", "if (level.v0 == 0)", "{", "if ( int(getcvar(sv_skelvar)) != 0 )", "{",
+             "if ($player != NULL)", "{"});
+    if (sw.check1 + sw.check2 + sw.check3 + sw.check4 != 0) {
+        s.line(QStringLiteral("$player stufftext (\"set snaps 19\")"));
+        if (sw.check1 == 1)
+            s.lines({"$player stufftext (\"setu r_farplane_nofog \" + level.m1)",
+                     "$player stufftext (\"setu r_farplane \" + level.m1)"});
+        if (sw.check2 == 1)
+            s.line(QStringLiteral("$player stufftext (\"setu r_lightmap \" + level.m1)"));
+        if (sw.check3 == 1)
+            s.line(QStringLiteral("$player stufftext (\"setu cg_3rd_person \" + level.m1)"));
+        if (sw.check4 == 1)
+            s.line(QStringLiteral("$player stufftext (\"setu r_novis \" + level.m1)"));
+        s.lines({"$player stufftext (\"setu version \" + level.m1)", "waitframe",
+                 "$player stufftext (\"set snaps 20\")"});
+    }
+    s.lines({"}", "}", "level.v0 = int ( getcvar(scantime) )", "}", "level.v3 = 0",
+             "level.v1 = int (getcvar (sv_minutes)) + 1", "level.v2 = int(getcvar (sv_hours))", "if (level.v1 > 59)",
+             "{", "level.v1 = 0", "level.v2 = int(getcvar (sv_hours)) + 1", "if (level.v2 > 23)", "level.v2 = 0", "}",
+             "setcvar \"sv_minutes\" level.v1", "setcvar \"sv_hours\" level.v2"});
+    for (const MessageEntry& m : scheduled) {
+        clockTest(s, scheduledTime(m));
+        s.lines({"{", "waitframe"});
+        priorityLine(s, m);
+        s.line(QStringLiteral("}"));
+    }
+    for (const CommandEntry& c : commands) {
+        clockTest(s, c.time);
+        s.lines({"{", "waitframe"});
+        s.line(QStringLiteral("thread t6 \"") + safe(c.command) + QLatin1Char('"'));
+        s.line(QStringLiteral("}"));
+    }
+    for (qsizetype n = 0; n < C; ++n) {
+        const QString k = num(n + 4);
+        const QString i = num(n + 1);
+        const MessageEntry& m = periodic[n];
+        s.line(QStringLiteral("level.v") + k + QStringLiteral(" = level.v") + k + QStringLiteral(" + 1"));
+        s.line(QStringLiteral("if (level.v") + k + QStringLiteral(" == ") + safe(periodicCount(m)) + QLatin1Char(')'));
+        s.lines({"{", "waitframe"});
+        priorityLine(s, m);
+        s.line(QStringLiteral("level.v") + k + QStringLiteral(" = 0"));
+        s.line(QStringLiteral("}"));
+        s.line(QStringLiteral("setcvar \"mensa") + i + QStringLiteral("\" level.v") + k);
+    }
+    s.lines({"}", "setcvar \"sv_seconds\" level.v3", "goto t2", "end"});
+
+    // t3
+    s.line(QStringLiteral("t3:"));
+    for (const MessageEntry& m : perMap) {
+        s.line(QStringLiteral("if (getcvar(mapname) == \"") + safe(perMapName(m)) + QStringLiteral("\")"));
+        s.lines({"{", "wait 10", "waitframe"});
+        priorityLine(s, m);
+        s.line(QStringLiteral("}"));
+    }
+    s.line(QStringLiteral("end"));
+
+    // t4
+    s.line(QStringLiteral("t4:"));
+    for (qsizetype j = 0; j < fixes.size(); ++j) {
+        const MapFixEntry& f = fixes[j];
+        const QString v = QStringLiteral("local.v") + num(j);
+        s.line(QStringLiteral("if (getcvar(mapname) == \"") + safe(f.map) + QStringLiteral("\")"));
+        s.line(QStringLiteral("{"));
+        s.line(v + QStringLiteral(" = spawn ") + safe(f.model));
+        s.line(v + QStringLiteral(".origin = ( ") + safe(f.origin) + QStringLiteral(" )"));
+        s.line(v + QStringLiteral(".angle = ") + safe(f.angle));
+        for (const char* flag : {" solid", " immune bullet", " immune fast_bullet", " immune bash", " immune explosion"})
+            s.line(v + QLatin1String(flag));
+        s.line(v + QLatin1Char(' ') + safe(f.visibility));
+        s.line(QStringLiteral("}"));
+    }
+    s.line(QStringLiteral("end"));
+
+    // t5
+    s.lines({"t5:", "wait 15", "waitframe"});
+    if (sw.check7 == 1)
+        s.lines({"if (getcvar(nextmap) != \"\")", "{ level.zov_order15 = \"Next Map: \" + getcvar(nextmap) }", "else",
+                 "{ level.zov_order15 = \"\" }"});
+    if (sw.check6 == 1)
+        s.lines({"local.v1 = \"\"", "local.v2 = \"\"", "if (level.v1 < 10)", "local.v1 = \"0\"", "if (level.v2 < 10)",
+                 "local.v2 = \"0\"",
+                 "level.zov_order16 = \"Server Time: \" + local.v2 + level.v2 + \":\" + local.v1 + level.v1"});
+    if (sw.check5 == 1)
+        s.lines({"if ($player != NULL)", "{", "$player stufftext (\"set cg_forcemodel 0\")", "}"});
+    s.lines({"goto t5", "end"});
+
+    // t6
+    s.line(QStringLiteral("t6 local.v") + J + QLatin1Char(':'));
+    s.line(QStringLiteral("if (getcvar(version) == \"Medal of Honor Allied Assault 1.11 linux-i386 Jul 23 2002\")"));
+    s.line(QStringLiteral("stuffcmd (local.v") + J + QLatin1Char(')'));
+    s.line(QStringLiteral("end"));
+
+    // t7
+    s.lines({"t7:", "local.numero = int ( getcvar(numero) )", "local.nombre = getcvar(nombre)", "if ($player != NULL)",
+             "{", "level.maxplayers = Int(getcvar(sv_maxclients))",
+             "for (local.p=1;local.p<=level.maxplayers;local.p++)", "{",
+             "if (($player.size>=local.p) && ($player[local.p]!=NULL))", "{", "local.player = $player[local.p]",
+             "if (local.player.entnum == local.numero)", "local.player stufftext (\"name \" + local.nombre)", "}", "}",
+             "}", "setcvar \"numero\" \"\"", "setcvar \"nombre\" \"\"", "setcvar \"scantime\" \"1\"", "level.v0 = 1",
+             "end"});
+    return s.bytes();
+}
+
+QStringList ValidateInputs(const BuildInputs& in)
+{
+    QStringList problems;
+    auto quoteCheck = [&](const QString& row, const QString& what, const QString& value) {
+        if (value.contains(QLatin1Char('"')))
+            problems.append(row + QStringLiteral(": the ") + what + QStringLiteral(" holds a double quote (\")."));
+    };
+    auto emptyCheck = [&](const QString& row, const QString& what, const QString& value) {
+        if (value.trimmed().isEmpty()) {
+            problems.append(row + QStringLiteral(": the ") + what + QStringLiteral(" is empty."));
+            return false;
+        }
+        return true;
+    };
+
+    for (qsizetype n = 0; n < in.messages.size(); ++n) {
+        const MessageEntry& m = in.messages[n];
+        if (!m.ticked)
+            continue;
+        const QString row = QStringLiteral("Message %1 (%2 %3)").arg(n + 1).arg(m.type, m.trigger);
+        quoteCheck(row, QStringLiteral("text"), m.text);
+        if (m.type == Scheduled) {
+            if (!ParseClockTime(scheduledTime(m), nullptr, nullptr))
+                problems.append(row + QStringLiteral(": the time must be hour:minute, whole numbers from 0:0 to 23:59."));
+        } else if (m.type == Periodic) {
+            int count = 0;
+            if (!toWhole(periodicCount(m), &count) || count < 1)
+                problems.append(row + QStringLiteral(": the interval must be a whole number of minutes, at least 1."));
+        } else if (m.type == PerMap) {
+            if (emptyCheck(row, QStringLiteral("map"), perMapName(m)))
+                quoteCheck(row, QStringLiteral("map"), perMapName(m));
+        }
+    }
+    for (qsizetype n = 0; n < in.commands.size(); ++n) {
+        const CommandEntry& c = in.commands[n];
+        if (!c.ticked)
+            continue;
+        const QString row = QStringLiteral("Command %1 (%2)").arg(n + 1).arg(c.command);
+        if (!ParseClockTime(c.time, nullptr, nullptr))
+            problems.append(row + QStringLiteral(": the time must be hour:minute, whole numbers from 0:0 to 23:59."));
+        quoteCheck(row, QStringLiteral("command"), c.command);
+    }
+    for (qsizetype n = 0; n < in.mapFixes.size(); ++n) {
+        const MapFixEntry& f = in.mapFixes[n];
+        if (!f.ticked)
+            continue;
+        const QString row = QStringLiteral("Map fix %1 (%2 %3)").arg(n + 1).arg(f.map, f.description);
+        if (emptyCheck(row, QStringLiteral("map"), f.map))
+            quoteCheck(row, QStringLiteral("map"), f.map);
+        if (emptyCheck(row, QStringLiteral("model"), f.model))
+            quoteCheck(row, QStringLiteral("model"), f.model);
+        if (emptyCheck(row, QStringLiteral("origin"), f.origin)) {
+            const QStringList xyz = f.origin.simplified().split(QLatin1Char(' '));
+            if (xyz.size() != 3 || !isNumber(xyz[0]) || !isNumber(xyz[1]) || !isNumber(xyz[2]))
+                problems.append(row + QStringLiteral(": the origin must be three numbers separated by blanks."));
+        }
+        if (emptyCheck(row, QStringLiteral("angle"), f.angle) && !isNumber(f.angle.trimmed()))
+            problems.append(row + QStringLiteral(": the angle must be a number."));
+        if (f.visibility != QLatin1String("show") && f.visibility != QLatin1String("hide"))
+            problems.append(row + QStringLiteral(": the visibility must be show or hide."));
+    }
+    for (qsizetype n = 0; n < in.compat.size(); ++n) {
+        const CompatEntry& c = in.compat[n];
+        if (!c.ticked)
+            continue;
+        const QString row = QStringLiteral("Additional script %1 (%2)").arg(n + 1).arg(c.description);
+        if (emptyCheck(row, QStringLiteral("script name"), c.script))
+            quoteCheck(row, QStringLiteral("script name"), c.script);
+    }
+    return problems;
+}
+
+}  // namespace skelvar::mod
