@@ -20,9 +20,10 @@ Record cleaned(Record r)
     return r;
 }
 
+// The same order as the sort's case-folded keys.
 int compareKeys(const QString& a, const QString& b)
 {
-    return QString::compare(a, b, Qt::CaseInsensitive);
+    return a.toCaseFolded().compare(b.toCaseFolded());
 }
 
 } // namespace
@@ -52,15 +53,18 @@ QString RecordList::field(const Record& r, int column)
     return {};
 }
 
-bool RecordList::less(const Record& a, const Record& b) const
+// Positions of `records` in sorted order. Each key is case-folded once, so
+// the sort itself compares plain text (a header click on a long list).
+QList<int> RecordList::sortedOrder(const QList<Record>& records) const
 {
-    return compareKeys(field(a, m_sortColumn), field(b, m_sortColumn)) < 0;
-}
-
-void RecordList::stableSort(QList<Record>& records) const
-{
-    std::stable_sort(records.begin(), records.end(),
-                     [this](const Record& a, const Record& b) { return less(a, b); });
+    QList<QString> keys;
+    keys.reserve(records.size());
+    for (const Record& r : records)
+        keys.append(field(r, m_sortColumn).toCaseFolded());
+    QList<int> order(records.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&keys](int a, int b) { return keys[a] < keys[b]; });
+    return order;
 }
 
 // First row in [from, to) whose key sorts after `key`.
@@ -147,9 +151,13 @@ void RecordList::setRecords(QList<Record> records)
 {
     for (Record& r : records)
         r = cleaned(std::move(r));
-    stableSort(records);
+    const QList<int> order = sortedOrder(records);
+    QList<Record> sorted;
+    sorted.reserve(records.size());
+    for (int i : order)
+        sorted.append(std::move(records[i]));
     beginResetModel();
-    m_records = std::move(records);
+    m_records = std::move(sorted);
     endResetModel();
     emit changed();
 }
@@ -185,10 +193,7 @@ void RecordList::sort(int column, Qt::SortOrder)
         return;
     m_sortColumn = column;
 
-    QList<int> order(size());
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(),
-                     [this](int a, int b) { return less(m_records[a], m_records[b]); });
+    const QList<int> order = sortedOrder(m_records);
     if (std::is_sorted(order.begin(), order.end()))
         return;
 
@@ -198,7 +203,7 @@ void RecordList::sort(int column, Qt::SortOrder)
     sorted.reserve(size());
     for (int i = 0; i < order.size(); ++i) {
         newRow[order[i]] = i;
-        sorted.append(m_records[order[i]]);
+        sorted.append(std::move(m_records[order[i]]));
     }
     m_records = std::move(sorted);
     const QModelIndexList old = persistentIndexList();

@@ -52,8 +52,7 @@ signals:
 
 private:
     static QString field(const lists::Record& r, int column);
-    bool less(const lists::Record& a, const lists::Record& b) const;
-    void stableSort(QList<lists::Record>& records) const;
+    QList<int> sortedOrder(const QList<lists::Record>& records) const;
     int firstAfter(const QString& key, int from, int to) const;
     int firstNotBefore(const QString& key, int from, int to) const;
 
