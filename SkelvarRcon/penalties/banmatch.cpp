@@ -1,0 +1,201 @@
+#include "SkelvarRcon/penalties/banmatch.h"
+
+#include "SkelvarRcon/store/recordlist.h"
+
+#include <QStringView>
+
+#include <algorithm>
+#include <bit>
+
+namespace skelvar::rcon {
+
+namespace {
+
+const QString kWild = QStringLiteral("xxx");
+
+// One group of a dotted address: 1 to 3 digits, at most 255.
+std::optional<quint32> groupValue(QStringView g)
+{
+    if (g.isEmpty() || g.size() > 3)
+        return std::nullopt;
+    quint32 v = 0;
+    for (const QChar c : g) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+        v = v * 10 + quint32(c.unicode() - '0');
+    }
+    if (v > 255)
+        return std::nullopt;
+    return v;
+}
+
+std::optional<AddressPattern> parseGroups(const QString& text, bool allowWild)
+{
+    const QList<QStringView> groups = QStringView(text).split(QLatin1Char('.'));
+    if (groups.size() != 4)
+        return std::nullopt;
+    AddressPattern p;
+    for (int i = 0; i < 4; ++i) {
+        p.value <<= 8;
+        if (allowWild && groups[i] == kWild) {
+            p.wildMask |= quint8(1u << (3 - i));
+            continue;
+        }
+        const auto v = groupValue(groups[i]);
+        if (!v)
+            return std::nullopt;
+        p.value |= *v;
+    }
+    // A pattern without any number would ban every address.
+    if (p.wildMask == 0xF)
+        return std::nullopt;
+    return p;
+}
+
+quint32 keepMask(quint8 wildMask)
+{
+    quint32 keep = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (!(wildMask & (1u << (3 - i))))
+            keep |= 0xFFu << (8 * (3 - i));
+    }
+    return keep;
+}
+
+QDate untilOf(const lists::Record& ban)
+{
+    return ban.until.isEmpty() ? QDate() : lists::parseDate(ban.until);
+}
+
+}  // namespace
+
+int AddressPattern::wildGroups() const
+{
+    return std::popcount(unsigned(wildMask));
+}
+
+std::optional<AddressPattern> parseBanAddress(const QString& text)
+{
+    return parseGroups(text, true);
+}
+
+std::optional<quint32> parsePlayerAddress(const QString& text)
+{
+    const auto p = parseGroups(text, false);
+    if (!p)
+        return std::nullopt;
+    return p->value;
+}
+
+bool banMatches(const QString& banIp, const QString& playerIp)
+{
+    const auto ban = parseBanAddress(banIp);
+    const auto player = parsePlayerAddress(playerIp);
+    if (!ban || !player)
+        return false;
+    return (*player & keepMask(ban->wildMask)) == ban->value;
+}
+
+QString SubrankPattern(const QString& ip)
+{
+    const QStringList parts = ip.split(QLatin1Char('.'));
+    if (parts.size() < 3)
+        return ip;
+    return parts.mid(0, 3).join(QLatin1Char('.')) + QStringLiteral(".xxx");
+}
+
+QString ProviderPattern(const QString& ip)
+{
+    const QStringList parts = ip.split(QLatin1Char('.'));
+    if (parts.size() < 2)
+        return ip;
+    return parts.mid(0, 2).join(QLatin1Char('.')) + QStringLiteral(".xxx.xxx");
+}
+
+bool banActive(const lists::Record& ban, const QDate& today)
+{
+    const QDate until = untilOf(ban);
+    return !until.isValid() || until > today;
+}
+
+int addBanUnlessCovered(RecordList& bans, const lists::Record& ban, const QDate& today)
+{
+    const QDate wanted = untilOf(ban);
+    for (int row = 0; row < bans.size(); ++row) {
+        const lists::Record& r = bans.at(row);
+        if (r.ip != ban.ip || !banActive(r, today))
+            continue;
+        const QDate until = untilOf(r);
+        if (!until.isValid() || (wanted.isValid() && until >= wanted))
+            return -1;
+    }
+    return bans.add(ban);
+}
+
+void BanIndex::rebuild(const RecordList& bans)
+{
+    rebuild(bans.records());
+}
+
+void BanIndex::rebuild(const QList<lists::Record>& bans)
+{
+    for (auto& h : byMask_)
+        h.clear();
+    byText_.clear();
+    unusable_.clear();
+    masksBySpecificity_.clear();
+    size_ = int(bans.size());
+    for (int row = 0; row < bans.size(); ++row) {
+        const lists::Record& r = bans.at(row);
+        const Entry e{row, untilOf(r)};
+        byText_[r.ip].append(e);
+        if (const auto p = parseBanAddress(r.ip))
+            byMask_[p->wildMask][p->value].append(e);
+        else
+            unusable_.append(r.ip);
+    }
+    for (int mask = 0; mask < 16; ++mask) {
+        if (!byMask_[mask].isEmpty())
+            masksBySpecificity_.append(mask);
+    }
+    std::stable_sort(masksBySpecificity_.begin(), masksBySpecificity_.end(),
+                     [](int a, int b) { return std::popcount(unsigned(a)) < std::popcount(unsigned(b)); });
+}
+
+int BanIndex::find(const QString& playerIp, const QDate& today) const
+{
+    const auto addr = parsePlayerAddress(playerIp);
+    if (!addr)
+        return -1;
+    int best = -1;
+    int level = -1;
+    for (const int mask : masksBySpecificity_) {
+        const int l = std::popcount(unsigned(mask));
+        // Rows found at a more specific level win over any less specific one.
+        if (best >= 0 && l != level)
+            break;
+        const auto it = byMask_[mask].constFind(*addr & keepMask(quint8(mask)));
+        if (it == byMask_[mask].constEnd())
+            continue;
+        for (const Entry& e : *it) {
+            if (!active(e, today))
+                continue;
+            if (best < 0 || e.row < best) {
+                best = e.row;
+                level = l;
+            }
+            break;  // entries are in row order
+        }
+    }
+    return best;
+}
+
+bool BanIndex::hasActiveExact(const QString& ipText, const QDate& today) const
+{
+    const auto it = byText_.constFind(ipText);
+    if (it == byText_.constEnd())
+        return false;
+    return std::any_of(it->begin(), it->end(), [&](const Entry& e) { return active(e, today); });
+}
+
+}  // namespace skelvar::rcon
