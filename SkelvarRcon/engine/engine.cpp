@@ -1,14 +1,91 @@
 #include "SkelvarRcon/engine/engine.h"
 
+#include "SkelvarRcon/engine/detections.h"
+#include "SkelvarRcon/engine/serverparse.h"
+#include "SkelvarRcon/session/skelvarlog.h"
+#include "SkelvarRcon/store/liststore.h"
+#include "SkelvarRcon/store/recordlist.h"
 #include "SkelvarRcon/store/settings.h"
 
+#include <QDate>
+#include <QHash>
+#include <QTime>
 #include <QTimer>
 
 namespace skelvar::rcon {
 
-Engine::Engine(MonitorSession& session, RconTransport& rcon, Settings& settings, UiState& ui, QObject* parent)
-    : QObject(parent), session_(session), rcon_(rcon), settings_(settings), ui_(ui)
+namespace {
+
+const QString kNotRunning = QStringLiteral("Server not running!!");
+
+class SilentPrompter : public Prompter {
+public:
+    bool askYesNo(const QString&, const QString&, Icon, bool) override { return false; }
+    void message(const QString&, const QString&, Icon) override {}
+};
+
+}  // namespace
+
+Task<> DefaultPassHooks::escalate(quint64, PlayerRecord& player)
 {
+    if (player.kickFlag != 1)
+        co_return;
+    co_await rcon_.send(QStringLiteral("clientkick ") + rconSafe(player.clientNum), session_.target());
+}
+
+qint16 PeriodBox::read(const Settings& settings, Prompter* prompter)
+{
+    const auto v = toInt16(settings.text(control_));
+    if (v && *v >= 1 && *v <= maximum_) {
+        last_ = *v;
+        told_ = false;
+        return last_;
+    }
+    if (!told_ && prompter) {
+        told_ = true;
+        prompter->message(QStringLiteral("Invalid value"), notice_.arg(last_), Prompter::Icon::Warning);
+    }
+    return last_;
+}
+
+Engine::Engine(MonitorSession& session, RconTransport& rcon, Settings& settings, UiState& ui,
+               EngineServices services, QObject* parent)
+    : QObject(parent),
+      session_(session),
+      rcon_(rcon),
+      settings_(settings),
+      ui_(ui),
+      lists_(services.lists),
+      players_(services.players),
+      log_(services.log),
+      prompter_(services.prompter),
+      hooks_(services.hooks),
+      // 546 minutes is the longest period whose count of ticks fits 16 bits.
+      scanMinutes_(QStringLiteral("txtMin"), 3, 546,
+                   QStringLiteral("The scan period must be a whole number of minutes from 1 to 546.\n"
+                                  "Players are scanned every %1 minutes until it is corrected.")),
+      patrolSeconds_(QStringLiteral("MinPolt"), 45, 32767,
+                     QStringLiteral("The patrol period must be a whole number of seconds from 1 to 32767.\n"
+                                    "The server is patrolled every %1 seconds until it is corrected."))
+{
+    if (!lists_) {
+        ownLists_ = std::make_unique<ListStore>();
+        lists_ = ownLists_.get();
+    }
+    if (!players_) {
+        ownPlayers_ = std::make_unique<PlayerList>();
+        players_ = ownPlayers_.get();
+    }
+    if (!log_) {
+        ownLog_ = std::make_unique<SkelvarLog>(QString());  // no path: writes nothing
+        log_ = ownLog_.get();
+    }
+    if (!prompter_) {
+        static SilentPrompter silent;
+        prompter_ = &silent;
+    }
+    setHooks(hooks_);
+
     session_.resetCountdowns = [this] {
         scanCountdown_ = 1;
         patrolCountdown_ = 1;
@@ -16,6 +93,24 @@ Engine::Engine(MonitorSession& session, RconTransport& rcon, Settings& settings,
     session_.passRunning = [this] { return busy(); };
     session_.beginWarmup = [this] { warmupPending_ = true; };
     connect(session_.timer3(), &QTimer::timeout, this, &Engine::onTimer);
+    connect(&session_, &MonitorSession::clearPlayers, this, [this] { players_->clear(); });
+}
+
+Engine::~Engine()
+{
+    // The tick's frame refers to the hooks: end it first.
+    tick_ = Task<>();
+}
+
+void Engine::setHooks(PassHooks* hooks)
+{
+    if (hooks) {
+        hooks_ = hooks;
+        return;
+    }
+    if (!ownHooks_)
+        ownHooks_ = std::make_unique<DefaultPassHooks>(session_, rcon_);
+    hooks_ = ownHooks_.get();
 }
 
 void Engine::onTimer()
@@ -26,6 +121,11 @@ void Engine::onTimer()
     tick_ = engineTick(session_.generation());
 }
 
+Task<QString> Engine::ask(QString command)
+{
+    co_return co_await rcon_.send(std::move(command), session_.target());
+}
+
 Task<> Engine::engineTick(quint64 gen)
 {
     ++secondsSinceData_;
@@ -34,6 +134,7 @@ Task<> Engine::engineTick(quint64 gen)
         warmupPending_ = false;
         co_await warmUp(gen);
     } else {
+        ++regularTicks_;
         for (const char* bar : {"kickpro", "scanpro"}) {
             if (ui_.maximum(bar) > ui_.value(bar))
                 ui_.setValue(bar, ui_.value(bar) + 1);
@@ -69,19 +170,264 @@ Task<> Engine::warmUp(quint64 gen)
     ui_.setText("Command1", "Warming");
     ui_.setEnabled(MonitorSession::passLockedControls(), false);
 
+    co_await probeServer(gen);
+    if (!session_.isCurrent(gen))
+        co_return;
+
     patrolCountdown_ = 1;
     secondsSinceData_ = 0;
     scanCountdown_ = 1;
     ui_.setValue("kickpro", 0);
     ui_.setValue("scanpro", 0);
-    ui_.setMaximum("kickpro", toInt16(settings_.text("MinPolt")).value_or(0));
-    ui_.setMaximum("scanpro", toInt16(settings_.text("txtMin")).value_or(0) * 60);
+    ui_.setMaximum("kickpro", patrolSeconds_.read(settings_, prompter_));
+    ui_.setMaximum("scanpro", scanMinutes_.read(settings_, prompter_) * 60);
     session_.timer3()->start(session_.timing().followMs);
 }
 
-// The scan and the patrol pass are the engine's next step; until they exist a
-// regular tick only counts down.
-Task<> Engine::runScan(quint64) { co_return; }
-Task<> Engine::runPatrol(quint64) { co_return; }
+Task<> Engine::probeServer(quint64 gen)
+{
+    const QString version = co_await ask(QStringLiteral("version"));
+    if (!session_.isCurrent(gen))
+        co_return;
+    ui_.setVisible("Picture1", false);
+    const bool linux = ServerIsLinux(version);
+    ui_.setText("Label35", linux ? QStringLiteral("Server OS: Linux") : QStringLiteral("Server OS: Windows"));
+    ui_.setVisible("Image2", !linux);
+    ui_.setVisible("Image5", linux);
+
+    const QString cheats = co_await ask(QStringLiteral("cheats"));
+    if (!session_.isCurrent(gen))
+        co_return;
+    const bool disabled = CheatsDisabled(cheats);
+    ui_.setText("Label23", disabled ? QStringLiteral("Cheats - Disabled") : QStringLiteral("Cheats - Enabled!!"));
+    ui_.setVisible("Image1_0", !disabled);
+    ui_.setVisible("Image1_1", disabled);
+
+    struct Mod {
+        const char* query;
+        const char* image;
+        const char* label;
+        const char* title;
+    };
+    for (const Mod& m : {Mod{"versionskelvar", "Image3", "Label25", "ModSkelvar"},
+                         Mod{"zovplinketversion", "Image4", "Label26", "Zov Plinket"}}) {
+        const QString answer = co_await ask(QString::fromLatin1(m.query));
+        if (!session_.isCurrent(gen))
+            co_return;
+        const bool running = ScriptRunning(answer);
+        const QString image = QString::fromLatin1(m.image);
+        ui_.setVisible(image + "_0", !running);
+        ui_.setVisible(image + "_1", running);
+        ui_.setText(m.label, QString::fromLatin1(m.title) + (running ? " - Running" : " - Not Running"));
+    }
+
+    co_await refreshMapInfo(gen, true);
+    if (!session_.isCurrent(gen))
+        co_return;
+    co_await sendClock(gen);
+    if (!session_.isCurrent(gen))
+        co_return;
+    const QStringList priming{
+        QStringLiteral("set scantime %1").arg(scanMinutes_.read(settings_, prompter_)),
+        QStringLiteral("set scanpass 1"),
+        settings_.isChecked("Cheats_6") ? QStringLiteral("set resetvalue hacked") : QStringLiteral("set resetvalue 0")};
+    for (const QString& command : priming) {
+        co_await ask(command);
+        if (!session_.isCurrent(gen))
+            co_return;
+    }
+}
+
+Task<> Engine::refreshMapInfo(quint64 gen, bool warmup)
+{
+    const QString answer = co_await ask(QStringLiteral("getstatus"));
+    if (!session_.isCurrent(gen))
+        co_return;
+    statusText_ = answer.toLower();
+    if (statusText_.isEmpty())
+        co_return;
+    const ServerInfo info = ParseGetStatus(statusText_);
+    if (warmup && info.spearhead)
+        spearheadServer_ = true;
+    if (!info.map.isEmpty())
+        ui_.setText("Label21", QStringLiteral("Server: Running - Now playing: ") + info.map + " on " + info.gameType);
+    currentMap_ = info.map;
+    co_await ask(QStringLiteral("set nextmap ") + rconSafe(ComputeNextMap(info.map, info.mapList)));
+}
+
+Task<> Engine::sendClock(quint64 gen)
+{
+    const QTime now = QTime::currentTime();
+    co_await ask(QStringLiteral("set sv_minutes %1").arg(now.minute()));
+    if (!session_.isCurrent(gen))
+        co_return;
+    co_await ask(QStringLiteral("set sv_hours %1").arg(now.hour()));
+}
+
+void Engine::beginPass()
+{
+    rcon_.resetActivityLog();
+    session_.timer3()->stop();
+    ui_.setText("Command1", "Scanning");
+    ui_.setEnabled(MonitorSession::passLockedControls(), false);
+}
+
+void Engine::endPass()
+{
+    ui_.setText("Command1", "Start");
+    ui_.setEnabled(MonitorSession::passLockedControls(), true);
+    session_.timer3()->start();
+}
+
+Task<> Engine::runScan(quint64 gen)
+{
+    beginPass();
+    emit passStarted(true);
+    ui_.setValue("scanpro", 0);
+    statusText_ = co_await ask(QStringLiteral("status"));
+    if (!session_.isCurrent(gen))
+        co_return;
+    scanCountdown_ = qint16(scanMinutes_.read(settings_, prompter_) * 60);
+
+    if (!statusText_.isEmpty()) {
+        QList<PlayerRecord> rows;
+        QHash<QString, int> names;
+        for (const QString& row : StatusPlayerRows(statusText_)) {
+            if (auto p = ParseStatusLine(row)) {
+                rows.append(*p);
+                if (p->ping != QLatin1String("ZMBI"))
+                    ++names[p->name];
+            }
+        }
+        lists_->reloadSkinLists();
+        players_->clear();
+        for (const PlayerRecord& p : rows) {
+            if (p.ping == QLatin1String("ZMBI"))
+                continue;
+            co_await scanPlayer(gen, p, names.value(p.name) > 1);
+            if (!session_.isCurrent(gen))
+                co_return;
+        }
+    }
+    // The table is stale once the scan is over: the patrol pass that follows
+    // reads its own instead of acting by client number on changed slots.
+    statusText_.clear();
+    endPass();
+    emit passFinished(true);
+}
+
+Task<> Engine::scanPlayer(quint64 gen, PlayerRecord p, bool sharedName)
+{
+    player_ = std::move(p);
+    if (sharedName) {
+        // dumpuser asks by name: the answer could be the other player's.
+        logAlert(QStringLiteral("Not scanned: more than one player is named ") + player_.name);
+        co_return;
+    }
+    const QString answer = co_await ask(QStringLiteral("dumpuser \"") + rconSafe(player_.name));
+    if (!session_.isCurrent(gen))
+        co_return;
+    player_.userinfoText = answer.toLower();
+    if (player_.userinfoText.isEmpty())
+        co_return;
+    const auto skins = UserinfoSkins(player_.userinfoText);
+    players_->add({player_.clientNum, player_.ping, player_.name, player_.ip, player_.rate, skins.first, skins.second});
+    player_.kickFlag = 0;
+
+    const Verdict verdict = RunDetections(player_, settings_, lists_->reservedSkins(), lists_->suspiciousSkins(),
+                                          hooks_->privateMode());
+    if (verdict.privateKick)
+        player_.kickFlag = 1;
+    for (const FiredRule& rule : verdict.rules) {
+        co_await dispatchPenalty(gen, rule);
+        if (!session_.isCurrent(gen))
+            co_return;
+    }
+    co_await hooks_->warnConnection(gen, player_);
+    if (!session_.isCurrent(gen))
+        co_return;
+    co_await hooks_->escalate(gen, player_);
+    if (!session_.isCurrent(gen))
+        co_return;
+    secondsSinceData_ = 0;
+}
+
+Task<> Engine::dispatchPenalty(quint64 gen, FiredRule rule)
+{
+    const QString alert = FillAlert(settings_.text(rule.templateControl), rule.subs);
+    if (!settings_.isChecked("Silent")) {
+        co_await ask(QStringLiteral("say ") + rconSafe(alert));
+        if (!session_.isCurrent(gen))
+            co_return;
+        const PenaltyOutcome out = PenaltyFor(settings_.penaltyChoice(rule.row), settings_.penaltyDays(rule.row),
+                                              player_, rule.reason, QDate::currentDate());
+        lists_->list(out.list).add(out.record);
+        if (out.kick)
+            player_.kickFlag = 1;
+    }
+    logAlert(alert);
+}
+
+void Engine::logAlert(const QString& text)
+{
+    if (settings_.isChecked("Logea"))
+        log_->append(text);
+}
+
+Task<> Engine::runPatrol(quint64 gen)
+{
+    beginPass();
+    emit passStarted(false);
+    ui_.setValue("kickpro", 0);
+    patrolCountdown_ = patrolSeconds_.read(settings_, prompter_);
+
+    if (ui_.text("Label21") != kNotRunning) {
+        co_await hooks_->readInGameBan(gen);
+        if (!session_.isCurrent(gen))
+            co_return;
+        if (statusText_.isEmpty()) {
+            statusText_ = co_await ask(QStringLiteral("status"));
+            if (!session_.isCurrent(gen))
+                co_return;
+        }
+        if (!statusText_.isEmpty()) {
+            const QString status = statusText_;
+            for (const QString& row : StatusPlayerRows(status)) {
+                auto parsed = ParseStatusLine(row);
+                if (!parsed || parsed->ping == QLatin1String("ZMBI"))
+                    continue;
+                player_ = std::move(*parsed);
+                co_await hooks_->applyInGameBan(gen, player_);
+                if (!session_.isCurrent(gen))
+                    co_return;
+                const QString marker = co_await hooks_->enforceBans(gen, player_);
+                if (!session_.isCurrent(gen))
+                    co_return;
+                co_await hooks_->renameForSpearhead(gen, player_);
+                if (!session_.isCurrent(gen))
+                    co_return;
+                co_await hooks_->checkPing(gen, player_, marker);
+                if (!session_.isCurrent(gen))
+                    co_return;
+            }
+            secondsSinceData_ = 0;
+            hooks_->finishPingPass();
+
+            // An answer that names no map (a refusal, a cut-off table) says
+            // nothing about a map change.
+            const QStringList mapLine = StatusRows(status).value(0).split(QStringLiteral(": "));
+            if (mapLine.size() > 1 && mapLine.at(1) != currentMap_) {
+                co_await refreshMapInfo(gen, false);
+                if (!session_.isCurrent(gen))
+                    co_return;
+                co_await sendClock(gen);
+                if (!session_.isCurrent(gen))
+                    co_return;
+            }
+        }
+    }
+    endPass();
+    emit passFinished(false);
+}
 
 }  // namespace skelvar::rcon

@@ -2,6 +2,8 @@
 // The scan engine: the tick handler of Timer3 with its warm-up, scans and
 // patrol passes. A tick's work is a coroutine; ticks never overlap.
 
+#include "SkelvarRcon/engine/passhooks.h"
+#include "SkelvarRcon/engine/playerrecord.h"
 #include "SkelvarRcon/session/monitorsession.h"
 #include "SkelvarRcon/session/uistate.h"
 #include "SkelvarRcon/transport/rcontransport.h"
@@ -10,38 +12,140 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 namespace skelvar::rcon {
 
 class Settings;
+class ListStore;
+class PlayerList;
+class SkelvarLog;
+struct FiredRule;
+
+// The end-of-step kick and nothing else: what a pass does without the
+// penalties and enforcement steps.
+class DefaultPassHooks : public PassHooks {
+public:
+    DefaultPassHooks(MonitorSession& session, RconTransport& rcon) : session_(session), rcon_(rcon) {}
+
+    Task<> warnConnection(quint64, const PlayerRecord&) override { co_return; }
+    Task<> escalate(quint64 generation, PlayerRecord& player) override;
+    Task<> readInGameBan(quint64) override { co_return; }
+    Task<> applyInGameBan(quint64, const PlayerRecord&) override { co_return; }
+    Task<QString> enforceBans(quint64, const PlayerRecord&) override { co_return QString(); }
+    Task<> renameForSpearhead(quint64, PlayerRecord&) override { co_return; }
+    Task<> checkPing(quint64, const PlayerRecord&, const QString&) override { co_return; }
+    void finishPingPass() override {}
+    bool privateMode() const override { return false; }
+
+protected:
+    MonitorSession& session_;
+    RconTransport& rcon_;
+};
+
+// A period box (txtMin, MinPolt) read at each use. A text that is not a whole
+// number in range keeps the last good value, so a typo never schedules passes
+// back to back; the operator is told once until the box is right again.
+class PeriodBox {
+public:
+    PeriodBox(QString control, qint16 initial, qint16 maximum, QString notice)
+        : control_(std::move(control)), last_(initial), maximum_(maximum), notice_(std::move(notice)) {}
+    qint16 read(const Settings& settings, Prompter* prompter);
+    qint16 last() const { return last_; }
+
+private:
+    QString control_;
+    qint16 last_;
+    qint16 maximum_;
+    QString notice_;  // %1: the value kept
+    bool told_ = false;
+};
+
+// What the engine works with besides the session, the transport, the settings
+// and the UI state. Anything left out gets an empty stand-in of its own.
+struct EngineServices {
+    ListStore* lists = nullptr;
+    PlayerList* players = nullptr;
+    SkelvarLog* log = nullptr;
+    Prompter* prompter = nullptr;
+    PassHooks* hooks = nullptr;  // DefaultPassHooks when null
+};
 
 class Engine : public QObject {
     Q_OBJECT
 public:
-    Engine(MonitorSession& session, RconTransport& rcon, Settings& settings, UiState& ui, QObject* parent = nullptr);
+    Engine(MonitorSession& session, RconTransport& rcon, Settings& settings, UiState& ui,
+           EngineServices services = {}, QObject* parent = nullptr);
+    ~Engine() override;
+
+    // The penalties code may install its hooks after constructing with the engine.
+    void setHooks(PassHooks* hooks);
+    PassHooks& hooks() { return *hooks_; }
 
     qint16 scanCountdown() const { return scanCountdown_; }
     qint16 patrolCountdown() const { return patrolCountdown_; }
     int secondsSinceData() const { return secondsSinceData_; }
+    // The end of the private-mode countdown: scan at the next regular tick.
+    void scanAtNextTick() { scanCountdown_ = 1; }
     // A tick's work (warm-up or pass) is under way.
     bool busy() const { return !tick_.done(); }
+
+    QString currentMap() const { return currentMap_; }
+    bool spearheadServer() const { return spearheadServer_; }
+    QString statusText() const { return statusText_; }
+    // The player being processed; after a pass, the last one.
+    const PlayerRecord& player() const { return player_; }
+    int regularTicks() const { return regularTicks_; }
+
+    ListStore& lists() { return *lists_; }
+    PlayerList& players() { return *players_; }
+
+signals:
+    void passStarted(bool scan);
+    void passFinished(bool scan);
 
 private:
     void onTimer();
     Task<> engineTick(quint64 generation);
     Task<> warmUp(quint64 generation);
+    Task<> probeServer(quint64 generation);
+    Task<> refreshMapInfo(quint64 generation, bool warmup);
+    Task<> sendClock(quint64 generation);
     Task<> runScan(quint64 generation);
+    Task<> scanPlayer(quint64 generation, PlayerRecord player, bool sharedName);
+    Task<> dispatchPenalty(quint64 generation, FiredRule rule);
     Task<> runPatrol(quint64 generation);
+    void beginPass();
+    void endPass();
+    Task<QString> ask(QString command);
+    void logAlert(const QString& text);
 
     MonitorSession& session_;
     RconTransport& rcon_;
     Settings& settings_;
     UiState& ui_;
+    ListStore* lists_;
+    PlayerList* players_;
+    SkelvarLog* log_;
+    Prompter* prompter_;
+    PassHooks* hooks_;
+    std::unique_ptr<ListStore> ownLists_;
+    std::unique_ptr<PlayerList> ownPlayers_;
+    std::unique_ptr<SkelvarLog> ownLog_;
+    std::unique_ptr<PassHooks> ownHooks_;
+
     Task<> tick_;
     bool warmupPending_ = false;
     qint16 scanCountdown_ = 0;
     qint16 patrolCountdown_ = 0;
     int secondsSinceData_ = 0;
+    int regularTicks_ = 0;
     QString statusText_;
+    QString currentMap_;
+    bool spearheadServer_ = false;
+    PlayerRecord player_;
+    PeriodBox scanMinutes_;
+    PeriodBox patrolSeconds_;
 };
 
 }  // namespace skelvar::rcon

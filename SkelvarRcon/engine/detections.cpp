@@ -1,0 +1,218 @@
+#include "SkelvarRcon/engine/detections.h"
+
+#include <QStringList>
+
+namespace skelvar::rcon {
+
+namespace {
+
+// The dumpuser answer as setting lines. Every test looks at a setting by its
+// own name or value, so text inside the player's name switches nothing.
+class UserInfo {
+public:
+    explicit UserInfo(const QString& text) : lines_(text.split(QStringLiteral("\r\n"))) {}
+
+    // A line that starts with the given text (setting name, padding, ": ", value).
+    bool hasLine(const QString& prefix) const
+    {
+        for (const QString& l : lines_)
+            if (l.startsWith(prefix))
+                return true;
+        return false;
+    }
+    // Found in any setting other than the name; an empty text is found everywhere.
+    bool inSettings(const QString& needle) const
+    {
+        if (needle.isEmpty())
+            return true;
+        for (const QString& l : lines_)
+            if (!isNameLine(l) && l.contains(needle))
+                return true;
+        return false;
+    }
+    // A setting line, ended by its line break, whose value ends with the word.
+    bool wears(const QString& skin) const
+    {
+        const QString tail = QLatin1Char(' ') + skin;
+        for (qsizetype i = 0; i + 1 < lines_.size(); ++i)
+            if (!isNameLine(lines_[i]) && lines_[i].endsWith(tail))
+                return true;
+        return false;
+    }
+    bool macClient() const
+    {
+        for (qsizetype i = 1; i < lines_.size(); ++i)
+            if (settingName(lines_[i]) == QLatin1String("version") && lines_[i].contains(QLatin1String("macos-ppc")))
+                return true;
+        return false;
+    }
+
+private:
+    static QString settingName(const QString& l)
+    {
+        const qsizetype colon = l.indexOf(QLatin1Char(':'));
+        return (colon < 0 ? l : l.left(colon)).trimmed();
+    }
+    static bool isNameLine(const QString& l) { return settingName(l) == QLatin1String("name"); }
+
+    QStringList lines_;
+};
+
+struct CheatRule {
+    const char* enable;
+    QStringList lines;       // any of them fires
+    const char* absentLine;  // when set, must not be there
+    const char* cheat;
+    const char* reason;
+    int row;
+};
+
+const QList<CheatRule>& cheatRules()
+{
+    static const QList<CheatRule> rules{
+        {"Cheats_0", {"r_farplane_nofog     : 1"}, nullptr, "NoFog", "Cheat: NoFog", 1},
+        {"Cheats_6", {"cg_f0rc3m0d31        : 1"}, nullptr, "Modified Binaries/Chameleon?",
+         "Cheat: Modified Binaries/Chameleon?", 7},
+        {"Cheats_0", {"r_farplane           : "}, "r_farplane           : 0", "NoFog(Clearview)",
+         "Cheat: NoFog(Clearview)", 1},
+        {"Cheats_1", {"r_lightmap           : 1"}, nullptr, "WhiteWalls", "Cheat: WhiteWalls", 2},
+        {"Cheats_3", {"cg_3rd_person        : 1"}, nullptr, "3rd Person", "Cheat: 3rd Person", 4},
+        {"Cheats_2", {"r_novis              : 1"}, nullptr, "Wallhack", "Cheat: WallHack/DoorHack", 3},
+        {"Cheats_6",
+         {"r_farplane           : hacked", "r_novis              : hacked", "cg_3rd_person        : hacked",
+          "r_lightmap           : hacked", "r_farplane_nofog     : hacked"},
+         nullptr, "Modified binaries!!", "Cheat: Modified binaries!!", 7},
+        {"Cheats_4", {"dm_playermodel       : tiedie", "dm_playergermanmodel : german_oakleave"}, nullptr,
+         "OGC Aimbot", "Cheat: OGC Aimbot", 5},
+    };
+    return rules;
+}
+
+// Blank lines of a skin file are no entries: they would match every empty value.
+template <typename F>
+void forEachSkin(const lists::SkinList& list, F&& f)
+{
+    const qsizetype n = qMin<qsizetype>(list.count, list.entries.size());
+    for (qsizetype k = 0; k < n; ++k) {
+        const QString& entry = list.entries.at(k);
+        const QString skin = entry.toLower().trimmed();
+        if (!skin.isEmpty() && f(entry, skin))
+            return;
+    }
+}
+
+}  // namespace
+
+QString FillAlert(const QString& templ, const AlertSubstitutions& subs)
+{
+    QString text = templ;
+    text.replace(QLatin1String("$name"), subs.name);
+    if (subs.skin)
+        text.replace(QLatin1String("$skin"), *subs.skin);
+    else if (subs.cheat)
+        text.replace(QLatin1String("$cheat"), *subs.cheat);
+    text.replace(QLatin1String("$IP"), subs.ip);
+    return text;
+}
+
+Verdict RunDetections(const PlayerRecord& player, const Settings& settings, const lists::SkinList& reserved,
+                      const lists::SkinList& suspicious, bool privateMode)
+{
+    Verdict v;
+    const UserInfo info(player.userinfoText);
+    const QString tag = settings.text("txtTAG").toLower();
+    const QString password = settings.text("txtPRP").toLower();
+    // The clan tag is worn in the name; the password sits in a setting.
+    const bool tagFound = player.userinfoText.contains(tag);
+    const bool passwordFound = info.inSettings(password);
+    auto fire = [&](const char* templ, AlertSubstitutions subs, const QString& reason, int row) {
+        v.rules.append({QString::fromLatin1(templ), std::move(subs), reason, row});
+    };
+    const AlertSubstitutions who{player.name, player.ip, std::nullopt, std::nullopt};
+
+    if (privateMode && !passwordFound)
+        v.privateKick = true;
+
+    // An empty tag or password is found in every answer and would punish
+    // every player: the two rules need both.
+    if (settings.isChecked("Check1") && !tag.isEmpty() && !password.isEmpty()) {
+        if (!tagFound && passwordFound)
+            fire("Alert1", who, QStringLiteral("Use of private slot"), 8);
+        if (tagFound && !passwordFound)
+            fire("Alert2", who, QStringLiteral("Use of private slot"), 8);
+    }
+
+    if (settings.isChecked("Check5") && !tagFound) {
+        forEachSkin(reserved, [&](const QString& entry, const QString& skin) {
+            if (!info.wears(skin))
+                return false;
+            AlertSubstitutions s = who;
+            s.skin = entry;
+            fire("Alert4", s, QStringLiteral("Use of reserved skin"), 9);
+            return true;
+        });
+    }
+
+    v.macClient = info.macClient();
+    if (v.macClient)
+        return v;
+
+    if (settings.isChecked("Cheats_5")) {
+        forEachSkin(suspicious, [&](const QString& entry, const QString& skin) {
+            if (skin == QLatin1String("tiedie") || skin == QLatin1String("german_oakleave") || !info.wears(skin))
+                return false;
+            AlertSubstitutions s = who;
+            s.cheat = QStringLiteral("Cheatskin: ") + entry;
+            fire("Alert3", s, QStringLiteral("Cheatskin: ") + entry, 6);
+            return true;
+        });
+    }
+
+    for (const CheatRule& r : cheatRules()) {
+        if (!settings.isChecked(QString::fromLatin1(r.enable)))
+            continue;
+        bool hit = false;
+        for (const QString& l : r.lines)
+            hit = hit || info.hasLine(l);
+        if (hit && r.absentLine && info.hasLine(QString::fromLatin1(r.absentLine)))
+            hit = false;
+        if (!hit)
+            continue;
+        AlertSubstitutions s = who;
+        s.cheat = QString::fromLatin1(r.cheat);
+        fire("Alert3", s, QString::fromLatin1(r.reason), r.row);
+    }
+    return v;
+}
+
+QString BanUntil(const QString& daysText, const QDate& today)
+{
+    const auto days = toInt16(daysText);
+    if (!days || *days == 0)
+        return QString();
+    return lists::formatDate(today.addDays(*days));
+}
+
+PenaltyOutcome PenaltyFor(Settings::Penalty choice, const QString& daysText, const PlayerRecord& player,
+                          const QString& reason, const QDate& today)
+{
+    PenaltyOutcome out;
+    out.record = {player.ip, player.name, reason, lists::formatDate(today), QString()};
+    switch (choice) {
+    case Settings::Penalty::Warning:
+        out.list = lists::ListKind::Warnings;
+        break;
+    case Settings::Penalty::Kick:
+        out.list = lists::ListKind::Kicks;
+        out.kick = true;
+        break;
+    case Settings::Penalty::Ban:
+        out.list = lists::ListKind::Bans;
+        out.kick = true;
+        out.record.until = BanUntil(daysText, today);
+        break;
+    }
+    return out;
+}
+
+}  // namespace skelvar::rcon

@@ -1,0 +1,193 @@
+#include "SkelvarRcon/engine/serverparse.h"
+
+namespace skelvar::rcon {
+
+namespace {
+
+struct Span {
+    qsizetype start, end;  // [start, end)
+};
+
+// The blank-separated words of a row with their places, so that the name can
+// be taken with its own inner blanks.
+QList<Span> words(const QString& row)
+{
+    QList<Span> out;
+    qsizetype i = 0;
+    const qsizetype n = row.size();
+    while (i < n) {
+        while (i < n && row.at(i) == QLatin1Char(' '))
+            ++i;
+        if (i >= n)
+            break;
+        const qsizetype start = i;
+        while (i < n && row.at(i) != QLatin1Char(' '))
+            ++i;
+        out.append({start, i});
+    }
+    return out;
+}
+
+bool isCount(const QString& s)
+{
+    if (s.isEmpty() || s.size() > 9)
+        return false;
+    for (const QChar c : s)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    return true;
+}
+
+bool isWhole(const QString& s)
+{
+    return s.startsWith(QLatin1Char('-')) ? isCount(s.mid(1)) : isCount(s);
+}
+
+}  // namespace
+
+std::optional<PlayerRecord> ParseStatusLine(const QString& rawRow)
+{
+    // A row cut short can end in a stray CR; tabs never occur in the table.
+    QString row = rawRow;
+    row.remove(QLatin1Char('\r'));
+    row.remove(QLatin1Char('\n'));
+    const QList<Span> w = words(row);
+    auto word = [&](qsizetype i) { return row.mid(w[i].start, w[i].end - w[i].start); };
+    const qsizetype n = w.size();
+    if (n < 4)
+        return std::nullopt;
+
+    PlayerRecord p;
+    p.clientNum = word(0);
+    p.score = word(1);
+    p.ping = word(2);
+    p.rate = word(n - 1);
+    if (!isCount(p.clientNum) || !isWhole(p.score) || !isCount(p.rate))
+        return std::nullopt;
+    if (p.ping == QLatin1String("ZMBI"))
+        return p;
+    if (p.ping != QLatin1String("CNCT") && !isCount(p.ping))
+        return std::nullopt;
+
+    // The columns right of the name are read from the end, so a name with
+    // blanks, digits or colons cannot move them.
+    if (n < 8)
+        return std::nullopt;
+    const QString qport = word(n - 2);
+    const QString address = word(n - 3);
+    p.lastMsg = word(n - 4);
+    if (!isCount(qport) || !isCount(p.lastMsg))
+        return std::nullopt;
+    if (address.compare(QLatin1String("loopback"), Qt::CaseInsensitive) == 0) {
+        p.ip = QStringLiteral("127.0.0.1");
+    } else {
+        const qsizetype colon = address.lastIndexOf(QLatin1Char(':'));
+        if (colon <= 0 || !isCount(address.mid(colon + 1)))
+            return std::nullopt;
+        p.ip = address.left(colon);
+    }
+    p.name = row.mid(w[2].end, w[n - 4].start - w[2].end).trimmed();
+    return p;
+}
+
+QStringList StatusRows(const QString& statusText)
+{
+    return statusText.split(QStringLiteral("\r\n"));
+}
+
+QStringList StatusPlayerRows(const QString& statusText)
+{
+    // Rows that are not player rows (the closing empty lines, a row cut off
+    // at the end of a lost datagram) are dropped by ParseStatusLine.
+    const QStringList rows = StatusRows(statusText);
+    return rows.size() > 3 ? rows.mid(3) : QStringList();
+}
+
+QString StatusMapName(const QString& statusText)
+{
+    const QString first = StatusRows(statusText).value(0);
+    const QStringList pieces = first.split(QStringLiteral(": "));
+    return pieces.value(1);
+}
+
+QString ComputeNextMap(const QString& map, const QString& mapList)
+{
+    if (mapList.isEmpty())
+        return map;
+    if (map.isEmpty() || !mapList.contains(map))
+        return QString();
+    const QString after = mapList.split(map).value(1);
+    if (!after.isEmpty())
+        return after.split(QLatin1Char(' ')).value(1);
+    return mapList.split(QLatin1Char(' ')).value(0);
+}
+
+ServerInfo ParseGetStatus(const QString& answer)
+{
+    ServerInfo info;
+    info.spearhead = answer.contains(QLatin1String("version\\medal of honor spearhead"));
+    const QStringList pieces = answer.split(QLatin1Char('\\'));
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        const QString& key = pieces.at(i);
+        // A value ends with its line: the player lines that follow the last
+        // key are not part of it.
+        QString value = pieces.value(i + 1);
+        for (qsizetype c = 0; c < value.size(); ++c) {
+            if (value.at(c) == QLatin1Char('\r') || value.at(c) == QLatin1Char('\n')) {
+                value.truncate(c);
+                break;
+            }
+        }
+        if (key == QLatin1String("g_gametypestring"))
+            info.gameType = QString(value).replace(QLatin1Char('-'), QLatin1Char(' '));
+        else if (key == QLatin1String("mapname"))
+            info.map = value;
+        else if (key == QLatin1String("sv_maplist"))
+            info.mapList = value;
+    }
+    return info;
+}
+
+QString PrintedValue(const QString& answer)
+{
+    return answer.split(QLatin1Char('"')).value(3);
+}
+
+bool ServerIsLinux(const QString& versionAnswer)
+{
+    return versionAnswer.contains(QLatin1String("linux"), Qt::CaseInsensitive);
+}
+
+bool CheatsDisabled(const QString& cheatsAnswer)
+{
+    return !cheatsAnswer.isEmpty() && PrintedValue(cheatsAnswer) == QLatin1String("0");
+}
+
+bool ScriptRunning(const QString& versionAnswer)
+{
+    return !versionAnswer.isEmpty() && !versionAnswer.startsWith(QLatin1String("unknown"), Qt::CaseInsensitive);
+}
+
+std::pair<QString, QString> UserinfoSkins(const QString& userinfoText)
+{
+    std::pair<QString, QString> skins;
+    const QStringList lines = userinfoText.split(QStringLiteral("\r\n"));
+    for (const QString& line : lines) {
+        const qsizetype first = line.indexOf(QLatin1Char(':'));
+        // The setting's own name, at the start of the line: a player's name
+        // holding "dm_playermodel" must not fill the column.
+        const QString setting = first < 0 ? line.trimmed() : line.left(first).trimmed();
+        QString value;
+        if (first >= 0) {
+            const qsizetype second = line.indexOf(QLatin1Char(':'), first + 1);
+            value = (second < 0 ? line.mid(first + 1) : line.mid(first + 1, second - first - 1)).trimmed();
+        }
+        if (setting == QLatin1String("dm_playermodel"))
+            skins.first = value;
+        else if (setting == QLatin1String("dm_playergermanmodel"))
+            skins.second = value;
+    }
+    return skins;
+}
+
+}  // namespace skelvar::rcon

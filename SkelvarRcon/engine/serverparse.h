@@ -1,0 +1,51 @@
+#pragma once
+// Reading the server's answers: the status table, the getstatus key list, the
+// probe's variable prints and the user-info lines. Plain functions, so the
+// engine's passes only send and hand over text.
+
+#include "SkelvarRcon/engine/playerrecord.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <utility>
+
+namespace skelvar::rcon {
+
+// One row of the status table. Returns nothing for a row that does not have
+// the table's columns (a heading, an empty line, a row cut off in transit).
+// A "ZMBI" row carries only clientNum, score, ping and rate.
+std::optional<PlayerRecord> ParseStatusLine(const QString& row);
+
+// The rows of a status answer split at CR LF, and the ones that may hold a
+// player (everything after the map line, the headings and the rule).
+QStringList StatusRows(const QString& statusText);
+QStringList StatusPlayerRows(const QString& statusText);
+// The map named by the first row ("map: name"); empty when there is none.
+QString StatusMapName(const QString& statusText);
+
+QString ComputeNextMap(const QString& map, const QString& mapList);
+
+// What a getstatus answer says (the caller passes it lower-cased).
+struct ServerInfo {
+    QString gameType;  // dashes shown as blanks
+    QString map;
+    QString mapList;
+    bool spearhead = false;
+};
+ServerInfo ParseGetStatus(const QString& loweredAnswer);
+
+// The console's print of a variable: piece 3 when split at double quotes;
+// empty when the answer has fewer pieces.
+QString PrintedValue(const QString& answer);
+// The probe's judgements of the "version", "cheats" and mod-version answers.
+bool ServerIsLinux(const QString& versionAnswer);
+bool CheatsDisabled(const QString& cheatsAnswer);
+bool ScriptRunning(const QString& versionAnswer);
+
+// The model columns of the Players list from a lower-cased user-info answer:
+// {allied, axis}, each the value of the last line naming that setting.
+std::pair<QString, QString> UserinfoSkins(const QString& userinfoText);
+
+}  // namespace skelvar::rcon
