@@ -1,0 +1,366 @@
+#include "SkelvarRcon/window/monitorwindow.h"
+#include "tests/support/gameserverdouble.h"
+#include "tests/support/scriptedprompter.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QFile>
+#include <QFocusEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace skelvar;
+using namespace skelvar::rcon;
+using skelvar::test::GameServerDouble;
+using skelvar::test::ScriptedPrompter;
+
+namespace {
+constexpr int kWait = 40;
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+}  // namespace
+
+class TestWindow : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    ScriptedPrompter prompter;
+
+    MonitorOptions options() const
+    {
+        MonitorOptions o;
+        o.folder = dir->path();
+        o.replyWaitMs = kWait;
+        o.timing = {5, 5, 30};
+        return o;
+    }
+    template <typename W>
+    static W* find(QWidget& w, const char* name)
+    {
+        W* c = w.findChild<W*>(QString::fromLatin1(name));
+        if (!c)
+            qWarning("no control %s", name);
+        return c;
+    }
+    void pointAt(MonitorWindow& w, const GameServerDouble& server)
+    {
+        find<QLineEdit>(w, "txtSVR")->setText(server.host());
+        find<QLineEdit>(w, "txtPORT")->setText(server.portText());
+        find<QLineEdit>(w, "txtPWD")->setText(server.password());
+    }
+    // Closes the window through its exit procedure.
+    void closeWindow(MonitorWindow& w)
+    {
+        w.close();
+        QTRY_VERIFY_WITH_TIMEOUT(w.monitor().exited(), 5000);
+        QTRY_VERIFY(!w.isVisible());
+    }
+
+private slots:
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        prompter = ScriptedPrompter();
+    }
+
+    void opensWithTheDefaults()
+    {
+        MonitorWindow w(options(), &prompter);
+        w.show();
+        QCOMPARE(w.windowTitle(), QString("Rcon Skelvar 2.1"));
+        auto* tabs = find<QTabBar>(w, "TabStrip1");
+        QCOMPARE(tabs->count(), 4);
+        QCOMPARE(tabs->tabText(0), QString("Main Setup"));
+        QCOMPARE(tabs->tabText(3), QString("Penalties Management"));
+        // Every stored value has its control, showing the default.
+        for (const Settings::Spec& spec : Settings::specs()) {
+            QWidget* c = w.findChild<QWidget*>(QString::fromLatin1(spec.control));
+            QVERIFY2(c, spec.control);
+            if (auto* e = qobject_cast<QLineEdit*>(c))
+                QCOMPARE(e->text(), QString::fromLatin1(spec.defaultValue));
+            else if (auto* b = qobject_cast<QAbstractButton*>(c))
+                QVERIFY2(b->isChecked() == (QByteArray(spec.defaultValue) != "0"), spec.control);
+        }
+        QCOMPARE(find<QLineEdit>(w, "txtPORT")->text(), QString("12203"));
+        QVERIFY(find<QRadioButton>(w, "Option3_0")->isChecked());   // row 1: Kick
+        QVERIFY(find<QRadioButton>(w, "Option5_6")->isChecked());   // row 8: Warning
+        QCOMPARE(find<QPushButton>(w, "Command1")->text(), QString("Start"));
+        QVERIFY(!find<QPushButton>(w, "Command5")->isVisible());
+        QVERIFY(!find<QWidget>(w, "Alert1")->isEnabled());  // Check1 is not ticked
+        QVERIFY(find<QWidget>(w, "Alert5")->isEnabled());   // Check6 is
+        QVERIFY(!find<QWidget>(w, "Text7")->isEnabled());   // Check2 is not
+        QVERIFY(prompter.shown.isEmpty());
+        closeWindow(w);
+        // An exit with no file writes all 73 values.
+        QCOMPARE(readFile(dir->filePath("rconskelvar.ini")).count('\x02'), 73);
+    }
+
+    void settingsSurviveARestart()
+    {
+        {
+            MonitorWindow w(options(), &prompter);
+            find<QLineEdit>(w, "txtMin")->setText("5");
+            find<QLineEdit>(w, "Alert3")->setText("a, b $name \"q\"");
+            find<QRadioButton>(w, "Option4_4")->setChecked(true);  // row 4: ban
+            find<QLineEdit>(w, "Text3_8")->setText("7");
+            find<QRadioButton>(w, "Option5_7")->setChecked(true);  // row 9: warning
+            find<QCheckBox>(w, "Cheats_2")->setChecked(false);
+            find<QCheckBox>(w, "Check3")->setChecked(false);
+            closeWindow(w);
+        }
+        MonitorWindow w(options(), &prompter);
+        QCOMPARE(find<QLineEdit>(w, "txtMin")->text(), QString("5"));
+        QCOMPARE(find<QLineEdit>(w, "Alert3")->text(), QString("a, b $name \"q\""));
+        QVERIFY(find<QRadioButton>(w, "Option4_4")->isChecked());
+        QVERIFY(!find<QRadioButton>(w, "Option3_4")->isChecked());
+        QCOMPARE(find<QLineEdit>(w, "Text3_8")->text(), QString("7"));
+        QVERIFY(find<QRadioButton>(w, "Option5_7")->isChecked());
+        QVERIFY(!find<QCheckBox>(w, "Cheats_2")->isChecked());
+        QVERIFY(!find<QCheckBox>(w, "Check3")->isChecked());
+        QCOMPARE(w.monitor().settings.penaltyChoice(4), Settings::Penalty::Ban);
+        closeWindow(w);
+    }
+
+    void consoleSendsWhatTheOperatorTyped_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("received");
+        QTest::newRow("rcon prefix removed") << "rcon status" << "status";
+        QTest::newRow("capital RCON kept") << "RCON status" << "RCON status";
+        QTest::newRow("plain command") << "say hi" << "say hi";
+        QTest::newRow("status query") << "getstatus" << "getstatus";
+    }
+    void consoleSendsWhatTheOperatorTyped()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, received);
+        GameServerDouble server;
+        server.setReply(received, {GameServerDouble::datagram("answer\n")});
+        MonitorWindow w(options(), &prompter);
+        pointAt(w, server);
+        auto* input = find<QLineEdit>(w, "Text1");
+        auto* output = find<QPlainTextEdit>(w, "txtOutput");
+        output->setPlainText("before\r\n");
+        input->setText(typed);
+        QTest::keyClick(input, Qt::Key_Return);
+        QCOMPARE(input->text(), QString());
+        QVERIFY(!input->isEnabled());  // disabled while the request waits
+        QTRY_COMPARE(server.commands(), QStringList{received});
+        QTRY_VERIFY(output->toPlainText().endsWith("answer\n"));
+        QVERIFY(input->isEnabled());
+        QCOMPARE(find<QLineEdit>(w, "Text4")->text(), QString());
+        closeWindow(w);
+    }
+
+    void enterOnEmptyConsoleDoesNothing()
+    {
+        GameServerDouble server;
+        MonitorWindow w(options(), &prompter);
+        pointAt(w, server);
+        QTest::keyClick(find<QLineEdit>(w, "Text1"), Qt::Key_Return);
+        QTest::qWait(kWait * 2);
+        QVERIFY(server.commands().isEmpty());
+        closeWindow(w);
+    }
+
+    void copyAndClear()
+    {
+        MonitorWindow w(options(), &prompter);
+        auto* output = find<QPlainTextEdit>(w, "txtOutput");
+        output->setPlainText("first line\nsecond");
+        find<QPushButton>(w, "Command3")->click();
+        QCOMPARE(QApplication::clipboard()->text(), QString("first line\nsecond"));
+        QTextCursor c = output->textCursor();
+        c.setPosition(6);
+        c.setPosition(10, QTextCursor::KeepAnchor);
+        output->setTextCursor(c);
+        find<QPushButton>(w, "Command3")->click();
+        QCOMPARE(QApplication::clipboard()->text(), QString("line"));
+        find<QPushButton>(w, "Command4")->click();
+        QCOMPARE(output->toPlainText(), QString());
+        closeWindow(w);
+    }
+
+    void tabsAndListButtons()
+    {
+        MonitorWindow w(options(), &prompter);
+        w.show();
+        auto* tabs = find<QTabBar>(w, "TabStrip1");
+        w.monitor().ui.setVisible("Command5", true);
+        emit tabs->tabBarClicked(0);  // the tab already shown
+        QVERIFY(find<QWidget>(w, "Command5")->isVisible());
+        emit tabs->tabBarClicked(2);
+        QCOMPARE(w.currentTab(), 2);
+        QVERIFY(find<QWidget>(w, "Solapa_2")->isVisible());
+        QVERIFY(!find<QWidget>(w, "Solapa_0")->isVisible());
+        QVERIFY(!w.monitor().ui.isVisible("Command5"));
+        closeWindow(w);
+    }
+
+    void loggingAndSilentMode()
+    {
+        MonitorWindow w(options(), &prompter);
+        auto* logea = find<QCheckBox>(w, "Logea");
+        auto* silent = find<QCheckBox>(w, "Silent");
+        silent->setChecked(true);
+        logea->setChecked(false);
+        QVERIFY(!silent->isChecked());
+        QVERIFY(!silent->isEnabled());
+        logea->setChecked(true);
+        QVERIFY(silent->isEnabled());
+        QVERIFY(!silent->isChecked());
+        closeWindow(w);
+    }
+
+    void focusLossChecks_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("patrol below 30") << "MinPolt" << "12" << "30" << "";
+        QTest::newRow("patrol 45 stays") << "MinPolt" << "45" << "45" << "";
+        QTest::newRow("patrol not a number") << "MinPolt" << "abc" << "30" << "";
+        QTest::newRow("no password") << "txtPWD" << "" << "" << "No rcon password provided!!";
+        QTest::newRow("no tag") << "txtTAG" << "" << "" << "No tag provided!!";
+        QTest::newRow("no private password") << "txtPRP" << "" << "" << "No password provided!!";
+    }
+    void focusLossChecks()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, typed);
+        QFETCH(QString, after);
+        QFETCH(QString, title);
+        MonitorWindow w(options(), &prompter);
+        find<QCheckBox>(w, "Check1")->setChecked(true);
+        find<QCheckBox>(w, "Check5")->setChecked(true);
+        auto* edit = w.findChild<QLineEdit*>(control);
+        edit->setText(typed);
+        QFocusEvent out(QEvent::FocusOut);
+        QApplication::sendEvent(edit, &out);
+        QCOMPARE(edit->text(), after);
+        QCOMPARE(prompter.titles(), title.isEmpty() ? QStringList{} : QStringList{title});
+        if (control == "txtTAG") {
+            QVERIFY(!find<QCheckBox>(w, "Check1")->isChecked());
+            QVERIFY(!find<QWidget>(w, "Alert1")->isEnabled());
+        }
+        if (control == "txtPRP") {
+            QVERIFY(!find<QCheckBox>(w, "Check5")->isChecked());
+            QVERIFY(!find<QWidget>(w, "Alert4")->isEnabled());
+        }
+        closeWindow(w);
+    }
+
+    void deleteLogAsksFirst()
+    {
+        const QString log = dir->filePath("skelvar.log");
+        for (bool yes : {false, true}) {
+            writeFile(log, "2026-01-01 10:00:00 x\r\n");
+            MonitorWindow w(options(), &prompter);
+            prompter.answers = {yes};
+            w.monitor().deleteLogClicked();
+            QCOMPARE(prompter.shown.last().title, QString("Delete Log File"));
+            QCOMPARE(prompter.shown.last().text, QString("Are you sure you want to delete the log file??"));
+            QVERIFY(QFile::exists(log));
+            QCOMPARE(readFile(log).isEmpty(), yes);
+            closeWindow(w);
+        }
+    }
+
+    void logLines()
+    {
+        const QDateTime at(QDate(2026, 3, 1), QTime(9, 5, 7));
+        QCOMPARE(SkelvarLog::line("Cheat Detected!! Player: Bob", at),
+                 QByteArray("2026-03-01 09:05:07 Cheat Detected!! Player: Bob\r\n"));
+        QCOMPARE(SkelvarLog::line("two\r\nlines", at), QByteArray("2026-03-01 09:05:07 two lines\r\n"));
+        SkelvarLog log(dir->filePath("skelvar.log"));
+        QVERIFY(log.append("one", at));
+        QVERIFY(log.append("two", at));
+        QCOMPARE(readFile(log.path()), QByteArray("2026-03-01 09:05:07 one\r\n2026-03-01 09:05:07 two\r\n"));
+    }
+
+    void startAndStopButtons()
+    {
+        GameServerDouble server;
+        server.setVariable("sv_skelvar", "0");
+        MonitorWindow w(options(), &prompter);
+        pointAt(w, server);
+        auto* start = find<QPushButton>(w, "Command1");
+        start->click();
+        QCOMPARE(start->text(), QString("Scanning"));
+        QVERIFY(!find<QWidget>(w, "txtSVR")->isEnabled() || !start->isEnabled());
+        QTRY_VERIFY(w.monitor().session.claimed());
+        QTRY_COMPARE(find<QLabel>(w, "Label21")->text(), QString("Warming engine..."));
+        server.clearReceived();
+        QTRY_VERIFY(find<QPushButton>(w, "Command13")->isEnabled());
+        find<QPushButton>(w, "Command13")->click();
+        QTRY_COMPARE(server.commands(), (QStringList{"set sv_skelvar 0", "set nextmap \"\"", "set resetvalue 0"}));
+        QTRY_COMPARE(start->text(), QString("Start"));
+        QTRY_VERIFY(start->isEnabled());
+        QCOMPARE(find<QLabel>(w, "Label21")->text(), QString("Server not running!!"));
+        closeWindow(w);
+    }
+
+    void scanOnStartAndExitDuringSession()
+    {
+        GameServerDouble server;
+        server.setVariable("sv_skelvar", "0");
+        {
+            Settings s;
+            s.setText("txtSVR", server.host());
+            s.setText("txtPORT", server.portText());
+            s.setText("txtPWD", server.password());
+            s.setChecked("SoS", true);
+            QVERIFY(s.save(dir->filePath("rconskelvar.ini")));
+        }
+        writeFile(dir->filePath("bans.lst"), "1.2.3.4\x02n\x02r\x02" "2026-01-01\x02\r\n");
+        MonitorWindow w(options(), &prompter);
+        // No click: the session starts by itself.
+        QTRY_VERIFY(w.monitor().session.claimed());
+        server.clearReceived();
+        QFile::remove(dir->filePath("bans.lst"));
+        closeWindow(w);
+        // The server is released before the lists are written.
+        QCOMPARE(server.commands(), (QStringList{"set sv_skelvar 0", "set nextmap \"\"", "set resetvalue 0"}));
+        QCOMPARE(readFile(dir->filePath("bans.lst")), QByteArray("1.2.3.4\x02n\x02r\x02" "2026-01-01\x02\r\n"));
+    }
+
+    void editOfThePortEndsTheSession()
+    {
+        GameServerDouble server;
+        server.setVariable("sv_skelvar", "0");
+        MonitorWindow w(options(), &prompter);
+        pointAt(w, server);
+        find<QPushButton>(w, "Command1")->click();
+        QTRY_VERIFY(w.monitor().session.claimed());
+        QTRY_VERIFY(find<QWidget>(w, "txtPORT")->isEnabled());
+        server.clearReceived();
+        QTest::keyClick(find<QLineEdit>(w, "txtPORT"), Qt::Key_1);
+        QTRY_COMPARE(server.commands(), (QStringList{"set sv_skelvar 0", "set nextmap \"\"", "set resetvalue 0"}));
+        QVERIFY(!w.monitor().session.running());
+        closeWindow(w);
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "test_window.moc"
