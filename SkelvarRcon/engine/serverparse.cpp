@@ -45,12 +45,8 @@ bool isWhole(const QString& s)
 
 }  // namespace
 
-std::optional<PlayerRecord> ParseStatusLine(const QString& rawRow)
+std::optional<PlayerRecord> ParseStatusLine(const QString& row)
 {
-    // A row cut short can end in a stray CR; tabs never occur in the table.
-    QString row = rawRow;
-    row.remove(QLatin1Char('\r'));
-    row.remove(QLatin1Char('\n'));
     const QList<Span> w = words(row);
     auto word = [&](qsizetype i) { return row.mid(w[i].start, w[i].end - w[i].start); };
     const qsizetype n = w.size();
