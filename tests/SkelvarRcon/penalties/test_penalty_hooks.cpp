@@ -1,0 +1,711 @@
+// The penalties' pass hooks and the operator's list actions against the UDP
+// game-server double: the exact commands the server receives, in order, and
+// what the record lists hold afterwards.
+#include "SkelvarRcon/penalties/enforcement.h"
+#include "SkelvarRcon/penalties/recordactions.h"
+#include "SkelvarRcon/session/monitorsession.h"
+#include "SkelvarRcon/session/skelvarlog.h"
+#include "SkelvarRcon/store/liststore.h"
+#include "SkelvarRcon/store/recordlist.h"
+#include "SkelvarRcon/store/settings.h"
+#include "tests/support/gameserverdouble.h"
+#include "tests/support/scriptedprompter.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using namespace skelvar;
+using namespace skelvar::rcon;
+using lists::ListKind;
+using lists::Record;
+using skelvar::test::GameServerDouble;
+using skelvar::test::ScriptedPrompter;
+
+namespace {
+constexpr int kWait = 30;
+const QDate kToday(2024, 3, 1);
+const QString kTodayText = lists::formatDate(kToday);
+
+PlayerRecord player(const QString& num, const QString& ping, const QString& name, const QString& ip,
+                    const QString& rate = "25000")
+{
+    PlayerRecord p;
+    p.clientNum = num;
+    p.ping = ping;
+    p.name = name;
+    p.ip = ip;
+    p.rate = rate;
+    return p;
+}
+
+// The monitor's logic without its window, with a session that runs (so
+// passes are current) but no engine: the tests play the engine's part.
+struct Rig {
+    QTemporaryDir dir;
+    GameServerDouble server;
+    Settings settings;
+    RconTransport rcon{nullptr, kWait};
+    UiState ui;
+    ScriptedPrompter prompter;
+    ListStore lists;
+    PlayerList players;
+    SkelvarLog log;
+    std::unique_ptr<MonitorSession> session;
+    std::unique_ptr<Enforcement> hooks;
+    std::unique_ptr<RecordActions> actions;
+    quint64 gen = 0;
+    bool spearhead = true;
+
+    explicit Rig(bool running = true)
+    {
+        rcon.setActivityLogPath(dir.filePath("activity.log"));
+        log.setPath(dir.filePath("skelvar.log"));
+        lists.setFolder(dir.path());
+        settings.setText("txtSVR", server.host());
+        settings.setText("txtPORT", server.portText());
+        settings.setText("txtPWD", server.password());
+        session = std::make_unique<MonitorSession>(rcon, settings, ui, prompter);
+        hooks = std::make_unique<Enforcement>(rcon, *session, settings, lists, log, prompter);
+        hooks->setClockForTests([] { return kToday; });
+        hooks->setSpearheadServer([this] { return spearhead; });
+        hooks->setRenamePauseForTests(0);
+        actions = std::make_unique<RecordActions>(rcon, *session, settings, lists, players, ui, prompter);
+        actions->setClockForTests([] { return kToday; });
+        if (running) {
+            session->autoStart();
+            session->timer3()->stop();  // no engine: nothing ticks
+            gen = session->generation();
+        }
+    }
+    QStringList commands() const { return server.commands(); }
+    bool idle() { return !rcon.busy() && rcon.queued() == 0; }
+    QString logText() const
+    {
+        QFile f(log.path());
+        return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()) : QString();
+    }
+
+    // The patrol pass's per-player order; `statusRead` false is a pass
+    // whose status answer did not come.
+    Task<> patrol(QList<PlayerRecord> table, bool statusRead, QStringList* markers = nullptr)
+    {
+        co_await hooks->readInGameBan(gen);
+        if (!statusRead)
+            co_return;
+        for (PlayerRecord p : table) {
+            if (p.ping == "ZMBI")
+                continue;
+            co_await hooks->applyInGameBan(gen, p);
+            const QString marker = co_await hooks->enforceBans(gen, p);
+            if (markers)
+                *markers << marker;
+            co_await hooks->renameForSpearhead(gen, p);
+            co_await hooks->checkPing(gen, p, marker);
+        }
+        hooks->finishPingPass();
+    }
+    void runPatrol(const QList<PlayerRecord>& table, bool statusRead = true, QStringList* markers = nullptr)
+    {
+        Task<> t = patrol(table, statusRead, markers);
+        QTRY_VERIFY(t.done());
+    }
+};
+
+QStringList bansOf(ListStore& lists)
+{
+    QStringList out;
+    for (int i = 0; i < lists.bans().size(); ++i) {
+        const Record& r = lists.bans().at(i);
+        out << QStringList{r.ip, r.name, r.reason, r.date, r.until}.join('|');
+    }
+    return out;
+}
+}  // namespace
+
+class TestPenaltyHooks : public QObject {
+    Q_OBJECT
+
+private slots:
+    // ---- scan: escalation and the end-of-step kick ----
+
+    void escalationKicksOncePerPlayer()
+    {
+        Rig r;
+        r.settings.setText("AcWarns", "3");
+        r.settings.setText("AcKicks", "2");
+        const QString X = "10.0.0.5";
+        for (int i = 0; i < 3; ++i)
+            r.lists.warnings().add({X, "Bob", "Wallhack", kTodayText, ""});
+        r.lists.kicks().add({X, "Bob", "Cheat", kTodayText, ""});
+        r.lists.kicks().add({"10.0.0.6", "Ann", "Cheat", kTodayText, ""});
+
+        // Bob was also kicked by a detection in this step; Ann has nothing.
+        QList<PlayerRecord> scan{player("7", "40", "Bob", X), player("8", "40", "Ann", "10.0.0.6"),
+                                 player("9", "40", "Cy", "10.0.0.9")};
+        scan[0].kickFlag = 1;
+        for (PlayerRecord& p : scan) {
+            Task<> t = r.hooks->escalate(r.gen, p);
+            QTRY_VERIFY(t.done());
+        }
+        QCOMPARE(r.commands(), QStringList{"clientkick 7"});
+        QCOMPARE(r.lists.warnings().size(), 0);
+        QCOMPARE(r.lists.kicks().size(), 1);
+        QCOMPARE(r.lists.kicks().at(0).name, QString("Ann"));
+        QCOMPARE(bansOf(r.lists), QStringList{X + "|Bob|2 accumulated kicks|" + kTodayText + "|"});
+        QCOMPARE(scan[0].kickFlag, qint16(1));
+        QCOMPARE(scan[2].kickFlag, qint16(0));
+    }
+
+    void endedSessionSendsNoKick()
+    {
+        Rig r;
+        PlayerRecord p = player("7", "40", "Bob", "10.0.0.5");
+        p.kickFlag = 1;
+        r.session->stop();
+        QTRY_VERIFY(r.idle());
+        r.server.clearReceived();
+        Task<> t = r.hooks->escalate(r.gen, p);
+        QTRY_VERIFY(t.done());
+        QTest::qWait(kWait * 2);
+        QVERIFY(r.commands().isEmpty());
+    }
+
+    // ---- scan: connection warning ----
+
+    void connectionWarning_data()
+    {
+        QTest::addColumn<QString>("ping");
+        QTest::addColumn<QString>("rate");
+        QTest::addColumn<bool>("check6");
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<bool>("said");
+        QTest::addColumn<bool>("logged");
+        QTest::newRow("ping 50 rate 5000") << "50" << "5000" << true << false << true << true;
+        QTest::newRow("ping 99") << "99" << "25" << true << false << true << true;
+        QTest::newRow("rate 5001") << "50" << "5001" << true << false << false << false;
+        QTest::newRow("ping 100") << "100" << "5000" << true << false << false << false;
+        QTest::newRow("connecting") << "CNCT" << "5000" << true << false << false << false;
+        QTest::newRow("rate not a number") << "50" << "fast" << true << false << false << false;
+        QTest::newRow("box off") << "50" << "5000" << false << false << false << false;
+        QTest::newRow("silent still logs") << "50" << "5000" << true << true << false << true;
+    }
+    void connectionWarning()
+    {
+        QFETCH(QString, ping);
+        QFETCH(QString, rate);
+        QFETCH(bool, check6);
+        QFETCH(bool, silent);
+        QFETCH(bool, said);
+        QFETCH(bool, logged);
+        Rig r;
+        r.settings.setChecked("Check6", check6);
+        r.settings.setChecked("Silent", silent);
+        r.settings.setChecked("Logea", true);
+        r.settings.setText("Alert5", "Slow link - Player: $name, $name");
+        Task<> t = r.hooks->warnConnection(r.gen, player("3", ping, "Bob;quit", "10.0.0.5", rate));
+        QTRY_VERIFY(t.done());
+        QCOMPARE(r.commands(), said ? QStringList{"say Slow link - Player: Bobquit, Bobquit"} : QStringList{});
+        QCOMPARE(r.logText().contains("Slow link - Player: Bob;quit, Bob;quit\r\n"), logged);
+    }
+
+    // ---- patrol pass: bans ----
+
+    void bansAreToldAndKickedOnce()
+    {
+        Rig r;
+        r.settings.setChecked("Silent", true);  // does not apply to ban notices
+        r.settings.setChecked("Logea", true);
+        r.lists.bans().add({"10.1.2.xxx", "Ann", "Pattern", "2024-01-02", ""});
+        r.lists.bans().add({"10.1.2.3", "Bob", "Exact", "2024-01-03", ""});
+        r.lists.bans().add({"10.1.2.3", "Bob", "Old", "2024-01-01", lists::formatDate(kToday)});
+        r.lists.bans().add({"10.5.5.5", "Dan", "Ended", "2024-01-01", lists::formatDate(kToday.addDays(-3))});
+        r.lists.bans().add({"", "Nobody", "Empty", "2024-01-01", ""});
+
+        QStringList markers;
+        r.runPatrol({player("3", "CNCT", "Bob", "10.1.2.3"), player("4", "50", "Cy", "10.1.3.34"),
+                     player("6", "ZMBI", "", ""), player("5", "50", "Eve", "10.1.2.77"),
+                     player("8", "50", "Dan", "10.5.5.5")},
+                    true, &markers);
+        const QString exact = "10.1.2.3 was banned from this server on 2024-01-03. Reason: Exact";
+        const QString pattern = "10.1.2.xxx was banned from this server on 2024-01-02. Reason: Pattern";
+        QCOMPARE(r.commands(), (QStringList{"clientban", "say " + exact, "clientkick 3", "say " + pattern,
+                                            "clientkick 5"}));
+        QCOMPARE(markers, (QStringList{exact, "", pattern, ""}));
+        QCOMPARE(r.logText().count("\r\n"), 2);
+        QVERIFY(r.logText().contains(exact));
+        // The record that bans nobody is shown to the operator, once.
+        QTRY_COMPARE(r.prompter.titles(), QStringList{"Ban records not enforced"});
+        r.server.clearReceived();
+        r.runPatrol({player("3", "50", "Bob", "10.1.2.3")});
+        QCOMPARE(r.commands(), (QStringList{"clientban", "say " + exact, "clientkick 3"}));
+        QTest::qWait(10);
+        QCOMPARE(r.prompter.shown.size(), 1);
+    }
+
+    void banListChangesReachTheNextPass()
+    {
+        Rig r;
+        r.runPatrol({player("3", "50", "Bob", "10.1.2.3")});
+        r.lists.bans().add({"10.1.xxx.xxx", "Bob", "Later", "2024-02-02", ""});
+        r.server.clearReceived();
+        r.runPatrol({player("3", "50", "Bob", "10.1.2.3")});
+        QCOMPARE(r.commands(), (QStringList{"clientban",
+                                            "say 10.1.xxx.xxx was banned from this server on 2024-02-02. Reason: Later",
+                                            "clientkick 3"}));
+        r.lists.bans().removeAt(0);
+        r.server.clearReceived();
+        r.runPatrol({player("3", "50", "Bob", "10.1.2.3")});
+        QCOMPARE(r.commands(), QStringList{"clientban"});
+    }
+
+    // ---- patrol pass: in-game ban ----
+
+    void inGameBan_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("alreadyBanned");
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<QStringList>("bans");
+        const QString b5 = "10.1.2.5|Bob|";
+        const QString notice = "say 10.1.2.5 was banned from this server on " + kTodayText + ". Reason: ";
+        QTest::newRow("with reason") << "5@Team killing" << false
+                                     << QStringList{"clientban", "set clientban -1", notice + "Team killing",
+                                                    "clientkick 5"}
+                                     << QStringList{b5 + "Team killing|" + kTodayText + "|"};
+        QTest::newRow("without reason") << "5" << false
+                                        << QStringList{"clientban", "set clientban -1", notice + "Admin.Ban",
+                                                       "clientkick 5"}
+                                        << QStringList{b5 + "Admin.Ban|" + kTodayText + "|"};
+        QTest::newRow("injected reason") << "5@TK;quit" << false
+                                         << QStringList{"clientban", "set clientban -1", notice + "TKquit",
+                                                        "clientkick 5"}
+                                         << QStringList{b5 + "TKquit|" + kTodayText + "|"};
+        QTest::newRow("not on the server") << "9@Team killing" << false
+                                           << QStringList{"clientban", "set clientban -1"} << QStringList{};
+        QTest::newRow("malformed") << "5 kick 6@x" << false << QStringList{"clientban", "set clientban -1"}
+                                   << QStringList{};
+        QTest::newRow("idle") << "-1" << false << QStringList{"clientban"} << QStringList{};
+        QTest::newRow("already banned") << "5@Again" << true
+                                        << QStringList{"clientban", "set clientban -1", notice + "First",
+                                                       "clientkick 5"}
+                                        << QStringList{b5 + "First|" + kTodayText + "|"};
+    }
+    void inGameBan()
+    {
+        QFETCH(QString, value);
+        QFETCH(bool, alreadyBanned);
+        QFETCH(QStringList, commands);
+        QFETCH(QStringList, bans);
+        Rig r;
+        r.server.setVariable("clientban", value);
+        if (alreadyBanned)
+            r.lists.bans().add({"10.1.2.5", "Bob", "First", kTodayText, ""});
+        r.runPatrol({player("5", "50", "Bob", "10.1.2.5"), player("6", "50", "Ann", "10.1.2.6")});
+        QCOMPARE(r.commands(), commands);
+        QCOMPARE(bansOf(r.lists), bans);
+        QCOMPARE(r.server.variable("clientban"), QString("-1"));
+        QVERIFY(r.hooks->pendingInGameBans().isEmpty());
+    }
+
+    void inGameBanWaitsForAStatusTable()
+    {
+        Rig r;
+        r.server.setVariable("clientban", "5@Team killing");
+        r.runPatrol({}, false);  // the status answer did not come
+        QCOMPARE(r.commands(), (QStringList{"clientban", "set clientban -1"}));
+        QCOMPARE(r.hooks->pendingInGameBans().size(), 1);
+        QVERIFY(bansOf(r.lists).isEmpty());
+
+        r.server.clearReceived();
+        r.runPatrol({player("5", "50", "Bob", "10.1.2.5")});
+        QCOMPARE(r.commands(), (QStringList{"clientban",
+                                            "say 10.1.2.5 was banned from this server on " + kTodayText +
+                                                ". Reason: Team killing",
+                                            "clientkick 5"}));
+        QCOMPARE(bansOf(r.lists).size(), 1);
+        QVERIFY(r.hooks->pendingInGameBans().isEmpty());
+    }
+
+    // ---- patrol pass: Spearhead rename ----
+
+    void rename_data()
+    {
+        QTest::addColumn<bool>("spearhead");
+        QTest::addColumn<bool>("check3");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<QString>("nameAfter");
+        QTest::newRow("two words") << true << true << "Big Name"
+                                   << QStringList{"set numero 4", "set nombre Big_Name"} << "Big_Name";
+        QTest::newRow("injection") << true << true << "Big \"x\";quit"
+                                   << QStringList{"set numero 4", "set nombre Big_xquit"} << "Big_\"x\";quit";
+        QTest::newRow("one word") << true << true << "Bob" << QStringList{} << "Bob";
+        QTest::newRow("not Spearhead") << false << true << "Big Name" << QStringList{} << "Big Name";
+        QTest::newRow("box off") << true << false << "Big Name" << QStringList{} << "Big Name";
+    }
+    void rename()
+    {
+        QFETCH(bool, spearhead);
+        QFETCH(bool, check3);
+        QFETCH(QString, name);
+        QFETCH(QStringList, commands);
+        QFETCH(QString, nameAfter);
+        Rig r;
+        r.spearhead = spearhead;
+        r.settings.setChecked("Check3", check3);
+        PlayerRecord p = player("4", "50", name, "10.0.0.4");
+        Task<> t = r.hooks->renameForSpearhead(r.gen, p);
+        QCOMPARE(p.name, nameAfter);  // later steps of the pass see the new name at once
+        QTRY_VERIFY(t.done());
+        QCOMPARE(r.commands(), commands);
+    }
+
+    void renamePausesBeforeTheNextRequest()
+    {
+        constexpr int pause = 300;
+        Rig r;
+        r.hooks->setRenamePauseForTests(pause);
+        r.runPatrol({player("4", "50", "Big Name", "10.0.0.4"), player("5", "50", "Two Words", "10.0.0.5")});
+        QCOMPARE(r.commands(), (QStringList{"clientban", "set numero 4", "set nombre Big_Name", "set numero 5",
+                                            "set nombre Two_Words"}));
+        const auto& got = r.server.received();
+        QVERIFY(got[1].atMs - got[0].atMs < pause);
+        QVERIFY2(got[3].atMs - got[2].atMs >= pause - 20, qPrintable(QString::number(got[3].atMs - got[2].atMs)));
+    }
+
+    // ---- patrol pass: ping kick ----
+
+    void pingKick_data()
+    {
+        QTest::addColumn<QString>("limit");
+        QTest::addColumn<QString>("scans");
+        QTest::addColumn<QStringList>("pings");  // one per pass
+        QTest::addColumn<int>("kickedAt");       // pass index, -1: never
+        QTest::newRow("four over") << "160" << "4" << QStringList{"200", "200", "200", "200"} << 3;
+        QTest::newRow("three over") << "160" << "4" << QStringList{"200", "200", "200"} << -1;
+        QTest::newRow("a low pass restarts")
+            << "160" << "4" << QStringList{"200", "200", "150", "200", "200", "200", "200"} << 6;
+        QTest::newRow("at the limit is not over") << "160" << "2" << QStringList{"160", "160", "160"} << -1;
+        QTest::newRow("connecting restarts") << "160" << "2" << QStringList{"200", "CNCT", "200", "200"} << 3;
+        QTest::newRow("one scan kicks at the second") << "160" << "1" << QStringList{"200", "200"} << 1;
+        QTest::newRow("limit not a number") << "fast" << "2" << QStringList{"200", "200", "200"} << -1;
+        QTest::newRow("ping not a number") << "160" << "2" << QStringList{"999999", "999999", "999999"} << -1;
+    }
+    void pingKick()
+    {
+        QFETCH(QString, limit);
+        QFETCH(QString, scans);
+        QFETCH(QStringList, pings);
+        QFETCH(int, kickedAt);
+        Rig r;
+        r.settings.setChecked("Check2", true);
+        r.settings.setChecked("Logea", true);
+        r.settings.setText("Text5", limit);
+        r.settings.setText("Text6", scans);
+        const QString notice = QString("Ping Kick: Ping>%1 on %2 consecutive scans - Player: Bob").arg(limit, scans);
+        for (int pass = 0; pass < pings.size(); ++pass) {
+            r.server.clearReceived();
+            r.runPatrol({player("3", pings[pass], "Bob", "10.0.0.3"), player("4", "20", "Ann", "10.0.0.4")});
+            const QStringList expected = pass == kickedAt
+                                             ? QStringList{"clientban", "say " + notice, "clientkick 3"}
+                                             : QStringList{"clientban"};
+            QCOMPARE(r.commands(), expected);
+        }
+        QCOMPARE(r.logText().contains(notice), kickedAt >= 0);
+    }
+
+    void pingKickSkipsBannedPlayersAndForgetsWhenOff()
+    {
+        Rig r;
+        r.settings.setChecked("Check2", true);
+        r.settings.setText("Text6", "2");
+        r.runPatrol({player("3", "300", "Bob", "10.0.0.3")});
+        QCOMPARE(r.hooks->pingTable().value("10.0.0.3"), 1);
+        // Kicked for a ban in this pass: no ping notice on top.
+        r.lists.bans().add({"10.0.0.3", "Bob", "Ban", kTodayText, ""});
+        r.server.clearReceived();
+        r.runPatrol({player("3", "300", "Bob", "10.0.0.3")});
+        QCOMPARE(r.commands().filter("Ping Kick").size(), 0);
+        QVERIFY(r.hooks->pingTable().isEmpty());
+        r.lists.bans().removeAt(0);
+
+        r.runPatrol({player("3", "300", "Bob", "10.0.0.3")});
+        QCOMPARE(r.hooks->pingTable().value("10.0.0.3"), 1);
+        r.settings.setChecked("Check2", false);
+        r.runPatrol({player("3", "300", "Bob", "10.0.0.3")});
+        QVERIFY(r.hooks->pingTable().isEmpty());
+    }
+
+    // ---- private mode ----
+
+    void privateCountdown()
+    {
+        Rig r(false);  // said whether or not a session runs
+        r.hooks->setCountdownIntervalForTests(kWait * 2);
+        int scansStarted = 0;
+        r.hooks->setStartScan([&] {
+            ++scansStarted;
+            // The last notice is already queued ahead of the scan's requests.
+            QCOMPARE(r.rcon.busy() || r.rcon.queued() > 0, true);
+        });
+        r.settings.setText("Alert6", "Private in $time s ($time)");
+        r.hooks->makePrivate();
+        QCOMPARE(r.hooks->privateCountdown(), 60);
+        QTest::qWait(kWait);
+        r.hooks->makePrivate();  // a click while it counts changes nothing
+        QVERIFY(r.commands().isEmpty());  // the first notice comes one interval after the click
+        QTRY_VERIFY(r.hooks->privateMode());
+        QVERIFY(!r.hooks->timer4()->isActive());
+        QTRY_VERIFY(r.idle());
+        QStringList expected;
+        for (int t = 60; t > 0; t -= 10)
+            expected << QString("say Private in %1 s (%1)").arg(t);
+        QCOMPARE(r.commands(), expected);
+        QCOMPARE(scansStarted, 1);
+        QCOMPARE(r.hooks->timer4()->objectName(), QString("Timer4"));
+        QCOMPARE(Enforcement::kCountdownIntervalMs, 10000);
+
+        // Again while on: another countdown, and the mode stays on.
+        r.server.clearReceived();
+        r.hooks->makePrivate();
+        QVERIFY(r.hooks->privateMode());
+        QTRY_COMPARE(scansStarted, 2);
+        QTRY_VERIFY(r.idle());
+        QCOMPARE(r.commands(), expected);
+    }
+
+    // ---- the operator's list actions ----
+
+    void kickAndBanByHand_data()
+    {
+        QTest::addColumn<bool>("ban");
+        QTest::addColumn<bool>("forDays");
+        QTest::addColumn<QString>("days");
+        QTest::addColumn<QStringList>("records");
+        QTest::newRow("kick") << false << false << "3"
+                              << QStringList{"10.0.0.5|Bob|Admin. Kick|" + kTodayText + "|"};
+        QTest::newRow("ban indefinitely") << true << false << "3"
+                                          << QStringList{"10.0.0.5|Bob|Admin. Ban|" + kTodayText + "|"};
+        QTest::newRow("ban for 3 days") << true << true << "3"
+                                        << QStringList{"10.0.0.5|Bob|Admin. Ban|" + kTodayText + "|" +
+                                                       lists::formatDate(QDate(2024, 3, 4))};
+    }
+    void kickAndBanByHand()
+    {
+        QFETCH(bool, ban);
+        QFETCH(bool, forDays);
+        QFETCH(QString, days);
+        QFETCH(QStringList, records);
+        Rig r;
+        r.settings.setChecked(forDays ? "Option2" : "Option1", true);
+        r.settings.setText("Text2", days);
+        r.players.add({"3", "40", "Bob", "10.0.0.5", "25000", "", ""});
+        r.players.add({"4", "40", "Ann", "10.0.0.6", "25000", "", ""});
+        r.actions->playersRowClicked();
+        for (const QString& c : RecordActions::playerControls())
+            QVERIFY(r.ui.isVisible(c));
+
+        r.rcon.request("status", [](const QString&) {});  // the click's kick has to wait behind it
+        ban ? r.actions->banPlayer(0) : r.actions->kickPlayer(0);
+        // A scan rebuilds Players while the kick waits: the kick keeps the row it had.
+        r.players.clear();
+        r.players.add({"3", "40", "Cy", "10.0.0.7", "25000", "", ""});
+        QTRY_VERIFY(r.actions->idle());
+        QCOMPARE(r.commands(), (QStringList{"status", "clientkick 3"}));
+
+        RecordList& list = ban ? r.lists.bans() : r.lists.kicks();
+        QCOMPARE(list.size(), 1);
+        const Record& got = list.at(0);
+        QCOMPARE(QStringList({got.ip, got.name, got.reason, got.date, got.until}).join('|'), records[0]);
+        for (const QString& c : RecordActions::playerControls())
+            QVERIFY(!r.ui.isVisible(c));
+    }
+
+    void handButtonsOnMissingRows()
+    {
+        Rig r;
+        r.players.add({"3", "40", "Bob", "10.0.0.5", "25000", "", ""});
+        r.lists.bans().add({"10.0.0.5", "Bob", "Ban", kTodayText, ""});
+        r.actions->kickPlayer(1);
+        r.actions->banPlayer(-1);
+        r.actions->removeRecord(ListKind::Bans, 1);
+        r.actions->convertToBan(ListKind::Kicks, 0);
+        r.actions->widenBan(3, RecordActions::Widen::Subrank);
+        QTest::qWait(kWait * 2);
+        QVERIFY(r.commands().isEmpty());
+        QCOMPARE(r.players.size(), 1);
+        QCOMPARE(bansOf(r.lists), QStringList{"10.0.0.5|Bob|Ban|" + kTodayText + "|"});
+        QCOMPARE(r.lists.kicks().size(), 0);
+    }
+
+    void banByHandRefusesBadDaysAndDuplicates()
+    {
+        Rig r;
+        r.players.add({"3", "40", "Bob", "10.0.0.5", "25000", "", ""});
+        r.players.add({"3", "40", "Bob", "10.0.0.5", "25000", "", ""});
+        r.settings.setChecked("Option2", true);
+        r.settings.setText("Text2", "many");
+        r.actions->banPlayer(0);
+        QCOMPARE(r.prompter.titles(), QStringList{"Ban not made"});
+        QCOMPARE(r.players.size(), 2);
+        QCOMPARE(r.lists.bans().size(), 0);
+
+        r.settings.setChecked("Option1", true);
+        r.actions->banPlayer(0);
+        r.actions->banPlayer(0);
+        QTRY_VERIFY(r.actions->idle());
+        QCOMPARE(r.commands(), (QStringList{"clientkick 3", "clientkick 3"}));
+        QCOMPARE(r.lists.bans().size(), 1);
+    }
+
+    void rowClicksShowTheirListsButtons()
+    {
+        Rig r;
+        const QStringList all{"Command5", "Command6", "Option1", "Option2", "Text2", "Command7", "Command8",
+                              "Command9", "Command10", "Command15", "Command11", "Command14"};
+        auto visible = [&] {
+            QStringList v;
+            for (const QString& c : all)
+                if (r.ui.isVisible(c))
+                    v << c;
+            return v;
+        };
+        QCOMPARE(visible(), QStringList{});
+        r.actions->recordRowClicked(ListKind::Bans);
+        QCOMPARE(visible(), (QStringList{"Command7", "Command8", "Command9"}));
+        r.actions->recordRowClicked(ListKind::Kicks);
+        QCOMPARE(visible(), (QStringList{"Command10", "Command15"}));
+        r.actions->playersRowClicked();
+        r.actions->recordRowClicked(ListKind::Warnings);
+        QCOMPARE(visible(), (QStringList{"Command5", "Command6", "Option1", "Option2", "Text2", "Command11",
+                                         "Command14"}));
+    }
+
+    void removeAndConvert()
+    {
+        Rig r;
+        r.lists.warnings().add({"10.0.0.5", "Bob", "Wallhack", "2024-01-01", ""});
+        r.lists.kicks().add({"10.0.0.6", "Ann", "Cheat", "2024-01-01", ""});
+        r.lists.kicks().add({"10.0.0.7", "Cy", "Cheat", "2024-01-01", ""});
+        r.lists.bans().add({"10.0.0.6", "Ann", "Older", "2024-01-01", ""});
+
+        r.actions->recordRowClicked(ListKind::Warnings);
+        r.actions->convertToBan(ListKind::Warnings, 0);
+        QCOMPARE(r.lists.warnings().size(), 0);
+        QVERIFY(!r.ui.isVisible("Command11") && !r.ui.isVisible("Command14"));
+        // Ann is banned for good already: her kick goes, no second ban row.
+        r.actions->convertToBan(ListKind::Kicks, 0);
+        QCOMPARE(bansOf(r.lists), (QStringList{"10.0.0.5|Bob|Admin. Ban|" + kTodayText + "|",
+                                               "10.0.0.6|Ann|Older|2024-01-01|"}));
+        r.actions->recordRowClicked(ListKind::Kicks);
+        r.actions->removeRecord(ListKind::Kicks, 0);
+        QCOMPARE(r.lists.kicks().size(), 0);
+        QVERIFY(!r.ui.isVisible("Command10") && !r.ui.isVisible("Command15"));
+        r.actions->recordRowClicked(ListKind::Bans);
+        r.actions->removeRecord(ListKind::Bans, 1);
+        QCOMPARE(bansOf(r.lists), QStringList{"10.0.0.5|Bob|Admin. Ban|" + kTodayText + "|"});
+        QVERIFY(!r.ui.isVisible("Command7"));
+        QTest::qWait(kWait * 2);
+        QVERIFY(r.commands().isEmpty());
+    }
+
+    void widenBans_data()
+    {
+        QTest::addColumn<QString>("ip");
+        QTest::addColumn<bool>("provider");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("subrank") << "10.1.2.3" << false << "10.1.2.xxx" << false;
+        QTest::newRow("provider") << "10.1.2.3" << true << "10.1.xxx.xxx" << false;
+        QTest::newRow("provider of subrank") << "10.1.2.xxx" << true << "10.1.xxx.xxx" << false;
+        QTest::newRow("every address") << "xxx.xxx.1.2" << true << "xxx.xxx.1.2" << true;
+        QTest::newRow("too few groups") << "10.1" << false << "10.1" << true;
+        QTest::newRow("not an address") << "some.body.here" << false << "some.body.here" << true;
+    }
+    void widenBans()
+    {
+        QFETCH(QString, ip);
+        QFETCH(bool, provider);
+        QFETCH(QString, after);
+        QFETCH(bool, refused);
+        Rig r;
+        r.lists.bans().add({ip, "Bob", "Cheat", "2024-01-01", ""});
+        r.actions->recordRowClicked(ListKind::Bans);
+        r.actions->widenBan(0, provider ? RecordActions::Widen::Provider : RecordActions::Widen::Subrank);
+        QCOMPARE(bansOf(r.lists), QStringList{after + "|Bob|Cheat|2024-01-01|"});
+        QCOMPARE(r.prompter.titles(), refused ? QStringList{"Ban not widened"} : QStringList{});
+        QCOMPARE(r.ui.isVisible("Command8"), refused);
+    }
+
+    void widenIntoAnIdenticalBanMerges()
+    {
+        Rig r;
+        r.lists.bans().add({"10.1.2.3", "Bob", "Cheat", "2024-01-01", ""});
+        r.lists.bans().add({"10.1.2.xxx", "Ann", "Cheat", "2024-01-01", ""});
+        r.actions->widenBan(0, RecordActions::Widen::Subrank);
+        QCOMPARE(bansOf(r.lists), QStringList{"10.1.2.xxx|Ann|Cheat|2024-01-01|"});
+    }
+
+    void checkBoxes_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("needs");  // the box that must not be empty, or ""
+        QTest::addColumn<QStringList>("controls");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("Check1") << "Check1" << "txtTAG" << QStringList{"Alert1", "Alert2"} << "No tag provided!!"
+                                << "Reserved slots can't be checked without an appropiate tag";
+        QTest::newRow("Check5") << "Check5" << "txtPRP" << QStringList{"Label16", "Label17", "Alert4"}
+                                << "No password provided!!"
+                                << "Reserved skins can't be checked without an appropiate password";
+        QTest::newRow("Check2") << "Check2" << "" << QStringList{"Text7"} << "" << "";
+        QTest::newRow("Check6") << "Check6" << "" << QStringList{"Alert5"} << "" << "";
+    }
+    void checkBoxes()
+    {
+        QFETCH(QString, box);
+        QFETCH(QString, needs);
+        QFETCH(QStringList, controls);
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        Rig r;
+        auto click = [&](bool on) {
+            r.settings.setChecked(box, on);
+            if (box == "Check1") r.actions->check1Clicked();
+            if (box == "Check2") r.actions->check2Clicked();
+            if (box == "Check5") r.actions->check5Clicked();
+            if (box == "Check6") r.actions->check6Clicked();
+        };
+        auto enabled = [&](bool on) {
+            for (const QString& c : controls)
+                if (r.ui.isEnabled(c, !on) != on)
+                    return false;
+            return true;
+        };
+        if (!needs.isEmpty())
+            r.settings.setText(needs, "filled");
+        click(true);
+        QVERIFY(enabled(true));
+        click(false);
+        QVERIFY(enabled(false));
+        QVERIFY(r.prompter.shown.isEmpty());
+        if (needs.isEmpty())
+            return;
+
+        r.settings.setText(needs, "");
+        click(true);
+        QCOMPARE(r.prompter.shown.size(), 1);
+        QCOMPARE(r.prompter.shown[0].title, title);
+        QCOMPARE(r.prompter.shown[0].text, text);
+        QCOMPARE(r.prompter.shown[0].icon, Prompter::Icon::Critical);
+        QVERIFY(!r.settings.isChecked(box));
+        QVERIFY(enabled(false));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPenaltyHooks)
+#include "test_penalty_hooks.moc"
