@@ -1,6 +1,10 @@
 #include "SkelvarRcon/transport/rcontransport.h"
 
 #include <QFile>
+#include <QVarLengthArray>
+
+#include <algorithm>
+#include <cstring>
 #include <QHostInfo>
 #include <QNetworkDatagram>
 #include <QTimer>
@@ -11,7 +15,6 @@ namespace skelvar::rcon {
 namespace {
 
 const QByteArray kPrefix("\xFF\xFF\xFF\xFF\x02", 5);
-const QString kInnerHeader = QString::fromLatin1("\xFF\xFF\xFF\xFF");
 constexpr int kHeaderLength = 11;  // four 0xFF, the type byte, "print", a line feed
 
 std::optional<quint16> parsePort(const QString& text)
@@ -32,40 +35,85 @@ QByteArray encodeRequest(const QString& command, const QString& password)
     return kPrefix + QByteArray(" rcon ") + password.toLatin1() + ' ' + command.toLatin1();
 }
 
-QString stripFraming(const QByteArray& datagram)
+namespace {
+
+// Appends one datagram's text to `out`, its framing removed.
+void appendStripped(const QByteArray& datagram, QByteArray& out)
 {
-    QString text = QString::fromLatin1(datagram);
-    if (text.size() < kHeaderLength)
-        return text;
-    text.remove(0, kHeaderLength);
+    if (datagram.size() < kHeaderLength) {
+        out += datagram;
+        return;
+    }
+    QByteArrayView text = QByteArrayView(datagram).sliced(kHeaderLength);
     // "print" is framing only where a header puts it: right after the dropped
     // header, and inside any further header the datagram carries. Elsewhere it
     // is a player's name or a value ("printer" keeps his name).
-    if (text.startsWith(QLatin1String("print")))
-        text.remove(0, 5);
+    if (text.startsWith("print"))
+        text = text.sliced(5);
+    // memchr for the first 0xFF: far faster than a general substring search.
+    const char* base = text.data();
+    const qsizetype size = text.size();
+    qsizetype from = 0;
     qsizetype at = 0;
-    while ((at = text.indexOf(kInnerHeader, at)) >= 0) {
-        qsizetype end = at + kInnerHeader.size();
-        if (end < text.size())
+    while (at < size) {
+        const void* hit = std::memchr(base + at, 0xFF, size_t(size - at));
+        if (!hit)
+            break;
+        at = static_cast<const char*>(hit) - base;
+        if (size - at < 4 || std::memcmp(base + at, "\xFF\xFF\xFF\xFF", 4) != 0) {
+            ++at;
+            continue;
+        }
+        qsizetype end = at + 4;
+        if (end < size)
             ++end;  // type byte
-        if (text.mid(end, 5) == QLatin1String("print")) {
+        if (text.sliced(end).startsWith("print")) {
             end += 5;
-            if (end < text.size() && text.at(end) == QLatin1Char('\n'))
+            if (end < size && base[end] == '\n')
                 ++end;
-            text.remove(at, end - at);
+            out += text.sliced(from, at - from);
+            from = at = end;
         } else {
-            at += kInnerHeader.size();
+            at += 4;
         }
     }
-    return text;
+    out += text.sliced(from);
+}
+
+}  // namespace
+
+QString stripFraming(const QByteArray& datagram)
+{
+    QByteArray out;
+    appendStripped(datagram, out);
+    return QString::fromLatin1(out);
 }
 
 QString cleanReply(const QList<QByteArray>& datagrams)
 {
-    QString text;
+    QByteArray joined;
     for (const QByteArray& d : datagrams)
-        text += stripFraming(d);
-    text.replace(QLatin1String("\n"), QLatin1String("\r\n"));
+        appendStripped(d, joined);
+    // Every line feed becomes carriage return plus line feed.
+    const QString plain = QString::fromLatin1(joined);
+    QVarLengthArray<qsizetype, 64> feeds;
+    for (const char* p = joined.constData(), *e = p + joined.size();
+         (p = static_cast<const char*>(std::memchr(p, '\n', size_t(e - p)))); ++p)
+        feeds.append(p - joined.constData());
+    if (feeds.isEmpty())
+        return plain;
+    QString text(plain.size() + feeds.size(), Qt::Uninitialized);
+    char16_t* out = reinterpret_cast<char16_t*>(text.data());
+    const char16_t* in = reinterpret_cast<const char16_t*>(plain.constData());
+    qsizetype from = 0;
+    for (const qsizetype lf : feeds) {
+        std::copy(in + from, in + lf, out);
+        out += lf - from;
+        *out++ = u'\r';
+        *out++ = u'\n';
+        from = lf + 1;
+    }
+    std::copy(in + from, in + plain.size(), out);
     return text;
 }
 
@@ -89,6 +137,8 @@ RconTransport::RconTransport(QObject* parent, int replyWaitMs) : QObject(parent)
     timer2_ = new QTimer(this);
     timer2_->setObjectName(QStringLiteral("Timer2"));
     timer2_->setSingleShot(true);
+    // The wait is the same 700 ms every time, never a little less.
+    timer2_->setTimerType(Qt::PreciseTimer);
     connect(timer2_, &QTimer::timeout, this, &RconTransport::onWaitOver);
 }
 

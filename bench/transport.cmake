@@ -1,0 +1,2 @@
+add_executable(bench_transport ${CMAKE_CURRENT_SOURCE_DIR}/transport_rcon.cpp)
+target_link_libraries(bench_transport PRIVATE rcon_core test_support)
