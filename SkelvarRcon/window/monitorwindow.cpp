@@ -224,7 +224,7 @@ void MonitorWindow::buildMainPage(QWidget* page)
     auto* forRow = new QHBoxLayout;
     forRow->addWidget(named(new QRadioButton(QStringLiteral("For")), "Option2"));
     forRow->addWidget(lineEdit("Text2", 40));
-    forRow->addWidget(named(new QLabel(QStringLiteral("days")), "Label_days"));
+    forRow->addWidget(named(new QLabel(QStringLiteral("days")), "Text2_days"));
     banLengthLayout->addLayout(forRow);
     side->addWidget(banLength);
     side->addWidget(new QLabel(QStringLiteral("Additional Info:")));
@@ -346,8 +346,8 @@ void MonitorWindow::buildServerPage(QWidget* page)
     grid->addWidget(new QLabel(QStringLiteral("Private password:")), 1, 0);
     grid->addWidget(lineEdit("txtPRP"), 1, 1);
     grid->addWidget(named(new QPushButton(QStringLiteral("Make it private!")), "Command12"), 0, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Warning notice:")), 1, 2);
-    grid->addWidget(lineEdit("Alert6"), 2, 2, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Warning notice:")), 2, 0);
+    grid->addWidget(lineEdit("Alert6"), 2, 1, 1, 3);
 
     grid->addWidget(new QLabel(QStringLiteral("Details")), 3, 1);
     grid->addWidget(named(new QCheckBox(QStringLiteral("Scan for private clients:")), "Check1"), 4, 0);
@@ -508,8 +508,13 @@ void MonitorWindow::applyUi(const QString& name)
     const UiState::Control& c = *it;
     if (c.enabled)
         w->setEnabled(*c.enabled);
-    if (c.visible)
+    if (c.visible) {
         w->setVisible(*c.visible);
+        // The rest of the caption around the days box goes with it.
+        if (name == QLatin1String("Text2"))
+            if (auto* days = findChild<QWidget*>(QStringLiteral("Text2_days")))
+                days->setVisible(*c.visible);
+    }
     if (c.text) {
         if (auto* label = qobject_cast<QLabel*>(w))
             label->setText(*c.text);
