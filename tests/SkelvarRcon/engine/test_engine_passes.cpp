@@ -1,0 +1,562 @@
+// The engine against the UDP game-server double: warm-up and probe, the scan
+// and the patrol pass on their schedule, and the exact commands they send.
+
+#include "SkelvarRcon/engine/engine.h"
+#include "SkelvarRcon/session/monitorsession.h"
+#include "SkelvarRcon/session/skelvarlog.h"
+#include "SkelvarRcon/store/liststore.h"
+#include "SkelvarRcon/store/recordlist.h"
+#include "SkelvarRcon/store/settings.h"
+#include "tests/SkelvarRcon/engine/statusfixture.h"
+#include "tests/support/gameserverdouble.h"
+#include "tests/support/scriptedprompter.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using namespace skelvar;
+using namespace skelvar::rcon;
+using skelvar::test::GameServerDouble;
+using skelvar::test::ScriptedPrompter;
+using skelvar::test::StatusPlayer;
+
+namespace {
+
+using Pairs = QList<std::pair<QString, QString>>;
+
+const QStringList kResets{"set sv_skelvar 0", "set nextmap \"\"", "set resetvalue 0"};
+
+const QByteArray kGetStatus(
+    "\xFF\xFF\xFF\xFFstatusResponse\n\\g_gametypestring\\Objective-Match\\mapname\\obj/obj_team2\\version\\Medal of "
+    "Honor Allied Assault 1.11 win-x86 Mar 2002\\sv_maplist\\obj/obj_team1 obj/obj_team2 obj/obj_team4\n"
+    "0 48 \"Big Name\"\n");
+
+Pairs cleanInfo(const QString& name)
+{
+    return {{"name", name},
+            {"dm_playermodel", "american_army"},
+            {"dm_playergermanmodel", "german_wehrmacht"},
+            {"r_farplane", "0"},
+            {"version", "mohaa 1.11 win-x86"},
+            {"rate", "25000"}};
+}
+
+Pairs withLine(Pairs p, const QString& key, const QString& value)
+{
+    p.append({key, value});
+    return p;
+}
+
+// One monitor without its window, pointed at a game-server double.
+struct Rig {
+    QTemporaryDir dir;
+    GameServerDouble server;
+    Settings settings;
+    RconTransport rcon;
+    UiState ui;
+    ScriptedPrompter prompter;
+    ListStore lists;
+    PlayerList players;
+    SkelvarLog log;
+    std::unique_ptr<MonitorSession> session;
+    std::unique_ptr<Engine> engine;
+    QHash<QString, QByteArray> userinfo;  // by the name dumpuser asks for
+    QList<bool> passes;                   // true = scan, in start order
+    int finished = 0;
+    int patrolsFinished = 0;
+    int scansFinished = 0;
+
+    explicit Rig(int waitMs = 10, int tickMs = 30) : rcon(nullptr, waitMs)
+    {
+        rcon.setActivityLogPath(dir.filePath("activity.log"));
+        lists.setFolder(dir.path());
+        log.setPath(dir.filePath("skelvar.log"));
+        settings.setText("txtSVR", server.host());
+        settings.setText("txtPORT", server.portText());
+        settings.setText("txtPWD", server.password());
+        session = std::make_unique<MonitorSession>(rcon, settings, ui, prompter);
+        session->setTimingForTests({5, 5, tickMs});
+        engine = std::make_unique<Engine>(*session, rcon, settings, ui,
+                                          EngineServices{&lists, &players, &log, &prompter, nullptr});
+        QObject::connect(engine.get(), &Engine::passStarted, engine.get(), [this](bool scan) { passes << scan; });
+        QObject::connect(engine.get(), &Engine::passFinished, engine.get(), [this](bool scan) {
+            ++finished;
+            ++(scan ? scansFinished : patrolsFinished);
+        });
+
+        server.setVariable("sv_skelvar", "0");
+        server.setVariable("version", "Medal of Honor Allied Assault 1.11 win-x86 Mar 2002");
+        server.setVariable("cheats", "0");
+        server.setVariable("versionskelvar", "2.1");
+        server.setReply("getstatus", {{kGetStatus, 0}});
+        server.setReply("status", GameServerDouble::splitAnswer(test::statusAnswer({}), 1000));
+        server.setHandler([this](const GameServerDouble::Received& r) -> std::optional<GameServerDouble::Reply> {
+            static const QString ask = QStringLiteral("dumpuser \"");
+            if (!r.command.startsWith(ask))
+                return std::nullopt;
+            const QString name = r.command.mid(ask.size());
+            if (!userinfo.contains(name))
+                return GameServerDouble::Reply{};  // not on the server: no answer
+            return GameServerDouble::splitAnswer(userinfo.value(name), 1000);
+        });
+    }
+    void serve(const QList<StatusPlayer>& table, int chunk = 1000)
+    {
+        server.setReply("status", GameServerDouble::splitAnswer(test::statusAnswer(table), chunk));
+    }
+    void serveInfo(const QString& name, const Pairs& info) { userinfo.insert(name, test::userinfoAnswer(info)); }
+    QStringList commands() const { return server.commands(); }
+    bool idle() { return !rcon.busy() && rcon.queued() == 0 && !engine->busy(); }
+    // The commands after the warm-up (the probe's last one is resetvalue).
+    QStringList afterWarmup() const
+    {
+        const QStringList all = commands();
+        for (int i = 0; i < all.size(); ++i)
+            if (all[i].startsWith("set resetvalue "))
+                return all.mid(i + 1);
+        return {};
+    }
+    void stop()
+    {
+        session->stop();
+        QTRY_VERIFY(idle());
+    }
+    QStringList logLines() const
+    {
+        QFile f(dir.filePath("skelvar.log"));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        QStringList out;
+        for (const QByteArray& l : f.readAll().split('\n'))
+            if (!l.isEmpty())
+                out << QString::fromLatin1(l).section(' ', 2).chopped(1);  // drop date, time and CR
+        return out;
+    }
+};
+
+// The clock commands carry the time of day: "#" stands for any number.
+void compareCommands(const QStringList& actual, const QStringList& expected)
+{
+    QStringList a = actual;
+    for (QString& c : a)
+        c.replace(QRegularExpression("^(set sv_(minutes|hours)) \\d{1,2}$"), "\\1 #");
+    QCOMPARE(a, expected);
+}
+
+}  // namespace
+
+class TestEnginePasses : public QObject {
+    Q_OBJECT
+
+private slots:
+    void fullScanOfThreePlayers()
+    {
+        Rig r;
+        r.serve({{0, 5, "48", "Big Name", "10.0.0.1:12203"},
+                 {1, 9, "61", "^1Cheat^7er", "10.0.0.2:12203"},
+                 {2, 0, "CNCT", "Warned", "10.0.0.3:12203"}});
+        r.serveInfo("Big Name", cleanInfo("Big Name"));
+        r.serveInfo("^1Cheat^7er", withLine(cleanInfo("^1Cheat^7er"), "r_farplane_nofog", "1"));
+        r.serveInfo("Warned", withLine(cleanInfo("Warned"), "r_lightmap", "1"));
+        r.settings.setChecked(Settings::penaltyRow(2).warning, true);  // White Walls: a warning only
+        bool freshTableForPatrol = false;
+        QObject::connect(r.engine.get(), &Engine::passStarted, r.engine.get(),
+                         [&](bool scan) { freshTableForPatrol = !scan && r.engine->statusText().isEmpty(); });
+
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished == 1, 5000);
+        QTRY_VERIFY(r.idle());
+        compareCommands(r.commands(),
+                        {"sv_skelvar",
+                         "set sv_skelvar 1",
+                         "version",
+                         "cheats",
+                         "versionskelvar",
+                         "zovplinketversion",
+                         "getstatus",
+                         "set nextmap obj/obj_team4",
+                         "set sv_minutes #",
+                         "set sv_hours #",
+                         "set scantime 3",
+                         "set scanpass 1",
+                         "set resetvalue hacked",
+                         "status",
+                         "dumpuser \"Big Name",
+                         "dumpuser \"^1Cheat^7er",
+                         "say Cheat Detected!! Player: ^1Cheat^7er Cheat: NoFog IP: 10.0.0.2",
+                         "clientkick 1",
+                         "dumpuser \"Warned",
+                         "say Cheat Detected!! Player: Warned Cheat: WhiteWalls IP: 10.0.0.3",
+                         "status"});
+        QCOMPARE(r.passes, (QList<bool>{true, false}));
+        QVERIFY(freshTableForPatrol);
+
+        QCOMPARE(r.players.size(), 3);
+        const PlayerRow& big = r.players.at(0);
+        QCOMPARE((QStringList{big.no, big.ping, big.name, big.ip, big.rate, big.alliedSkin, big.axisSkin}),
+                 (QStringList{"0", "48", "Big Name", "10.0.0.1", "25000", "american_army", "german_wehrmacht"}));
+        QCOMPARE(r.players.at(2).ping, QString("CNCT"));
+
+        const QString today = lists::formatDate(QDate::currentDate());
+        QCOMPARE(r.lists.kicks().records(),
+                 (QList<lists::Record>{{"10.0.0.2", "^1Cheat^7er", "Cheat: NoFog", today, ""}}));
+        QCOMPARE(r.lists.warnings().records(),
+                 (QList<lists::Record>{{"10.0.0.3", "Warned", "Cheat: WhiteWalls", today, ""}}));
+        QCOMPARE(r.lists.bans().size(), 0);
+        QCOMPARE(r.logLines(), (QStringList{"Cheat Detected!! Player: ^1Cheat^7er Cheat: NoFog IP: 10.0.0.2",
+                                            "Cheat Detected!! Player: Warned Cheat: WhiteWalls IP: 10.0.0.3"}));
+
+        QCOMPARE(r.ui.text("Command1"), QString("Start"));
+        QCOMPARE(r.ui.text("Label18"), QString("Last Data Retrieval: 0 seconds ago"));
+        QCOMPARE(r.ui.text("Label21"), QString("Server: Running - Now playing: obj/obj_team2 on objective match"));
+        for (const QString& c : MonitorSession::passLockedControls())
+            QVERIFY2(r.ui.isEnabled(c), qPrintable(c));
+        QVERIFY(r.session->timer3()->isActive());
+        QCOMPARE(r.engine->scanCountdown(), qint16(180));
+        QCOMPARE(r.engine->patrolCountdown(), qint16(45));
+        QCOMPARE(r.ui.maximum("scanpro"), 180);
+        QCOMPARE(r.ui.maximum("kickpro"), 45);
+
+        r.server.clearReceived();
+        r.stop();
+        QCOMPARE(r.commands(), kResets);
+        QCOMPARE(r.players.size(), 0);
+    }
+
+    void probeReadsTheServer_data()
+    {
+        QTest::addColumn<bool>("rich");
+        QTest::newRow("windows, nothing running, no getstatus") << false;
+        QTest::newRow("linux spearhead with both mods") << true;
+    }
+    void probeReadsTheServer()
+    {
+        QFETCH(bool, rich);
+        Rig r;
+        QStringList expected{"version", "cheats", "versionskelvar", "zovplinketversion", "getstatus"};
+        if (rich) {
+            r.server.setVariable("version", "Medal of Honor Spearhead 2.15 linux-i386 Dec 2002");
+            r.server.setVariable("zovplinketversion", "1.3");
+            r.server.setReply("getstatus",
+                              {{QByteArray("\xFF\xFF\xFF\xFFstatusResponse\n\\mapname\\Obj/Obj_Team1\\g_gametypestring\\"
+                                           "Objective-Match\\version\\Medal of Honor Spearhead 2.15 linux-i386 Dec "
+                                           "2002\\sv_maplist\\obj/obj_team1 obj/obj_team2\n"),
+                                0}});
+            expected << "set nextmap obj/obj_team2";
+        } else {
+            r.server.setVariable("cheats", "1");
+            r.server.removeVariable("versionskelvar");
+            r.server.setSilent("getstatus");
+            r.settings.setChecked("Cheats_6", false);
+            r.settings.setText("txtMin", "5");
+        }
+        expected << "set sv_minutes #" << "set sv_hours #" << (rich ? "set scantime 3" : "set scantime 5")
+                 << "set scanpass 1" << (rich ? "set resetvalue hacked" : "set resetvalue 0");
+
+        r.session->start();
+        QTRY_COMPARE(r.ui.text("Command1"), QString("Warming"));
+        QTRY_VERIFY_WITH_TIMEOUT(!r.afterWarmup().isEmpty() || r.commands().contains("status"), 5000);
+        QVERIFY(r.commands().size() >= expected.size() + 2);
+        compareCommands(r.commands().mid(2, expected.size()), expected);
+
+        QVERIFY(!r.ui.isVisible("Picture1"));
+        QCOMPARE(r.ui.text("Label35"), rich ? QString("Server OS: Linux") : QString("Server OS: Windows"));
+        QCOMPARE(r.ui.isVisible("Image2"), !rich);
+        QCOMPARE(r.ui.isVisible("Image5"), rich);
+        QCOMPARE(r.ui.text("Label23"), rich ? QString("Cheats - Disabled") : QString("Cheats - Enabled!!"));
+        QCOMPARE(r.ui.isVisible("Image1_0"), !rich);
+        QCOMPARE(r.ui.isVisible("Image1_1"), rich);
+        QCOMPARE(r.ui.text("Label25"), rich ? QString("ModSkelvar - Running") : QString("ModSkelvar - Not Running"));
+        QCOMPARE(r.ui.isVisible("Image3_0"), !rich);
+        QCOMPARE(r.ui.isVisible("Image3_1"), rich);
+        QCOMPARE(r.ui.text("Label26"), rich ? QString("Zov Plinket - Running") : QString("Zov Plinket - Not Running"));
+        QCOMPARE(r.ui.isVisible("Image4_0"), !rich);
+        QCOMPARE(r.ui.isVisible("Image4_1"), rich);
+        QCOMPARE(r.ui.text("Label21"), rich ? QString("Server: Running - Now playing: obj/obj_team1 on objective match")
+                                            : QString("Warming engine..."));
+        QCOMPARE(r.engine->currentMap(), rich ? QString("obj/obj_team1") : QString());
+        QCOMPARE(r.engine->spearheadServer(), rich);
+        r.stop();
+    }
+
+    void passesKeepTheirSchedule()
+    {
+        // Scan every 60 regular ticks, patrol every 3; a 3 ms tick stands for the second.
+        Rig r(3, 3);
+        r.settings.setText("txtMin", "1");
+        r.settings.setText("MinPolt", "3");
+        QList<std::pair<int, bool>> starts;  // regular tick, scan?
+        bool timerStoppedInPasses = true;
+        QObject::connect(r.engine.get(), &Engine::passStarted, r.engine.get(), [&](bool scan) {
+            starts.append({r.engine->regularTicks(), scan});
+            timerStoppedInPasses = timerStoppedInPasses && !r.session->timer3()->isActive();
+            // A bad period typed during the session keeps the last good one.
+            if (scan)
+                r.settings.setText("txtMin", "abc");
+        });
+
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.engine->regularTicks() >= 64 && !r.engine->busy(), 10000);
+        r.stop();
+
+        QList<std::pair<int, bool>> expected{{1, true}, {1, false}};
+        for (int t = 4; t <= r.engine->regularTicks(); t += 3) {
+            if (t == 61)
+                expected.append({61, true});
+            expected.append({t, false});
+        }
+        QCOMPARE(starts, expected);
+        QVERIFY(timerStoppedInPasses);
+        // The warm-up came first, on the first tick.
+        const QStringList all = r.commands();
+        QVERIFY(all.indexOf("set resetvalue hacked") < all.indexOf("status"));
+        QCOMPARE(r.prompter.shown.size(), 1);
+        QCOMPARE(r.prompter.shown[0].title, QString("Invalid value"));
+    }
+
+    void aPassOutlastingTicksNeverOverlaps()
+    {
+        Rig r(30, 5);
+        r.serve({{0, 0, "50", "A", "10.0.0.1:1"}, {1, 0, "50", "B", "10.0.0.2:1"}});
+        r.serveInfo("A", cleanInfo("A"));
+        r.serveInfo("B", cleanInfo("B"));
+        int running = 0;
+        int maxRunning = 0;
+        QList<int> ticksAtStart, ticksAtEnd;
+        QObject::connect(r.engine.get(), &Engine::passStarted, r.engine.get(), [&](bool) {
+            maxRunning = qMax(maxRunning, ++running);
+            ticksAtStart << r.engine->regularTicks();
+            // Stray ticks while the pass runs must start nothing.
+            r.session->timer3()->start(1);
+        });
+        QObject::connect(r.engine.get(), &Engine::passFinished, r.engine.get(), [&](bool) {
+            --running;
+            ticksAtEnd << r.engine->regularTicks();
+        });
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished >= 1, 5000);
+        r.stop();
+        QCOMPARE(maxRunning, 1);
+        QCOMPARE(r.passes, (QList<bool>{true, false}));
+        QCOMPARE(ticksAtStart, (QList<int>{1, 1}));
+        QCOMPARE(ticksAtEnd, (QList<int>{1, 1}));
+        QCOMPARE(r.commands().count("status"), 2);
+        QCOMPARE(r.commands().count("dumpuser \"A"), 1);
+    }
+
+    void statusOverSeveralDatagrams_data()
+    {
+        QTest::addColumn<bool>("firstOnly");
+        QTest::newRow("whole table") << false;
+        QTest::newRow("first datagram only") << true;
+    }
+    void statusOverSeveralDatagrams()
+    {
+        QFETCH(bool, firstOnly);
+        Rig r;
+        QList<StatusPlayer> table;
+        const QStringList& names = test::awkwardNames();
+        for (int i = 0; i < names.size(); ++i)
+            table.append({i, i, QString::number(20 + i), names[i], QStringLiteral("10.1.0.%1:12203").arg(i), i, 1000,
+                          5000 + i});
+        const QByteArray text = test::statusAnswer(table);
+        const GameServerDouble::Reply parts = GameServerDouble::splitAnswer(text, 1000);
+        QVERIFY(parts.size() >= 2);
+        if (firstOnly)
+            r.server.setReply("status", {parts.first()});
+        else
+            r.server.setReply("status", parts);
+        // Any name the server is asked for answers, whatever became of it on the way.
+        r.server.setHandler([](const GameServerDouble::Received& q) -> std::optional<GameServerDouble::Reply> {
+            if (!q.command.startsWith("dumpuser \""))
+                return std::nullopt;
+            return GameServerDouble::Reply{GameServerDouble::datagram(test::userinfoAnswer(cleanInfo("x")))};
+        });
+
+        // The rows that arrived whole; the one cut at the datagram's end is not a player.
+        const QList<QByteArray> lines = text.left(firstOnly ? 1000 : text.size()).split('\n');
+        const int whole = int(lines.size()) - 3 - (firstOnly ? 1 : 2);
+        QVERIFY(!firstOnly || (whole > 3 && whole < names.size()));
+        QVERIFY(!firstOnly || !lines.last().isEmpty());
+
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.scansFinished == 1, 5000);
+        QCOMPARE(r.players.size(), whole);
+        for (int i = 0; i < whole; ++i) {
+            const PlayerRow& row = r.players.at(i);
+            QCOMPARE(row.name, names[i]);
+            QCOMPARE(row.ip, QStringLiteral("10.1.0.%1").arg(i));
+            QCOMPARE(row.rate, QString::number(5000 + i));
+        }
+        r.stop();
+    }
+
+    void playerTextCannotAddCommands()
+    {
+        Rig r;
+        const QString quoted = "x\";quit;\"";
+        const QString broken = "evil\rname";
+        r.serve({{0, 0, "50", quoted, "10.0.0.1:1"}, {1, 0, "50", broken, "10.0.0.2:1"}});
+        r.serveInfo("xquit", withLine(cleanInfo("x"), "r_farplane_nofog", "1"));
+        r.serveInfo("evil name", withLine(cleanInfo("evil"), "r_farplane_nofog", "1"));
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished == 1, 5000);
+        r.stop();
+        QCOMPARE(r.afterWarmup().mid(0, 7),
+                 (QStringList{"status", "dumpuser \"xquit", "say Cheat Detected!! Player: xquit Cheat: NoFog IP: 10.0.0.1",
+                              "clientkick 0", "dumpuser \"evil name",
+                              "say Cheat Detected!! Player: evil name Cheat: NoFog IP: 10.0.0.2", "clientkick 1"}));
+        for (const GameServerDouble::Received& q : r.server.received()) {
+            QVERIFY2(!q.raw.contains(';') && !q.raw.contains('\n') && !q.raw.contains('\r'), q.raw.constData());
+            QVERIFY2(q.raw.count('"') <= (q.command.startsWith("set nextmap") ? 2 : 1), q.raw.constData());
+        }
+        // The records keep the name, less what would break the list file's line.
+        QCOMPARE(r.lists.kicks().size(), 2);
+        QCOMPARE(r.lists.kicks().at(0).name, quoted);
+        QCOMPARE(r.lists.kicks().at(1).name, QString("evilname"));
+    }
+
+    void sharedNamesAreNotAskedFor()
+    {
+        Rig r;
+        r.serve({{0, 0, "50", "Twin", "10.0.0.1:1"}, {1, 0, "50", "Solo", "10.0.0.2:1"},
+                 {2, 0, "50", "Twin", "10.0.0.3:1"}, {3, 0, "ZMBI", "Twin", "10.0.0.4:1"}});
+        r.serveInfo("Twin", withLine(cleanInfo("Twin"), "r_novis", "1"));
+        r.serveInfo("Solo", cleanInfo("Solo"));
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished == 1, 5000);
+        QCOMPARE(r.players.size(), 1);
+        r.stop();
+        QCOMPARE(r.afterWarmup(), (QStringList{"status", "dumpuser \"Solo", "status"}) + kResets);
+        QCOMPARE(r.lists.kicks().size(), 0);
+        QCOMPARE(r.logLines(), (QStringList{"Not scanned: more than one player is named Twin",
+                                            "Not scanned: more than one player is named Twin"}));
+    }
+
+    void penaltyRowDecides_data()
+    {
+        QTest::addColumn<QStringList>("changes");  // control=value
+        QTest::addColumn<QStringList>("sent");     // after dumpuser
+        QTest::addColumn<QString>("list");         // w, k, b or empty
+        QTest::addColumn<int>("untilDays");        // -1: no end
+        QTest::addColumn<int>("logLines");
+        const QString say = "say Cheat Detected!! Player: Bob Cheat: NoFog IP: 10.0.0.5";
+        const PenaltyRowNames row1 = Settings::penaltyRow(1);
+        QTest::newRow("silent: only the log") << QStringList{"Silent=1"} << QStringList{} << "" << -1 << 1;
+        QTest::newRow("warning") << QStringList{row1.warning + "=1"} << QStringList{say} << "w" << -1 << 1;
+        QTest::newRow("kick, no log") << QStringList{"Logea=0"} << QStringList{say, "clientkick 4"} << "k" << -1 << 0;
+        QTest::newRow("ban 7 days") << QStringList{row1.ban + "=1", row1.days + "=7"}
+                                    << QStringList{say, "clientkick 4"} << "b" << 7 << 1;
+        QTest::newRow("ban 00 has no end") << QStringList{row1.ban + "=1", row1.days + "=00"}
+                                           << QStringList{say, "clientkick 4"} << "b" << -1 << 1;
+    }
+    void penaltyRowDecides()
+    {
+        QFETCH(QStringList, changes);
+        QFETCH(QStringList, sent);
+        QFETCH(QString, list);
+        QFETCH(int, untilDays);
+        QFETCH(int, logLines);
+        Rig r;
+        for (const QString& c : changes) {
+            const QString name = c.section('=', 0, 0), value = c.section('=', 1);
+            if (Settings::formOf(name) == Settings::Form::Text)
+                r.settings.setText(name, value);
+            else
+                r.settings.setChecked(name, value == "1");
+        }
+        r.serve({{4, 0, "50", "Bob", "10.0.0.5:12203"}});
+        r.serveInfo("Bob", withLine(cleanInfo("Bob"), "r_farplane_nofog", "1"));
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.scansFinished == 1, 5000);
+        r.stop();
+        QCOMPARE(r.afterWarmup().mid(2, sent.size() + 1), sent + QStringList{"status"});
+        QCOMPARE(r.lists.warnings().size(), list == "w" ? 1 : 0);
+        QCOMPARE(r.lists.kicks().size(), list == "k" ? 1 : 0);
+        QCOMPARE(r.lists.bans().size(), list == "b" ? 1 : 0);
+        if (list == "b")
+            QCOMPARE(r.lists.bans().at(0).until,
+                     untilDays < 0 ? QString() : lists::formatDate(QDate::currentDate().addDays(untilDays)));
+        QCOMPARE(r.logLines().size(), logLines);
+    }
+
+    void emptyStatusKeepsThePlayers()
+    {
+        Rig r;
+        r.serve({{0, 0, "50", "Bob", "10.0.0.5:1"}});
+        r.serveInfo("Bob", cleanInfo("Bob"));
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished == 1 && r.idle(), 5000);
+        QCOMPARE(r.players.size(), 1);
+
+        r.server.setSilent("status");
+        r.server.clearReceived();
+        r.session->start();  // during a session: scan at the next tick
+        QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished == 2 && r.idle(), 5000);
+        // The scan finds no table, and neither does the patrol: no map check.
+        QCOMPARE(r.commands(), (QStringList{"set scanpass 1", "status", "status"}));
+        QCOMPARE(r.players.size(), 1);
+        QCOMPARE(r.ui.text("Command1"), QString("Start"));
+        QCOMPARE(r.engine->scanCountdown(), qint16(180));
+        r.stop();
+    }
+
+    void privateModeKicksWithoutRecord()
+    {
+        struct PrivateHooks : DefaultPassHooks {
+            using DefaultPassHooks::DefaultPassHooks;
+            bool privateMode() const override { return true; }
+        };
+        Rig r;
+        PrivateHooks hooks(*r.session, r.rcon);
+        r.engine->setHooks(&hooks);
+        r.settings.setText("txtPRP", "Secret");
+        r.serve({{0, 0, "50", "Public", "10.0.0.1:1"}, {1, 0, "50", "Member", "10.0.0.2:1"}});
+        r.serveInfo("Public", cleanInfo("Public"));
+        r.serveInfo("Member", withLine(cleanInfo("Member"), "password", "secret"));
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.scansFinished == 1 && r.idle(), 5000);
+        QCOMPARE(r.afterWarmup().mid(0, 5),
+                 (QStringList{"status", "dumpuser \"Public", "clientkick 0", "dumpuser \"Member", "status"}));
+        QCOMPARE(r.lists.kicks().size(), 0);
+        QVERIFY(r.logLines().isEmpty());
+
+        // The countdown's end asks for a scan at the next tick.
+        QCOMPARE(r.engine->scanCountdown(), qint16(180));
+        r.engine->scanAtNextTick();
+        QTRY_VERIFY_WITH_TIMEOUT(r.scansFinished == 2, 5000);
+        r.stop();
+        r.engine->setHooks(nullptr);
+    }
+
+    void patrolRefreshesOnAMapChange_data()
+    {
+        QTest::addColumn<QString>("statusMap");
+        QTest::addColumn<bool>("refresh");
+        QTest::newRow("same map") << "obj/obj_team2" << false;
+        QTest::newRow("letter case differs") << "OBJ/obj_team2" << true;
+        QTest::newRow("new map") << "obj/obj_team4" << true;
+    }
+    void patrolRefreshesOnAMapChange()
+    {
+        QFETCH(QString, statusMap);
+        QFETCH(bool, refresh);
+        Rig r;
+        r.server.setReply("status", {GameServerDouble::datagram(test::statusAnswer({}, statusMap))});
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished == 1 && r.idle(), 5000);
+        r.stop();
+        QStringList expected{"status", "status"};
+        if (refresh)
+            expected << "getstatus" << "set nextmap obj/obj_team4" << "set sv_minutes #" << "set sv_hours #";
+        compareCommands(r.afterWarmup(), expected + kResets);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEnginePasses)
+#include "test_engine_passes.moc"
