@@ -176,6 +176,11 @@ void RecordActions::widenBan(int row, Widen how)
     ui_.setVisible(buttonsOf(ListKind::Bans), false);
 }
 
+void RecordActions::text2Edited()
+{
+    settings_.setChecked(QStringLiteral("Option2"), true);
+}
+
 void RecordActions::check1Clicked()
 {
     const bool on = settings_.isChecked(QStringLiteral("Check1"));

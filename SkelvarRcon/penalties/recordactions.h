@@ -47,6 +47,8 @@ public:
     void removeRecord(lists::ListKind kind, int row);    // Command7, Command10, Command11
     void convertToBan(lists::ListKind kind, int row);    // Command14, Command15
     void widenBan(int row, Widen how);                   // Command8, Command9
+    // The operator typed in Text2 (not a load): the days apply.
+    void text2Edited();
 
     // Check boxes, on every click and once after the settings are loaded.
     void check1Clicked();
