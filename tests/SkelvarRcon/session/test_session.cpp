@@ -42,6 +42,13 @@ struct Rig {
         engine = std::make_unique<Engine>(*session, rcon, settings, ui);
     }
     QStringList commands() const { return server.commands(); }
+    QStringList first(int n) const { return server.commands().mid(0, n); }
+    // After a stop: the resets went out once, last, and nothing follows them.
+    bool resetsLast() const
+    {
+        const QStringList c = server.commands();
+        return c.size() >= 3 && c.mid(c.size() - 3) == kResets && c.count("set sv_skelvar 0") == 1;
+    }
     bool idle() { return !rcon.busy() && rcon.queued() == 0 && !engine->busy(); }
 };
 }  // namespace
@@ -60,14 +67,15 @@ private slots:
         r.session->start();
         QCOMPARE(r.ui.text("Command1"), QString("Scanning"));
         QTRY_VERIFY(r.session->claimed());
-        QCOMPARE(r.commands(), (QStringList{"sv_skelvar", "set sv_skelvar 1"}));
-        QTRY_COMPARE(r.ui.text("Label21"), QString("Warming engine..."));
+        QCOMPARE(r.first(2), (QStringList{"sv_skelvar", "set sv_skelvar 1"}));
         QVERIFY(r.prompter.shown.isEmpty());
 
         r.server.clearReceived();
         r.session->stop();
         QTRY_VERIFY(r.idle());
-        QCOMPARE(r.commands(), kResets);
+        QVERIFY(r.resetsLast());
+        QTest::qWait(kWait * 3);
+        QVERIFY(r.resetsLast());
         QCOMPARE(r.server.variable("sv_skelvar"), QString("0"));
         QVERIFY(!r.session->running());
         QVERIFY(!r.session->timer3()->isActive());
@@ -94,8 +102,10 @@ private slots:
         r.prompter.answers = {force};
         r.session->start();
         QTRY_VERIFY(r.prompter.shown.size() == 1);
-        QTRY_VERIFY(r.idle());
-        QCOMPARE(r.commands(), expected);
+        QTRY_VERIFY(r.idle() || r.session->claimed());
+        QCOMPARE(r.first(expected.size()), expected);
+        if (!force)
+            QCOMPARE(r.commands(), expected);
         QCOMPARE(r.prompter.shown[0].title, QString("Already Monitored!"));
         QCOMPARE(r.prompter.shown[0].text,
                  QString("Apparently, there 's already an Rcon Skelvar monitoring this server.\nYou can force the "
@@ -143,7 +153,7 @@ private slots:
             r.server.queueReply("sv_skelvar", {});  // the first answer is lost
             r.session->start();
             QTRY_VERIFY(r.session->claimed());
-            QCOMPARE(r.commands(), (QStringList{"sv_skelvar", "sv_skelvar", "set sv_skelvar 1"}));
+            QCOMPARE(r.first(3), (QStringList{"sv_skelvar", "sv_skelvar", "set sv_skelvar 1"}));
             r.session->stop();
             QTRY_VERIFY(r.idle());
         }
@@ -156,7 +166,7 @@ private slots:
         r.server.removeVariable("sv_skelvar");
         r.session->start();
         QTRY_VERIFY(r.session->claimed());
-        QCOMPARE(r.commands(), (QStringList{"sv_skelvar", "set sv_skelvar 0", "sv_skelvar", "set sv_skelvar 1"}));
+        QCOMPARE(r.first(4), (QStringList{"sv_skelvar", "set sv_skelvar 0", "sv_skelvar", "set sv_skelvar 1"}));
     }
 
     void editOfConnectionEndsTheSession()
@@ -171,15 +181,14 @@ private slots:
 
         r.session->start();
         QTRY_VERIFY(r.session->claimed());
-        QTRY_VERIFY(r.idle());
         r.server.clearReceived();
         // The operator types a new port: the resets still go to the claimed server.
         r.settings.setText("txtPORT", "1");
         QTRY_VERIFY(r.idle());
-        QCOMPARE(r.commands(), kResets);
+        QVERIFY(r.resetsLast());
         QVERIFY(!r.session->running());
         QTest::qWait(kWait * 3);
-        QCOMPARE(r.commands(), kResets);
+        QVERIFY(r.resetsLast());
     }
 
     void startDuringSessionForcesAScan()
@@ -188,11 +197,12 @@ private slots:
         r.server.setVariable("sv_skelvar", "0");
         r.session->start();
         QTRY_VERIFY(r.session->claimed());
-        QTRY_VERIFY(r.idle());
+        QTRY_VERIFY_WITH_TIMEOUT(r.idle(), 10000);
         r.server.clearReceived();
         r.session->start();
-        QTRY_VERIFY(r.commands().size() == 1);
-        QCOMPARE(r.commands(), QStringList{"set scanpass 1"});
+        QTRY_VERIFY(r.commands().size() >= 1);
+        QCOMPARE(r.first(1), QStringList{"set scanpass 1"});
+        QVERIFY(!r.commands().contains("sv_skelvar"));
         QTRY_VERIFY(r.session->timer3()->isActive());
         QCOMPARE(r.engine->scanCountdown() <= 1, true);
         QVERIFY(r.session->claimed());
@@ -209,12 +219,13 @@ private slots:
         Task<> exit = r.session->exitProcedure();
         QCOMPARE(r.ui.text("Command2"), QString("Disconnecting..."));
         QTRY_VERIFY_WITH_TIMEOUT(exit.done(), 5000);
-        QCOMPARE(r.commands(), kResets);
+        QVERIFY(r.resetsLast());
         QVERIFY(!r.engine->busy());
         // Nothing goes out after the exit.
+        const int sent = r.commands().size();
         r.session->start();
         QTest::qWait(kWait * 3);
-        QCOMPARE(r.commands(), kResets);
+        QCOMPARE(r.commands().size(), sent);
     }
 
     void stopBeforeTheClaimSendsNothing()

