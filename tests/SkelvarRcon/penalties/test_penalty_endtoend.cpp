@@ -1,0 +1,174 @@
+// The penalties installed in the real engine, against the game-server double:
+// a detection that escalates to a ban, the ban told and kicked at the patrol
+// pass, an in-game ban, and private mode starting a scan when it ends.
+#include "SkelvarRcon/engine/engine.h"
+#include "SkelvarRcon/penalties/enforcement.h"
+#include "SkelvarRcon/session/monitorsession.h"
+#include "SkelvarRcon/session/skelvarlog.h"
+#include "SkelvarRcon/store/liststore.h"
+#include "SkelvarRcon/store/recordlist.h"
+#include "SkelvarRcon/store/settings.h"
+#include "tests/SkelvarRcon/engine/statusfixture.h"
+#include "tests/support/gameserverdouble.h"
+#include "tests/support/scriptedprompter.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace skelvar;
+using namespace skelvar::rcon;
+using skelvar::test::GameServerDouble;
+using skelvar::test::ScriptedPrompter;
+
+namespace {
+
+QByteArray userinfo(const QString& name, bool nofog, bool password = false)
+{
+    QList<std::pair<QString, QString>> info{{"name", name},
+                                            {"dm_playermodel", "american_army"},
+                                            {"dm_playergermanmodel", "german_wehrmacht"},
+                                            {"rate", "25000"}};
+    if (nofog)
+        info.append(std::pair<QString, QString>{"r_farplane_nofog", "1"});
+    if (password)
+        info.append(std::pair<QString, QString>{"password", "secret"});
+    return test::userinfoAnswer(info);
+}
+
+struct Rig {
+    QTemporaryDir dir;
+    GameServerDouble server;
+    Settings settings;
+    RconTransport rcon{nullptr, 10};
+    UiState ui;
+    ScriptedPrompter prompter;
+    ListStore lists;
+    PlayerList players;
+    SkelvarLog log;
+    std::unique_ptr<MonitorSession> session;
+    std::unique_ptr<Enforcement> hooks;
+    std::unique_ptr<Engine> engine;
+    QHash<QString, QByteArray> info;
+    int scans = 0;
+    int patrols = 0;
+
+    Rig()
+    {
+        rcon.setActivityLogPath(dir.filePath("activity.log"));
+        lists.setFolder(dir.path());
+        log.setPath(dir.filePath("skelvar.log"));
+        settings.setText("txtSVR", server.host());
+        settings.setText("txtPORT", server.portText());
+        settings.setText("txtPWD", server.password());
+        session = std::make_unique<MonitorSession>(rcon, settings, ui, prompter);
+        session->setTimingForTests({5, 5, 30});
+        hooks = std::make_unique<Enforcement>(rcon, *session, settings, lists, log, prompter);
+        engine = std::make_unique<Engine>(*session, rcon, settings, ui,
+                                          EngineServices{&lists, &players, &log, &prompter, hooks.get()});
+        hooks->setSpearheadServer([this] { return engine->spearheadServer(); });
+        hooks->setStartScan([this] { engine->scanAtNextTick(); });
+        QObject::connect(engine.get(), &Engine::passFinished, engine.get(),
+                         [this](bool scan) { ++(scan ? scans : patrols); });
+
+        server.setVariable("sv_skelvar", "0");
+        server.setVariable("version", "Medal of Honor Allied Assault 1.11 win-x86 Mar 2002");
+        server.setVariable("cheats", "0");
+        server.setVariable("versionskelvar", "2.1");
+        server.setVariable("clientban", "-1");
+        server.setReply("getstatus", {GameServerDouble::datagram("statusResponse\n\\mapname\\obj/obj_team2\n")});
+        server.setHandler([this](const GameServerDouble::Received& r) -> std::optional<GameServerDouble::Reply> {
+            static const QString ask = QStringLiteral("dumpuser \"");
+            if (!r.command.startsWith(ask))
+                return std::nullopt;
+            const QString name = r.command.mid(ask.size());
+            if (!info.contains(name))
+                return GameServerDouble::Reply{};
+            return GameServerDouble::splitAnswer(info.value(name), 1000);
+        });
+    }
+    ~Rig() { engine->setHooks(nullptr); }
+    void serve(const QList<test::StatusPlayer>& table)
+    {
+        server.setReply("status", GameServerDouble::splitAnswer(test::statusAnswer(table), 1000));
+    }
+    bool idle() { return !rcon.busy() && rcon.queued() == 0 && !engine->busy(); }
+    QStringList afterWarmup() const
+    {
+        const QStringList all = server.commands();
+        for (int i = 0; i < all.size(); ++i)
+            if (all[i].startsWith("set resetvalue "))
+                return all.mid(i + 1);
+        return {};
+    }
+};
+
+}  // namespace
+
+class TestPenaltyEndToEnd : public QObject {
+    Q_OBJECT
+
+private slots:
+    void warnedKickedBannedThenEnforced()
+    {
+        Rig r;
+        const QString today = lists::formatDate(QDate::currentDate());
+        r.settings.setChecked(Settings::penaltyRow(1).warning, true);  // NoFog gives a warning
+        r.settings.setText("AcWarns", "2");
+        r.settings.setText("AcKicks", "2");
+        r.lists.warnings().add({"10.0.0.5", "Bob", "NoFog", "2024-01-01", ""});
+        r.lists.kicks().add({"10.0.0.5", "Bob", "Admin. Kick", "2024-01-01", ""});
+        r.server.setVariable("clientban", "6@Team killing");
+        r.serve({{4, 0, "50", "Bob", "10.0.0.5:12203"}, {6, 0, "50", "Ann", "10.0.0.6:12203"}});
+        r.info.insert("Bob", userinfo("Bob", true));
+        r.info.insert("Ann", userinfo("Ann", false));
+
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.patrols == 1 && r.idle(), 5000);
+        r.session->stop();
+        QTRY_VERIFY(r.idle());
+        const QString notice = " was banned from this server on " + today + ". Reason: ";
+        // Whether the patrol pass reads the table again is the engine's business.
+        QStringList sent = r.afterWarmup();
+        sent.removeAll("status");
+        QCOMPARE(sent.mid(0, 10),
+                 (QStringList{"dumpuser \"Bob", "say Cheat Detected!! Player: Bob Cheat: NoFog IP: 10.0.0.5",
+                              "clientkick 4", "dumpuser \"Ann",
+                              // the patrol pass in the same tick
+                              "clientban", "set clientban -1", "say 10.0.0.5" + notice + "2 accumulated kicks",
+                              "clientkick 4", "say 10.0.0.6" + notice + "Team killing", "clientkick 6"}));
+        QCOMPARE(r.lists.warnings().size(), 0);
+        QCOMPARE(r.lists.kicks().size(), 0);
+        QCOMPARE(r.lists.bans().size(), 2);
+        QCOMPARE(r.lists.bans().at(0).reason, QString("2 accumulated kicks"));
+        QCOMPARE(r.lists.bans().at(1).reason, QString("Team killing"));
+    }
+
+    void privateModeEndsInAScan()
+    {
+        Rig r;
+        r.settings.setText("txtPRP", "Secret");
+        r.hooks->setCountdownIntervalForTests(40);
+        r.serve({{0, 0, "50", "Public", "10.0.0.1:1"}, {1, 0, "50", "Member", "10.0.0.2:1"}});
+        r.info.insert("Public", userinfo("Public", false));
+        r.info.insert("Member", userinfo("Member", false, true));
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.patrols == 1 && r.idle(), 5000);
+        QCOMPARE(r.scans, 1);
+        r.server.clearReceived();
+
+        r.hooks->makePrivate();
+        QTRY_VERIFY_WITH_TIMEOUT(r.scans == 2 && r.idle(), 5000);
+        r.session->stop();
+        QTRY_VERIFY(r.idle());
+        QStringList expected;
+        for (int t = 60; t > 0; t -= 10)
+            expected << QString("say Server will be private in %1 seconds, public players please leave").arg(t);
+        expected << "status" << "dumpuser \"Public" << "clientkick 0" << "dumpuser \"Member";
+        QCOMPARE(r.server.commands().mid(0, expected.size()), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPenaltyEndToEnd)
+#include "test_penalty_endtoend.moc"
