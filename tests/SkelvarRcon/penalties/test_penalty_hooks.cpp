@@ -445,7 +445,7 @@ private slots:
     void privateCountdown()
     {
         Rig r(false);  // said whether or not a session runs
-        r.hooks->setCountdownIntervalForTests(kWait * 2);
+        r.hooks->setCountdownIntervalForTests(kWait * 5);
         int scansStarted = 0;
         r.hooks->setStartScan([&] {
             ++scansStarted;
@@ -455,7 +455,7 @@ private slots:
         r.settings.setText("Alert6", "Private in $time s ($time)");
         r.hooks->makePrivate();
         QCOMPARE(r.hooks->privateCountdown(), 60);
-        QTest::qWait(kWait);
+        QTest::qWait(kWait / 2);
         r.hooks->makePrivate();  // a click while it counts changes nothing
         QVERIFY(r.commands().isEmpty());  // the first notice comes one interval after the click
         QTRY_VERIFY(r.hooks->privateMode());
