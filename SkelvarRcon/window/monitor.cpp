@@ -8,7 +8,9 @@ Monitor::Monitor(Prompter& prompter, MonitorOptions options, QObject* parent)
     : QObject(parent),
       rcon(nullptr, options.replyWaitMs),
       session(rcon, settings, ui, prompter),
-      engine(session, rcon, settings, ui),
+      enforcement(rcon, session, settings, lists, log, prompter),
+      engine(session, rcon, settings, ui, EngineServices{&lists, &players, &log, &prompter, &enforcement}),
+      actions(rcon, session, settings, lists, players, ui, prompter),
       prompter_(prompter),
       options_(std::move(options))
 {
@@ -17,6 +19,8 @@ Monitor::Monitor(Prompter& prompter, MonitorOptions options, QObject* parent)
     log.setPath(filePath(QStringLiteral("skelvar.log")));
     lists.setFolder(options_.folder);
     connect(&session, &MonitorSession::clearPlayers, &players, &PlayerList::clear);
+    enforcement.setSpearheadServer([this] { return engine.spearheadServer(); });
+    enforcement.setStartScan([this] { engine.scanAtNextTick(); });
     connect(&settings, &Settings::changed, this, &Monitor::onSettingChanged);
     const Reporter report = [this](const QString& title, const QString& text) {
         prompter_.message(title, text, Prompter::Icon::Critical);
@@ -31,33 +35,29 @@ QString Monitor::filePath(const QString& name) const { return QDir(options_.fold
 
 QList<StoreMessage> Monitor::create()
 {
-    formLoaded_ = false;
     session.timer3()->stop();
     ui.setValue("kickpro", 0);
     ui.setValue("scanpro", 0);
     ui.setText("Command1", "Start");
     ui.setText("Label21", "Server not running!");
     // The list-row buttons show only once a row of their list is clicked.
-    ui.setVisible({"Option1", "Option2", "Text2", "Command5", "Command6", "Command7", "Command8", "Command9",
-                   "Command10", "Command11", "Command14", "Command15"},
-                  false);
+    actions.hideAll();
 
     QList<StoreMessage> messages = lists.load(options_.today);
 
-    // The companion fields follow their boxes as the defaults have them.
-    for (const char* box : {"Check1", "Check5", "Check2", "Check6", "Logea"})
-        applyCheckCouplings(box);
+    // The companion fields follow their boxes as the defaults have them; while
+    // the settings load, each box's own handler runs on its change.
+    actions.applyAllChecks();
+    applyLogging();
 
     SettingsLoad details;
     settings.load(filePath(QStringLiteral("rconskelvar.ini")), &details);
     if (details.readError)
         messages.append({QStringLiteral("Settings not loaded!"),
                          QStringLiteral("rconskelvar.ini could not be read; it will not be overwritten.")});
-    for (const char* box : {"Check1", "Check5", "Check2", "Check6", "Logea"})
-        applyCheckCouplings(box);
+    actions.check2Clicked();
     settings.setAutosave(true);
     rcon.setTarget(session.targetFromSettings());
-    formLoaded_ = true;
     if (settings.isChecked("SoS"))
         session.autoStart();
     return messages;
@@ -65,28 +65,26 @@ QList<StoreMessage> Monitor::create()
 
 void Monitor::onSettingChanged(const QString& control)
 {
-    applyCheckCouplings(control);
-    // Typing a number of days chooses the limited ban.
-    if (control == QLatin1String("Text2"))
-        settings.setChecked("Option2", true);
+    if (control == QLatin1String("Check1"))
+        actions.check1Clicked();
+    else if (control == QLatin1String("Check5"))
+        actions.check5Clicked();
+    else if (control == QLatin1String("Check2"))
+        actions.check2Clicked();
+    else if (control == QLatin1String("Check6"))
+        actions.check6Clicked();
+    else if (control == QLatin1String("Logea"))
+        applyLogging();
+    else if (control == QLatin1String("Text2"))
+        actions.text2Edited();
 }
 
-void Monitor::applyCheckCouplings(const QString& control)
+void Monitor::applyLogging()
 {
-    if (control == QLatin1String("Check1")) {
-        ui.setEnabled({"Alert1", "Alert2"}, settings.isChecked("Check1"));
-    } else if (control == QLatin1String("Check5")) {
-        ui.setEnabled({"Label16", "Label17", "Alert4"}, settings.isChecked("Check5"));
-    } else if (control == QLatin1String("Check2")) {
-        ui.setEnabled("Text7", settings.isChecked("Check2"));
-    } else if (control == QLatin1String("Check6")) {
-        ui.setEnabled("Alert5", settings.isChecked("Check6"));
-    } else if (control == QLatin1String("Logea")) {
-        // Silent mode only while logging is on, so every alert reaches the server or the log.
-        if (!settings.isChecked("Logea"))
-            settings.setChecked("Silent", false);
-        ui.setEnabled("Silent", settings.isChecked("Logea"));
-    }
+    // Silent mode only while logging is on, so every alert reaches the server or the log.
+    if (!settings.isChecked("Logea"))
+        settings.setChecked("Silent", false);
+    ui.setEnabled("Silent", settings.isChecked("Logea"));
 }
 
 void Monitor::consoleEnter(const QString& line)
@@ -137,7 +135,7 @@ void Monitor::tagFocusLost()
                       QStringLiteral("Reserved slots can't be checked without an appropiate tag"),
                       Prompter::Icon::Critical);
     settings.setChecked("Check1", false);
-    ui.setEnabled({"Alert1", "Alert2"}, settings.isChecked("Check1"));
+    actions.check1Clicked();
 }
 
 void Monitor::prpFocusLost()
@@ -148,7 +146,7 @@ void Monitor::prpFocusLost()
                       QStringLiteral("Reserved skins can't be checked without an appropiate password"),
                       Prompter::Icon::Critical);
     settings.setChecked("Check5", false);
-    ui.setEnabled({"Label16", "Label17", "Alert4"}, settings.isChecked("Check5"));
+    actions.applyReservedSkinControls();
 }
 
 Task<> Monitor::exit()

@@ -5,6 +5,8 @@
 // coupling of logging and silent mode). The window only shows this.
 
 #include "SkelvarRcon/engine/engine.h"
+#include "SkelvarRcon/penalties/enforcement.h"
+#include "SkelvarRcon/penalties/recordactions.h"
 #include "SkelvarRcon/session/monitorsession.h"
 #include "SkelvarRcon/session/skelvarlog.h"
 #include "SkelvarRcon/session/uistate.h"
@@ -64,7 +66,9 @@ public:
     RconTransport rcon;
     SkelvarLog log;
     MonitorSession session;
+    Enforcement enforcement;
     Engine engine;
+    RecordActions actions;
 
 signals:
     // Text to add at the end of txtOutput.
@@ -73,12 +77,11 @@ signals:
 private:
     Task<> runConsole(QString command);
     void onSettingChanged(const QString& control);
-    void applyCheckCouplings(const QString& control);
+    void applyLogging();
 
     Prompter& prompter_;
     MonitorOptions options_;
     TaskKeeper tasks_;
-    bool formLoaded_ = false;
     bool exited_ = false;
 };
 

@@ -210,13 +210,17 @@ void MonitorWindow::buildMainPage(QWidget* page)
 
     auto* players = listView("Players", &monitor_->players, PlayerList::columns());
     grid->addWidget(players, 3, 0);
-    connect(players, &QTreeView::clicked, this, [this] {
-        monitor_->ui.setVisible({"Command5", "Command6", "Option1", "Option2", "Text2"}, true);
-    });
+    connect(players, &QTreeView::clicked, this, [this] { monitor_->actions.playersRowClicked(); });
 
     auto* side = new QVBoxLayout;
-    side->addWidget(named(new QPushButton(QStringLiteral("Kick")), "Command5"));
-    side->addWidget(named(new QPushButton(QStringLiteral("Ban")), "Command6"));
+    auto* kick = named(new QPushButton(QStringLiteral("Kick")), "Command5");
+    auto* ban = named(new QPushButton(QStringLiteral("Ban")), "Command6");
+    side->addWidget(kick);
+    side->addWidget(ban);
+    // The row the operator clicked, taken at the click of the button.
+    auto selected = [players] { return players->currentIndex().isValid() ? players->currentIndex().row() : -1; };
+    connect(kick, &QPushButton::clicked, this, [this, selected] { monitor_->actions.kickPlayer(selected()); });
+    connect(ban, &QPushButton::clicked, this, [this, selected] { monitor_->actions.banPlayer(selected()); });
     auto* banLength = new QWidget;
     auto* banLengthLayout = new QVBoxLayout(banLength);
     banLengthLayout->setContentsMargins(0, 0, 0, 0);
@@ -345,7 +349,9 @@ void MonitorWindow::buildServerPage(QWidget* page)
     grid->addWidget(lineEdit("txtTAG"), 0, 1);
     grid->addWidget(new QLabel(QStringLiteral("Private password:")), 1, 0);
     grid->addWidget(lineEdit("txtPRP"), 1, 1);
-    grid->addWidget(named(new QPushButton(QStringLiteral("Make it private!")), "Command12"), 0, 2);
+    auto* makePrivate = named(new QPushButton(QStringLiteral("Make it private!")), "Command12");
+    grid->addWidget(makePrivate, 0, 2);
+    connect(makePrivate, &QPushButton::clicked, this, [this] { monitor_->enforcement.makePrivate(); });
     grid->addWidget(new QLabel(QStringLiteral("Warning notice:")), 2, 0);
     grid->addWidget(lineEdit("Alert6"), 2, 1, 1, 3);
 
@@ -398,8 +404,6 @@ void MonitorWindow::buildPenaltiesPage(QWidget* page)
         {"Ban history", "Bans", lists::ListKind::Bans, {"Command7", "Command8", "Command9"},
          {"Remove Ban", "Ban Subrank", "Ban Provider"}},
     };
-    static const QStringList allButtons{"Command7", "Command8", "Command9", "Command10",
-                                        "Command11", "Command14", "Command15"};
     int row = 0;
     for (const ListPart& p : parts) {
         grid->addWidget(new QLabel(QString::fromLatin1(p.label)), row++, 0);
@@ -412,17 +416,25 @@ void MonitorWindow::buildPenaltiesPage(QWidget* page)
             auto* b = new QPushButton(p.captions[i]);
             b->setObjectName(p.buttons[i]);
             buttons->addWidget(b);
+            const lists::ListKind kind = p.kind;
+            const QString action = p.captions[i];
+            connect(b, &QPushButton::clicked, this, [this, view, kind, action] {
+                const int r = view->currentIndex().isValid() ? view->currentIndex().row() : -1;
+                RecordActions& a = monitor_->actions;
+                if (action.startsWith(QLatin1String("Remove")))
+                    a.removeRecord(kind, r);
+                else if (action == QLatin1String("Convert to Ban"))
+                    a.convertToBan(kind, r);
+                else if (action == QLatin1String("Ban Subrank"))
+                    a.widenBan(r, RecordActions::Widen::Subrank);
+                else if (action == QLatin1String("Ban Provider"))
+                    a.widenBan(r, RecordActions::Widen::Provider);
+            });
         }
         buttons->addStretch();
         grid->addLayout(buttons, row++, 1);
-        const QStringList mine = p.buttons;
-        connect(view, &QTreeView::clicked, this, [this, mine] {
-            QStringList others = allButtons;
-            for (const QString& b : mine)
-                others.removeAll(b);
-            monitor_->ui.setVisible(mine, true);
-            monitor_->ui.setVisible(others, false);
-        });
+        const lists::ListKind kind = p.kind;
+        connect(view, &QTreeView::clicked, this, [this, kind] { monitor_->actions.recordRowClicked(kind); });
     }
     auto* thresholds = new QHBoxLayout;
     auto* warnLabel = named(new QWidget, "Label9");

@@ -14,6 +14,7 @@
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeView>
 
 #include <memory>
 
@@ -346,6 +347,44 @@ private slots:
         QCOMPARE(server.commands().mid(server.commands().size() - 3),
                  (QStringList{"set sv_skelvar 0", "set nextmap \"\"", "set resetvalue 0"}));
         QCOMPARE(readFile(dir->filePath("bans.lst")), QByteArray("1.2.3.4\x02n\x02r\x02" "2026-01-01\x02\r\n"));
+    }
+
+    void listButtonsAndHandKick()
+    {
+        GameServerDouble server;
+        MonitorWindow w(options(), &prompter);
+        w.show();
+        pointAt(w, server);
+        Monitor& m = w.monitor();
+        m.players.add({"3", "48", "Big Name", "10.1.2.3", "25000", "", ""});
+        m.lists.bans().add({"10.9.9.9", "x", "r", "2026-01-01", ""});
+        m.lists.kicks().add({"10.8.8.8", "y", "r", "2026-01-01", ""});
+        emit find<QTabBar>(w, "TabStrip1")->tabBarClicked(3);
+        auto* bans = find<QTreeView>(w, "Bans");
+        auto* kicks = find<QTreeView>(w, "Kicks");
+        bans->setCurrentIndex(bans->model()->index(0, 0));
+        emit bans->clicked(bans->currentIndex());
+        kicks->setCurrentIndex(kicks->model()->index(0, 0));
+        emit kicks->clicked(kicks->currentIndex());
+        for (const char* shown : {"Command10", "Command15"})
+            QVERIFY2(m.ui.isVisible(shown), shown);
+        for (const char* hidden : {"Command7", "Command8", "Command9", "Command11", "Command14"})
+            QVERIFY2(!m.ui.isVisible(hidden), hidden);
+        find<QPushButton>(w, "Command15")->click();  // the kick becomes a ban
+        QCOMPARE(m.lists.kicks().size(), 0);
+        QCOMPARE(m.lists.bans().size(), 2);
+
+        emit find<QTabBar>(w, "TabStrip1")->tabBarClicked(0);
+        auto* players = find<QTreeView>(w, "Players");
+        players->setCurrentIndex(players->model()->index(0, 0));
+        emit players->clicked(players->currentIndex());
+        QVERIFY(find<QPushButton>(w, "Command5")->isVisible());
+        find<QPushButton>(w, "Command5")->click();
+        QTRY_COMPARE(server.commands(), QStringList{"clientkick 3"});
+        QCOMPARE(m.lists.kicks().size(), 1);
+        QCOMPARE(m.lists.kicks().at(0).reason, QString("Admin. Kick"));
+        QCOMPARE(m.players.size(), 0);
+        closeWindow(w);
     }
 
     void editOfThePortEndsTheSession()
