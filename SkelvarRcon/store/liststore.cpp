@@ -77,6 +77,8 @@ void ListStore::setReporter(Reporter reporter)
 QList<StoreMessage> ListStore::load(const QDate& today)
 {
     QList<StoreMessage> messages;
+    m_loadDay = today;
+    m_loadRealDay = QDate::currentDate();
     m_loading = true;
     for (ListKind kind : allKinds) {
         Slot& s = slot(kind);
@@ -109,6 +111,13 @@ void ListStore::reloadSkinLists()
     lists::loadSkinList(filePath(QStringLiteral("reserved.txt")), m_reserved);
 }
 
+QDate ListStore::today() const
+{
+    if (!m_loadDay.isValid())
+        return QDate::currentDate();
+    return m_loadDay.addDays(m_loadRealDay.daysTo(QDate::currentDate()));
+}
+
 bool ListStore::write(ListKind kind)
 {
     Slot& s = slot(kind);
@@ -116,8 +125,17 @@ bool ListStore::write(ListKind kind)
         return true;
     if (s.protectedFile)
         return false;
+    QList<lists::Record> records = s.model->records();
+    if (kind == ListKind::Bans) {
+        // A ban that ran out while the program ran is no longer written.
+        const QDate day = today();
+        records.removeIf([&day](const lists::Record& r) {
+            const QDate until = r.until.isEmpty() ? QDate() : lists::parseDate(r.until);
+            return until.isValid() && until <= day;
+        });
+    }
     QString error;
-    if (lists::saveRecords(filePath(kind), s.model->records(), kind, &error)) {
+    if (lists::saveRecords(filePath(kind), records, kind, &error)) {
         s.dirty = false;
         s.reported = false;
         return true;

@@ -47,6 +47,8 @@ public:
     // Returns what the operator should be told: one message per file with
     // skipped lines, one per file that could not be read.
     QList<StoreMessage> load(const QDate& today);
+    // The day given to load(), moved on by the days that have passed since.
+    QDate today() const;
     // The engine's re-read before it checks skins; a missing file keeps the
     // list it had.
     void reloadSkinLists();
@@ -79,6 +81,8 @@ private:
     lists::SkinList m_suspicious;
     lists::SkinList m_reserved;
     Reporter m_reporter;
+    QDate m_loadDay;
+    QDate m_loadRealDay;
     QTimer m_flushTimer;
     bool m_loading = false;
 };

@@ -323,6 +323,14 @@ void TestListStore::autosaveWritesChangedListsAfterTheTurn()
     store.kicks().removeAt(0);
     QTRY_COMPARE(readFile(dir.filePath("kicks.lst")), QByteArray());
 
+    // A ban that runs out during the run leaves the file at the next write.
+    store.bans().add(rec("10.0.0.5", "Old", "Admin. Ban", "2024-06-10", "2024-06-15"));
+    store.bans().add(rec("10.0.0.6", "Odd", "Admin. Ban", "2024-06-10", "not a date"));
+    QTRY_COMPARE(readFile(dir.filePath("bans.lst")),
+                 amy + fileLine({"10.0.0.6", "Odd", "Admin. Ban", "2024-06-10", "not a date"}) +
+                     fileLine({"10.0.xxx.xxx", "Zed", "Admin. Ban", "2024-06-15", "2024-06-18"}));
+    QCOMPARE(store.bans().size(), 4);
+
     // Exit writes all three, the untouched one as an empty file.
     QVERIFY(store.saveAll());
     QVERIFY(QFile::exists(dir.filePath("warnings.lst")));
