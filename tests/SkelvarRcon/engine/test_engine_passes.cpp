@@ -71,7 +71,7 @@ struct Rig {
     int patrolsFinished = 0;
     int scansFinished = 0;
 
-    explicit Rig(int waitMs = 10, int tickMs = 30) : rcon(nullptr, waitMs)
+    explicit Rig(int waitMs = 20, int tickMs = 30) : rcon(nullptr, waitMs)
     {
         rcon.setActivityLogPath(dir.filePath("activity.log"));
         lists.setFolder(dir.path());
@@ -217,8 +217,9 @@ private slots:
         for (const QString& c : MonitorSession::passLockedControls())
             QVERIFY2(r.ui.isEnabled(c), qPrintable(c));
         QVERIFY(r.session->timer3()->isActive());
-        QCOMPARE(r.engine->scanCountdown(), qint16(180));
-        QCOMPARE(r.engine->patrolCountdown(), qint16(45));
+        // Set by the passes; a regular tick may have counted down since.
+        QVERIFY(r.engine->scanCountdown() > 170 && r.engine->scanCountdown() <= 180);
+        QVERIFY(r.engine->patrolCountdown() > 35 && r.engine->patrolCountdown() <= 45);
         QCOMPARE(r.ui.maximum("scanpro"), 180);
         QCOMPARE(r.ui.maximum("kickpro"), 45);
 
@@ -502,7 +503,7 @@ private slots:
         QCOMPARE(r.commands(), (QStringList{"set scanpass 1", "status", "status"}));
         QCOMPARE(r.players.size(), 1);
         QCOMPARE(r.ui.text("Command1"), QString("Start"));
-        QCOMPARE(r.engine->scanCountdown(), qint16(180));
+        QVERIFY(r.engine->scanCountdown() > 170 && r.engine->scanCountdown() <= 180);
         r.stop();
     }
 
@@ -527,7 +528,7 @@ private slots:
         QVERIFY(r.logLines().isEmpty());
 
         // The countdown's end asks for a scan at the next tick.
-        QCOMPARE(r.engine->scanCountdown(), qint16(180));
+        QVERIFY(r.engine->scanCountdown() > 170);
         r.engine->scanAtNextTick();
         QTRY_VERIFY_WITH_TIMEOUT(r.scansFinished == 2, 5000);
         r.stop();
