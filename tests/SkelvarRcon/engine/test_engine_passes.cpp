@@ -195,6 +195,13 @@ private slots:
                          "status"});
         QCOMPARE(r.passes, (QList<bool>{true, false}));
         QVERIFY(freshTableForPatrol);
+        // activity.log holds the traffic since the last pass began: the patrol's.
+        QFile activity(r.dir.filePath("activity.log"));
+        QVERIFY(activity.open(QIODevice::ReadOnly));
+        const QByteArray traffic = activity.readAll();
+        QVERIFY(traffic.startsWith("Rcon request: \r\nstatus\r\n"));
+        QVERIFY(!traffic.contains("dumpuser"));
+        QVERIFY(!traffic.contains("getstatus"));
 
         QCOMPARE(r.players.size(), 3);
         const PlayerRow& big = r.players.at(0);
