@@ -1,7 +1,10 @@
 #include "SkelvarRcon/engine/engine.h"
 
+#include "SkelvarRcon/penalties/banmatch.h"
+
 #include "SkelvarRcon/engine/detections.h"
 #include "SkelvarRcon/engine/serverparse.h"
+#include "SkelvarRcon/penalties/banmatch.h"
 #include "SkelvarRcon/session/skelvarlog.h"
 #include "SkelvarRcon/store/liststore.h"
 #include "SkelvarRcon/store/recordlist.h"
@@ -361,7 +364,11 @@ Task<> Engine::dispatchPenalty(quint64 gen, FiredRule rule)
             co_return;
         const PenaltyOutcome out = PenaltyFor(settings_.penaltyChoice(rule.row), settings_.penaltyDays(rule.row),
                                               player_, rule.reason, QDate::currentDate());
-        lists_->list(out.list).add(out.record);
+        // A player already banned at least as long gets no second ban row.
+        if (out.list == lists::ListKind::Bans)
+            addBanUnlessCovered(lists_->bans(), out.record, QDate::currentDate());
+        else
+            lists_->list(out.list).add(out.record);
         if (out.kick)
             player_.kickFlag = 1;
     }

@@ -493,6 +493,24 @@ private slots:
         QCOMPARE(r.logLines().size(), logLines);
     }
 
+    void banOverAnExistingBanAddsNoRow()
+    {
+        Rig r;
+        const PenaltyRowNames row1 = Settings::penaltyRow(1);
+        r.settings.setChecked(row1.ban, true);
+        r.settings.setText(row1.days, "7");
+        r.lists.bans().add({"10.0.0.5", "Bob", "Admin. Ban", "2026-01-01", ""});
+        r.serve({{4, 0, "50", "Bob", "10.0.0.5:12203"}});
+        r.serveInfo("Bob", withLine(cleanInfo("Bob"), "r_farplane_nofog", "1"));
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.scansFinished == 1, 5000);
+        r.stop();
+        // Said and kicked all the same, but the ban without end stays the only row.
+        QVERIFY(r.commands().contains("clientkick 4"));
+        QCOMPARE(r.lists.bans().size(), 1);
+        QCOMPARE(r.lists.bans().at(0).reason, QString("Admin. Ban"));
+    }
+
     void emptyStatusKeepsThePlayers()
     {
         Rig r;
