@@ -22,6 +22,7 @@
 #include <functional>
 #include <list>
 #include <optional>
+#include <type_traits>
 #include <utility>
 
 namespace skelvar {
@@ -54,57 +55,30 @@ struct PromiseBase {
 
 }  // namespace detail
 
-template <typename T = void>
-class [[nodiscard]] Task {
-public:
-    struct promise_type : detail::PromiseBase {
-        std::optional<T> value;
-        Task get_return_object() { return Task(std::coroutine_handle<promise_type>::from_promise(*this)); }
-        void return_value(T v) { value = std::move(v); }
-    };
+template <typename T>
+class Task;
 
-    Task() = default;
-    Task(Task&& o) noexcept : h_(std::exchange(o.h_, {})) {}
-    Task& operator=(Task&& o) noexcept
-    {
-        if (this != &o) {
-            reset();
-            h_ = std::exchange(o.h_, {});
-        }
-        return *this;
-    }
-    Task(const Task&) = delete;
-    Task& operator=(const Task&) = delete;
-    ~Task() { reset(); }
+namespace detail {
 
-    bool valid() const { return bool(h_); }
-    bool done() const { return !h_ || h_.done(); }
-    // The result of a finished task.
-    const T& result() const { return *h_.promise().value; }
-    void onDone(std::function<void()> f) { h_.promise().onDone = std::move(f); }
-
-    bool await_ready() const noexcept { return h_.done(); }
-    void await_suspend(std::coroutine_handle<> c) noexcept { h_.promise().continuation = c; }
-    T await_resume() { return std::move(*h_.promise().value); }
-
-private:
-    explicit Task(std::coroutine_handle<promise_type> h) : h_(h) {}
-    void reset()
-    {
-        if (h_)
-            h_.destroy();
-        h_ = {};
-    }
-    std::coroutine_handle<promise_type> h_;
+template <typename T>
+struct TaskPromise : PromiseBase {
+    std::optional<T> value;
+    Task<T> get_return_object();
+    void return_value(T v) { value = std::move(v); }
 };
 
 template <>
-class [[nodiscard]] Task<void> {
+struct TaskPromise<void> : PromiseBase {
+    Task<void> get_return_object();
+    void return_void() {}
+};
+
+}  // namespace detail
+
+template <typename T = void>
+class [[nodiscard]] Task {
 public:
-    struct promise_type : detail::PromiseBase {
-        Task get_return_object() { return Task(std::coroutine_handle<promise_type>::from_promise(*this)); }
-        void return_void() {}
-    };
+    using promise_type = detail::TaskPromise<T>;
 
     Task() = default;
     Task(Task&& o) noexcept : h_(std::exchange(o.h_, {})) {}
@@ -123,12 +97,23 @@ public:
     bool valid() const { return bool(h_); }
     bool done() const { return !h_ || h_.done(); }
     void onDone(std::function<void()> f) { h_.promise().onDone = std::move(f); }
+    // The result of a finished task.
+    const auto& result() const
+        requires(!std::is_void_v<T>)
+    {
+        return *h_.promise().value;
+    }
 
     bool await_ready() const noexcept { return h_.done(); }
     void await_suspend(std::coroutine_handle<> c) noexcept { h_.promise().continuation = c; }
-    void await_resume() {}
+    T await_resume()
+    {
+        if constexpr (!std::is_void_v<T>)
+            return std::move(*h_.promise().value);
+    }
 
 private:
+    friend promise_type;
     explicit Task(std::coroutine_handle<promise_type> h) : h_(h) {}
     void reset()
     {
@@ -138,6 +123,21 @@ private:
     }
     std::coroutine_handle<promise_type> h_;
 };
+
+namespace detail {
+
+template <typename T>
+Task<T> TaskPromise<T>::get_return_object()
+{
+    return Task<T>(std::coroutine_handle<TaskPromise<T>>::from_promise(*this));
+}
+
+inline Task<void> TaskPromise<void>::get_return_object()
+{
+    return Task<void>(std::coroutine_handle<TaskPromise<void>>::from_promise(*this));
+}
+
+}  // namespace detail
 
 // Resumes a coroutine from the top-level event loop, never from inside the
 // code that completed the thing it waited for.
