@@ -1,7 +1,5 @@
 #include "SkelvarRcon/engine/engine.h"
 
-#include "SkelvarRcon/penalties/banmatch.h"
-
 #include "SkelvarRcon/engine/detections.h"
 #include "SkelvarRcon/engine/serverparse.h"
 #include "SkelvarRcon/penalties/banmatch.h"

@@ -18,7 +18,6 @@ Monitor::Monitor(Prompter& prompter, MonitorOptions options, QObject* parent)
     rcon.setActivityLogPath(filePath(QStringLiteral("activity.log")));
     log.setPath(filePath(QStringLiteral("skelvar.log")));
     lists.setFolder(options_.folder);
-    connect(&session, &MonitorSession::clearPlayers, &players, &PlayerList::clear);
     enforcement.setSpearheadServer([this] { return engine.spearheadServer(); });
     enforcement.setStartScan([this] { engine.scanAtNextTick(); });
     connect(&settings, &Settings::changed, this, &Monitor::onSettingChanged);
