@@ -169,7 +169,9 @@ bool writeWhole(const QString& path, const QByteArray& data, QString* error)
         return fail(QStringLiteral("it is a folder"));
     // A file the operator made read-only stays as it is, even where the folder
     // would allow replacing it.
-    if (info.exists() && !info.isWritable())
+    // Opening for append changes nothing and asks the same question the
+    // system would ask a writer, where the file's access check may not.
+    if (info.exists() && !QFile(path).open(QIODevice::WriteOnly | QIODevice::Append))
         return fail(QStringLiteral("the file is read-only"));
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))

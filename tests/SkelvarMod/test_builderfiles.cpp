@@ -1,3 +1,4 @@
+#include "tests/support/files.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,20 +15,10 @@ Q_DECLARE_METATYPE(Switches)
 Q_DECLARE_METATYPE(QList<MessageEntry>)
 Q_DECLARE_METATYPE(TriggerBoxes)
 
+using skelvar::testing::readFile;
+using skelvar::testing::writeFile;
+
 namespace {
-
-QByteArray readBytes(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return "<unreadable>";
-    return f.readAll();
-}
-
-void writeBytes(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(data), data.size());
-}
 
 const QByteArray Sep = "----------------------------------------\r\n";
 
@@ -95,7 +86,7 @@ void TestBuilderFiles::switchesSaveThenLoad() {
     const QString path = dir.filePath(SettingsFileName);
     QString error;
     QVERIFY2(saveSwitches(path, switches, &error), qPrintable(error));
-    QCOMPARE(readBytes(path), expected);
+    QCOMPARE(readFile(path), expected);
     QCOMPARE(loadSwitches(path), switches);
 }
 
@@ -142,7 +133,7 @@ void TestBuilderFiles::compatSaveThenLoad() {
     const QString path = dir.filePath(CompatFileName);
     QString error;
     QVERIFY2(saveCompat(path, rows, &error), qPrintable(error));
-    QCOMPARE(readBytes(path), expected);
+    QCOMPARE(readFile(path), expected);
     QCOMPARE(loadCompat(path), rows);
 }
 
@@ -199,13 +190,13 @@ void TestBuilderFiles::messagesSaveThenLoad() {
     const QString path = dir.filePath(MessagesFileName);
     QString error;
     QVERIFY2(saveMessages(path, rows, &error), qPrintable(error));
-    QCOMPARE(readBytes(path), expected);
+    QCOMPARE(readFile(path), expected);
     QCOMPARE(loadMessages(path), rows);
 
     // An empty list gives an empty file, which loads as an empty list.
     QVERIFY(saveMessages(path, {}, &error));
     QVERIFY(QFileInfo::exists(path));
-    QCOMPARE(readBytes(path), QByteArray());
+    QCOMPARE(readFile(path), QByteArray());
     QVERIFY(loadMessages(path).isEmpty());
 }
 
@@ -263,7 +254,7 @@ void TestBuilderFiles::commandsSaveThenLoad() {
     const QString path = dir.filePath(CommandsFileName);
     QString error;
     QVERIFY2(saveCommands(path, rows, &error), qPrintable(error));
-    QCOMPARE(readBytes(path), expected);
+    QCOMPARE(readFile(path), expected);
     QCOMPARE(loadCommands(path), rows);
 
     // A short file keeps its whole records and what parses of the last one.
@@ -284,7 +275,7 @@ void TestBuilderFiles::lineBreaksInValuesKeepTheLayout() {
     };
     const QString messagesPath = dir.filePath(MessagesFileName);
     QVERIFY2(saveMessages(messagesPath, messages, &error), qPrintable(error));
-    QCOMPARE(readBytes(messagesPath),
+    QCOMPARE(readFile(messagesPath),
              "Type: Periodic\r\nTrigger: 5 minutes\r\nPriority: Low\r\n"
              "Text: first Cast: 0 ---------------------------------------- Type: x\r\nCast: 1\r\n" +
                  Sep + "Type: Scheduled\r\nTrigger: At 1:2\r\nPriority: High\r\nText: next\r\nCast: 1\r\n" + Sep);
@@ -297,7 +288,7 @@ void TestBuilderFiles::lineBreaksInValuesKeepTheLayout() {
     const QList<CommandEntry> commands{{QStringLiteral("1:2"), QStringLiteral("say a\nquit"), true}};
     const QString commandsPath = dir.filePath(CommandsFileName);
     QVERIFY(saveCommands(commandsPath, commands, &error));
-    QCOMPARE(readBytes(commandsPath), "Time: 1:2\r\nCommand: say a quit\r\nCast: 1\r\n" + Sep);
+    QCOMPARE(readFile(commandsPath), "Time: 1:2\r\nCommand: say a quit\r\nCast: 1\r\n" + Sep);
 
     MapFixEntry fix;
     fix.map = QStringLiteral("dm/mohdm6\nApply: 1");
@@ -328,7 +319,7 @@ void TestBuilderFiles::mapFixSaveThenLoad() {
     QTemporaryDir dir;
     QString error;
     QVERIFY2(saveMapFix(dir.path(), fix, &error), qPrintable(error));
-    QCOMPARE(readBytes(dir.filePath(QStringLiteral("dmmohdm6.dmf"))),
+    QCOMPARE(readFile(dir.filePath(QStringLiteral("dmmohdm6.dmf"))),
              QByteArray("Map: dm/mohdm6\r\n"
                         "Author: Origin: Jo\r\n"
                         "Description: Blocks the roof hole\r\n"
@@ -341,21 +332,21 @@ void TestBuilderFiles::mapFixSaveThenLoad() {
 
     fix.ticked = false;
     QVERIFY(saveMapFix(dir.path(), fix, &error));
-    QVERIFY(readBytes(dir.filePath(fix.filename)).endsWith("Visibility: hide\r\nApply: 0\r\n"));
+    QVERIFY(readFile(dir.filePath(fix.filename)).endsWith("Visibility: hide\r\nApply: 0\r\n"));
     QCOMPARE(loadMapFix(dir.filePath(fix.filename)), std::optional<MapFixEntry>(fix));
 }
 
 void TestBuilderFiles::mapFixFolderLoad() {
     QTemporaryDir dir;
-    writeBytes(dir.filePath(QStringLiteral("b.dmf")),
+    writeFile(dir.filePath(QStringLiteral("b.dmf")),
                "Map: obj/obj_team1\r\nAuthor: B\r\nDescription: d\r\nModel: m\r\nOrigin: 1 2 3\r\n"
                "Angle: 0\r\nVisibility: show\r\nApply: True\r\n");
     // Short: only the first two lines made it.
-    writeBytes(dir.filePath(QStringLiteral("a.dmf")), "Map: dm/mohdm1\r\nAuthor: A");
+    writeFile(dir.filePath(QStringLiteral("a.dmf")), "Map: dm/mohdm1\r\nAuthor: A");
     const QByteArray junk("\x00\x01 not a fix\r\n", 14);
-    writeBytes(dir.filePath(QStringLiteral("c.dmf")), junk);
-    writeBytes(dir.filePath(QStringLiteral("empty.dmf")), "");
-    writeBytes(dir.filePath(QStringLiteral("notes.txt")), "Map: dm/ignored\r\n");
+    writeFile(dir.filePath(QStringLiteral("c.dmf")), junk);
+    writeFile(dir.filePath(QStringLiteral("empty.dmf")), "");
+    writeFile(dir.filePath(QStringLiteral("notes.txt")), "Map: dm/ignored\r\n");
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder.dmf")));
 
     const QList<MapFixEntry> rows = loadMapFixes(dir.path());
@@ -374,7 +365,7 @@ void TestBuilderFiles::mapFixFolderLoad() {
     QVERIFY(rows.at(1).ticked);
 
     // Files that did not load are left as they were.
-    QCOMPARE(readBytes(dir.filePath(QStringLiteral("c.dmf"))), junk);
+    QCOMPARE(readFile(dir.filePath(QStringLiteral("c.dmf"))), junk);
 }
 
 void TestBuilderFiles::mapFixRefusesNamesOutsideTheFolder_data() {
@@ -392,7 +383,7 @@ void TestBuilderFiles::mapFixRefusesNamesOutsideTheFolder() {
     QTemporaryDir top;
     const QString folder = top.filePath(QStringLiteral("builder"));
     QVERIFY(QDir().mkpath(folder + QStringLiteral("/sub")));
-    writeBytes(folder + QStringLiteral("/modskelvar.ini"), " 1 \r\n");
+    writeFile(folder + QStringLiteral("/modskelvar.ini"), " 1 \r\n");
 
     MapFixEntry fix;
     fix.map = QStringLiteral("dm/x");
@@ -402,7 +393,7 @@ void TestBuilderFiles::mapFixRefusesNamesOutsideTheFolder() {
     QVERIFY(!error.isEmpty());
     QVERIFY(!QFileInfo::exists(top.filePath(QStringLiteral("escape.dmf"))));
     QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/sub/escape.dmf")));
-    QCOMPARE(readBytes(folder + QStringLiteral("/modskelvar.ini")), QByteArray(" 1 \r\n"));
+    QCOMPARE(readFile(folder + QStringLiteral("/modskelvar.ini")), QByteArray(" 1 \r\n"));
 }
 
 void TestBuilderFiles::newMapFixFileName_data() {
@@ -450,7 +441,7 @@ void TestBuilderFiles::newMapFixFileName() {
     const QString folder = top.filePath(QStringLiteral("builder"));
     QVERIFY(QDir().mkpath(folder));
     for (const QString& name : onDisk)
-        writeBytes(QDir(folder).filePath(name), "x");
+        writeFile(QDir(folder).filePath(name), "x");
 
     const QString name = skelvar::mod::newMapFixFileName(folder, map, inList);
     QCOMPARE(name, expected);

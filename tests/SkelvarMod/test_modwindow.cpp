@@ -1,5 +1,6 @@
 // The builder window offscreen: start and exit files, tabs, the three
 // editors, and one build from what the lists show.
+#include "tests/support/files.h"
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -24,22 +25,12 @@
 using namespace skelvar::mod;
 using namespace modtest;
 
+using skelvar::testing::readFile;
+using skelvar::testing::writeFile;
+
 namespace {
 
 const QByteArray Sep = "----------------------------------------\r\n";
-
-void writeFile(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(data);
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 struct Note {
     QMessageBox::Icon icon;

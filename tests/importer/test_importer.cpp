@@ -1,3 +1,5 @@
+#include "tests/support/files.h"
+#include "tests/support/permissions.h"
 #include "importer/importer.h"
 #include "lists/records.h"
 
@@ -11,33 +13,12 @@
 using namespace skelvar;
 using skelvar::importer::LineComplaint;
 
+using skelvar::testing::readFile;
+using skelvar::testing::writeFile;
+
 namespace {
 
 const QDate Today(2024, 6, 15);
-
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return "<unreadable>";
-    return f.readAll();
-}
-
-void writeBytes(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(data), data.size());
-}
-
-bool permissionsIgnored(const QString& dir)
-{
-    QFile probe(dir + "/probe");
-    const bool ok = probe.open(QIODevice::WriteOnly);
-    probe.close();
-    probe.remove();
-    return ok;
-}
 
 // The line the importer writes for ip on 2024-06-15.
 QByteArray banLine(const QByteArray& ip)
@@ -145,15 +126,15 @@ void TestImporter::appendToBans()
     QFETCH(int, appended);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    writeBytes(dir.filePath("bannedip.txt"), input);
+    writeFile(dir.filePath("bannedip.txt"), input);
     if (exists)
-        writeBytes(dir.filePath("bans.lst"), before);
+        writeFile(dir.filePath("bans.lst"), before);
 
     const importer::ImportResult r = importer::importBans(dir.path(), Today);
     QVERIFY2(r.ok, qPrintable(r.error));
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.appended, appended);
-    QCOMPARE(readBytes(dir.filePath("bans.lst")), after);
+    QCOMPARE(readFile(dir.filePath("bans.lst")), after);
 }
 
 void TestImporter::inputProblemsLeaveBansAlone()
@@ -168,19 +149,21 @@ void TestImporter::inputProblemsLeaveBansAlone()
     QVERIFY(!QFileInfo::exists(dir.filePath("bans.lst")));
 
     const QByteArray old = banLine("9.9.9.9");
-    writeBytes(dir.filePath("bans.lst"), old);
+    writeFile(dir.filePath("bans.lst"), old);
     QVERIFY(QDir(dir.path()).mkdir("bannedip.txt"));
     r = importer::importBans(dir.path(), Today);
     QVERIFY(!r.ok);
     QCOMPARE(r.exitCode, 1);
-    QCOMPARE(readBytes(dir.filePath("bans.lst")), old);
+    QCOMPARE(readFile(dir.filePath("bans.lst")), old);
 }
 
 void TestImporter::unwritableBansImportsNothing()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    writeBytes(dir.filePath("bannedip.txt"), "1.2.3.4\r\n");
+    HonourPermissions honour;
+    const bool enforced = HonourPermissions::effective(dir.path());
+    writeFile(dir.filePath("bannedip.txt"), "1.2.3.4\r\n");
     QVERIFY(QDir(dir.path()).mkdir("bans.lst"));
     importer::ImportResult r = importer::importBans(dir.path(), Today);
     QVERIFY(!r.ok);
@@ -190,18 +173,17 @@ void TestImporter::unwritableBansImportsNothing()
     // Read-only folder holding a bans.lst: the old content stays whole.
     const QString sub = dir.filePath("ro");
     QVERIFY(QDir().mkdir(sub));
-    writeBytes(sub + "/bannedip.txt", "1.2.3.4\r\n");
+    writeFile(sub + "/bannedip.txt", "1.2.3.4\r\n");
     const QByteArray old = banLine("9.9.9.9");
-    writeBytes(sub + "/bans.lst", old);
+    writeFile(sub + "/bans.lst", old);
     QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    const bool ignored = permissionsIgnored(sub);
     r = importer::importBans(sub, Today);
     QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    if (ignored)
-        QSKIP("permissions are not enforced for this user");
+    if (!enforced)
+        QSKIP("permission bits are not enforced here");
     QVERIFY(!r.ok);
     QCOMPARE(r.exitCode, 2);
-    QCOMPARE(readBytes(sub + "/bans.lst"), old);
+    QCOMPARE(readFile(sub + "/bans.lst"), old);
 }
 
 void TestImporter::monitorLoadsImportedBans()
@@ -209,8 +191,8 @@ void TestImporter::monitorLoadsImportedBans()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     // An existing line without its line end must not swallow the first import.
-    writeBytes(dir.filePath("bans.lst"), "9.9.9.9\x02" "Bob\x02" "Aimbot\x02" "2024-01-01\x02" "2030-01-01");
-    writeBytes(dir.filePath("bannedip.txt"), "192.168.0.7\r\n10.1.xxx.xxx\r\n");
+    writeFile(dir.filePath("bans.lst"), "9.9.9.9\x02" "Bob\x02" "Aimbot\x02" "2024-01-01\x02" "2030-01-01");
+    writeFile(dir.filePath("bannedip.txt"), "192.168.0.7\r\n10.1.xxx.xxx\r\n");
     QVERIFY(importer::importBans(dir.path(), Today).ok);
 
     // Years later the imported bans are still there: they have no end.
@@ -230,14 +212,14 @@ void TestImporter::messages()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    writeBytes(dir.filePath("bannedip.txt"), "1.2.3.4\r\nbad\x1b[2J\r\n\r\n5.6.7.8\r\n");
+    writeFile(dir.filePath("bannedip.txt"), "1.2.3.4\r\nbad\x1b[2J\r\n\r\n5.6.7.8\r\n");
     QString out, err;
     QTextStream outStream(&out), errStream(&err);
     QCOMPARE(importer::runImport(dir.path(), Today, outStream, errStream), 0);
     QCOMPARE(out, QString("Appended 2 bans to bans.lst\n"));
     QCOMPARE(err, QString("bannedip.txt line 2: not an address or address pattern, skipped: bad?[2J\n"));
 
-    writeBytes(dir.filePath("bannedip.txt"), "1.2.3.4\r\n");
+    writeFile(dir.filePath("bannedip.txt"), "1.2.3.4\r\n");
     out.clear();
     err.clear();
     QCOMPARE(importer::runImport(dir.path(), Today, outStream, errStream), 0);
@@ -260,7 +242,7 @@ void TestImporter::program()
     // The working folder holds decoys: the program must use its own folder.
     QTemporaryDir cwd;
     QVERIFY(cwd.isValid());
-    writeBytes(cwd.filePath("bannedip.txt"), "7.7.7.7\r\n");
+    writeFile(cwd.filePath("bannedip.txt"), "7.7.7.7\r\n");
 
     auto run = [&](int expectedExit, QByteArray* out, QByteArray* err) {
         QProcess p;
@@ -280,15 +262,15 @@ void TestImporter::program()
     QVERIFY(!QFileInfo::exists(dir.filePath("bans.lst")));
     QVERIFY(!QFileInfo::exists(cwd.filePath("bans.lst")));
 
-    writeBytes(dir.filePath("bannedip.txt"), "  192.168.0.7 \r\nnot-an-ip\r\n\r\n10.1.2.xxx");
+    writeFile(dir.filePath("bannedip.txt"), "  192.168.0.7 \r\nnot-an-ip\r\n\r\n10.1.2.xxx");
     const QByteArray old("9.9.9.9\x02" "Bob\x02" "Aimbot\x02" "2024-01-01\x02\r\n");
-    writeBytes(dir.filePath("bans.lst"), old);
+    writeFile(dir.filePath("bans.lst"), old);
     const QDate before = QDate::currentDate();
     run(0, &out, &err);
     const QDate after = QDate::currentDate();
     QCOMPARE(out, QByteArray("Appended 2 bans to bans.lst\n"));
     QCOMPARE(err, QByteArray("bannedip.txt line 2: not an address or address pattern, skipped: not-an-ip\n"));
-    const QByteArray bans = readBytes(dir.filePath("bans.lst"));
+    const QByteArray bans = readFile(dir.filePath("bans.lst"));
     auto expected = [&](const QDate& day) {
         const QByteArray d = day.toString("yyyy-MM-dd").toLatin1();
         return old + "192.168.0.7\x02Ostrel-feed\x02" "Autokick\x02" + d + "\x02\r\n"

@@ -1,3 +1,5 @@
+#include "tests/support/files.h"
+#include "tests/support/permissions.h"
 #include "lists/records.h"
 
 #include <QFile>
@@ -10,35 +12,12 @@ using namespace skelvar::lists;
 Q_DECLARE_METATYPE(skelvar::lists::ListKind)
 Q_DECLARE_METATYPE(skelvar::lists::Record)
 
+using skelvar::testing::readFile;
+using skelvar::testing::writeFile;
+
 namespace {
 
 const QDate Today(2024, 6, 15);
-
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return "<unreadable>";
-    return f.readAll();
-}
-
-void writeBytes(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(data), data.size());
-}
-
-// True when the process can write into a folder without write permission
-// (root), so permission-based failures cannot be provoked.
-bool permissionsIgnored(const QString& dir)
-{
-    QFile probe(dir + "/probe");
-    const bool ok = probe.open(QIODevice::WriteOnly);
-    probe.close();
-    probe.remove();
-    return ok;
-}
 
 }  // namespace
 
@@ -249,24 +228,26 @@ void TestLists::loadSaveRoundTrip()
     QVERIFY(dir.isValid());
     const QString in = dir.filePath("in.lst");
     const QString out = dir.filePath(fileName(kind));
-    writeBytes(in, bytes);
+    writeFile(in, bytes);
 
     const LoadResult r = loadRecords(in, kind, Today);
     QVERIFY(r.exists);
     QVERIFY(!r.readError);
     QString error;
     QVERIFY2(saveRecords(out, r.records, kind, &error), qPrintable(error));
-    QCOMPARE(readBytes(out), bytes);
+    QCOMPARE(readFile(out), bytes);
 
     // Saving over an existing file replaces it whole.
     QVERIFY(saveRecords(out, {}, kind));
-    QCOMPARE(readBytes(out), QByteArray());
+    QCOMPARE(readFile(out), QByteArray());
 }
 
 void TestLists::loadFailures()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
+    HonourPermissions honour;
+    const bool enforced = HonourPermissions::effective(dir.path());
 
     const LoadResult missing = loadRecords(dir.filePath("bans.lst"), ListKind::Bans, Today);
     QVERIFY(!missing.exists);
@@ -279,9 +260,9 @@ void TestLists::loadFailures()
     QVERIFY(folder.readError);
 
     const QString locked = dir.filePath("warnings.lst");
-    writeBytes(locked, "1.2.3.4\x02" "a\x02" "b\x02" "2024-01-01\r\n");
+    writeFile(locked, "1.2.3.4\x02" "a\x02" "b\x02" "2024-01-01\r\n");
     QFile::setPermissions(locked, QFileDevice::Permissions());
-    if (!permissionsIgnored(dir.path())) {
+    if (enforced) {
         const LoadResult r = loadRecords(locked, ListKind::Warnings, Today);
         QVERIFY(r.exists);
         QVERIFY(r.readError);
@@ -293,6 +274,8 @@ void TestLists::saveFailureKeepsOldFile()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
+    HonourPermissions honour;
+    const bool enforced = HonourPermissions::effective(dir.path());
     const QList<Record> records{{"1.2.3.4", "Bob", "r", "2024-06-15", ""}};
     QString error;
 
@@ -309,25 +292,24 @@ void TestLists::saveFailureKeepsOldFile()
     const QString sub = dir.filePath("ro");
     QVERIFY(QDir().mkdir(sub));
     const QByteArray old("old\x02" "a\x02" "b\x02" "c\r\n");
-    writeBytes(sub + "/kicks.lst", old);
+    writeFile(sub + "/kicks.lst", old);
     QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    const bool ignored = permissionsIgnored(sub);
     const bool saved = saveRecords(sub + "/kicks.lst", records, ListKind::Kicks);
     QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    if (!ignored) {
+    if (enforced) {
         QVERIFY(!saved);
-        QCOMPARE(readBytes(sub + "/kicks.lst"), old);
+        QCOMPARE(readFile(sub + "/kicks.lst"), old);
     }
 
     // A read-only file in a writable folder is not replaced behind the operator's back.
     const QString locked = dir.filePath("warnings.lst");
-    writeBytes(locked, old);
+    writeFile(locked, old);
     QFile::setPermissions(locked, QFileDevice::ReadOwner);
     const bool lockedSaved = saveRecords(locked, records, ListKind::Warnings);
     QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (!ignored) {
+    if (enforced) {
         QVERIFY(!lockedSaved);
-        QCOMPARE(readBytes(locked), old);
+        QCOMPARE(readFile(locked), old);
     }
 }
 
@@ -362,17 +344,19 @@ void TestLists::append()
     QVERIFY(dir.isValid());
     const QString path = dir.filePath("bans.lst");
     if (exists)
-        writeBytes(path, before);
+        writeFile(path, before);
     QString error;
     QVERIFY2(appendRecords(path, records, ListKind::Bans, &error), qPrintable(error));
     QVERIFY(QFileInfo::exists(path));
-    QCOMPARE(readBytes(path), after);
+    QCOMPARE(readFile(path), after);
 }
 
 void TestLists::appendFailureKeepsOldFile()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
+    HonourPermissions honour;
+    const bool enforced = HonourPermissions::effective(dir.path());
     const QList<Record> records{{"1.2.3.4", "n", "r", "2024-06-15", ""}};
     QString error;
 
@@ -383,17 +367,16 @@ void TestLists::appendFailureKeepsOldFile()
     const QByteArray old("old\x02" "a\x02" "b\x02" "c\x02\r\n");
     const QString sub = dir.filePath("ro");
     QVERIFY(QDir().mkdir(sub));
-    writeBytes(sub + "/bans.lst", old);
+    writeFile(sub + "/bans.lst", old);
     QFile::setPermissions(sub + "/bans.lst", QFileDevice::ReadOwner);
     QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    const bool ignored = permissionsIgnored(sub);
     const bool appended = appendRecords(sub + "/bans.lst", records, ListKind::Bans);
     QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QFile::setPermissions(sub + "/bans.lst", QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (ignored)
-        QSKIP("permissions are not enforced for this user");
+    if (!enforced)
+        QSKIP("permission bits are not enforced here");
     QVERIFY(!appended);
-    QCOMPARE(readBytes(sub + "/bans.lst"), old);
+    QCOMPARE(readFile(sub + "/bans.lst"), old);
 }
 
 void TestLists::skinList_data()
@@ -419,7 +402,7 @@ void TestLists::skinList()
     QFETCH(int, count);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    writeBytes(dir.filePath("skins.txt"), bytes);
+    writeFile(dir.filePath("skins.txt"), bytes);
     SkinList list{{"previous", ""}, 1};
     QVERIFY(loadSkinList(dir.filePath("skins.txt"), list));
     QCOMPARE(list.entries, entries);
@@ -430,8 +413,8 @@ void TestLists::skinListMissingKeepsPrevious()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    writeBytes(dir.filePath("skins.txt"), "x\r\ny\r\n");
-    writeBytes(dir.filePath("reserved.txt"), "r\r\n");
+    writeFile(dir.filePath("skins.txt"), "x\r\ny\r\n");
+    writeFile(dir.filePath("reserved.txt"), "r\r\n");
 
     SkinList suspicious, reserved;
     QVERIFY(loadSkinList(dir.filePath("skins.txt"), suspicious));

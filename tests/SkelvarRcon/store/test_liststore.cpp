@@ -1,6 +1,7 @@
+#include "tests/support/files.h"
+#include "tests/support/permissions.h"
 #include "SkelvarRcon/store/liststore.h"
 #include "SkelvarRcon/store/recordlist.h"
-#include "tests/SkelvarRcon/store/permissions.h"
 
 #include <QAbstractItemModelTester>
 #include <QFile>
@@ -16,25 +17,15 @@ using skelvar::rcon::PlayerRow;
 using skelvar::rcon::RecordList;
 using skelvar::rcon::StoreMessage;
 
+using skelvar::testing::readFile;
+using skelvar::testing::writeFile;
+
 namespace {
 
 // One list-file line: the fields, each 0x02 apart, then CR LF.
 QByteArray fileLine(const QList<QByteArray>& fields)
 {
     return fields.join('\x02') + "\r\n";
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
 Record rec(const QString& ip, const QString& name, const QString& reason = "r",

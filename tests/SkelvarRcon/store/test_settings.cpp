@@ -1,5 +1,6 @@
+#include "tests/support/files.h"
+#include "tests/support/permissions.h"
 #include "SkelvarRcon/store/settings.h"
-#include "tests/SkelvarRcon/store/permissions.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -9,6 +10,9 @@
 using skelvar::rcon::Settings;
 using skelvar::rcon::SettingsLoad;
 using Penalty = Settings::Penalty;
+
+using skelvar::testing::readFile;
+using skelvar::testing::writeFile;
 
 namespace {
 
@@ -59,19 +63,6 @@ QString valueOf(const Settings& s, const QString& control)
     if (Settings::formOf(control) == Settings::Form::Text)
         return s.text(control);
     return s.isChecked(control) ? "1" : "0";
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
 } // namespace

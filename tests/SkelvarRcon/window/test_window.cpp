@@ -1,3 +1,4 @@
+#include "tests/support/files.h"
 #include "SkelvarRcon/window/monitorwindow.h"
 #include "tests/support/gameserverdouble.h"
 #include "tests/support/scriptedprompter.h"
@@ -23,22 +24,12 @@ using namespace skelvar::rcon;
 using skelvar::test::GameServerDouble;
 using skelvar::test::ScriptedPrompter;
 
+using skelvar::testing::readFile;
+using skelvar::testing::writeFile;
+
 namespace {
 constexpr int kWait = 40;
 
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
 }  // namespace
 
 class TestWindow : public QObject {
