@@ -56,15 +56,9 @@ ParsedInput parseBannedIp(const QByteArray& data, const QDate& today)
     const QString name = QString::fromLatin1(MarkerName);
     const QString reason = QString::fromLatin1(BanReason);
     int lineNumber = 0;
-    qsizetype start = 0;
-    while (start < data.size()) {
-        qsizetype end = data.indexOf('\n', start);
-        const qsizetype next = end < 0 ? data.size() : end + 1;
-        if (end < 0)
-            end = data.size();
+    for (const QByteArrayView raw : lists::splitLines(data)) {
         ++lineNumber;
-        const QString line = trimBlanks(data.constData() + start, end - start);
-        start = next;
+        const QString line = trimBlanks(raw.data(), raw.size());
         if (line.isEmpty()) {
             ++result.blank;
             continue;

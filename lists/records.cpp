@@ -78,34 +78,41 @@ QString normalisedDate(const QString& text)
 
 }  // namespace
 
-LoadResult parseRecords(const QByteArray& data, ListKind kind, const QDate& today)
+QList<QByteArrayView> splitLines(const QByteArray& data)
 {
-    LoadResult result;
-    result.exists = true;
-    const int needed = fieldCount(kind);
-    const char* base = data.constData();
+    QList<QByteArrayView> lines;
     qsizetype start = 0;
     while (start < data.size()) {
         qsizetype end = data.indexOf('\n', start);
         const qsizetype next = end < 0 ? data.size() : end + 1;
         if (end < 0)
             end = data.size();
-        if (end > start && base[end - 1] == '\r')
+        if (end > start && data.at(end - 1) == '\r')
             --end;
+        lines.append(QByteArrayView(data.constData() + start, end - start));
+        start = next;
+    }
+    return lines;
+}
 
+LoadResult parseRecords(const QByteArray& data, ListKind kind, const QDate& today)
+{
+    LoadResult result;
+    result.exists = true;
+    const int needed = fieldCount(kind);
+    for (const QByteArrayView line : splitLines(data)) {
         QString fields[5];
         int found = 0;
-        qsizetype fieldStart = start;
+        qsizetype fieldStart = 0;
         while (found < needed) {
-            qsizetype sep = data.indexOf(FieldSeparator, fieldStart);
-            if (sep < 0 || sep > end)
-                sep = end;
-            fields[found++] = QString::fromLatin1(base + fieldStart, sep - fieldStart);
-            if (sep == end)
+            qsizetype sep = line.indexOf(FieldSeparator, fieldStart);
+            if (sep < 0)
+                sep = line.size();
+            fields[found++] = QString::fromLatin1(line.sliced(fieldStart, sep - fieldStart));
+            if (sep == line.size())
                 break;
             fieldStart = sep + 1;
         }
-        start = next;
         if (found < needed) {
             ++result.skipped;
             continue;

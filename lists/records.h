@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QDate>
 #include <QList>
 #include <QString>
@@ -31,6 +32,10 @@ QString formatDate(const QDate&);   // yyyy-MM-dd
 // numbers could be the month, the order of the current locale's short date
 // format decides. Returns an invalid QDate for anything else.
 QDate parseDate(const QString&);
+
+// The lines of data: each ends at LF, a CR before that LF is not part of it,
+// and a last line needs no line end (so "" has no lines and "a\n" has one).
+QList<QByteArrayView> splitLines(const QByteArray& data);
 
 // Drops 0x02, CR and LF so a field stays one field on one line.
 QString cleanField(const QString&);

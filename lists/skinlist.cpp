@@ -17,20 +17,12 @@ bool loadSkinList(const QString& path, SkinList& list)
         return false;
 
     SkinList result;
-    qsizetype start = 0;
-    while (start < data.size()) {
-        qsizetype end = data.indexOf('\n', start);
-        const qsizetype next = end < 0 ? data.size() : end + 1;
-        if (end < 0)
-            end = data.size();
-        if (end > start && data.at(end - 1) == '\r')
-            --end;
+    for (const QByteArrayView raw : splitLines(data)) {
         // A 0x02 inside a line would otherwise split it into two entries.
-        QString line = QString::fromLatin1(data.constData() + start, end - start);
+        QString line = QString::fromLatin1(raw);
         line.remove(QLatin1Char(FieldSeparator));
         result.entries.append(line);
         ++result.count;
-        start = next;
     }
     result.entries.append(QString());
     list = std::move(result);

@@ -1,4 +1,3 @@
-#include "tests/support/files.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,6 +7,7 @@
 #include <functional>
 
 #include "SkelvarMod/window/builderfiles.h"
+#include "tests/support/files.h"
 
 using namespace skelvar::mod;
 
@@ -15,8 +15,8 @@ Q_DECLARE_METATYPE(Switches)
 Q_DECLARE_METATYPE(QList<MessageEntry>)
 Q_DECLARE_METATYPE(TriggerBoxes)
 
-using skelvar::testing::readFile;
-using skelvar::testing::writeFile;
+using skelvar::test::readFile;
+using skelvar::test::writeFile;
 
 namespace {
 

@@ -1,6 +1,4 @@
 // The script generator, the package writer and Build Mod.
-#include "tests/support/files.h"
-#include "tests/support/permissions.h"
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -14,6 +12,8 @@
 #include "SkelvarMod/package/czip.h"
 #include "modcore_fixture.h"
 #include "zipread.h"
+#include "tests/support/files.h"
+#include "tests/support/permissions.h"
 
 using namespace skelvar::mod;
 using namespace modtest;
@@ -23,8 +23,8 @@ using LineRuns = QList<QByteArrayList>;
 Q_DECLARE_METATYPE(Mutate)
 Q_DECLARE_METATYPE(LineRuns)
 
-using skelvar::testing::readFile;
-using skelvar::testing::writeFile;
+using skelvar::test::readFile;
+using skelvar::test::writeFile;
 
 namespace {
 

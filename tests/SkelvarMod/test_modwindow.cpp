@@ -1,6 +1,5 @@
 // The builder window offscreen: start and exit files, tabs, the three
 // editors, and one build from what the lists show.
-#include "tests/support/files.h"
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -21,12 +20,13 @@
 #include "SkelvarMod/window/editors.h"
 #include "modcore_fixture.h"
 #include "zipread.h"
+#include "tests/support/files.h"
 
 using namespace skelvar::mod;
 using namespace modtest;
 
-using skelvar::testing::readFile;
-using skelvar::testing::writeFile;
+using skelvar::test::readFile;
+using skelvar::test::writeFile;
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "tests/support/files.h"
-#include "tests/support/permissions.h"
 #include "importer/importer.h"
 #include "lists/records.h"
+#include "tests/support/files.h"
+#include "tests/support/permissions.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,8 +13,8 @@
 using namespace skelvar;
 using skelvar::importer::LineComplaint;
 
-using skelvar::testing::readFile;
-using skelvar::testing::writeFile;
+using skelvar::test::readFile;
+using skelvar::test::writeFile;
 
 namespace {
 

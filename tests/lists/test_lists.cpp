@@ -1,6 +1,6 @@
+#include "lists/records.h"
 #include "tests/support/files.h"
 #include "tests/support/permissions.h"
-#include "lists/records.h"
 
 #include <QFile>
 #include <QLocale>
@@ -12,8 +12,8 @@ using namespace skelvar::lists;
 Q_DECLARE_METATYPE(skelvar::lists::ListKind)
 Q_DECLARE_METATYPE(skelvar::lists::Record)
 
-using skelvar::testing::readFile;
-using skelvar::testing::writeFile;
+using skelvar::test::readFile;
+using skelvar::test::writeFile;
 
 namespace {
 

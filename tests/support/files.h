@@ -9,7 +9,7 @@
 #include <QString>
 #include <QTest>
 
-namespace skelvar::testing {
+namespace skelvar::test {
 
 // The file's bytes, or "<unreadable>" so a comparison names the failure.
 inline QByteArray readFile(const QString& path)
@@ -27,4 +27,4 @@ inline void writeFile(const QString& path, const QByteArray& data)
     QCOMPARE(f.write(data), data.size());
 }
 
-} // namespace skelvar::testing
+} // namespace skelvar::test

@@ -8,8 +8,7 @@
 #include "SkelvarRcon/store/recordlist.h"
 #include "SkelvarRcon/store/settings.h"
 #include "tests/SkelvarRcon/engine/statusfixture.h"
-#include "tests/support/gameserverdouble.h"
-#include "tests/support/scriptedprompter.h"
+#include "tests/support/monitorparts.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -53,33 +52,15 @@ Pairs withLine(Pairs p, const QString& key, const QString& value)
 }
 
 // One monitor without its window, pointed at a game-server double.
-struct Rig {
-    QTemporaryDir dir;
-    GameServerDouble server;
-    Settings settings;
-    RconTransport rcon;
-    UiState ui;
-    ScriptedPrompter prompter;
-    ListStore lists;
-    PlayerList players;
-    SkelvarLog log;
-    std::unique_ptr<MonitorSession> session;
+struct Rig : test::MonitorParts {
     std::unique_ptr<Engine> engine;
-    QHash<QString, QByteArray> userinfo;  // by the name dumpuser asks for
     QList<bool> passes;                   // true = scan, in start order
     int finished = 0;
     int patrolsFinished = 0;
     int scansFinished = 0;
 
-    explicit Rig(int waitMs = 20, int tickMs = 30) : rcon(nullptr, waitMs)
+    explicit Rig(int waitMs = 20, int tickMs = 30) : MonitorParts(waitMs)
     {
-        rcon.setActivityLogPath(dir.filePath("activity.log"));
-        lists.setFolder(dir.path());
-        log.setPath(dir.filePath("skelvar.log"));
-        settings.setText("txtSVR", server.host());
-        settings.setText("txtPORT", server.portText());
-        settings.setText("txtPWD", server.password());
-        session = std::make_unique<MonitorSession>(rcon, settings, ui, prompter);
         session->setTimingForTests({5, 5, tickMs});
         engine = std::make_unique<Engine>(*session, rcon, settings, ui,
                                           EngineServices{&lists, &players, &log, &prompter, nullptr});
@@ -89,38 +70,16 @@ struct Rig {
             ++(scan ? scansFinished : patrolsFinished);
         });
 
-        server.setVariable("sv_skelvar", "0");
-        server.setVariable("version", "Medal of Honor Allied Assault 1.11 win-x86 Mar 2002");
-        server.setVariable("cheats", "0");
-        server.setVariable("versionskelvar", "2.1");
+        serveFreeServer();
         server.setReply("getstatus", {{kGetStatus, 0}});
         server.setReply("status", GameServerDouble::splitAnswer(test::statusAnswer({}), 1000));
-        server.setHandler([this](const GameServerDouble::Received& r) -> std::optional<GameServerDouble::Reply> {
-            static const QString ask = QStringLiteral("dumpuser \"");
-            if (!r.command.startsWith(ask))
-                return std::nullopt;
-            const QString name = r.command.mid(ask.size());
-            if (!userinfo.contains(name))
-                return GameServerDouble::Reply{};  // not on the server: no answer
-            return GameServerDouble::splitAnswer(userinfo.value(name), 1000);
-        });
     }
     void serve(const QList<StatusPlayer>& table, int chunk = 1000)
     {
         server.setReply("status", GameServerDouble::splitAnswer(test::statusAnswer(table), chunk));
     }
     void serveInfo(const QString& name, const Pairs& info) { userinfo.insert(name, test::userinfoAnswer(info)); }
-    QStringList commands() const { return server.commands(); }
-    bool idle() { return !rcon.busy() && rcon.queued() == 0 && !engine->busy(); }
-    // The commands after the warm-up (the probe's last one is resetvalue).
-    QStringList afterWarmup() const
-    {
-        const QStringList all = commands();
-        for (int i = 0; i < all.size(); ++i)
-            if (all[i].startsWith("set resetvalue "))
-                return all.mid(i + 1);
-        return {};
-    }
+    bool idle() { return transportIdle() && !engine->busy(); }
     void stop()
     {
         session->stop();

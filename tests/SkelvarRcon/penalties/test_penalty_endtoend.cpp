@@ -9,8 +9,7 @@
 #include "SkelvarRcon/store/recordlist.h"
 #include "SkelvarRcon/store/settings.h"
 #include "tests/SkelvarRcon/engine/statusfixture.h"
-#include "tests/support/gameserverdouble.h"
-#include "tests/support/scriptedprompter.h"
+#include "tests/support/monitorparts.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,7 +23,7 @@ using skelvar::test::ScriptedPrompter;
 
 namespace {
 
-QByteArray userinfo(const QString& name, bool nofog, bool password = false)
+QByteArray infoAnswer(const QString& name, bool nofog, bool password = false)
 {
     QList<std::pair<QString, QString>> info{{"name", name},
                                             {"dm_playermodel", "american_army"},
@@ -37,32 +36,14 @@ QByteArray userinfo(const QString& name, bool nofog, bool password = false)
     return test::userinfoAnswer(info);
 }
 
-struct Rig {
-    QTemporaryDir dir;
-    GameServerDouble server;
-    Settings settings;
-    RconTransport rcon{nullptr, 10};
-    UiState ui;
-    ScriptedPrompter prompter;
-    ListStore lists;
-    PlayerList players;
-    SkelvarLog log;
-    std::unique_ptr<MonitorSession> session;
+struct Rig : test::MonitorParts {
     std::unique_ptr<Enforcement> hooks;
     std::unique_ptr<Engine> engine;
-    QHash<QString, QByteArray> info;
     int scans = 0;
     int patrols = 0;
 
-    Rig()
+    Rig() : MonitorParts(10)
     {
-        rcon.setActivityLogPath(dir.filePath("activity.log"));
-        lists.setFolder(dir.path());
-        log.setPath(dir.filePath("skelvar.log"));
-        settings.setText("txtSVR", server.host());
-        settings.setText("txtPORT", server.portText());
-        settings.setText("txtPWD", server.password());
-        session = std::make_unique<MonitorSession>(rcon, settings, ui, prompter);
         session->setTimingForTests({5, 5, 30});
         hooks = std::make_unique<Enforcement>(rcon, *session, settings, lists, log, prompter);
         engine = std::make_unique<Engine>(*session, rcon, settings, ui,
@@ -72,36 +53,16 @@ struct Rig {
         QObject::connect(engine.get(), &Engine::passFinished, engine.get(),
                          [this](bool scan) { ++(scan ? scans : patrols); });
 
-        server.setVariable("sv_skelvar", "0");
-        server.setVariable("version", "Medal of Honor Allied Assault 1.11 win-x86 Mar 2002");
-        server.setVariable("cheats", "0");
-        server.setVariable("versionskelvar", "2.1");
+        serveFreeServer();
         server.setVariable("clientban", "-1");
         server.setReply("getstatus", {GameServerDouble::datagram("statusResponse\n\\mapname\\obj/obj_team2\n")});
-        server.setHandler([this](const GameServerDouble::Received& r) -> std::optional<GameServerDouble::Reply> {
-            static const QString ask = QStringLiteral("dumpuser \"");
-            if (!r.command.startsWith(ask))
-                return std::nullopt;
-            const QString name = r.command.mid(ask.size());
-            if (!info.contains(name))
-                return GameServerDouble::Reply{};
-            return GameServerDouble::splitAnswer(info.value(name), 1000);
-        });
     }
     ~Rig() { engine->setHooks(nullptr); }
     void serve(const QList<test::StatusPlayer>& table)
     {
         server.setReply("status", GameServerDouble::splitAnswer(test::statusAnswer(table), 1000));
     }
-    bool idle() { return !rcon.busy() && rcon.queued() == 0 && !engine->busy(); }
-    QStringList afterWarmup() const
-    {
-        const QStringList all = server.commands();
-        for (int i = 0; i < all.size(); ++i)
-            if (all[i].startsWith("set resetvalue "))
-                return all.mid(i + 1);
-        return {};
-    }
+    bool idle() { return transportIdle() && !engine->busy(); }
 };
 
 }  // namespace
@@ -121,8 +82,8 @@ private slots:
         r.lists.kicks().add({"10.0.0.5", "Bob", "Admin. Kick", "2024-01-01", ""});
         r.server.setVariable("clientban", "6@Team killing");
         r.serve({{4, 0, "50", "Bob", "10.0.0.5:12203"}, {6, 0, "50", "Ann", "10.0.0.6:12203"}});
-        r.info.insert("Bob", userinfo("Bob", true));
-        r.info.insert("Ann", userinfo("Ann", false));
+        r.userinfo.insert("Bob", infoAnswer("Bob", true));
+        r.userinfo.insert("Ann", infoAnswer("Ann", false));
 
         r.session->start();
         QTRY_VERIFY_WITH_TIMEOUT(r.patrols == 1 && r.idle(), 5000);
@@ -151,8 +112,8 @@ private slots:
         r.settings.setText("txtPRP", "Secret");
         r.hooks->setCountdownIntervalForTests(40);
         r.serve({{0, 0, "50", "Public", "10.0.0.1:1"}, {1, 0, "50", "Member", "10.0.0.2:1"}});
-        r.info.insert("Public", userinfo("Public", false));
-        r.info.insert("Member", userinfo("Member", false, true));
+        r.userinfo.insert("Public", infoAnswer("Public", false));
+        r.userinfo.insert("Member", infoAnswer("Member", false, true));
         r.session->start();
         QTRY_VERIFY_WITH_TIMEOUT(r.patrols == 1 && r.idle(), 5000);
         QCOMPARE(r.scans, 1);

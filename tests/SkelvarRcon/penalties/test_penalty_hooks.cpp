@@ -8,8 +8,7 @@
 #include "SkelvarRcon/store/liststore.h"
 #include "SkelvarRcon/store/recordlist.h"
 #include "SkelvarRcon/store/settings.h"
-#include "tests/support/gameserverdouble.h"
-#include "tests/support/scriptedprompter.h"
+#include "tests/support/monitorparts.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -44,31 +43,14 @@ PlayerRecord player(const QString& num, const QString& ping, const QString& name
 
 // The monitor's logic without its window, with a session that runs (so
 // passes are current) but no engine: the tests play the engine's part.
-struct Rig {
-    QTemporaryDir dir;
-    GameServerDouble server;
-    Settings settings;
-    RconTransport rcon{nullptr, kWait};
-    UiState ui;
-    ScriptedPrompter prompter;
-    ListStore lists;
-    PlayerList players;
-    SkelvarLog log;
-    std::unique_ptr<MonitorSession> session;
+struct Rig : test::MonitorParts {
     std::unique_ptr<Enforcement> hooks;
     std::unique_ptr<RecordActions> actions;
     quint64 gen = 0;
     bool spearhead = true;
 
-    explicit Rig(bool running = true)
+    explicit Rig(bool running = true) : MonitorParts(kWait)
     {
-        rcon.setActivityLogPath(dir.filePath("activity.log"));
-        log.setPath(dir.filePath("skelvar.log"));
-        lists.setFolder(dir.path());
-        settings.setText("txtSVR", server.host());
-        settings.setText("txtPORT", server.portText());
-        settings.setText("txtPWD", server.password());
-        session = std::make_unique<MonitorSession>(rcon, settings, ui, prompter);
         hooks = std::make_unique<Enforcement>(rcon, *session, settings, lists, log, prompter);
         hooks->setClockForTests([] { return kToday; });
         hooks->setSpearheadServer([this] { return spearhead; });
@@ -81,8 +63,7 @@ struct Rig {
             gen = session->generation();
         }
     }
-    QStringList commands() const { return server.commands(); }
-    bool idle() { return !rcon.busy() && rcon.queued() == 0; }
+    bool idle() { return transportIdle(); }
     QString logText() const
     {
         QFile f(log.path());

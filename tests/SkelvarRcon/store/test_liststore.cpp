@@ -1,7 +1,7 @@
-#include "tests/support/files.h"
-#include "tests/support/permissions.h"
 #include "SkelvarRcon/store/liststore.h"
 #include "SkelvarRcon/store/recordlist.h"
+#include "tests/support/files.h"
+#include "tests/support/permissions.h"
 
 #include <QAbstractItemModelTester>
 #include <QFile>
@@ -17,8 +17,8 @@ using skelvar::rcon::PlayerRow;
 using skelvar::rcon::RecordList;
 using skelvar::rcon::StoreMessage;
 
-using skelvar::testing::readFile;
-using skelvar::testing::writeFile;
+using skelvar::test::readFile;
+using skelvar::test::writeFile;
 
 namespace {
 

@@ -1,6 +1,6 @@
+#include "SkelvarRcon/store/settings.h"
 #include "tests/support/files.h"
 #include "tests/support/permissions.h"
-#include "SkelvarRcon/store/settings.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -11,8 +11,8 @@ using skelvar::rcon::Settings;
 using skelvar::rcon::SettingsLoad;
 using Penalty = Settings::Penalty;
 
-using skelvar::testing::readFile;
-using skelvar::testing::writeFile;
+using skelvar::test::readFile;
+using skelvar::test::writeFile;
 
 namespace {
 

@@ -1,5 +1,5 @@
-#include "tests/support/files.h"
 #include "SkelvarRcon/window/monitorwindow.h"
+#include "tests/support/files.h"
 #include "tests/support/gameserverdouble.h"
 #include "tests/support/scriptedprompter.h"
 
@@ -24,8 +24,8 @@ using namespace skelvar::rcon;
 using skelvar::test::GameServerDouble;
 using skelvar::test::ScriptedPrompter;
 
-using skelvar::testing::readFile;
-using skelvar::testing::writeFile;
+using skelvar::test::readFile;
+using skelvar::test::writeFile;
 
 namespace {
 constexpr int kWait = 40;

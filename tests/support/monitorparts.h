@@ -1,0 +1,79 @@
+#pragma once
+
+// The monitor's parts without its window, pointed at a game-server double in
+// a scratch folder. Each test's rig adds the engine or penalties it needs.
+
+#include "SkelvarRcon/session/monitorsession.h"
+#include "SkelvarRcon/session/skelvarlog.h"
+#include "SkelvarRcon/store/liststore.h"
+#include "SkelvarRcon/store/recordlist.h"
+#include "SkelvarRcon/store/settings.h"
+#include "SkelvarRcon/transport/rcontransport.h"
+#include "tests/support/gameserverdouble.h"
+#include "tests/support/scriptedprompter.h"
+
+#include <QHash>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace skelvar::test {
+
+struct MonitorParts {
+    QTemporaryDir dir;
+    GameServerDouble server;
+    rcon::Settings settings;
+    rcon::RconTransport rcon;
+    rcon::UiState ui;
+    ScriptedPrompter prompter;
+    rcon::ListStore lists;
+    rcon::PlayerList players;
+    rcon::SkelvarLog log;
+    std::unique_ptr<rcon::MonitorSession> session;
+    QHash<QString, QByteArray> userinfo;  // dumpuser answers, by the name asked for
+
+    explicit MonitorParts(int replyWaitMs) : rcon(nullptr, replyWaitMs)
+    {
+        rcon.setActivityLogPath(dir.filePath("activity.log"));
+        lists.setFolder(dir.path());
+        log.setPath(dir.filePath("skelvar.log"));
+        settings.setText("txtSVR", server.host());
+        settings.setText("txtPORT", server.portText());
+        settings.setText("txtPWD", server.password());
+        session = std::make_unique<rcon::MonitorSession>(rcon, settings, ui, prompter);
+    }
+
+    // An unclaimed server running the game and script version the probe expects;
+    // dumpuser answers from `userinfo`, and stays silent for a name not there.
+    void serveFreeServer()
+    {
+        server.setVariable("sv_skelvar", "0");
+        server.setVariable("version", "Medal of Honor Allied Assault 1.11 win-x86 Mar 2002");
+        server.setVariable("cheats", "0");
+        server.setVariable("versionskelvar", "2.1");
+        server.setHandler([this](const GameServerDouble::Received& r) -> std::optional<GameServerDouble::Reply> {
+            static const QString ask = QStringLiteral("dumpuser \"");
+            if (!r.command.startsWith(ask))
+                return std::nullopt;
+            const QString name = r.command.mid(ask.size());
+            if (!userinfo.contains(name))
+                return GameServerDouble::Reply{};
+            return GameServerDouble::splitAnswer(userinfo.value(name), 1000);
+        });
+    }
+
+    QStringList commands() const { return server.commands(); }
+    bool transportIdle() const { return !rcon.busy() && rcon.queued() == 0; }
+
+    // The commands after the warm-up (the probe's last one is resetvalue).
+    QStringList afterWarmup() const
+    {
+        const QStringList all = server.commands();
+        for (int i = 0; i < all.size(); ++i)
+            if (all[i].startsWith("set resetvalue "))
+                return all.mid(i + 1);
+        return {};
+    }
+};
+
+} // namespace skelvar::test
