@@ -166,7 +166,7 @@ bool cZip::collect(QList<Source>& out)
     bool clash = false;
     auto addFile = [&](const QString& absPath) {
         if (seenPaths.contains(absPath))
-            return;  // a file named by two specifications goes in once
+            return;  // a file named by two patterns goes in once
         seenPaths.insert(absPath);
         const QString entry = entryName(absPath);
         if (pathOfEntry.contains(entry)) {
@@ -239,7 +239,7 @@ bool cZip::run(bool deleting)
     if (m_zipFile.trimmed().isEmpty())
         return fail(QStringLiteral("no archive name given"));
     if (m_specs.isEmpty())
-        return fail(QStringLiteral("no file specifications"));
+        return fail(QStringLiteral("no file patterns"));
 
     const QString archivePath = QFileInfo(m_zipFile).absoluteFilePath();
     const bool exists = QFileInfo::exists(archivePath);

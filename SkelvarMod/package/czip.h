@@ -1,6 +1,6 @@
 #pragma once
 // The builder's package writer: a small wrapper over libzip that keeps a set
-// of options and a list of file specifications and packs them into one zip
+// of options and a list of file patterns and packs them into one zip
 // archive. The zip library's callbacks come out as Qt signals; connect them
 // directly (their arguments are references the handler may change).
 #include <QObject>
@@ -16,7 +16,7 @@ public:
 
     QString ZipFile() const { return m_zipFile; }
     void setZipFile(const QString& v) { m_zipFile = v; }
-    // Folder that relative specifications and entry names start from; blank
+    // Folder that relative patterns and entry names start from; blank
     // means the current directory.
     QString BasePath() const { return m_basePath; }
     void setBasePath(const QString& v) { m_basePath = v; }
@@ -61,12 +61,12 @@ public:
     // 1-based; throws std::out_of_range outside 1 to FileSpecCount().
     QString FileSpec(int index) const;
 
-    // Packs the files that the specifications name. The archive is replaced
+    // Packs the files that the patterns name. The archive is replaced
     // only when the whole pack succeeded (libzip writes a temporary file and
     // renames it on close); on any failure the old archive stays as it was.
     // Returns false and sets LastError() when nothing or not all was packed.
     bool Zip();
-    // Removes the entries whose names match the specifications.
+    // Removes the entries whose names match the patterns.
     bool Delete();
     QString LastError() const { return m_lastError; }
 
