@@ -78,6 +78,17 @@ QString normalisedDate(const QString& text)
 
 }  // namespace
 
+QDate banUntil(const Record& ban)
+{
+    return ban.until.isEmpty() ? QDate() : parseDate(ban.until);
+}
+
+bool banActive(const Record& ban, const QDate& today)
+{
+    const QDate until = banUntil(ban);
+    return !until.isValid() || until > today;
+}
+
 QList<QByteArrayView> splitLines(const QByteArray& data)
 {
     QList<QByteArrayView> lines;
@@ -175,9 +186,8 @@ bool writeWhole(const QString& path, const QByteArray& data, QString* error)
     if (info.isDir())
         return fail(QStringLiteral("it is a folder"));
     // A file the operator made read-only stays as it is, even where the folder
-    // would allow replacing it.
-    // Opening for append changes nothing and asks the same question the
-    // system would ask a writer, where the file's access check may not.
+    // would allow replacing it. Opening it for append changes nothing and gets
+    // the answer a writer gets; an access check answers for the real user.
     if (info.exists() && !QFile(path).open(QIODevice::WriteOnly | QIODevice::Append))
         return fail(QStringLiteral("the file is read-only"));
     QSaveFile file(path);

@@ -33,6 +33,12 @@ QString formatDate(const QDate&);   // yyyy-MM-dd
 // format decides. Returns an invalid QDate for anything else.
 QDate parseDate(const QString&);
 
+// A ban's Until as a date; invalid for an empty Until or one that is not a date.
+QDate banUntil(const Record& ban);
+// An Until that is a date on or before today ends the ban; an empty Until,
+// or one that is not a date, never does.
+bool banActive(const Record& ban, const QDate& today);
+
 // The lines of data: each ends at LF, a CR before that LF is not part of it,
 // and a last line needs no line end (so "" has no lines and "a\n" has one).
 QList<QByteArrayView> splitLines(const QByteArray& data);

@@ -62,11 +62,6 @@ quint32 keepMask(quint8 wildMask)
     return keep;
 }
 
-QDate untilOf(const lists::Record& ban)
-{
-    return ban.until.isEmpty() ? QDate() : lists::parseDate(ban.until);
-}
-
 }  // namespace
 
 int AddressPattern::wildGroups() const
@@ -112,20 +107,14 @@ QString ProviderPattern(const QString& ip)
     return parts.mid(0, 2).join(QLatin1Char('.')) + QStringLiteral(".xxx.xxx");
 }
 
-bool banActive(const lists::Record& ban, const QDate& today)
-{
-    const QDate until = untilOf(ban);
-    return !until.isValid() || until > today;
-}
-
 int addBanUnlessCovered(RecordList& bans, const lists::Record& ban, const QDate& today)
 {
-    const QDate wanted = untilOf(ban);
+    const QDate wanted = lists::banUntil(ban);
     for (int row = 0; row < bans.size(); ++row) {
         const lists::Record& r = bans.at(row);
-        if (r.ip != ban.ip || !banActive(r, today))
+        if (r.ip != ban.ip || !lists::banActive(r, today))
             continue;
-        const QDate until = untilOf(r);
+        const QDate until = lists::banUntil(r);
         if (!until.isValid() || (wanted.isValid() && until >= wanted))
             return -1;
     }
@@ -147,7 +136,7 @@ void BanIndex::rebuild(const QList<lists::Record>& bans)
     size_ = int(bans.size());
     for (int row = 0; row < bans.size(); ++row) {
         const lists::Record& r = bans.at(row);
-        const Entry e{row, untilOf(r)};
+        const Entry e{row, lists::banUntil(r)};
         byText_[r.ip].append(e);
         if (const auto p = parseBanAddress(r.ip))
             byMask_[p->wildMask][p->value].append(e);

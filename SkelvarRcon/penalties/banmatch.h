@@ -40,10 +40,6 @@ bool banMatches(const QString& banIp, const QString& playerIp);
 QString SubrankPattern(const QString& ip);
 QString ProviderPattern(const QString& ip);
 
-// An Until that is a date on or before today ends the ban; an empty Until,
-// or one that is not a date, never does.
-bool banActive(const lists::Record& ban, const QDate& today);
-
 // Adds a ban unless an active ban with the same IP text already lasts at
 // least as long (no end counts as the longest). Returns the new row, or -1
 // when the existing ban covers it.

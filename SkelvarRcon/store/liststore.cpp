@@ -129,10 +129,7 @@ bool ListStore::write(ListKind kind)
     if (kind == ListKind::Bans) {
         // A ban that ran out while the program ran is no longer written.
         const QDate day = today();
-        records.removeIf([&day](const lists::Record& r) {
-            const QDate until = r.until.isEmpty() ? QDate() : lists::parseDate(r.until);
-            return until.isValid() && until <= day;
-        });
+        records.removeIf([&day](const lists::Record& r) { return !lists::banActive(r, day); });
     }
     QString error;
     if (lists::saveRecords(filePath(kind), records, kind, &error)) {

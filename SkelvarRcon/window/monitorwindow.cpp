@@ -83,6 +83,14 @@ QTreeView* listView(const char* name, QAbstractItemModel* model, const QList<Lis
     return v;
 }
 
+// The row the operator last clicked in a list, or -1; read when a button is
+// clicked, so the action takes that row as it is then.
+int currentRow(const QTreeView* view)
+{
+    const QModelIndex index = view->currentIndex();
+    return index.isValid() ? index.row() : -1;
+}
+
 }  // namespace
 
 void ClickLabel::mouseReleaseEvent(QMouseEvent* e)
@@ -217,10 +225,8 @@ void MonitorWindow::buildMainPage(QWidget* page)
     auto* ban = named(new QPushButton(QStringLiteral("Ban")), "Command6");
     side->addWidget(kick);
     side->addWidget(ban);
-    // The row the operator clicked, taken at the click of the button.
-    auto selected = [players] { return players->currentIndex().isValid() ? players->currentIndex().row() : -1; };
-    connect(kick, &QPushButton::clicked, this, [this, selected] { monitor_->actions.kickPlayer(selected()); });
-    connect(ban, &QPushButton::clicked, this, [this, selected] { monitor_->actions.banPlayer(selected()); });
+    connect(kick, &QPushButton::clicked, this, [this, players] { monitor_->actions.kickPlayer(currentRow(players)); });
+    connect(ban, &QPushButton::clicked, this, [this, players] { monitor_->actions.banPlayer(currentRow(players)); });
     auto* banLength = new QWidget;
     auto* banLengthLayout = new QVBoxLayout(banLength);
     banLengthLayout->setContentsMargins(0, 0, 0, 0);
@@ -419,7 +425,7 @@ void MonitorWindow::buildPenaltiesPage(QWidget* page)
             const lists::ListKind kind = p.kind;
             const QString action = p.captions[i];
             connect(b, &QPushButton::clicked, this, [this, view, kind, action] {
-                const int r = view->currentIndex().isValid() ? view->currentIndex().row() : -1;
+                const int r = currentRow(view);
                 RecordActions& a = monitor_->actions;
                 if (action.startsWith(QLatin1String("Remove")))
                     a.removeRecord(kind, r);
