@@ -35,6 +35,13 @@ QString safe(const QString& value)
     return out;
 }
 
+// Operator text between double quotes. A backslash is the language's escape
+// character: a lone one before the closing quote would swallow it.
+QString quoted(const QString& value)
+{
+    return QLatin1Char('"') + safe(value).replace(QLatin1Char('\\'), QLatin1String("\\\\")) + QLatin1Char('"');
+}
+
 bool toWhole(const QString& text, int* value)
 {
     bool ok = false;
@@ -44,10 +51,40 @@ bool toWhole(const QString& text, int* value)
     return ok;
 }
 
-// A plain decimal number such as -12, 40.5 or .5; no exponent, nan or inf.
-bool isNumber(const QString& text)
+// A plain decimal number such as -12, +40.5 or .5 as the script must read
+// it: the language has no unary plus, and a bare dot is not a number there.
+// Empty when text is not such a number (no exponent, nan or inf).
+QString scriptNumber(const QString& text)
 {
-    static const QRegularExpression rx(QStringLiteral("^[-+]?([0-9]+\\.?[0-9]*|\\.[0-9]+)$"));
+    static const QRegularExpression rx(QStringLiteral("^([-+]?)([0-9]*)(?:\\.([0-9]*))?$"));
+    const QRegularExpressionMatch m = rx.match(text);
+    const QString whole = m.captured(2), fraction = m.captured(3);
+    if (!m.hasMatch() || (whole.isEmpty() && fraction.isEmpty()))
+        return {};
+    QString out = m.captured(1) == QLatin1String("-") ? QStringLiteral("-") : QString();
+    out += whole.isEmpty() ? QStringLiteral("0") : whole;
+    if (!fraction.isEmpty())
+        out += QLatin1Char('.') + fraction;
+    return out;
+}
+
+// The origin's three coordinates as the script writes them; empty when it is
+// not three numbers separated by blanks.
+QString scriptOrigin(const QString& text)
+{
+    const QStringList xyz = text.simplified().split(QLatin1Char(' '));
+    QStringList out;
+    for (const QString& part : xyz)
+        out.append(scriptNumber(part));
+    if (out.size() != 3 || out.contains(QString()))
+        return {};
+    return out.join(QLatin1Char(' '));
+}
+
+// Names written unquoted (spawn's model, exec's script) must stay one token.
+bool isPlainPath(const QString& text)
+{
+    static const QRegularExpression rx(QStringLiteral("^[A-Za-z0-9_./-]+$"));
     return rx.match(text).hasMatch();
 }
 
@@ -69,16 +106,16 @@ QString num(qsizetype n) { return QString::number(n); }
 
 void priorityLine(Script& s, const MessageEntry& m)
 {
-    QString prefix;
+    QString command;
     if (m.priority == QLatin1String("Low"))
-        prefix = QStringLiteral("iprintln_noloc \"");
+        command = QStringLiteral("iprintln_noloc ");
     else if (m.priority == QLatin1String("Medium"))
-        prefix = QStringLiteral("iprintlnbold_noloc \"");
+        command = QStringLiteral("iprintlnbold_noloc ");
     else if (m.priority == QLatin1String("High"))
-        prefix = QStringLiteral("locprint 15 200 \"");
+        command = QStringLiteral("locprint 15 200 ");
     else
         return;
-    s.line(prefix + safe(m.text) + QLatin1Char('"'));
+    s.line(command + quoted(m.text));
 }
 
 void clockTest(Script& s, const QString& time)
@@ -190,7 +227,7 @@ QByteArray GenerateScript(const BuildInputs& in)
     for (const CommandEntry& c : commands) {
         clockTest(s, c.time);
         s.lines({"{", "waitframe"});
-        s.line(QStringLiteral("thread t6 \"") + safe(c.command) + QLatin1Char('"'));
+        s.line(QStringLiteral("thread t6 ") + quoted(c.command));
         s.line(QStringLiteral("}"));
     }
     for (qsizetype n = 0; n < C; ++n) {
@@ -210,7 +247,7 @@ QByteArray GenerateScript(const BuildInputs& in)
     // t3
     s.line(QStringLiteral("t3:"));
     for (const MessageEntry& m : perMap) {
-        s.line(QStringLiteral("if (getcvar(mapname) == \"") + safe(perMapName(m)) + QStringLiteral("\")"));
+        s.line(QStringLiteral("if (getcvar(mapname) == ") + quoted(perMapName(m)) + QLatin1Char(')'));
         s.lines({"{", "wait 10", "waitframe"});
         priorityLine(s, m);
         s.line(QStringLiteral("}"));
@@ -222,11 +259,13 @@ QByteArray GenerateScript(const BuildInputs& in)
     for (qsizetype j = 0; j < fixes.size(); ++j) {
         const MapFixEntry& f = fixes[j];
         const QString v = QStringLiteral("local.v") + num(j);
-        s.line(QStringLiteral("if (getcvar(mapname) == \"") + safe(f.map) + QStringLiteral("\")"));
+        s.line(QStringLiteral("if (getcvar(mapname) == ") + quoted(f.map) + QLatin1Char(')'));
         s.line(QStringLiteral("{"));
-        s.line(v + QStringLiteral(" = spawn ") + safe(f.model));
-        s.line(v + QStringLiteral(".origin = ( ") + safe(f.origin) + QStringLiteral(" )"));
-        s.line(v + QStringLiteral(".angle = ") + safe(f.angle));
+        s.line(v + QStringLiteral(" = spawn ") + safe(f.model.trimmed()));
+        // A value that is no number goes as typed; ValidateInputs refuses it.
+        const QString origin = scriptOrigin(f.origin), angle = scriptNumber(f.angle.trimmed());
+        s.line(v + QStringLiteral(".origin = ( ") + (origin.isEmpty() ? safe(f.origin) : origin) + QStringLiteral(" )"));
+        s.line(v + QStringLiteral(".angle = ") + (angle.isEmpty() ? safe(f.angle) : angle));
         for (const char* flag : {" solid", " immune bullet", " immune fast_bullet", " immune bash", " immune explosion"})
             s.line(v + QLatin1String(flag));
         s.line(v + QLatin1Char(' ') + safe(f.visibility));
@@ -262,6 +301,30 @@ QByteArray GenerateScript(const BuildInputs& in)
              "}", "setcvar \"numero\" \"\"", "setcvar \"nombre\" \"\"", "setcvar \"scantime\" \"1\"", "level.v0 = 1",
              "end"});
     return s.bytes();
+}
+
+QString MapFixRowName(qsizetype index, const MapFixEntry& fix)
+{
+    return QStringLiteral("Map fix %1 (%2 %3)").arg(index + 1).arg(fix.map, fix.description);
+}
+
+QStringList MapFixValueProblems(const MapFixEntry& fix)
+{
+    QStringList problems;
+    const QString model = fix.model.trimmed();
+    if (model.isEmpty())
+        problems.append(QStringLiteral("the model is empty."));
+    else if (!isPlainPath(model))
+        problems.append(QStringLiteral("the model must be a plain path of letters, digits and _ - . /."));
+    if (fix.origin.trimmed().isEmpty())
+        problems.append(QStringLiteral("the origin is empty."));
+    else if (scriptOrigin(fix.origin).isEmpty())
+        problems.append(QStringLiteral("the origin must be three numbers separated by blanks."));
+    if (fix.angle.trimmed().isEmpty())
+        problems.append(QStringLiteral("the angle is empty."));
+    else if (scriptNumber(fix.angle.trimmed()).isEmpty())
+        problems.append(QStringLiteral("the angle must be a number."));
+    return problems;
 }
 
 QStringList ValidateInputs(const BuildInputs& in)
@@ -310,18 +373,11 @@ QStringList ValidateInputs(const BuildInputs& in)
         const MapFixEntry& f = in.mapFixes[n];
         if (!f.ticked)
             continue;
-        const QString row = QStringLiteral("Map fix %1 (%2 %3)").arg(n + 1).arg(f.map, f.description);
+        const QString row = MapFixRowName(n, f);
         if (emptyCheck(row, QStringLiteral("map"), f.map))
             quoteCheck(row, QStringLiteral("map"), f.map);
-        if (emptyCheck(row, QStringLiteral("model"), f.model))
-            quoteCheck(row, QStringLiteral("model"), f.model);
-        if (emptyCheck(row, QStringLiteral("origin"), f.origin)) {
-            const QStringList xyz = f.origin.simplified().split(QLatin1Char(' '));
-            if (xyz.size() != 3 || !isNumber(xyz[0]) || !isNumber(xyz[1]) || !isNumber(xyz[2]))
-                problems.append(row + QStringLiteral(": the origin must be three numbers separated by blanks."));
-        }
-        if (emptyCheck(row, QStringLiteral("angle"), f.angle) && !isNumber(f.angle.trimmed()))
-            problems.append(row + QStringLiteral(": the angle must be a number."));
+        for (const QString& problem : MapFixValueProblems(f))
+            problems.append(row + QStringLiteral(": ") + problem);
         if (f.visibility != QLatin1String("show") && f.visibility != QLatin1String("hide"))
             problems.append(row + QStringLiteral(": the visibility must be show or hide."));
     }
@@ -330,8 +386,8 @@ QStringList ValidateInputs(const BuildInputs& in)
         if (!c.ticked)
             continue;
         const QString row = QStringLiteral("Additional script %1 (%2)").arg(n + 1).arg(c.description);
-        if (emptyCheck(row, QStringLiteral("script name"), c.script))
-            quoteCheck(row, QStringLiteral("script name"), c.script);
+        if (emptyCheck(row, QStringLiteral("script name"), c.script) && !isPlainPath(c.script.trimmed()))
+            problems.append(row + QStringLiteral(": the script name must be a plain path of letters, digits and _ - . /."));
     }
     return problems;
 }

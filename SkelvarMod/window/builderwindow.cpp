@@ -18,6 +18,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "SkelvarMod/generator/scriptgenerator.h"
 #include "SkelvarMod/window/builderfiles.h"
 #include "SkelvarMod/window/editors.h"
 #include "SkelvarMod/window/openfolder.h"
@@ -563,14 +564,25 @@ void BuilderWindow::mapFixAddNew()
     showEditor(m_fixForm);
 }
 
+bool BuilderWindow::mapFixValuesAccepted(const MapFixEntry& fix)
+{
+    const QStringList problems = MapFixValueProblems(fix);
+    if (problems.isEmpty())
+        return true;
+    const int index = m_fixRow ? m_mapFixes->indexOfTopLevelItem(m_fixRow) : m_mapFixes->topLevelItemCount();
+    const QString row = MapFixRowName(index, fix);
+    QStringList lines;
+    for (const QString& p : problems)
+        lines.append(row + QStringLiteral(": ") + p);
+    notify(QMessageBox::Warning, QStringLiteral("Map Fixes"),
+           QStringLiteral("The fix was not saved. Please correct it first:\n") + lines.join(QLatin1Char('\n')));
+    return false;
+}
+
 void BuilderWindow::mapFixOk()
 {
     FixForm* e = m_fixForm;
-    if (!e->txtMap->text().contains(QLatin1Char('/')))
-        notify(QMessageBox::Warning, QStringLiteral("Warning!"), NoPathWarning + QStringLiteral("Fix won't get applied."));
-    QTreeWidgetItem* row = m_fixRow ? m_fixRow : addRow(m_mapFixes, {}, false);
-    m_fixEdit->hide();
-    MapFixEntry f = fixOf(row);
+    MapFixEntry f = m_fixRow ? fixOf(m_fixRow) : MapFixEntry{};
     f.map = e->txtMap->text();
     f.author = e->txtAuthor->text();
     f.description = e->txtDescription->text();
@@ -579,6 +591,13 @@ void BuilderWindow::mapFixOk()
     f.angle = e->txtAngle->text();
     f.visibility = e->optShow->isChecked() ? QStringLiteral("show") : QStringLiteral("hide");
     f.filename = e->txtFilename->text();
+    // The editor stays open on a refused value, so nothing typed is lost.
+    if (!mapFixValuesAccepted(f))
+        return;
+    if (!f.map.contains(QLatin1Char('/')))
+        notify(QMessageBox::Warning, QStringLiteral("Warning!"), NoPathWarning + QStringLiteral("Fix won't get applied."));
+    QTreeWidgetItem* row = m_fixRow ? m_fixRow : addRow(m_mapFixes, {}, false);
+    m_fixEdit->hide();
     if (f.filename.isEmpty()) {
         QStringList used;
         for (int i = 0; i < m_mapFixes->topLevelItemCount(); ++i)

@@ -75,6 +75,9 @@ private:
     void mapFixClicked(QTreeWidgetItem* item);
     void mapFixAddNew();
     void mapFixOk();
+    // Tells the operator, naming the row, when the editor's model, origin
+    // or angle would break the script.
+    bool mapFixValuesAccepted(const MapFixEntry& fix);
     void messageClicked(QTreeWidgetItem* item);
     void messageAddNew();
     void messageDelete();

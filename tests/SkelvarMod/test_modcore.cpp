@@ -20,6 +20,7 @@ using namespace modtest;
 
 using Mutate = std::function<void(BuildInputs&)>;
 using LineRuns = QList<QByteArrayList>;
+using LineSwaps = QList<QPair<QByteArray, QByteArray>>;
 Q_DECLARE_METATYPE(Mutate)
 Q_DECLARE_METATYPE(LineRuns)
 
@@ -81,6 +82,8 @@ private slots:
     void scriptCases();
     void operatorTextStaysOnItsLine_data();
     void operatorTextStaysOnItsLine();
+    void backslashesAndSignsAsTheGameReadsThem_data();
+    void backslashesAndSignsAsTheGameReadsThem();
     void validation_data();
     void validation();
 
@@ -266,6 +269,54 @@ void TestModCore::operatorTextStaysOnItsLine()
         QVERIFY2(l.count('"') % 2 == 0, l.constData());
 }
 
+void TestModCore::backslashesAndSignsAsTheGameReadsThem_data()
+{
+    QTest::addColumn<Mutate>("mutate");
+    QTest::addColumn<LineSwaps>("swaps");  // fixture line -> expected line
+
+    QTest::newRow("message ending in a backslash") << Mutate([](BuildInputs& in) {
+        in.messages[1].text = "Files are in C:\\mohaa\\";
+    }) << LineSwaps{{"locprint 15 200 \"Restart soon\"", "locprint 15 200 \"Files are in C:\\\\mohaa\\\\\""}};
+    QTest::newRow("periodic message with escape-like pairs") << Mutate([](BuildInputs& in) {
+        in.messages[0].text = "C:\\new\\temp \\\\server";
+    }) << LineSwaps{{"iprintln_noloc \"Welcome\"", "iprintln_noloc \"C:\\\\new\\\\temp \\\\\\\\server\""}};
+    QTest::newRow("command ending in a backslash") << Mutate([](BuildInputs& in) {
+        in.commands[0].command = "echo trailing backslash \\";
+    }) << LineSwaps{{"thread t6 \"map dm/mohdm6\"", "thread t6 \"echo trailing backslash \\\\\""}};
+    QTest::newRow("map names") << Mutate([](BuildInputs& in) {
+        in.mapFixes[0].map = "dm\\mohdm6\\";
+        in.messages.append(msg("Per Map", "On obj\\team2", "Low", "p"));
+    }) << LineSwaps{{"if (getcvar(mapname) == \"dm/mohdm6\")", "if (getcvar(mapname) == \"dm\\\\mohdm6\\\\\")"},
+                    {"t3:", "t3:\r\nif (getcvar(mapname) == \"obj\\\\team2\")\r\n{\r\nwait 10\r\nwaitframe\r\n"
+                            "iprintln_noloc \"p\"\r\n}"}};
+    QTest::newRow("plus signs dropped") << Mutate([](BuildInputs& in) {
+        in.mapFixes[0].origin = "+100 -200 +32";
+        in.mapFixes[0].angle = "+90";
+    }) << LineSwaps{};
+    QTest::newRow("numbers without digits before or after the dot") << Mutate([](BuildInputs& in) {
+        in.mapFixes[0].origin = " 100  -.5 +32. ";
+        in.mapFixes[0].angle = "-.25";
+    }) << LineSwaps{{"local.v0.origin = ( 100 -200 32 )", "local.v0.origin = ( 100 -0.5 32 )"},
+                    {"local.v0.angle = 90", "local.v0.angle = -0.25"}};
+}
+
+// The whole script, against the fixture's bytes with the named lines changed.
+void TestModCore::backslashesAndSignsAsTheGameReadsThem()
+{
+    QFETCH(Mutate, mutate);
+    QFETCH(LineSwaps, swaps);
+    BuildInputs in = smallFixture();
+    mutate(in);
+    QVERIFY2(ValidateInputs(in).isEmpty(), qPrintable(ValidateInputs(in).join('\n')));
+    QByteArray expected = smallFixtureScript();
+    for (const auto& [from, to] : swaps) {
+        const QByteArray line = from + "\r\n";
+        QCOMPARE(expected.count(line), 1);
+        expected.replace(line, to + "\r\n");
+    }
+    QCOMPARE(GenerateScript(in), expected);
+}
+
 void TestModCore::validation_data()
 {
     QTest::addColumn<Mutate>("mutate");
@@ -312,12 +363,32 @@ void TestModCore::validation_data()
                                      << "Map fix 1";
     QTest::newRow("fix angle not a number") << Mutate([](BuildInputs& in) { in.mapFixes[0].angle = "nan"; })
                                             << "Map fix 1";
+    QTest::newRow("fix signed numbers") << Mutate([](BuildInputs& in) {
+        in.mapFixes[0].origin = "+1 -2 +.5";
+        in.mapFixes[0].angle = " +90 ";
+    }) << QString();
+    QTest::newRow("fix plain model path") << Mutate([](BuildInputs& in) { in.mapFixes[0].model = "models/a_b-c.9/x.TIK"; })
+                                          << QString();
+    for (const char* model : {"static/my bush:{1}.tik", "a.tik\nthread t7", "a\\b.tik"})
+        QTest::newRow(qPrintable(QString("fix model ") + model))
+            << Mutate([model](BuildInputs& in) { in.mapFixes[0].model = model; })
+            << "Map fix 1 (dm/mohdm6 Crate on the roof): the model must be a plain path";
+    for (const char* origin : {"1 2 ++3", "1 2 3x", "1 2 ."})
+        QTest::newRow(qPrintable(QString("fix origin ") + origin))
+            << Mutate([origin](BuildInputs& in) { in.mapFixes[0].origin = origin; })
+            << "Map fix 1 (dm/mohdm6 Crate on the roof): the origin must be three numbers";
+    for (const char* angle : {"+-90", "90deg", "+"})
+        QTest::newRow(qPrintable(QString("fix angle ") + angle))
+            << Mutate([angle](BuildInputs& in) { in.mapFixes[0].angle = angle; })
+            << "Map fix 1 (dm/mohdm6 Crate on the roof): the angle must be a number";
     QTest::newRow("fix quote in map") << Mutate([](BuildInputs& in) { in.mapFixes[0].map = "dm/\"a"; })
                                       << "Map fix 1";
     QTest::newRow("fix visibility") << Mutate([](BuildInputs& in) { in.mapFixes[0].visibility.clear(); })
                                     << "Map fix 1";
     QTest::newRow("additional script empty") << Mutate([](BuildInputs& in) { in.compat[0].script.clear(); })
                                              << "Additional script 1 (Team balance)";
+    QTest::newRow("additional script with a blank") << Mutate([](BuildInputs& in) { in.compat[0].script = "team balance.scr"; })
+                                                    << "Additional script 1 (Team balance): the script name must be a plain path";
 }
 
 void TestModCore::validation()

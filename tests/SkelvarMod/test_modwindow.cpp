@@ -119,6 +119,8 @@ private slots:
     void deleteWhileEditorIsOpen_data();
     void deleteWhileEditorIsOpen();
     void mapFixEditorAndFileNames();
+    void mapFixEditorRefusesWhatBreaksTheScript_data();
+    void mapFixEditorRefusesWhatBreaksTheScript();
     void buildFromTheWindow();
 };
 
@@ -440,6 +442,66 @@ void TestModWindow::mapFixEditorAndFileNames()
                         "Origin: 100 -200 32\r\nAngle: 90\r\nVisibility: hide\r\nApply: 1\r\n"));
     QCOMPARE(QDir(b.dir.path()).entryList({"*.dmf"}).size(), 5);
     QVERIFY(QFileInfo::exists(b.path(names[3])));
+}
+
+void TestModWindow::mapFixEditorRefusesWhatBreaksTheScript_data()
+{
+    QTest::addColumn<bool>("editRow");  // edit the loaded fix, else add a new one
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("origin");
+    QTest::addColumn<QString>("angle");
+    QTest::addColumn<QString>("refusal");  // empty: saved
+
+    QTest::newRow("new, model with blank, colon and braces")
+        << false << "static/my bush:{1}.tik" << "1 2 3" << "0"
+        << "Map fix 2 (dm/mohdm6 new): the model must be a plain path of letters, digits and _ - . /.";
+    QTest::newRow("edit, origin and angle")
+        << true << "m.tik" << "1 2 3)" << "90;"
+        << "Map fix 1 (dm/mohdm6 on disk): the origin must be three numbers separated by blanks.\n"
+           "Map fix 1 (dm/mohdm6 on disk): the angle must be a number.";
+    QTest::newRow("new, signed numbers are fine") << false << "static/crate.tik" << "+1 -2 +3" << "+90" << QString();
+}
+
+void TestModWindow::mapFixEditorRefusesWhatBreaksTheScript()
+{
+    QFETCH(bool, editRow);
+    QFETCH(QString, model);
+    QFETCH(QString, origin);
+    QFETCH(QString, angle);
+    QFETCH(QString, refusal);
+    Builder b;
+    writeFile(b.path("dmmohdm6.dmf"), "Map: dm/mohdm6\r\nAuthor: a\r\nDescription: on disk\r\nModel: m.tik\r\n"
+                                      "Origin: 0 0 0\r\nAngle: 0\r\nVisibility: show\r\nApply: 1\r\n");
+    b.start();
+    b.find<QTabBar>("TabStrip1")->setCurrentIndex(1);
+    const QList<QStringList> before = b.rows("MapFixes");
+    FixForm* f = b.w->fixForm();
+    if (editRow) {
+        b.clickRow("MapFixes", 0);
+        QVERIFY(b.press("Command10"));
+    } else {
+        QVERIFY(b.press("Command9"));
+        f->txtMap->setText("dm/mohdm6");
+        f->txtDescription->setText("new");
+    }
+    f->txtModel->setText(model);
+    f->txtOrigin->setText(origin);
+    f->txtAngle->setText(angle);
+    f->cmdOK->click();
+
+    if (refusal.isEmpty()) {
+        QVERIFY(b.notes.isEmpty());
+        QVERIFY(!f->isVisible());
+        QCOMPARE(b.rowTexts("MapFixes", 1).mid(3, 3), (QStringList{model, origin, angle}));
+        return;
+    }
+    QCOMPARE(b.notes.size(), 1);
+    QCOMPARE(b.notes[0].icon, QMessageBox::Warning);
+    QCOMPARE(b.notes[0].text, "The fix was not saved. Please correct it first:\n" + refusal);
+    // Nothing saved, and the editor still holds what was typed.
+    QCOMPARE(b.rows("MapFixes"), before);
+    QVERIFY(f->isVisible());
+    QCOMPARE(f->txtModel->text(), model);
 }
 
 void TestModWindow::buildFromTheWindow()
