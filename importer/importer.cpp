@@ -55,16 +55,18 @@ ParsedInput parseBannedIp(const QByteArray& data, const QDate& today)
     const QString date = lists::formatDate(today);
     const QString name = QString::fromLatin1(MarkerName);
     const QString reason = QString::fromLatin1(BanReason);
-    int lineNumber = 0;
-    for (const QByteArrayView raw : lists::splitLines(data)) {
-        ++lineNumber;
+    // Editors that save as UTF-8 put a byte-order mark before the first address.
+    static const QByteArray bom("\xEF\xBB\xBF");
+    const QByteArray text = data.startsWith(bom) ? data.mid(bom.size()) : data;
+    for (const QByteArrayView raw : lists::splitLines(text)) {
+        ++result.lines;
         const QString line = trimBlanks(raw.data(), raw.size());
         if (line.isEmpty()) {
             ++result.blank;
             continue;
         }
         if (!isAddressOrPattern(line)) {
-            result.complaints.append({lineNumber, line});
+            result.complaints.append({result.lines, line.left(ShownLineLength), line.size() > ShownLineLength});
             continue;
         }
         result.records.append({line, name, reason, date, QString()});
@@ -102,6 +104,14 @@ ImportResult importBans(const QString& folder, const QDate& today)
 
     ParsedInput parsed = parseBannedIp(data, today);
     result.complaints = std::move(parsed.complaints);
+    if (parsed.records.isEmpty() && parsed.lines > 0) {
+        result.exitCode = 3;
+        result.error = QStringLiteral("No address found in %1 (%2 %3); nothing was imported")
+                           .arg(QDir::toNativeSeparators(inputPath))
+                           .arg(parsed.lines)
+                           .arg(parsed.lines == 1 ? QStringLiteral("line") : QStringLiteral("lines"));
+        return result;
+    }
     QString error;
     if (!lists::appendRecords(banPath, parsed.records, lists::ListKind::Bans, &error)) {
         result.exitCode = 2;
@@ -131,9 +141,12 @@ QString printable(const QString& text)
 int runImport(const QString& folder, const QDate& today, QTextStream& out, QTextStream& err)
 {
     const ImportResult result = importBans(folder, today);
+    // The cut mark and the Latin-1 letters of a shown line reach a UTF-8
+    // terminal intact only in UTF-8.
+    err.setEncoding(QStringConverter::Utf8);
     for (const LineComplaint& c : result.complaints) {
         err << InputFileName << " line " << c.line << ": not an address or address pattern, skipped: "
-            << printable(c.text) << '\n';
+            << printable(c.text) << (c.cut ? QStringLiteral("\u2026") : QString()) << '\n';
     }
     if (!result.ok) {
         err << "Ostrel: " << result.error << '\n';

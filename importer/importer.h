@@ -22,24 +22,31 @@ inline constexpr auto BanReason = "Autokick";
 // more trailing groups are "xxx" after at least one number group.
 bool isAddressOrPattern(const QString& text);
 
+// A rejected line is shown with at most this many characters.
+inline constexpr qsizetype ShownLineLength = 80;
+
 struct LineComplaint {
     int line = 0;      // 1-based line number in bannedip.txt
-    QString text;      // the trimmed line
+    QString text;      // the trimmed line, at most ShownLineLength characters
+    bool cut = false;  // the line went on after text
 };
 
 struct ParsedInput {
     QList<lists::Record> records;
     QList<LineComplaint> complaints;  // lines that are not an address or pattern
     int blank = 0;                    // blank lines, skipped silently
+    int lines = 0;                    // all lines, blank ones included
 };
 
 // One permanent ban per address line. Blank lines are skipped: an empty IP
-// would match every player.
+// would match every player. A UTF-8 byte-order mark at the start is skipped.
 ParsedInput parseBannedIp(const QByteArray& data, const QDate& today);
 
 struct ImportResult {
     bool ok = false;
-    int exitCode = 0;   // 0 done, 1 input missing or unreadable, 2 bans.lst not writable
+    // 0 done, 1 input missing or unreadable, 2 bans.lst not writable,
+    // 3 the input has lines but no address among them (nothing appended)
+    int exitCode = 0;
     int appended = 0;
     QList<LineComplaint> complaints;
     QString error;

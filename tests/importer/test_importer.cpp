@@ -37,6 +37,8 @@ private slots:
     void appendToBans_data();
     void appendToBans();
     void inputProblemsLeaveBansAlone();
+    void linesWithoutAnAddress_data();
+    void linesWithoutAnAddress();
     void unwritableBansImportsNothing();
     void monitorLoadsImportedBans();
     void messages();
@@ -76,6 +78,11 @@ void TestImporter::parseInput_data()
         << QByteArray("1.2.3.\xe9\r\n1.2\x02.3.4\r\n1.2.3.4\x00\r\n\xa0" "9.9.9.9\r\n", 39)
         << QStringList{} << QList<int>{1, 2, 3, 4};
     QTest::newRow("empty input") << QByteArray() << QStringList{} << QList<int>{};
+    QTest::newRow("byte-order mark before the first address")
+        << QByteArray("\xEF\xBB\xBF" "192.168.0.7\r\n10.0.0.1\r\n") << QStringList{"192.168.0.7", "10.0.0.1"}
+        << QList<int>{};
+    QTest::newRow("byte-order mark on a later line is a stray byte")
+        << QByteArray("1.2.3.4\r\n\xEF\xBB\xBF" "5.6.7.8\r\n") << QStringList{"1.2.3.4"} << QList<int>{2};
 }
 
 void TestImporter::parseInput()
@@ -113,7 +120,8 @@ void TestImporter::appendToBans_data()
     QTest::newRow("existing lines kept, no dedup") << true << old << input << old + added << 3;
     QTest::newRow("existing last line without line end")
         << true << old.chopped(2) << input << old + added << 3;
-    QTest::newRow("empty input leaves bans.lst") << true << old << QByteArray("\r\n") << old << 0;
+    QTest::newRow("empty input leaves bans.lst") << true << old << QByteArray() << old << 0;
+    QTest::newRow("byte-order mark alone is an empty input") << true << old << QByteArray("\xEF\xBB\xBF") << old << 0;
     QTest::newRow("empty input creates bans.lst") << false << QByteArray() << QByteArray() << QByteArray() << 0;
 }
 
@@ -155,6 +163,43 @@ void TestImporter::inputProblemsLeaveBansAlone()
     QVERIFY(!r.ok);
     QCOMPARE(r.exitCode, 1);
     QCOMPARE(readFile(dir.filePath("bans.lst")), old);
+}
+
+void TestImporter::linesWithoutAnAddress_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("one blank line") << QByteArray("\r\n") << true
+                                    << "No address found in %1 (1 line); nothing was imported";
+    QTest::newRow("only rejected and blank lines, no bans.lst yet")
+        << QByteArray("\xEF\xBB\xBFnot-an-ip\r\n\r\n1.2.3\r\n") << false
+        << "No address found in %1 (3 lines); nothing was imported";
+}
+
+void TestImporter::linesWithoutAnAddress()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(bool, exists);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    writeFile(dir.filePath("bannedip.txt"), input);
+    const QByteArray old = banLine("9.9.9.9");
+    if (exists)
+        writeFile(dir.filePath("bans.lst"), old);
+
+    QString out, err;
+    QTextStream outStream(&out), errStream(&err);
+    QCOMPARE(importer::runImport(dir.path(), Today, outStream, errStream), 3);
+    QVERIFY(out.isEmpty());
+    QVERIFY2(err.endsWith("Ostrel: " + error.arg(QDir::toNativeSeparators(dir.filePath("bannedip.txt"))) + "\n"),
+             qPrintable(err));
+    if (exists)
+        QCOMPARE(readFile(dir.filePath("bans.lst")), old);
+    else
+        QVERIFY(!QFileInfo::exists(dir.filePath("bans.lst")));
 }
 
 void TestImporter::unwritableBansImportsNothing()
@@ -219,15 +264,22 @@ void TestImporter::messages()
     QCOMPARE(out, QString("Appended 2 bans to bans.lst\n"));
     QCOMPARE(err, QString("bannedip.txt line 2: not an address or address pattern, skipped: bad?[2J\n"));
 
-    writeFile(dir.filePath("bannedip.txt"), "1.2.3.4\r\n");
+    // A rejected line is shown with its first 80 characters; a cut one ends in the mark.
+    const QByteArray eighty = QByteArray(79, 'x') + '\t';  // a tab inside the line shows as '?'
+    writeFile(dir.filePath("bannedip.txt"), "1.2.3.4\r\n" + eighty + "y\r\n" + QByteArray(1 << 20, 'z') + "\r\n"
+                                                + eighty.chopped(1) + "y\r\n");
     out.clear();
     err.clear();
     QCOMPARE(importer::runImport(dir.path(), Today, outStream, errStream), 0);
     QCOMPARE(out, QString("Appended 1 ban to bans.lst\n"));
-    QVERIFY(err.isEmpty());
+    const QString skipped = "bannedip.txt line %1: not an address or address pattern, skipped: ";
+    QCOMPARE(err, skipped.arg(2) + QString(79, 'x') + "?" + QChar(0x2026) + "\n"
+                      + skipped.arg(3) + QString(80, 'z') + QChar(0x2026) + "\n"
+                      + skipped.arg(4) + QString(79, 'x') + "y\n");
 
     QVERIFY(QFile::remove(dir.filePath("bannedip.txt")));
     out.clear();
+    err.clear();
     QCOMPARE(importer::runImport(dir.path(), Today, outStream, errStream), 1);
     QVERIFY(out.isEmpty());
     QVERIFY(err.startsWith("Ostrel: Cannot find "));
@@ -279,6 +331,17 @@ void TestImporter::program()
     QVERIFY2(bans == expected(before) || bans == expected(after), bans.constData());
     QVERIFY(!QFileInfo::exists(cwd.filePath("bans.lst")));
 
+    writeFile(dir.filePath("bannedip.txt"), "\xEF\xBB\xBF" + QByteArray(81, '9') + "\r\n\xe9t\xe9\r\n");
+    run(3, &out, &err);
+    QVERIFY(out.isEmpty());
+    QVERIFY2(err.startsWith("bannedip.txt line 1: not an address or address pattern, skipped: " + QByteArray(80, '9')
+                            + "\xE2\x80\xA6\n"
+                            "bannedip.txt line 2: not an address or address pattern, skipped: \xC3\xA9t\xC3\xA9\n"
+                            "Ostrel: No address found in "),
+             err.constData());
+    QVERIFY2(bans == readFile(dir.filePath("bans.lst")), "bans.lst changed");
+
+    writeFile(dir.filePath("bannedip.txt"), "1.2.3.4\r\n");
     QVERIFY(QFile::remove(dir.filePath("bans.lst")));
     QVERIFY(QDir(dir.path()).mkdir("bans.lst"));
     run(2, &out, &err);
