@@ -1,11 +1,15 @@
 // The script generator, the package writer and Build Mod.
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <functional>
 #include <stdexcept>
+
+#include <sys/resource.h>
 
 #include "SkelvarMod/generator/buildmod.h"
 #include "SkelvarMod/generator/scriptgenerator.h"
@@ -68,6 +72,26 @@ MapFixEntry fix(const char* map, bool ticked = true)
     f.ticked = ticked;
     return f;
 }
+
+// Writes past the limit fail with EFBIG instead of ending the process, so a
+// file can be cut off part way, for root too.
+struct FileSizeLimit {
+    static void set(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    static void lift()
+    {
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+};
 
 const QByteArray TemplateBytes = crlf("// test template\nmain:\nexec global/skelvar.scr\nend\n");
 
@@ -745,7 +769,7 @@ void TestModCore::buildFailureKeepsOldArchive_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("message");  // part of the result's message
-    for (const char* kind : {"read-only output folder", "temporary name taken", "packing cancelled"})
+    for (const char* kind : {"read-only output folder", "temporary name taken", "packing cancelled", "write fails part way"})
         QTest::newRow(kind) << QString(kind) << "could not be written";
     QTest::newRow("invalid row") << "invalid row" << "Command 1 (say \"x\"): the command holds a double quote";
     QTest::newRow("template missing") << "template missing" << "skelvar.precache";
@@ -774,15 +798,28 @@ void TestModCore::buildFailureKeepsOldArchive()
         writeFile(p.path("Generated Mod/zzzzz-skelvar.pk3.part/x"), "in the way");
     } else if (kind == "packing cancelled") {
         connect(&zip, &cZip::Cancel, this, [](const QString&, bool& cancel) { cancel = true; });
+    } else if (kind == "write fails part way") {
+        // A template that does not compress, and a file-size limit once the
+        // scripts are in place: the archive's write stops after 64 KiB.
+        QByteArray big(256 * 1024, Qt::Uninitialized);
+        QRandomGenerator noise(13);
+        noise.fillRange(reinterpret_cast<quint32*>(big.data()), big.size() / 4);
+        writeFile(p.path("skelvar.precache"), big);
+        connect(&zip, &cZip::Cancel, this, [](const QString&, bool&) { FileSizeLimit::set(64 * 1024); });
     } else if (kind == "template missing") {
         QFile::remove(p.path("skelvar.precache"));
     }
 
     const BuildResult r = BuildMod(in, p.options(), &zip);
+    FileSizeLimit::lift();
     QFile::setPermissions(p.path("Generated Mod"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QVERIFY(!r.ok);
     QVERIFY2(r.message.contains(message), qPrintable(r.message));
     QCOMPARE(readFile(archive), old);
+    if (kind == "write fails part way")
+        QVERIFY2(zip.LastError().startsWith("cannot write"), qPrintable(zip.LastError()));
+    if (kind != "temporary name taken")
+        QCOMPARE(p.archives(), QStringList{"zzzzz-skelvar.pk3"});  // no partial file left behind
     QVERIFY(!QFileInfo::exists(p.path("global")));
     QVERIFY(p.opened.isEmpty());
 }
