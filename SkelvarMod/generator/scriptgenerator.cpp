@@ -51,9 +51,9 @@ bool toWhole(const QString& text, int* value)
     return ok;
 }
 
-// A plain decimal number such as -12, +40.5 or .5 as the script must read
-// it: the language has no unary plus, and a bare dot is not a number there.
-// Empty when text is not such a number (no exponent, nan or inf).
+// A plain decimal number such as -12, +40.5 or .5, in the form the script
+// takes: without '+' (the language has no unary plus) and with a digit on
+// each side of a dot. Empty when text is no such number (exponent, nan, inf).
 QString scriptNumber(const QString& text)
 {
     static const QRegularExpression rx(QStringLiteral("^([-+]?)([0-9]*)(?:\\.([0-9]*))?$"));
