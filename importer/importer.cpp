@@ -104,12 +104,15 @@ ImportResult importBans(const QString& folder, const QDate& today)
 
     ParsedInput parsed = parseBannedIp(data, today);
     result.complaints = std::move(parsed.complaints);
-    if (parsed.records.isEmpty() && parsed.lines > 0) {
+    // Blank lines alone are an empty input; only text that is no address
+    // at all means the wrong file or a broken one.
+    const int textLines = parsed.lines - parsed.blank;
+    if (parsed.records.isEmpty() && textLines > 0) {
         result.exitCode = 3;
         result.error = QStringLiteral("No address found in %1 (%2 %3); nothing was imported")
                            .arg(QDir::toNativeSeparators(inputPath))
-                           .arg(parsed.lines)
-                           .arg(parsed.lines == 1 ? QStringLiteral("line") : QStringLiteral("lines"));
+                           .arg(textLines)
+                           .arg(textLines == 1 ? QStringLiteral("line") : QStringLiteral("lines"));
         return result;
     }
     QString error;

@@ -45,7 +45,7 @@ ParsedInput parseBannedIp(const QByteArray& data, const QDate& today);
 struct ImportResult {
     bool ok = false;
     // 0 done, 1 input missing or unreadable, 2 bans.lst not writable,
-    // 3 the input has lines but no address among them (nothing appended)
+    // 3 the input has lines of text but no address among them (nothing appended)
     int exitCode = 0;
     int appended = 0;
     QList<LineComplaint> complaints;

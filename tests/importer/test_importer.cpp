@@ -121,6 +121,7 @@ void TestImporter::appendToBans_data()
     QTest::newRow("existing last line without line end")
         << true << old.chopped(2) << input << old + added << 3;
     QTest::newRow("empty input leaves bans.lst") << true << old << QByteArray() << old << 0;
+    QTest::newRow("blank lines alone are an empty input") << true << old << QByteArray("\r\n \r\n") << old << 0;
     QTest::newRow("byte-order mark alone is an empty input") << true << old << QByteArray("\xEF\xBB\xBF") << old << 0;
     QTest::newRow("empty input creates bans.lst") << false << QByteArray() << QByteArray() << QByteArray() << 0;
 }
@@ -171,11 +172,11 @@ void TestImporter::linesWithoutAnAddress_data()
     QTest::addColumn<bool>("exists");
     QTest::addColumn<QString>("error");
 
-    QTest::newRow("one blank line") << QByteArray("\r\n") << true
-                                    << "No address found in %1 (1 line); nothing was imported";
+    QTest::newRow("one rejected line") << QByteArray("\r\nnot-an-ip\r\n") << true
+                                       << "No address found in %1 (1 line); nothing was imported";
     QTest::newRow("only rejected and blank lines, no bans.lst yet")
         << QByteArray("\xEF\xBB\xBFnot-an-ip\r\n\r\n1.2.3\r\n") << false
-        << "No address found in %1 (3 lines); nothing was imported";
+        << "No address found in %1 (2 lines); nothing was imported";
 }
 
 void TestImporter::linesWithoutAnAddress()
