@@ -443,6 +443,39 @@ private slots:
         QCOMPARE(r.logText().contains(notice), kickedAt >= 0);
     }
 
+    // Player text in the ping kick and ban notices cannot end the "say" or add
+    // a command of its own.
+    void noticesAreCleaned_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("banReason");  // empty: no ban, the ping kick speaks
+        QTest::addColumn<QString>("said");
+        const QString ping = "say Ping Kick: Ping>160 on 1 consecutive scans - Player: ";
+        QTest::newRow("ping kick, quotes and semicolons") << "x\";quit;\"" << "" << ping + "xquit";
+        QTest::newRow("ping kick, carriage return") << "evil\rname" << "" << ping + "evil name";
+        QTest::newRow("ban notice, quotes and semicolons")
+            << "Bob" << "TK\";quit;\""
+            << "say 10.0.0.3 was banned from this server on 2024-01-03. Reason: TKquit";
+    }
+    void noticesAreCleaned()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, banReason);
+        QFETCH(QString, said);
+        Rig r;
+        r.settings.setChecked("Check2", true);
+        r.settings.setText("Text6", "1");
+        if (!banReason.isEmpty())
+            r.lists.bans().add({"10.0.0.3", "Bob", banReason, "2024-01-03", ""});
+        for (int pass = 0; pass < 2; ++pass)
+            r.runPatrol({player("3", "300", name, "10.0.0.3")});
+        // A ban is told at every pass; the ping kick comes at the second one.
+        QCOMPARE(r.commands().filter("say "), QStringList(banReason.isEmpty() ? 1 : 2, said));
+        for (const GameServerDouble::Received& q : r.server.received())
+            QVERIFY2(!q.raw.contains(';') && !q.raw.contains('"') && !q.raw.contains('\r') && !q.raw.contains('\n'),
+                     q.raw.constData());
+    }
+
     void pingKickSkipsBannedPlayersAndForgetsWhenOff()
     {
         Rig r;
