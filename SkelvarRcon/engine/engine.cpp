@@ -25,6 +25,30 @@ public:
     void message(const QString&, const QString&, Icon) override {}
 };
 
+// dumpuser asks by name, so the answer to a name that another player's name
+// goes out as too could be that player's. A name sent as it is gets the
+// server's exact match; a name cleaned for sending does not.
+QHash<qsizetype, QString> unaskedPlayers(const QList<PlayerRecord>& rows)
+{
+    QHash<QString, int> names;
+    QHash<QString, int> sent;
+    for (const PlayerRecord& p : rows) {
+        ++names[p.name];
+        ++sent[rconSafe(p.name)];
+    }
+    QHash<qsizetype, QString> out;
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const QString& name = rows.at(i).name;
+        const QString asked = rconSafe(name);
+        if (names.value(name) > 1)
+            out.insert(i, QStringLiteral("Not scanned: more than one player is named ") + name);
+        else if (asked != name && sent.value(asked) > 1)
+            out.insert(i, QStringLiteral("Not scanned: the name %1 is asked for as %2, and so is another player's")
+                              .arg(name, asked));
+    }
+    return out;
+}
+
 }  // namespace
 
 Task<> DefaultPassHooks::escalate(quint64, PlayerRecord& player)
@@ -292,20 +316,15 @@ Task<> Engine::runScan(quint64 gen)
 
     if (!statusText_.isEmpty()) {
         QList<PlayerRecord> rows;
-        QHash<QString, int> names;
         for (const QString& row : StatusPlayerRows(statusText_)) {
-            if (auto p = ParseStatusLine(row)) {
+            if (auto p = ParseStatusLine(row); p && p->ping != QLatin1String("ZMBI"))
                 rows.append(*p);
-                if (p->ping != QLatin1String("ZMBI"))
-                    ++names[p->name];
-            }
         }
+        const QHash<qsizetype, QString> unasked = unaskedPlayers(rows);
         lists_->reloadSkinLists();
         players_->clear();
-        for (const PlayerRecord& p : rows) {
-            if (p.ping == QLatin1String("ZMBI"))
-                continue;
-            co_await scanPlayer(gen, p, names.value(p.name) > 1);
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            co_await scanPlayer(gen, rows.at(i), unasked.value(i));
             if (!session_.isCurrent(gen))
                 co_return;
         }
@@ -317,12 +336,11 @@ Task<> Engine::runScan(quint64 gen)
     emit passFinished(true);
 }
 
-Task<> Engine::scanPlayer(quint64 gen, PlayerRecord p, bool sharedName)
+Task<> Engine::scanPlayer(quint64 gen, PlayerRecord p, QString notAsked)
 {
     player_ = std::move(p);
-    if (sharedName) {
-        // dumpuser asks by name: the answer could be the other player's.
-        logAlert(QStringLiteral("Not scanned: more than one player is named ") + player_.name);
+    if (!notAsked.isEmpty()) {
+        logAlert(notAsked);
         co_return;
     }
     const QString answer = co_await ask(QStringLiteral("dumpuser \"") + rconSafe(player_.name));

@@ -112,7 +112,8 @@ private:
     Task<> refreshMapInfo(quint64 generation, bool warmup);
     Task<> sendClock(quint64 generation);
     Task<> runScan(quint64 generation);
-    Task<> scanPlayer(quint64 generation, PlayerRecord player, bool sharedName);
+    // `notAsked`: why the player is not asked for (logged instead); empty to scan him.
+    Task<> scanPlayer(quint64 generation, PlayerRecord player, QString notAsked);
     Task<> dispatchPenalty(quint64 generation, FiredRule rule);
     Task<> runPatrol(quint64 generation);
     void beginPass();

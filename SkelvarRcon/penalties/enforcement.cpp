@@ -120,6 +120,9 @@ Task<> Enforcement::escalate(quint64 generation, PlayerRecord& player)
 Task<> Enforcement::readInGameBan(quint64 generation)
 {
     currentPing_.clear();
+    seenThisPass_.clear();
+    for (PendingInGameBan& pending : pending_)
+        pending.thisPass = false;
     if (!current(generation))
         co_return;
     const RconTarget target = session_.target();
@@ -130,8 +133,11 @@ Task<> Enforcement::readInGameBan(quint64 generation)
     if (!value.set)
         co_return;
     // Kept until a pass has read a status table to look the target up in.
-    if (value.request)
-        pending_.append(*value.request);
+    if (value.request) {
+        const auto seen = seenSlots_.constFind(value.request->target);
+        pending_.append({*value.request,
+                         seen == seenSlots_.constEnd() ? std::nullopt : std::optional<SeenPlayer>(*seen), true});
+    }
     co_await rcon_.send(QStringLiteral("set clientban -1"), target);
 }
 
@@ -139,12 +145,18 @@ Task<> Enforcement::applyInGameBan(quint64 generation, const PlayerRecord& playe
 {
     if (!current(generation))
         co_return;
+    seenThisPass_.insert(player.clientNum, {player.name, player.ip});
     for (qsizetype i = 0; i < pending_.size();) {
-        if (pending_[i].target != player.clientNum) {
+        if (pending_[i].request.target != player.clientNum) {
             ++i;
             continue;
         }
-        const InGameBanRequest request = pending_.takeAt(i);
+        const PendingInGameBan pending = pending_.takeAt(i);
+        if (!pending.thisPass && !(pending.holder && samePlayer(*pending.holder, player.name, player.ip))) {
+            dropInGameBan(pending);
+            continue;
+        }
+        const InGameBanRequest& request = pending.request;
         // A player without a readable address could not be banned by any record.
         if (!parsePlayerAddress(player.ip))
             continue;
@@ -253,7 +265,25 @@ void Enforcement::finishPingPass()
     previousPing_ = settings_.isChecked(QStringLiteral("Check2")) ? currentPing_ : QHash<QString, int>();
     currentPing_.clear();
     // This pass read the table: a request whose target was not in it is done.
+    for (const PendingInGameBan& pending : std::as_const(pending_)) {
+        if (!pending.thisPass)
+            dropInGameBan(pending);
+    }
     pending_.clear();
+    seenSlots_ = seenThisPass_;
+}
+
+void Enforcement::dropInGameBan(const PendingInGameBan& pending)
+{
+    if (!settings_.isChecked(QStringLiteral("Logea")))
+        return;
+    const QString what = QStringLiteral("In-game ban of client %1 for %2 dropped: ")
+                             .arg(pending.request.target, pending.request.reason);
+    if (pending.holder)
+        log_.append(what + QStringLiteral("the slot no longer holds %1 (%2)").arg(pending.holder->name,
+                                                                                  pending.holder->ip));
+    else
+        log_.append(what + QStringLiteral("nobody was seen in the slot when it was asked for"));
 }
 
 // ---- private mode -----------------------------------------------------------

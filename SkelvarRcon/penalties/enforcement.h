@@ -61,7 +61,7 @@ public:
     int privateCountdown() const { return countdown_; }
 
     // Requests read from clientban that wait for a pass with a status table.
-    const QList<InGameBanRequest>& pendingInGameBans() const { return pending_; }
+    const QList<PendingInGameBan>& pendingInGameBans() const { return pending_; }
     // Addresses over the ping limit on the last patrol pass, with their counts.
     const QHash<QString, int>& pingTable() const { return previousPing_; }
 
@@ -91,7 +91,13 @@ private:
     bool indexDirty_ = true;
     QSet<QString> reportedUnusable_;
 
-    QList<InGameBanRequest> pending_;
+    void dropInGameBan(const PendingInGameBan& pending);
+
+    QList<PendingInGameBan> pending_;
+    // Slot holders by client number: of the last pass that read a status
+    // table, and of the one running.
+    QHash<QString, SeenPlayer> seenSlots_;
+    QHash<QString, SeenPlayer> seenThisPass_;
     QHash<QString, int> previousPing_;
     QHash<QString, int> currentPing_;
 

@@ -55,4 +55,11 @@ ClientBanValue parseClientBan(const QString& answer)
     return out;
 }
 
+bool samePlayer(const SeenPlayer& seen, const QString& name, const QString& ip)
+{
+    if (ip != seen.ip)
+        return false;
+    return name == seen.name || name == QString(seen.name).replace(QLatin1Char(' '), QLatin1Char('_'));
+}
+
 }  // namespace skelvar::rcon

@@ -12,6 +12,28 @@ struct InGameBanRequest {
     QString reason;  // safe for a command and a list file
 };
 
+// A player as a status table showed him.
+struct SeenPlayer {
+    QString name;
+    QString ip;
+};
+
+// A request waiting for a patrol pass that reads a status table.
+struct PendingInGameBan {
+    InGameBanRequest request;
+    // Who held the slot in the last table before the request was read. A
+    // request kept past a pass without a table applies to him only, so a
+    // newcomer in the slot is never banned; unknown when the slot was empty.
+    std::optional<SeenPlayer> holder;
+    // Read in the pass now running: the table it reads next is the one the
+    // request was made against.
+    bool thisPass = true;
+};
+
+// Whether the player a later table shows in the slot is the one seen before.
+// The Spearhead rename may have turned his blanks into '_' in between.
+bool samePlayer(const SeenPlayer& seen, const QString& name, const QString& ip);
+
 struct ClientBanValue {
     // The variable holds something other than nothing or "-1": it is reset.
     bool set = false;

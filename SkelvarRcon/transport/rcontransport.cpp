@@ -16,6 +16,8 @@ namespace {
 
 const QByteArray kPrefix("\xFF\xFF\xFF\xFF\x02", 5);
 constexpr int kHeaderLength = 11;  // four 0xFF, the type byte, "print", a line feed
+// A console answer's own header; only this is framing inside an answer.
+const QByteArrayView kAnswerHeader("\xFF\xFF\xFF\xFF\x01print\n", kHeaderLength);
 
 std::optional<quint16> parsePort(const QString& text)
 {
@@ -44,12 +46,10 @@ void appendStripped(const QByteArray& datagram, QByteArray& out)
         out += datagram;
         return;
     }
-    QByteArrayView text = QByteArrayView(datagram).sliced(kHeaderLength);
-    // "print" is framing only where a header puts it: right after the dropped
-    // header, and inside any further header the datagram carries. Elsewhere it
-    // is a player's name or a value ("printer" keeps his name).
-    if (text.startsWith("print"))
-        text = text.sliced(5);
+    // The first header goes whatever it holds. After it, "print" is a player's
+    // name or a value ("printer" keeps his name); only a whole further header
+    // that the datagram carries is framing.
+    const QByteArrayView text = QByteArrayView(datagram).sliced(kHeaderLength);
     // memchr for the first 0xFF: far faster than a general substring search.
     const char* base = text.data();
     const qsizetype size = text.size();
@@ -60,22 +60,12 @@ void appendStripped(const QByteArray& datagram, QByteArray& out)
         if (!hit)
             break;
         at = static_cast<const char*>(hit) - base;
-        if (size - at < 4 || std::memcmp(base + at, "\xFF\xFF\xFF\xFF", 4) != 0) {
+        if (!text.sliced(at).startsWith(kAnswerHeader)) {
             ++at;
             continue;
         }
-        qsizetype end = at + 4;
-        if (end < size)
-            ++end;  // type byte
-        if (text.sliced(end).startsWith("print")) {
-            end += 5;
-            if (end < size && base[end] == '\n')
-                ++end;
-            out += text.sliced(from, at - from);
-            from = at = end;
-        } else {
-            at += 4;
-        }
+        out += text.sliced(from, at - from);
+        from = at = at + kHeaderLength;
     }
     out += text.sliced(from);
 }

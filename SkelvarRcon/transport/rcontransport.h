@@ -35,7 +35,8 @@ struct RconTarget {
 // a console command otherwise.
 QByteArray encodeRequest(const QString& command, const QString& password);
 
-// One answer datagram with its own framing removed (header, framing "print").
+// One answer datagram with its framing removed: its first 11 bytes, and any
+// further whole answer header (0xFF x4, 0x01, "print", a line feed) inside it.
 QString stripFraming(const QByteArray& datagram);
 
 // The answer text from the datagrams of one request, in arrival order.

@@ -24,6 +24,8 @@ using lists::Record;
 using skelvar::test::GameServerDouble;
 using skelvar::test::ScriptedPrompter;
 
+Q_DECLARE_METATYPE(QList<PlayerRecord>)
+
 namespace {
 constexpr int kWait = 30;
 const QDate kToday(2024, 3, 1);
@@ -292,23 +294,65 @@ private slots:
         QVERIFY(r.hooks->pendingInGameBans().isEmpty());
     }
 
+    // A request read in a pass without a status table waits for the next
+    // table, and then bans only the player who held the slot before it.
+    void inGameBanWaitsForAStatusTable_data()
+    {
+        QTest::addColumn<QList<PlayerRecord>>("before");  // the table of the pass before the request
+        QTest::addColumn<bool>("readWithTable");           // the request's own pass reads `later`
+        QTest::addColumn<QList<PlayerRecord>>("later");
+        QTest::addColumn<QString>("banned");               // name in the ban row; empty: no ban
+        QTest::addColumn<QString>("logged");
+        const PlayerRecord bob = player("5", "50", "Bob", "10.1.2.5");
+        const PlayerRecord ann = player("6", "50", "Ann", "10.1.2.6");
+        const QString dropped = "In-game ban of client 5 for Team killing dropped: ";
+        const QString gone = dropped + "the slot no longer holds Bob (10.1.2.5)";
+        QTest::newRow("same player") << QList{bob, ann} << false << QList{ann, bob} << "Bob" << "";
+        QTest::newRow("newcomer in the slot")
+            << QList{bob, ann} << false << QList{player("5", "50", "Eve", "10.9.9.9"), ann} << "" << gone;
+        QTest::newRow("same name, other address")
+            << QList{bob} << false << QList{player("5", "50", "Bob", "10.7.7.7")} << "" << gone;
+        QTest::newRow("slot empty") << QList{bob, ann} << false << QList{ann} << "" << gone;
+        QTest::newRow("slot empty before the request")
+            << QList{ann} << false << QList{bob} << ""
+            << dropped + "nobody was seen in the slot when it was asked for";
+        QTest::newRow("renamed for Spearhead in between")
+            << QList{player("5", "50", "Big Name", "10.1.2.5")} << false
+            << QList{player("5", "50", "Big_Name", "10.1.2.5")} << "Big_Name" << "";
+        QTest::newRow("the request's own table decides")
+            << QList{player("5", "50", "Eve", "10.9.9.9")} << true << QList{bob} << "Bob" << "";
+    }
     void inGameBanWaitsForAStatusTable()
     {
+        QFETCH(QList<PlayerRecord>, before);
+        QFETCH(bool, readWithTable);
+        QFETCH(QList<PlayerRecord>, later);
+        QFETCH(QString, banned);
+        QFETCH(QString, logged);
         Rig r;
+        r.runPatrol(before);
         r.server.setVariable("clientban", "5@Team killing");
-        r.runPatrol({}, false);  // the status answer did not come
-        QCOMPARE(r.commands(), (QStringList{"clientban", "set clientban -1"}));
-        QCOMPARE(r.hooks->pendingInGameBans().size(), 1);
-        QVERIFY(bansOf(r.lists).isEmpty());
-
+        if (!readWithTable) {
+            r.server.clearReceived();
+            r.runPatrol({}, false);  // the status answer did not come
+            QCOMPARE(r.commands(), (QStringList{"clientban", "set clientban -1"}));
+            QCOMPARE(r.hooks->pendingInGameBans().size(), 1);
+        }
         r.server.clearReceived();
-        r.runPatrol({player("5", "50", "Bob", "10.1.2.5")});
-        QCOMPARE(r.commands(), (QStringList{"clientban",
-                                            "say 10.1.2.5 was banned from this server on " + kTodayText +
-                                                ". Reason: Team killing",
-                                            "clientkick 5"}));
-        QCOMPARE(bansOf(r.lists).size(), 1);
+        r.runPatrol(later);
         QVERIFY(r.hooks->pendingInGameBans().isEmpty());
+        const QString notice = "say 10.1.2.5 was banned from this server on " + kTodayText + ". Reason: Team killing";
+        QStringList sent{"clientban"};
+        if (readWithTable)
+            sent << "set clientban -1";
+        if (!banned.isEmpty())
+            sent << notice << "clientkick 5";
+        QCOMPARE(r.commands(), sent);
+        QCOMPARE(bansOf(r.lists), banned.isEmpty() ? QStringList{}
+                                                   : QStringList{"10.1.2.5|" + banned + "|Team killing|" +
+                                                                 kTodayText + "|"});
+        QCOMPARE(r.logText().count(" dropped: "), logged.isEmpty() ? 0 : 1);
+        QVERIFY(r.logText().contains(logged + "\r\n"));
     }
 
     // ---- patrol pass: Spearhead rename ----
@@ -397,6 +441,39 @@ private slots:
             QCOMPARE(r.commands(), expected);
         }
         QCOMPARE(r.logText().contains(notice), kickedAt >= 0);
+    }
+
+    // Player text in the ping kick and ban notices cannot end the "say" or add
+    // a command of its own.
+    void noticesAreCleaned_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("banReason");  // empty: no ban, the ping kick speaks
+        QTest::addColumn<QString>("said");
+        const QString ping = "say Ping Kick: Ping>160 on 1 consecutive scans - Player: ";
+        QTest::newRow("ping kick, quotes and semicolons") << "x\";quit;\"" << "" << ping + "xquit";
+        QTest::newRow("ping kick, carriage return") << "evil\rname" << "" << ping + "evil name";
+        QTest::newRow("ban notice, quotes and semicolons")
+            << "Bob" << "TK\";quit;\""
+            << "say 10.0.0.3 was banned from this server on 2024-01-03. Reason: TKquit";
+    }
+    void noticesAreCleaned()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, banReason);
+        QFETCH(QString, said);
+        Rig r;
+        r.settings.setChecked("Check2", true);
+        r.settings.setText("Text6", "1");
+        if (!banReason.isEmpty())
+            r.lists.bans().add({"10.0.0.3", "Bob", banReason, "2024-01-03", ""});
+        for (int pass = 0; pass < 2; ++pass)
+            r.runPatrol({player("3", "300", name, "10.0.0.3")});
+        // A ban is told at every pass; the ping kick comes at the second one.
+        QCOMPARE(r.commands().filter("say "), QStringList(banReason.isEmpty() ? 1 : 2, said));
+        for (const GameServerDouble::Received& q : r.server.received())
+            QVERIFY2(!q.raw.contains(';') && !q.raw.contains('"') && !q.raw.contains('\r') && !q.raw.contains('\n'),
+                     q.raw.constData());
     }
 
     void pingKickSkipsBannedPlayersAndForgetsWhenOff()

@@ -85,8 +85,13 @@ private slots:
         QTest::newRow("exactly the header") << QList<QByteArray>{h} << "";
         QTest::newRow("bytes above 0x7F map one to one")
             << QList<QByteArray>{h + QByteArray("\xE9\xFF\x80\n")} << QString::fromLatin1("\xE9\xFF\x80\r\n");
-        QTest::newRow("framing print right after the header")
-            << QList<QByteArray>{h + "print\nx\n"} << "\r\nx\r\n";
+        QTest::newRow("printer at the very start keeps his name")
+            << QList<QByteArray>{h + "printer\n"} << "printer\r\n";
+        QTest::newRow("print right after the header is text")
+            << QList<QByteArray>{h + "print\nx\n"} << "print\r\nx\r\n";
+        QTest::newRow("a header without its line break is text")
+            << QList<QByteArray>{h + "a\n" + h.chopped(1) + "er\n"}
+            << QString::fromLatin1("a\r\n\xFF\xFF\xFF\xFF\x01printer\r\n");
         QTest::newRow("a second header inside the datagram")
             << QList<QByteArray>{h + "one\n" + h + "two\n"} << "one\r\ntwo\r\n";
         QTest::newRow("split answer joined in order, cut mid-line")
@@ -179,7 +184,7 @@ private slots:
         QCOMPARE(ask(t, "status"), QString::fromLatin1(table).replace("\n", "\r\n"));
     }
 
-    void lateAndForeignDatagramsAreDropped()
+    void lateDatagramsAreDropped()
     {
         GameServerDouble server;
         // The answer to "first" comes after its wait is over.
@@ -190,19 +195,36 @@ private slots:
         t.setTarget(targetOf(server));
         QCOMPARE(ask(t, "first"), QString());
         QCOMPARE(ask(t, "second"), QString());
+    }
 
-        // A datagram from another address or port while a request waits is no answer.
+    // A datagram from anyone but the server asked, while a request waits, is no answer.
+    void foreignDatagramsAreDropped_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<bool>("serverPort");
+        QTest::newRow("server's host, other port") << "127.0.0.1" << false;
+        QTest::newRow("other host, server's port") << "127.0.0.2" << true;
+    }
+    void foreignDatagramsAreDropped()
+    {
+        QFETCH(QString, from);
+        QFETCH(bool, serverPort);
+        GameServerDouble server;
+        server.setSilent("second");
+        RconTransport t(nullptr, kWait * 3);
+        t.setActivityLogPath(dir.filePath("activity4.log"));
+        t.setTarget(targetOf(server));
         bool done = false;
         QString answer;
         t.request("second", [&](const QString& a) {
             answer = a;
             done = true;
         });
-        QTRY_VERIFY(server.received().size() == 3);
+        QTRY_VERIFY(server.received().size() == 1);
         QUdpSocket stranger;
-        stranger.bind(QHostAddress::LocalHost, 0);
-        stranger.writeDatagram(GameServerDouble::answer("spoofed\n"), QHostAddress::LocalHost,
-                               server.received().last().fromPort);
+        QVERIFY(stranger.bind(QHostAddress(from), serverPort ? server.port() : 0));
+        QVERIFY(stranger.writeDatagram(GameServerDouble::answer("spoofed\n"), QHostAddress::LocalHost,
+                                       server.received().last().fromPort) > 0);
         QTRY_VERIFY(done);
         QCOMPARE(answer, QString());
     }
