@@ -156,7 +156,10 @@ Task<QString> MonitorSession::checkConnection()
                     co_return QStringLiteral("0");
                 }
             }
+            // A stop while the claim waits for its answer must still reset it.
+            claimSent_ = true;
             co_await rcon_.send(QStringLiteral("set sv_skelvar 1"), target);
+            claimSent_ = false;
             offlineRetried_ = false;
             if (!isCurrent(gen))
                 co_return QStringLiteral("0");
@@ -199,10 +202,11 @@ Task<> MonitorSession::stopMonitoring()
                    false);
     emit clearPlayers();
 
-    const bool wasClaimed = claimed_;
+    const bool wasClaimed = claimed_ || claimSent_;
     const RconTarget target = target_;
     running_ = false;
     claimed_ = false;
+    claimSent_ = false;
     ++generation_;
     timer3_->stop();
     if (wasClaimed) {

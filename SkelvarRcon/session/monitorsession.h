@@ -98,6 +98,7 @@ private:
     RconTarget target_;
     bool running_ = false;
     bool claimed_ = false;
+    bool claimSent_ = false;  // "set sv_skelvar 1" is waiting for its answer
     bool offlineRetried_ = false;
     ConnectFailure connectFailure_ = ConnectFailure::None;
     bool exiting_ = false;
