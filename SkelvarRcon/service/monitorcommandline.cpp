@@ -58,9 +58,9 @@ std::optional<int> readMonitorCommandLine(const QStringList& arguments, MonitorC
     return std::nullopt;
 }
 
-bool applyTestTiming(const QString& spec, MonitorOptions* options, QString* error)
+bool applyTestTiming(const QString& text, MonitorOptions* options, QString* error)
 {
-    for (const QString& item : spec.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+    for (const QString& item : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         const QStringList pair = item.split(QLatin1Char('='));
         bool ok = false;
         const int ms = pair.size() == 2 ? pair.at(1).trimmed().toInt(&ok) : 0;

@@ -39,6 +39,6 @@ inline constexpr char kTestTimingVariable[] = "SKELVAR_TEST_TIMING";
 // The test hook's text, "reply=40,warmup=5,follow=5,tick=20" (milliseconds,
 // any of the four): the transport's reply wait and the engine's intervals.
 // False with *error for a text that is not of that form.
-bool applyTestTiming(const QString& spec, MonitorOptions* options, QString* error);
+bool applyTestTiming(const QString& text, MonitorOptions* options, QString* error);
 
 }  // namespace skelvar::rcon
