@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QWidget>
 
 #include <cstdio>
 
@@ -38,8 +39,14 @@ int runWindow(int argc, char** argv, const MonitorCommandLine& line)
     QApplication app(argc, argv);
     MonitorWindow window(line.monitor);
     StopSignals stopSignals;
-    // A stop signal closes the window, which runs the exit steps.
-    QObject::connect(&stopSignals, &StopSignals::stopRequested, &window, [&window] { window.close(); });
+    // A stop signal closes the window, which runs the exit steps. An open
+    // message box would hold them up: it is closed first, as with its escape
+    // button (a question so answered is declined).
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &window, [&window] {
+        for (int i = 0; i < 10 && QApplication::activeModalWidget(); ++i)
+            QApplication::activeModalWidget()->close();
+        window.close();
+    });
     QString error;
     if (!stopSignals.install(&error))
         std::fprintf(stderr, "RconSkelvar: %s\n", qPrintable(error));

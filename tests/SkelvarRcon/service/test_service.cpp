@@ -210,25 +210,37 @@ private slots:
     {
         QTest::addColumn<int>("signalNumber");
         QTest::addColumn<bool>("window");
-        QTest::newRow("headless, SIGINT") << int(SIGINT) << false;
-        QTest::newRow("headless, SIGHUP") << int(SIGHUP) << false;
-        QTest::newRow("window, SIGTERM") << int(SIGTERM) << true;
+        QTest::addColumn<bool>("held");  // the window asks "Already Monitored!" and waits
+        QTest::newRow("headless, SIGINT") << int(SIGINT) << false << false;
+        QTest::newRow("headless, SIGHUP") << int(SIGHUP) << false << false;
+        QTest::newRow("window, SIGTERM") << int(SIGTERM) << true << false;
+        QTest::newRow("window, SIGTERM during a question") << int(SIGTERM) << true << true;
     }
     void stopSignalsReleaseTheServer()
     {
         QFETCH(int, signalNumber);
         QFETCH(bool, window);
+        QFETCH(bool, held);
         Rig r;
+        if (held)
+            r.server.setVariable("sv_skelvar", "1");
         r.settings.setChecked("SoS", true);  // the window starts on its own
         r.saveSettings();
         MonitorProgram monitor;
         monitor.start(r.dir.path(), window ? QStringList{} : QStringList{"--headless"}, kTiming, window);
-        QTRY_VERIFY_WITH_TIMEOUT(r.commands().contains("status"), 10000);
+        if (held) {
+            QTRY_VERIFY_WITH_TIMEOUT(r.commands().contains("sv_skelvar"), 10000);
+            QTest::qWait(300);  // the question is up
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(r.commands().contains("status"), 10000);
+        }
         monitor.signal(signalNumber);
-        QTRY_VERIFY_WITH_TIMEOUT(monitor.finished(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(monitor.finished(), 5000);
         QCOMPARE(monitor.process().exitStatus(), QProcess::NormalExit);
         QCOMPARE(monitor.process().exitCode(), 0);
-        QCOMPARE(r.lastCommands(3), kResets);
+        // A held server was never claimed: it keeps the other monitor's claim.
+        QCOMPARE(r.lastCommands(3) == kResets, !held);
+        QCOMPARE(r.server.variable("sv_skelvar"), QString(held ? "1" : "0"));
         QCOMPARE(readFile(r.path("rconskelvar.ini")).count('\x02'), 73);
         QVERIFY(QFileInfo::exists(r.path("warnings.lst")));
     }
