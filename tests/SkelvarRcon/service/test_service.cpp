@@ -1,10 +1,12 @@
 // RconSkelvar started as a real program against the game-server double: the
 // headless mode from the claim to a stop signal, its exit statuses, a second
 // signal during the stop, and the window program's clean stop.
+#include "SkelvarRcon/service/headless.h"
 #include "SkelvarRcon/store/settings.h"
 #include "tests/SkelvarRcon/engine/statusfixture.h"
 #include "tests/support/files.h"
 #include "tests/support/monitorparts.h"
+#include "tests/support/permissions.h"
 
 #include <QDate>
 #include <QElapsedTimer>
@@ -203,6 +205,25 @@ private slots:
         QCOMPARE(monitor.process().exitCode(), 1);
         QVERIFY2(monitor.errorText().contains(message), qPrintable(monitor.errorText()));
         QVERIFY(r.commands().isEmpty());
+    }
+
+    // The lists and settings are replaced through new files, so the folder must take them.
+    void folderWithoutWriteAccess()
+    {
+        QTemporaryDir scratch;
+        HonourPermissions honour;
+        if (!HonourPermissions::effective(scratch.path()))
+            QSKIP("permission bits are not enforced here");
+        const QString folder = scratch.filePath("monitor");
+        QVERIFY(QDir().mkdir(folder));
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        MonitorCommandLine line;
+        line.headless = true;
+        line.monitor.folder = folder;
+        const int status = runHeadless(line);
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QCOMPARE(status, 1);
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{});
     }
 
     // Every stop signal, and the window program too, ends the session like Exit.
