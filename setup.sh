@@ -13,9 +13,13 @@ for p in $packages; do
 done
 if [ -n "$missing" ]; then
   echo "Installing:$missing"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update
-  apt-get install -y $missing
+  # Only the package step needs root; the build stays with the calling user.
+  as_root=""
+  if [ "$(id -u)" -ne 0 ]; then
+    as_root="sudo"
+  fi
+  $as_root env DEBIAN_FRONTEND=noninteractive apt-get update
+  $as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y $missing
 fi
 
 if [ ! -f build/build.ninja ]; then

@@ -1,11 +1,72 @@
+#include "SkelvarRcon/service/headless.h"
+#include "SkelvarRcon/service/monitorcommandline.h"
+#include "SkelvarRcon/service/stopsignals.h"
 #include "SkelvarRcon/window/monitorwindow.h"
 
 #include <QApplication>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QWidget>
+
+#include <cstdio>
+
+namespace {
+
+using namespace skelvar::rcon;
+
+// The command line, the folder and the test hook; the exit status when the
+// program ends before it starts.
+std::optional<int> prepare(const QStringList& arguments, MonitorCommandLine* line)
+{
+    if (const auto status = readMonitorCommandLine(arguments, line))
+        return status;
+    const QString folder = line->monitor.folder;
+    if (!QFileInfo(folder).isDir()) {
+        std::fprintf(stderr, "RconSkelvar: %s is not a folder\n", qPrintable(folder));
+        return kExitFailed;
+    }
+    const QString timing = qEnvironmentVariable(kTestTimingVariable);
+    QString error;
+    if (!timing.isEmpty() && !applyTestTiming(timing, &line->monitor, &error)) {
+        std::fprintf(stderr, "RconSkelvar: %s\n", qPrintable(error));
+        return kExitFailed;
+    }
+    return std::nullopt;
+}
+
+int runWindow(int argc, char** argv, const MonitorCommandLine& line)
+{
+    QApplication app(argc, argv);
+    MonitorWindow window(line.monitor);
+    StopSignals stopSignals;
+    // A stop signal closes the window, which runs the exit steps. An open
+    // message box would hold them up: it is closed first, as with its escape
+    // button (a question so answered is declined).
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &window, [&window] {
+        for (int i = 0; i < 10 && QApplication::activeModalWidget(); ++i)
+            QApplication::activeModalWidget()->close();
+        window.close();
+    });
+    QString error;
+    if (!stopSignals.install(&error))
+        std::fprintf(stderr, "RconSkelvar: %s\n", qPrintable(error));
+    window.show();
+    return app.exec();
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    skelvar::rcon::MonitorWindow window;
-    window.show();
-    return app.exec();
+    MonitorCommandLine line;
+    {
+        // Reading the command line needs no display, so --help and --headless
+        // work without one; the window's application comes after it.
+        QCoreApplication app(argc, argv);
+        if (const auto status = prepare(app.arguments(), &line))
+            return *status;
+        if (line.headless)
+            return runHeadless(line);
+    }
+    return runWindow(argc, argv, line);
 }

@@ -20,6 +20,7 @@
 
 #include "SkelvarMod/generator/scriptgenerator.h"
 #include "SkelvarMod/window/builderfiles.h"
+#include "SkelvarMod/window/builderload.h"
 #include "SkelvarMod/window/editors.h"
 #include "SkelvarMod/window/openfolder.h"
 
@@ -349,46 +350,21 @@ void BuilderWindow::buildUi()
 
 void BuilderWindow::loadAll()
 {
-    const QDir dir(m_dir);
-    QString error;
-    auto note = [&] {
-        if (!error.isEmpty())
-            m_loadErrors.append(error);
-        error.clear();
-    };
-
-    const Switches s = loadSwitches(dir.filePath(SettingsFileName), &error);
-    note();
+    const BuilderFiles files = loadBuilderFiles(m_dir);
+    m_loadErrors = files.errors;
+    m_compatFileExisted = files.compatFileFound;
+    const Switches& s = files.inputs.switches;
     const int states[7] = {s.check1, s.check2, s.check3, s.check4, s.check5, s.check6, s.check7};
     for (int i = 0; i < 7; ++i)
         setState(m_checks[i], states[i]);
-
-    for (const MapFixEntry& f : loadMapFixes(m_dir))
+    for (const MapFixEntry& f : files.inputs.mapFixes)
         addRow(m_mapFixes, fixValues(f), f.ticked);
-
-    const QString compatPath = dir.filePath(CompatFileName);
-    m_compatFileExisted = QFileInfo::exists(compatPath);
-    if (m_compatFileExisted) {
-        for (const CompatEntry& c : loadCompat(compatPath, &error))
-            addRow(m_compat, {c.description, c.script}, c.ticked);
-        note();
-    } else {
-        m_loadErrors.append(QStringLiteral("%1 was not found; no additional scripts are listed.")
-                                .arg(QDir::toNativeSeparators(compatPath)));
-    }
-
-    const QString messagesPath = dir.filePath(MessagesFileName);
-    if (QFileInfo::exists(messagesPath)) {
-        for (const MessageEntry& m : loadMessages(messagesPath, &error))
-            addRow(m_messages, {m.type, m.trigger, m.priority, m.text}, m.ticked);
-        note();
-    }
-    const QString commandsPath = dir.filePath(CommandsFileName);
-    if (QFileInfo::exists(commandsPath)) {
-        for (const CommandEntry& c : loadCommands(commandsPath, &error))
-            addRow(m_commands, {c.time, c.command}, c.ticked);
-        note();
-    }
+    for (const CompatEntry& c : files.inputs.compat)
+        addRow(m_compat, {c.description, c.script}, c.ticked);
+    for (const MessageEntry& m : files.inputs.messages)
+        addRow(m_messages, {m.type, m.trigger, m.priority, m.text}, m.ticked);
+    for (const CommandEntry& c : files.inputs.commands)
+        addRow(m_commands, {c.time, c.command}, c.ticked);
 }
 
 Switches BuilderWindow::switches() const

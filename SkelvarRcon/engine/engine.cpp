@@ -119,6 +119,13 @@ Engine::Engine(MonitorSession& session, RconTransport& rcon, Settings& settings,
     session_.beginWarmup = [this] { warmupPending_ = true; };
     connect(session_.timer3(), &QTimer::timeout, this, &Engine::onTimer);
     connect(&session_, &MonitorSession::clearPlayers, this, [this] { players_->clear(); });
+    for (const lists::ListKind kind : {lists::ListKind::Warnings, lists::ListKind::Kicks, lists::ListKind::Bans}) {
+        connect(&lists_->list(kind), &QAbstractItemModel::rowsInserted, this,
+                [this](const QModelIndex&, int first, int last) {
+                    if (busy())
+                        summary_.penaltiesGiven += last - first + 1;
+                });
+    }
 }
 
 Engine::~Engine()
@@ -289,8 +296,15 @@ Task<> Engine::sendClock(quint64 gen)
     co_await ask(QStringLiteral("set sv_hours %1").arg(now.hour()));
 }
 
-void Engine::beginPass()
+// The transport's count of requests it gave up on without an answer; 0 until
+// it keeps one.
+int Engine::unansweredRequests() const { return 0; }
+
+void Engine::beginPass(bool scan)
 {
+    summary_ = PassSummary();
+    summary_.scan = scan;
+    unansweredAtPassStart_ = unansweredRequests();
     rcon_.resetActivityLog();
     session_.timer3()->stop();
     ui_.setText("Command1", "Scanning");
@@ -302,11 +316,12 @@ void Engine::endPass()
     ui_.setText("Command1", "Start");
     ui_.setEnabled(MonitorSession::passLockedControls(), true);
     session_.timer3()->start();
+    summary_.answersLost = unansweredRequests() - unansweredAtPassStart_;
 }
 
 Task<> Engine::runScan(quint64 gen)
 {
-    beginPass();
+    beginPass(true);
     emit passStarted(true);
     ui_.setValue("scanpro", 0);
     statusText_ = co_await ask(QStringLiteral("status"));
@@ -324,6 +339,7 @@ Task<> Engine::runScan(quint64 gen)
         lists_->reloadSkinLists();
         players_->clear();
         for (qsizetype i = 0; i < rows.size(); ++i) {
+            ++summary_.playersRead;
             co_await scanPlayer(gen, rows.at(i), unasked.value(i));
             if (!session_.isCurrent(gen))
                 co_return;
@@ -334,6 +350,7 @@ Task<> Engine::runScan(quint64 gen)
     statusText_.clear();
     endPass();
     emit passFinished(true);
+    emit passSummary(summary_);
 }
 
 Task<> Engine::scanPlayer(quint64 gen, PlayerRecord p, QString notAsked)
@@ -399,7 +416,7 @@ void Engine::logAlert(const QString& text)
 
 Task<> Engine::runPatrol(quint64 gen)
 {
-    beginPass();
+    beginPass(false);
     emit passStarted(false);
     ui_.setValue("kickpro", 0);
     patrolCountdown_ = patrolSeconds_.read(settings_, prompter_);
@@ -420,6 +437,7 @@ Task<> Engine::runPatrol(quint64 gen)
                 if (!parsed || parsed->ping == QLatin1String("ZMBI"))
                     continue;
                 player_ = std::move(*parsed);
+                ++summary_.playersRead;
                 co_await hooks_->applyInGameBan(gen, player_);
                 if (!session_.isCurrent(gen))
                     co_return;
@@ -451,6 +469,7 @@ Task<> Engine::runPatrol(quint64 gen)
     }
     endPass();
     emit passFinished(false);
+    emit passSummary(summary_);
 }
 
 }  // namespace skelvar::rcon

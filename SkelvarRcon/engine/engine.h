@@ -61,6 +61,14 @@ private:
     bool told_ = false;
 };
 
+// What one pass did, reported when it ends.
+struct PassSummary {
+    bool scan = false;       // a scan; otherwise a patrol pass
+    int playersRead = 0;     // rows of the status table the pass worked on (zombies left out)
+    int answersLost = 0;     // requests of the pass that got no answer
+    int penaltiesGiven = 0;  // warning, kick and ban records the pass added
+};
+
 // What the engine works with besides the session, the transport, the settings
 // and the UI state. Anything left out gets an empty stand-in of its own.
 struct EngineServices {
@@ -103,6 +111,8 @@ public:
 signals:
     void passStarted(bool scan);
     void passFinished(bool scan);
+    // After passFinished, for every pass that ran to its end.
+    void passSummary(const skelvar::rcon::PassSummary& summary);
 
 private:
     void onTimer();
@@ -116,8 +126,9 @@ private:
     Task<> scanPlayer(quint64 generation, PlayerRecord player, QString notAsked);
     Task<> dispatchPenalty(quint64 generation, FiredRule rule);
     Task<> runPatrol(quint64 generation);
-    void beginPass();
+    void beginPass(bool scan);
     void endPass();
+    int unansweredRequests() const;
     Task<QString> ask(QString command);
     void logAlert(const QString& text);
 
@@ -145,6 +156,8 @@ private:
     QString currentMap_;
     bool spearheadServer_ = false;
     PlayerRecord player_;
+    PassSummary summary_;
+    int unansweredAtPassStart_ = 0;
     PeriodBox scanMinutes_;
     PeriodBox patrolSeconds_;
 };

@@ -14,6 +14,8 @@ const QString kAlreadyText =
                    "Are you sure you want to continue?");
 }  // namespace
 
+QString MonitorSession::alreadyMonitoredTitle() { return kAlreadyTitle; }
+
 const QStringList& MonitorSession::sessionControls()
 {
     static const QStringList names{"Command1", "Command2", "Command13", "Text1", "txtSVR",
@@ -121,6 +123,7 @@ Task<QString> MonitorSession::checkConnection()
 {
     const quint64 gen = generation_;
     const RconTarget target = target_;
+    connectFailure_ = ConnectFailure::None;
     for (;;) {
         QString answer = co_await rcon_.send(QStringLiteral("sv_skelvar"), target);
         if (!isCurrent(gen))
@@ -136,6 +139,7 @@ Task<QString> MonitorSession::checkConnection()
                                   Prompter::Icon::Critical);
                 timer3_->stop();
                 offlineRetried_ = false;
+                connectFailure_ = ConnectFailure::BadPassword;
                 co_return QStringLiteral("0");
             }
             const QStringList pieces = answer.split(QLatin1Char('"'));
@@ -148,10 +152,14 @@ Task<QString> MonitorSession::checkConnection()
                 if (!force) {
                     timer3_->stop();
                     offlineRetried_ = false;
+                    connectFailure_ = ConnectFailure::Declined;
                     co_return QStringLiteral("0");
                 }
             }
+            // A stop while the claim waits for its answer must still reset it.
+            claimSent_ = true;
             co_await rcon_.send(QStringLiteral("set sv_skelvar 1"), target);
+            claimSent_ = false;
             offlineRetried_ = false;
             if (!isCurrent(gen))
                 co_return QStringLiteral("0");
@@ -171,6 +179,7 @@ Task<QString> MonitorSession::checkConnection()
                               Prompter::Icon::Critical);
             timer3_->stop();
             offlineRetried_ = false;
+            connectFailure_ = ConnectFailure::Offline;
             co_return QStringLiteral("0");
         }
         offlineRetried_ = true;
@@ -193,10 +202,11 @@ Task<> MonitorSession::stopMonitoring()
                    false);
     emit clearPlayers();
 
-    const bool wasClaimed = claimed_;
+    const bool wasClaimed = claimed_ || claimSent_;
     const RconTarget target = target_;
     running_ = false;
     claimed_ = false;
+    claimSent_ = false;
     ++generation_;
     timer3_->stop();
     if (wasClaimed) {
@@ -210,6 +220,7 @@ Task<> MonitorSession::stopMonitoring()
     if (!exiting_)
         ui_.setEnabled(sessionControls(), true);
     --stopsInFlight_;
+    emit ended();
 }
 
 Task<> MonitorSession::exitProcedure()

@@ -27,6 +27,12 @@ struct EngineTiming {
 class MonitorSession : public QObject {
     Q_OBJECT
 public:
+    // Why the last connect check did not claim the server.
+    enum class ConnectFailure { None, BadPassword, Declined, Offline };
+
+    // The question asked before taking over a server that another monitor holds.
+    static QString alreadyMonitoredTitle();
+
     MonitorSession(RconTransport& rcon, Settings& settings, UiState& ui, Prompter& prompter,
                    QObject* parent = nullptr);
 
@@ -67,6 +73,7 @@ public:
     RconTarget targetFromSettings() const;
 
     bool offlineRetried() const { return offlineRetried_; }
+    ConnectFailure connectFailure() const { return connectFailure_; }
 
     // Set by the engine.
     std::function<void()> resetCountdowns;
@@ -76,6 +83,8 @@ public:
 signals:
     // The Players list is to be emptied.
     void clearPlayers();
+    // StopMonitoring is over: the session has ended, its resets sent.
+    void ended();
 
 private:
     Task<> forceScan();
@@ -89,7 +98,9 @@ private:
     RconTarget target_;
     bool running_ = false;
     bool claimed_ = false;
+    bool claimSent_ = false;  // "set sv_skelvar 1" is waiting for its answer
     bool offlineRetried_ = false;
+    ConnectFailure connectFailure_ = ConnectFailure::None;
     bool exiting_ = false;
     quint64 generation_ = 0;
     int stopsInFlight_ = 0;

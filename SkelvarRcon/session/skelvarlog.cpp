@@ -21,6 +21,8 @@ QByteArray SkelvarLog::line(const QString& text, const QDateTime& at)
 
 bool SkelvarLog::append(const QString& text, const QDateTime& at) const
 {
+    if (echo_)
+        echo_(text);
     QFile f(path_);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Append))
         return false;

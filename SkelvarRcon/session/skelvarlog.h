@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <functional>
+
 namespace skelvar::rcon {
 
 class SkelvarLog {
@@ -19,8 +21,12 @@ public:
     // Empties the file (it stays, with no content).
     bool clear() const;
 
+    // Told every entry as it is appended (headless mode prints them).
+    void setEcho(std::function<void(const QString& text)> echo) { echo_ = std::move(echo); }
+
 private:
     QString path_;
+    std::function<void(const QString&)> echo_;
 };
 
 }  // namespace skelvar::rcon

@@ -51,6 +51,7 @@ QList<StoreMessage> Monitor::create()
 
     SettingsLoad details;
     settings.load(filePath(QStringLiteral("rconskelvar.ini")), &details);
+    settingsUnreadable_ = details.readError;
     if (details.readError)
         messages.append({QStringLiteral("Settings not loaded!"),
                          QStringLiteral("rconskelvar.ini could not be read; it will not be overwritten.")});

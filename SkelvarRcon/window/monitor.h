@@ -56,6 +56,8 @@ public:
     // The close of the window: releases the server, then writes everything.
     Task<> exit();
     bool exited() const { return exited_; }
+    // rconskelvar.ini was there at create() but could not be read.
+    bool settingsUnreadable() const { return settingsUnreadable_; }
 
     Prompter& prompter() { return prompter_; }
 
@@ -83,6 +85,7 @@ private:
     MonitorOptions options_;
     TaskKeeper tasks_;
     bool exited_ = false;
+    bool settingsUnreadable_ = false;
 };
 
 }  // namespace skelvar::rcon

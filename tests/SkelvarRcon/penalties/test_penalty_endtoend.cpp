@@ -106,6 +106,36 @@ private slots:
         QCOMPARE(r.lists.bans().at(1).reason, QString("Team killing"));
     }
 
+    // One summary per pass: zombies are not read, every record a pass adds counts.
+    void passSummaries()
+    {
+        Rig r;
+        r.settings.setChecked(Settings::penaltyRow(1).warning, true);
+        r.server.setVariable("clientban", "6@Team killing");
+        r.serve({{4, 0, "50", "Bob", "10.0.0.5:12203"},
+                 {6, 0, "50", "Ann", "10.0.0.6:12203"},
+                 {7, 0, "ZMBI", "Zed", "10.0.0.7:12203"}});
+        r.userinfo.insert("Bob", infoAnswer("Bob", true));
+        r.userinfo.insert("Ann", infoAnswer("Ann", false));
+        QList<PassSummary> summaries;
+        QObject::connect(r.engine.get(), &Engine::passSummary, r.engine.get(),
+                         [&](const PassSummary& s) { summaries.append(s); });
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.patrols == 1 && r.idle(), 5000);
+        r.session->stop();
+        QTRY_VERIFY(r.idle());
+        QCOMPARE(summaries.size(), 2);
+        const PassSummary& scan = summaries[0];
+        const PassSummary& patrol = summaries[1];
+        // The scan warns Bob; the patrol pass takes over the in-game ban of Ann.
+        QCOMPARE((QList<int>{scan.scan, scan.playersRead, scan.answersLost, scan.penaltiesGiven}),
+                 (QList<int>{true, 2, 0, 1}));
+        QCOMPARE((QList<int>{patrol.scan, patrol.playersRead, patrol.answersLost, patrol.penaltiesGiven}),
+                 (QList<int>{false, 2, 0, 1}));
+        QCOMPARE(r.lists.warnings().size(), 1);
+        QCOMPARE(r.lists.bans().size(), 1);
+    }
+
     void privateModeEndsInAScan()
     {
         Rig r;

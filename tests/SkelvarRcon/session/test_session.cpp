@@ -240,6 +240,25 @@ private slots:
         QCOMPARE(r.commands(), QStringList{"sv_skelvar"});
         QVERIFY(!r.session->claimed());
     }
+
+    void stopDuringTheClaimsWaitReleasesTheServer()
+    {
+        Rig r(dir.path());
+        r.server.setVariable("sv_skelvar", "0");
+        // Stop the moment the claim reaches the server, while its reply wait runs.
+        bool stopped = false;
+        connect(&r.server, &GameServerDouble::datagramReceived, this, [&] {
+            if (!stopped && r.commands().endsWith("set sv_skelvar 1")) {
+                stopped = true;
+                r.session->stop();
+            }
+        });
+        r.session->start();
+        QTRY_VERIFY(stopped);
+        QTRY_VERIFY(r.idle());
+        QCOMPARE(r.commands(), (QStringList{"sv_skelvar", "set sv_skelvar 1"} + kResets));
+        QCOMPARE(r.server.variable("sv_skelvar"), QString("0"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSession)

@@ -1,0 +1,88 @@
+#include "SkelvarRcon/service/monitorcommandline.h"
+
+#include "cli/commandline.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+namespace skelvar::rcon {
+
+namespace {
+
+const char kDescription[] =
+    "Rcon Skelvar 2.1 watches one Medal of Honor: Allied Assault or Spearhead game server over its UDP\n"
+    "remote console: it claims the server (sv_skelvar), scans the players for cheats, private-slot misuse\n"
+    "and reserved skins, patrols for bans, renames and high pings, and warns, kicks or bans offenders.\n"
+    "\n"
+    "Without options it opens its window. With --headless it needs no display: it starts monitoring at\n"
+    "once and prints alerts, messages, status changes and a summary of every pass to standard error,\n"
+    "each line after the local time. SIGTERM, SIGINT and SIGHUP release the server (sv_skelvar,\n"
+    "nextmap and resetvalue are reset), save the settings and lists, and end the program; a second\n"
+    "signal during that ends it at once.\n"
+    "\n"
+    "Files, in the working folder (or the folder of --config):\n"
+    "  rconskelvar.ini                     settings\n"
+    "  warnings.lst, kicks.lst, bans.lst   penalty records\n"
+    "  skins.txt, reserved.txt             suspicious and reserved skins\n"
+    "  activity.log                        remote-console traffic of the last pass\n"
+    "  skelvar.log                         one line per alert\n"
+    "\n"
+    "Exit statuses:\n"
+    "  0  normal stop (also after a stop signal)\n"
+    "  1  any other failure (an unreadable settings file, a folder without write access)\n"
+    "  2  wrong rcon password, or a wrong command line\n"
+    "  3  the server is held by another monitor and --force was not given\n"
+    "  4  the server is offline";
+
+}  // namespace
+
+std::optional<int> readMonitorCommandLine(const QStringList& arguments, MonitorCommandLine* line)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(kDescription));
+    const QCommandLineOption headless(QStringLiteral("headless"),
+                                      QStringLiteral("Run without a window or display, as a service."));
+    const QCommandLineOption force(
+        QStringLiteral("force"),
+        QStringLiteral("Headless: take the server over when another monitor appears to hold it."));
+    const QCommandLineOption config(QStringLiteral("config"),
+                                    QStringLiteral("Keep and read the files in <dir> instead of the working folder."),
+                                    QStringLiteral("dir"));
+    parser.addOptions({headless, force, config});
+    if (const auto status = cli::readCommandLine(parser, arguments, QStringLiteral("RconSkelvar")))
+        return status;
+    line->headless = parser.isSet(headless);
+    line->force = parser.isSet(force);
+    if (parser.isSet(config))
+        line->monitor.folder = parser.value(config);
+    return std::nullopt;
+}
+
+bool applyTestTiming(const QString& text, MonitorOptions* options, QString* error)
+{
+    for (const QString& item : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QStringList pair = item.split(QLatin1Char('='));
+        bool ok = false;
+        const int ms = pair.size() == 2 ? pair.at(1).trimmed().toInt(&ok) : 0;
+        const QString key = pair.value(0).trimmed();
+        if (!ok || ms < 1) {
+            *error = QStringLiteral("%1: '%2' is not name=milliseconds").arg(QLatin1String(kTestTimingVariable), item);
+            return false;
+        }
+        if (key == QLatin1String("reply"))
+            options->replyWaitMs = ms;
+        else if (key == QLatin1String("warmup"))
+            options->timing.warmupMs = ms;
+        else if (key == QLatin1String("follow"))
+            options->timing.followMs = ms;
+        else if (key == QLatin1String("tick"))
+            options->timing.tickMs = ms;
+        else {
+            *error = QStringLiteral("%1: unknown name '%2'").arg(QLatin1String(kTestTimingVariable), key);
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace skelvar::rcon

@@ -1,0 +1,44 @@
+#pragma once
+// RconSkelvar's command line: the window by default, --headless for a
+// service, --force to take over a held server without asking, --config DIR
+// to work in DIR. And the test hook that shortens the waits, which main reads
+// from the environment so that it stays out of --help.
+
+#include "SkelvarRcon/window/monitor.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace skelvar::rcon {
+
+// The monitor's exit statuses.
+enum ExitStatus : int {
+    kExitStopped = 0,      // a normal stop, also on a stop signal
+    kExitFailed = 1,       // any other failure: settings unreadable, folder not writable
+    kExitBadPassword = 2,  // also a wrong command line
+    kExitHeld = 3,         // another monitor holds the server and --force was not given
+    kExitOffline = 4,      // the server did not answer
+};
+
+struct MonitorCommandLine {
+    bool headless = false;
+    bool force = false;
+    MonitorOptions monitor;  // folder from --config
+};
+
+// Reads RconSkelvar's arguments into *line. Returns the exit status when the
+// program ends here (--help, --version, a wrong command line). Needs a
+// QCoreApplication.
+std::optional<int> readMonitorCommandLine(const QStringList& arguments, MonitorCommandLine* line);
+
+// The name of the environment variable of the test hook.
+inline constexpr char kTestTimingVariable[] = "SKELVAR_TEST_TIMING";
+
+// The test hook's text, "reply=40,warmup=5,follow=5,tick=20" (milliseconds,
+// any of the four): the transport's reply wait and the engine's intervals.
+// False with *error for a text that is not of that form.
+bool applyTestTiming(const QString& text, MonitorOptions* options, QString* error);
+
+}  // namespace skelvar::rcon
