@@ -72,7 +72,7 @@ ParsedInput parseBannedIp(const QByteArray& data, const QDate& today)
     return result;
 }
 
-ImportResult importBans(const QString& folder, const QDate& today)
+ImportResult importBans(const QString& folder, const QDate& today, int lockWaitMs)
 {
     ImportResult result;
     const QDir dir(folder);
@@ -103,7 +103,9 @@ ImportResult importBans(const QString& folder, const QDate& today)
     ParsedInput parsed = parseBannedIp(data, today);
     result.complaints = std::move(parsed.complaints);
     QString error;
-    if (!lists::appendRecords(banPath, parsed.records, lists::ListKind::Bans, &error)) {
+    // Under bans.lst's lock: a monitor that holds the list merges these lines
+    // in at its next write instead of writing over them.
+    if (!lists::appendRecords(banPath, parsed.records, lists::ListKind::Bans, &error, lockWaitMs)) {
         result.exitCode = 2;
         result.error = error + QStringLiteral("; nothing was imported");
         return result;

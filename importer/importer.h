@@ -39,15 +39,16 @@ ParsedInput parseBannedIp(const QByteArray& data, const QDate& today);
 
 struct ImportResult {
     bool ok = false;
-    int exitCode = 0;   // 0 done, 1 input missing or unreadable, 2 bans.lst not writable
+    int exitCode = 0;   // 0 done, 1 input missing or unreadable, 2 bans.lst not writable or locked
     int appended = 0;
     QList<LineComplaint> complaints;
     QString error;
 };
 
 // Reads <folder>/bannedip.txt and appends to <folder>/bans.lst in one atomic
-// replace; on any failure bans.lst is left exactly as it was.
-ImportResult importBans(const QString& folder, const QDate& today);
+// replace under bans.lst's lock, waiting for it at most lockWaitMs; on any
+// failure (the lock included) bans.lst is left exactly as it was.
+ImportResult importBans(const QString& folder, const QDate& today, int lockWaitMs = lists::LockWaitMs);
 
 // importBans plus the program's messages: complaints and errors to err, the
 // success line to out. Returns the exit status.

@@ -1,0 +1,264 @@
+#include "lists/listfile.h"
+
+#include <QFileInfo>
+
+namespace skelvar::lists {
+
+namespace {
+
+QByteArray keyOf(const Record& record, ListKind kind)
+{
+    return recordLine(record, kind).chopped(2);
+}
+
+// The longest running ban of each address, to tell whether a ban another
+// program added is already covered. An invalid date stands for no end.
+class BanCover {
+public:
+    void note(const Record& ban, const QDate& today)
+    {
+        if (!banActive(ban, today))
+            return;
+        const QDate until = banUntil(ban);
+        auto it = m_longest.find(ban.ip);
+        if (it == m_longest.end())
+            m_longest.insert(ban.ip, until);
+        else if (it->isValid() && (!until.isValid() || until > *it))
+            *it = until;
+    }
+    bool covers(const Record& ban) const
+    {
+        const auto it = m_longest.constFind(ban.ip);
+        if (it == m_longest.constEnd())
+            return false;
+        const QDate until = banUntil(ban);
+        return !it->isValid() || (until.isValid() && *it >= until);
+    }
+
+private:
+    QHash<QString, QDate> m_longest;
+};
+
+}  // namespace
+
+ListFile::ListFile(QString path, ListKind kind)
+    : m_path(std::move(path))
+    , m_kind(kind)
+    , m_lock(m_path)
+{
+}
+
+ListFile::Stamp ListFile::stampNow() const
+{
+    const QFileInfo info(m_path);
+    if (!info.exists())
+        return {};
+    return {true, info.size(), info.lastModified()};
+}
+
+bool ListFile::changedOnDisk() const
+{
+    return stampNow() != m_stamp;
+}
+
+ListFile::BaseLine ListFile::describe(QByteArrayView line, const QDate& today, Record* record) const
+{
+    ParsedLine parsed = parseLine(line, m_kind, today);
+    BaseLine d;
+    switch (parsed.status) {
+    case LineStatus::Short:
+        d.kind = line.isEmpty() ? LineKind::Ignored : LineKind::Unparsed;
+        break;
+    case LineStatus::Expired:
+        break;
+    case LineStatus::Record:
+        d.kind = LineKind::Record;
+        if (!parsed.unchanged)
+            d.key = keyOf(parsed.record, m_kind);
+        if (record)
+            *record = std::move(parsed.record);
+        break;
+    }
+    return d;
+}
+
+void ListFile::remember(const QByteArray& data, Base base)
+{
+    // The views in base point into data's buffer, which m_bytes now shares.
+    m_bytes = data;
+    m_base = std::move(base);
+    m_stamp = stampNow();
+}
+
+LoadResult ListFile::load(const QDate& today)
+{
+    LoadResult result;
+    m_unparsed.clear();
+    QByteArray data;
+    switch (readWholeFile(m_path, &data)) {
+    case ReadStatus::Missing:
+        remember({}, {});
+        return result;
+    case ReadStatus::Failed:
+        result.exists = true;
+        result.readError = true;
+        return result;
+    case ReadStatus::Ok:
+        break;
+    }
+    result = parseRecords(data, m_kind, today);
+    m_unparsed = result.unparsed;
+    Base base;
+    for (const QByteArrayView line : splitLines(data)) {
+        BaseLine& entry = base[line];
+        if (entry.count == 0)
+            entry = describe(line, today, nullptr);
+        ++entry.count;
+    }
+    remember(data, std::move(base));
+    return result;
+}
+
+bool ListFile::merge(const QList<Record>& held, const QDate& today, MergeResult* result, QString* error)
+{
+    *result = {};
+    QByteArray data;
+    switch (readWholeFile(m_path, &data, error)) {
+    case ReadStatus::Failed:
+        return false;
+    case ReadStatus::Missing:
+        // Not taken for the removal of every record: the next write makes it again.
+        m_stamp = stampNow();
+        return true;
+    case ReadStatus::Ok:
+        break;
+    }
+    if (data == m_bytes) {
+        m_stamp = stampNow();
+        return true;
+    }
+
+    // The lines as they are now; only lines not seen before are parsed.
+    const QList<QByteArrayView> lines = splitLines(data);
+    Base now;
+    now.reserve(m_base.size() + 16);
+    QHash<QByteArrayView, Record> parsedNew;
+    for (const QByteArrayView line : lines) {
+        BaseLine& entry = now[line];
+        if (entry.count == 0) {
+            const auto old = m_base.constFind(line);
+            if (old != m_base.constEnd()) {
+                entry = *old;
+                entry.count = 0;
+            } else {
+                Record record;
+                entry = describe(line, today, &record);
+                if (entry.kind == LineKind::Record)
+                    parsedNew.insert(line, std::move(record));
+            }
+        }
+        ++entry.count;
+    }
+
+    // Their changes, per record line and per kept line: now minus before.
+    QHash<QByteArray, int> recordDelta;
+    QHash<QByteArray, int> unparsedDelta;
+    auto note = [&](QByteArrayView line, const BaseLine& entry, int delta) {
+        if (delta == 0 || entry.kind == LineKind::Ignored)
+            return;
+        if (entry.kind == LineKind::Unparsed)
+            unparsedDelta[line.toByteArray()] += delta;
+        else
+            recordDelta[entry.key.isEmpty() ? line.toByteArray() : entry.key] += delta;
+    };
+    for (auto it = now.constBegin(); it != now.constEnd(); ++it) {
+        const auto old = m_base.constFind(it.key());
+        note(it.key(), *it, it->count - (old == m_base.constEnd() ? 0 : old->count));
+    }
+    for (auto it = m_base.constBegin(); it != m_base.constEnd(); ++it) {
+        if (!now.contains(it.key()))
+            note(it.key(), *it, -it->count);
+    }
+
+    for (auto it = unparsedDelta.constBegin(); it != unparsedDelta.constEnd(); ++it) {
+        int n = it.value();
+        for (; n > 0; --n)
+            m_unparsed.append(it.key());
+        while (n < 0 && m_unparsed.removeOne(it.key()))
+            ++n;
+    }
+
+    // Removed by them: as many held records with that line.
+    bool anyRemoved = false;
+    for (int delta : std::as_const(recordDelta))
+        anyRemoved = anyRemoved || delta < 0;
+    QList<bool> gone(anyRemoved ? held.size() : 0, false);
+    if (anyRemoved) {
+        for (int row = held.size() - 1; row >= 0; --row) {
+            auto it = recordDelta.find(keyOf(held[row], m_kind));
+            if (it != recordDelta.end() && *it < 0) {
+                ++*it;
+                gone[row] = true;
+                result->removed.prepend(row);
+            }
+        }
+    }
+
+    // Added by them, in the file's order; a ban is not doubled.
+    BanCover cover;
+    if (m_kind == ListKind::Bans) {
+        for (int row = 0; row < held.size(); ++row) {
+            if (gone.isEmpty() || !gone[row])
+                cover.note(held[row], today);
+        }
+    }
+    for (const QByteArrayView line : lines) {
+        const BaseLine& entry = *now.constFind(line);
+        if (entry.kind != LineKind::Record)
+            continue;
+        auto it = recordDelta.find(entry.key.isEmpty() ? line.toByteArray() : entry.key);
+        if (it == recordDelta.end() || *it <= 0)
+            continue;
+        --*it;
+        Record record = parsedNew.contains(line) ? parsedNew.value(line) : parseLine(line, m_kind, today).record;
+        if (m_kind == ListKind::Bans) {
+            if (cover.covers(record))
+                continue;
+            cover.note(record, today);
+        }
+        result->added.append(std::move(record));
+    }
+
+    remember(data, std::move(now));
+    return true;
+}
+
+bool ListFile::save(const QList<Record>& held, const QDate& today, QString* error)
+{
+    QByteArray data;
+    data.reserve(held.size() * 72 + m_unparsed.size() * 32);
+    int records = 0;
+    for (const Record& record : held) {
+        if (m_kind == ListKind::Bans && !banActive(record, today))
+            continue;
+        appendRecordLine(data, record, m_kind);
+        ++records;
+    }
+    for (const QByteArray& line : std::as_const(m_unparsed))
+        data += line + "\r\n";
+    if (!writeFileAtomic(m_path, data, error))
+        return false;
+
+    Base base;
+    base.reserve(records + m_unparsed.size());
+    int index = 0;
+    for (const QByteArrayView line : splitLines(data)) {
+        BaseLine& entry = base[line];
+        entry.kind = index++ < records ? LineKind::Record : LineKind::Unparsed;
+        ++entry.count;
+    }
+    remember(data, std::move(base));
+    return true;
+}
+
+}  // namespace skelvar::lists
