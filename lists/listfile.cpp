@@ -110,7 +110,7 @@ LoadResult ListFile::load(const QDate& today)
     m_unparsed = result.unparsed;
     Base base;
     for (const QByteArrayView line : splitLines(data)) {
-        BaseLine& entry = base[line];
+        BaseLine& entry = base[{line}];
         if (entry.count == 0)
             entry = describe(line, today, nullptr);
         ++entry.count;
@@ -142,11 +142,11 @@ bool ListFile::merge(const QList<Record>& held, const QDate& today, MergeResult*
     const QList<QByteArrayView> lines = splitLines(data);
     Base now;
     now.reserve(m_base.size() + 16);
-    QHash<QByteArrayView, Record> parsedNew;
+    QHash<LineView, Record> parsedNew;
     for (const QByteArrayView line : lines) {
-        BaseLine& entry = now[line];
+        BaseLine& entry = now[{line}];
         if (entry.count == 0) {
-            const auto old = m_base.constFind(line);
+            const auto old = m_base.constFind({line});
             if (old != m_base.constEnd()) {
                 entry = *old;
                 entry.count = 0;
@@ -154,7 +154,7 @@ bool ListFile::merge(const QList<Record>& held, const QDate& today, MergeResult*
                 Record record;
                 entry = describe(line, today, &record);
                 if (entry.kind == LineKind::Record)
-                    parsedNew.insert(line, std::move(record));
+                    parsedNew.insert({line}, std::move(record));
             }
         }
         ++entry.count;
@@ -163,7 +163,8 @@ bool ListFile::merge(const QList<Record>& held, const QDate& today, MergeResult*
     // Their changes, per record line and per kept line: now minus before.
     QHash<QByteArray, int> recordDelta;
     QHash<QByteArray, int> unparsedDelta;
-    auto note = [&](QByteArrayView line, const BaseLine& entry, int delta) {
+    auto note = [&](LineView view, const BaseLine& entry, int delta) {
+        const QByteArrayView line = view.bytes;
         if (delta == 0 || entry.kind == LineKind::Ignored)
             return;
         if (entry.kind == LineKind::Unparsed)
@@ -213,14 +214,15 @@ bool ListFile::merge(const QList<Record>& held, const QDate& today, MergeResult*
         }
     }
     for (const QByteArrayView line : lines) {
-        const BaseLine& entry = *now.constFind(line);
+        const BaseLine& entry = *now.constFind({line});
         if (entry.kind != LineKind::Record)
             continue;
         auto it = recordDelta.find(entry.key.isEmpty() ? line.toByteArray() : entry.key);
         if (it == recordDelta.end() || *it <= 0)
             continue;
         --*it;
-        Record record = parsedNew.contains(line) ? parsedNew.value(line) : parseLine(line, m_kind, today).record;
+        const auto known = parsedNew.constFind({line});
+        Record record = known != parsedNew.constEnd() ? *known : parseLine(line, m_kind, today).record;
         if (m_kind == ListKind::Bans) {
             if (cover.covers(record))
                 continue;
@@ -253,7 +255,7 @@ bool ListFile::save(const QList<Record>& held, const QDate& today, QString* erro
     base.reserve(records + m_unparsed.size());
     int index = 0;
     for (const QByteArrayView line : splitLines(data)) {
-        BaseLine& entry = base[line];
+        BaseLine& entry = base[{line}];
         entry.kind = index++ < records ? LineKind::Record : LineKind::Unparsed;
         ++entry.count;
     }

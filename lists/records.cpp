@@ -42,12 +42,15 @@ namespace {
 // The field as Latin-1 without 0x02, CR and LF, straight into the line.
 void appendField(QByteArray& out, const QString& field)
 {
+    const qsizetype start = out.size();
+    out.resize(start + field.size());
+    char* to = out.data() + start;
     for (const QChar c : field) {
         const char16_t u = c.unicode();
-        if (u == FieldSeparator || u == '\r' || u == '\n')
-            continue;
-        out += u < 0x100 ? char(u) : '?';
+        if (u != FieldSeparator && u != '\r' && u != '\n')
+            *to++ = u < 0x100 ? char(u) : '?';
     }
+    out.truncate(to - out.constData());
 }
 
 }  // namespace
