@@ -1,9 +1,11 @@
 #include "SkelvarRcon/store/liststore.h"
 #include "SkelvarRcon/store/recordlist.h"
 #include "tests/support/files.h"
+#include "tests/support/lockholder.h"
 #include "tests/support/permissions.h"
 
 #include <QAbstractItemModelTester>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -66,7 +68,35 @@ private slots:
     void unreadableListIsNeverOverwritten();
     void failedWriteReportedOnceKeepsOldFile();
     void hostileNameCannotMakeASecondRecord();
+
+    void twoMonitorsShareOneBanList();
+    void otherProgramsBansShowBeforeTheNextWrite_data();
+    void otherProgramsBansShowBeforeTheNextWrite();
+    void lockThatCannotBeHadIsReportedAndNothingLost();
+    void readOnlyListIsNotReplacedByRoot();
 };
+
+namespace {
+
+QByteArray banLine(const QByteArray& ip, const QByteArray& name)
+{
+    return fileLine({ip, name, "r", "2024-06-15", ""});
+}
+
+// A change seen in the folder is not read in during the test, so only the
+// merge before each write can bring in the other program's lines.
+constexpr int NoSyncDuringTest = 600000;
+
+int rowOf(const RecordList& list, const QString& ip)
+{
+    for (int row = 0; row < list.size(); ++row) {
+        if (list.at(row).ip == ip)
+            return row;
+    }
+    return -1;
+}
+
+} // namespace
 
 void TestListStore::columns_data()
 {
@@ -441,6 +471,152 @@ void TestListStore::hostileNameCannotMakeASecondRecord()
     again.setFolder(dir.path());
     QVERIFY(again.load(Today).isEmpty());
     QCOMPARE(again.kicks().records(), (QList<Record>{rec("1.2.3.4", "abc", "Cheat", "2024-06-15")}));
+}
+
+void TestListStore::twoMonitorsShareOneBanList()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString shared = dir.filePath("shared/bans.lst");
+    writeFile(shared, banLine("9.9.9.9", "Old"));
+    ListStore a, b;
+    for (auto [store, folder] : {std::pair{&a, "a"}, std::pair{&b, "b"}}) {
+        QVERIFY(QDir(dir.path()).mkdir(folder));
+        QVERIFY(QFile::link("../shared/bans.lst", dir.filePath(QString(folder) + "/bans.lst")));
+        store->setFolder(dir.filePath(folder));
+        store->setSyncDelayForTests(NoSyncDuringTest);
+        QVERIFY(store->load(Today).isEmpty());
+    }
+
+    struct Step {
+        ListStore* store;
+        char action;  // '+' add, '-' remove
+        QByteArray ip;
+        QByteArray file;
+    };
+    const QByteArray one = banLine("1.1.1.1", "A"), three = banLine("3.3.3.3", "B"), five = banLine("5.5.5.5", "B");
+    const Step steps[] = {
+        {&a, '+', "1.1.1.1", one + banLine("9.9.9.9", "Old")},
+        {&b, '+', "5.5.5.5", one + five + banLine("9.9.9.9", "Old")},
+        {&a, '-', "9.9.9.9", one + five},
+        {&b, '+', "3.3.3.3", one + three + five},
+    };
+    for (const Step& step : steps) {
+        if (step.action == '+')
+            step.store->bans().add(rec(step.ip, step.store == &a ? "A" : "B"));
+        else
+            step.store->bans().removeAt(rowOf(step.store->bans(), step.ip));
+        QTRY_COMPARE(readFile(shared), step.file);
+    }
+    QVERIFY(QFileInfo(dir.filePath("a/bans.lst")).isSymLink());
+    QVERIFY(QFileInfo(dir.filePath("b/bans.lst")).isSymLink());
+    QCOMPARE(column(b.bans(), 0), (QStringList{"1.1.1.1", "3.3.3.3", "5.5.5.5"}));
+
+    // A's exit writes what it holds and what B added: nothing of B's is lost.
+    QVERIFY(a.saveAll());
+    QCOMPARE(readFile(shared), one + three + five);
+    QCOMPARE(column(a.bans(), 0), (QStringList{"1.1.1.1", "3.3.3.3", "5.5.5.5"}));
+}
+
+void TestListStore::otherProgramsBansShowBeforeTheNextWrite_data()
+{
+    QTest::addColumn<bool>("byPatrol");
+    QTest::newRow("seen in the folder") << false;
+    QTest::newRow("read at the patrol pass") << true;
+}
+
+void TestListStore::otherProgramsBansShowBeforeTheNextWrite()
+{
+    QFETCH(bool, byPatrol);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("bans.lst");
+    writeFile(path, banLine("9.9.9.9", "Old"));
+    ListStore store;
+    store.setFolder(dir.path());
+    store.setSyncDelayForTests(byPatrol ? NoSyncDuringTest : 10);
+    QSignalSpy saved(&store, &ListStore::saved);
+    QVERIFY(store.load(Today).isEmpty());
+
+    QVERIFY(skelvar::lists::appendRecords(path, {rec("1.1.1.1", "Imported")}, ListKind::Bans));
+    const QByteArray imported = banLine("9.9.9.9", "Old") + banLine("1.1.1.1", "Imported");
+    if (byPatrol) {
+        QTest::qWait(20);
+        QCOMPARE(store.bans().size(), 1);
+        store.syncFromDisk();
+    }
+    QTRY_COMPARE(column(store.bans(), 0), (QStringList{"1.1.1.1", "9.9.9.9"}));
+    // Read in, not written back.
+    QTest::qWait(20);
+    QCOMPARE(saved.size(), 0);
+    QCOMPARE(readFile(path), imported);
+
+    // The file removed from under the store: the records stay.
+    QVERIFY(QFile::remove(path));
+    store.syncFromDisk();
+    QCOMPARE(store.bans().size(), 2);
+}
+
+void TestListStore::lockThatCannotBeHadIsReportedAndNothingLost()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("bans.lst");
+    const QByteArray old = banLine("9.9.9.9", "Old");
+    writeFile(path, old);
+    ListStore store;
+    QStringList reports;
+    store.setReporter([&](const QString& title, const QString& text) { reports << title + "|" + text; });
+    store.setFolder(dir.path());
+    store.setSyncDelayForTests(NoSyncDuringTest);
+    constexpr int wait = 300;
+    store.setLockWaitForTests(wait);
+    QVERIFY(store.load(Today).isEmpty());
+
+    skelvar::test::LockHolder other;
+    QVERIFY(other.hold(path));
+    store.bans().add(rec("1.1.1.1", "New"));
+    QTRY_COMPARE(reports.size(), 1);
+    QVERIFY2(reports[0].startsWith("List not saved|") && reports[0].contains("bans.lst") && reports[0].contains("lock"),
+             qPrintable(reports[0]));
+    QCOMPARE(readFile(path), old);
+    QCOMPARE(column(store.bans(), 0), (QStringList{"1.1.1.1", "9.9.9.9"}));
+
+    // The holder dies and leaves its lock behind: the next write goes through
+    // without waiting for it.
+    other.kill();
+    QVERIFY(QFileInfo::exists(path + ".lock"));
+    QElapsedTimer timer;
+    timer.start();
+    store.bans().add(rec("2.2.2.2", "Next"));
+    QTRY_COMPARE(readFile(path), banLine("1.1.1.1", "New") + banLine("2.2.2.2", "Next") + old);
+    QVERIFY(timer.elapsed() < wait);
+    QCOMPARE(reports.size(), 1);
+}
+
+void TestListStore::readOnlyListIsNotReplacedByRoot()
+{
+    // No capabilities are dropped: the permission bits alone must protect the file.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("bans.lst");
+    const QByteArray old = banLine("9.9.9.9", "Old");
+    writeFile(path, old);
+    const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    QFile::setPermissions(path, readOnly);
+
+    ListStore store;
+    QStringList reports;
+    store.setReporter([&](const QString& title, const QString&) { reports << title; });
+    store.setFolder(dir.path());
+    QVERIFY(store.load(Today).isEmpty());
+    store.bans().add(rec("1.1.1.1", "New"));
+    QTRY_COMPARE(reports, QStringList{"List not saved"});
+    QVERIFY(!store.saveAll());
+    QCOMPARE(readFile(path), old);
+    QCOMPARE(QFileInfo(path).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser), readOnly);
+    QCOMPARE(store.bans().size(), 2);
+    QCOMPARE(reports.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestListStore)
