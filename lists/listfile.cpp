@@ -1,6 +1,7 @@
 #include "lists/listfile.h"
 
 #include <QFileInfo>
+#include <QSet>
 
 namespace skelvar::lists {
 
@@ -38,6 +39,31 @@ public:
 private:
     QHash<QString, QDate> m_longest;
 };
+
+// Drops the bans of `added` whose address the held records (less the rows
+// gone) or an earlier one of `added` already ban at least as long.
+void dropCovered(QList<Record>& added, const QList<Record>& held, const QList<bool>& gone, const QDate& today)
+{
+    if (added.isEmpty())
+        return;
+    // The cover of the addresses concerned only: the list can be long.
+    QSet<QString> addresses;
+    for (const Record& record : std::as_const(added))
+        addresses.insert(record.ip);
+    BanCover cover;
+    for (int row = 0; row < held.size(); ++row) {
+        if ((gone.isEmpty() || !gone[row]) && addresses.contains(held[row].ip))
+            cover.note(held[row], today);
+    }
+    QList<Record> kept;
+    for (Record& record : added) {
+        if (cover.covers(record))
+            continue;
+        cover.note(record, today);
+        kept.append(std::move(record));
+    }
+    added = std::move(kept);
+}
 
 }  // namespace
 
@@ -84,7 +110,9 @@ ListFile::BaseLine ListFile::describe(QByteArrayView line, const QDate& today, R
 
 void ListFile::remember(const QByteArray& data, Base base)
 {
+    m_baseStale = false;
     // The views in base point into data's buffer, which m_bytes now shares.
+    m_buffers = {data};
     m_bytes = data;
     m_base = std::move(base);
     m_stamp = stampNow();
@@ -135,6 +163,12 @@ bool ListFile::merge(const QList<Record>& held, const QDate& today, MergeResult*
     }
     if (data == m_bytes) {
         m_stamp = stampNow();
+        return true;
+    }
+    indexWrittenLines();
+    // What Ostrel does: lines added after the ones already known.
+    if (data.size() > m_bytes.size() && data.startsWith(m_bytes) && (m_bytes.isEmpty() || m_bytes.endsWith('\n'))) {
+        mergeAppended(data, held, today, result);
         return true;
     }
 
@@ -205,34 +239,59 @@ bool ListFile::merge(const QList<Record>& held, const QDate& today, MergeResult*
         }
     }
 
-    // Added by them, in the file's order; a ban is not doubled.
-    BanCover cover;
-    if (m_kind == ListKind::Bans) {
-        for (int row = 0; row < held.size(); ++row) {
-            if (gone.isEmpty() || !gone[row])
-                cover.note(held[row], today);
-        }
-    }
+    // Added by them, in the file's order; a ban is not doubled. Only lines
+    // that occur more often than before can bring a record in.
+    QList<std::pair<QByteArrayView, QByteArray>> candidates;
     for (const QByteArrayView line : lines) {
         const BaseLine& entry = *now.constFind({line});
         if (entry.kind != LineKind::Record)
             continue;
-        auto it = recordDelta.find(entry.key.isEmpty() ? line.toByteArray() : entry.key);
+        const auto old = m_base.constFind({line});
+        if (entry.count > (old == m_base.constEnd() ? 0 : old->count))
+            candidates.append({line, entry.key.isEmpty() ? line.toByteArray() : entry.key});
+    }
+    QList<Record> added;
+    for (const auto& [line, key] : std::as_const(candidates)) {
+        auto it = recordDelta.find(key);
         if (it == recordDelta.end() || *it <= 0)
             continue;
         --*it;
         const auto known = parsedNew.constFind({line});
-        Record record = known != parsedNew.constEnd() ? *known : parseLine(line, m_kind, today).record;
-        if (m_kind == ListKind::Bans) {
-            if (cover.covers(record))
-                continue;
-            cover.note(record, today);
-        }
-        result->added.append(std::move(record));
+        added.append(known != parsedNew.constEnd() ? *known : parseLine(line, m_kind, today).record);
     }
+    if (m_kind == ListKind::Bans)
+        dropCovered(added, held, gone, today);
+    result->added = std::move(added);
 
     remember(data, std::move(now));
     return true;
+}
+
+void ListFile::mergeAppended(const QByteArray& data, const QList<Record>& held, const QDate& today,
+                             MergeResult* result)
+{
+    // The known lines keep pointing into the buffer they were read from.
+    m_buffers.append(data);
+    const char* tail = data.constData() + m_bytes.size();
+    for (const QByteArrayView line : splitLines(data)) {
+        if (line.data() < tail)
+            continue;
+        Record record;
+        BaseLine& entry = m_base[{line}];
+        if (entry.count == 0)
+            entry = describe(line, today, &record);
+        else if (entry.kind == LineKind::Record)
+            record = parseLine(line, m_kind, today).record;
+        ++entry.count;
+        if (entry.kind == LineKind::Record)
+            result->added.append(std::move(record));
+        else if (entry.kind == LineKind::Unparsed)
+            m_unparsed.append(line.toByteArray());
+    }
+    if (m_kind == ListKind::Bans)
+        dropCovered(result->added, held, {}, today);
+    m_bytes = data;
+    m_stamp = stampNow();
 }
 
 bool ListFile::save(const QList<Record>& held, const QDate& today, QString* error)
@@ -251,16 +310,26 @@ bool ListFile::save(const QList<Record>& held, const QDate& today, QString* erro
     if (!writeFileAtomic(m_path, data, error))
         return false;
 
-    Base base;
-    base.reserve(records + m_unparsed.size());
+    // Most writes are followed by another write, not by another program's
+    // change: the lines are indexed only when a merge needs them.
+    remember(data, {});
+    m_writtenRecords = records;
+    m_baseStale = true;
+    return true;
+}
+
+void ListFile::indexWrittenLines()
+{
+    if (!m_baseStale)
+        return;
+    m_baseStale = false;
+    m_base.reserve(m_writtenRecords + m_unparsed.size());
     int index = 0;
-    for (const QByteArrayView line : splitLines(data)) {
-        BaseLine& entry = base[{line}];
-        entry.kind = index++ < records ? LineKind::Record : LineKind::Unparsed;
+    for (const QByteArrayView line : splitLines(m_bytes)) {
+        BaseLine& entry = m_base[{line}];
+        entry.kind = index++ < m_writtenRecords ? LineKind::Record : LineKind::Unparsed;
         ++entry.count;
     }
-    remember(data, std::move(base));
-    return true;
 }
 
 }  // namespace skelvar::lists

@@ -89,13 +89,18 @@ private:
     Stamp stampNow() const;
     BaseLine describe(QByteArrayView line, const QDate& today, Record* record) const;
     void remember(const QByteArray& data, Base base);
+    void indexWrittenLines();
+    void mergeAppended(const QByteArray& data, const QList<Record>& held, const QDate& today, MergeResult* result);
 
     QString m_path;
     ListKind m_kind;
     FileLock m_lock;
     Stamp m_stamp;
-    QByteArray m_bytes;  // the file as last read or written; m_base points into it
+    QByteArray m_bytes;           // the file as last read or written
+    QList<QByteArray> m_buffers;  // the bytes m_base points into
     Base m_base;
+    bool m_baseStale = false;  // m_base is still to be made from the lines last written
+    int m_writtenRecords = 0;  // the record lines at the start of what was last written
     QList<QByteArray> m_unparsed;
 };
 
