@@ -2,6 +2,8 @@
 
 #include "lists/fileaccess.h"
 
+#include <QFileInfo>
+
 namespace skelvar::lists {
 
 bool operator==(const Record& a, const Record& b)
@@ -238,6 +240,8 @@ bool saveRecords(const QString& path, const QList<Record>& records, ListKind kin
 bool appendRecords(const QString& path, const QList<Record>& records, ListKind kind, QString* error,
                    int lockWaitMs)
 {
+    if (records.isEmpty() && QFileInfo(path).isFile())
+        return true;
     // Read under the lock, so a monitor's merge-and-write cannot slip in
     // between this read and the replace.
     FileLock lock(path);
@@ -247,8 +251,6 @@ bool appendRecords(const QString& path, const QList<Record>& records, ListKind k
     const ReadStatus status = readWholeFile(path, &data, error);
     if (status == ReadStatus::Failed)
         return false;
-    if (status == ReadStatus::Ok && records.isEmpty())
-        return true;
     if (!data.isEmpty() && !data.endsWith('\n'))
         data += data.endsWith('\r') ? "\n" : "\r\n";
     data += serializeRecords(records, kind);
