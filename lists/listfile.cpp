@@ -292,6 +292,30 @@ void ListFile::mergeAppended(const QByteArray& data, const QList<Record>& held, 
         dropCovered(result->added, held, {}, today);
     m_bytes = data;
     m_stamp = stampNow();
+    constexpr qsizetype keptBuffers = 4;
+    if (m_buffers.size() > keptBuffers)
+        pointIntoNewestBuffer();
+}
+
+// Each buffer starts with the bytes of the one before it, so a line has the
+// same offset in the newest one.
+void ListFile::pointIntoNewestBuffer()
+{
+    const QByteArray& newest = m_buffers.last();
+    Base base;
+    base.reserve(m_base.size());
+    for (auto it = m_base.cbegin(); it != m_base.cend(); ++it) {
+        const char* at = it.key().bytes.data();
+        for (const QByteArray& buffer : std::as_const(m_buffers)) {
+            if (at >= buffer.constData() && at <= buffer.constData() + buffer.size()) {
+                const qsizetype offset = at - buffer.constData();
+                base.insert({QByteArrayView(newest.constData() + offset, it.key().bytes.size())}, *it);
+                break;
+            }
+        }
+    }
+    m_base = std::move(base);
+    m_buffers = {newest};
 }
 
 bool ListFile::save(const QList<Record>& held, const QDate& today, QString* error)

@@ -90,6 +90,7 @@ private:
     BaseLine describe(QByteArrayView line, const QDate& today, Record* record) const;
     void remember(const QByteArray& data, Base base);
     void indexWrittenLines();
+    void pointIntoNewestBuffer();
     void mergeAppended(const QByteArray& data, const QList<Record>& held, const QDate& today, MergeResult* result);
 
     QString m_path;

@@ -78,6 +78,7 @@ private slots:
     void staleLockOfAKilledWriterIsTakenOver();
     void mergeWithOtherWriters_data();
     void mergeWithOtherWriters();
+    void manyAppendsThenARewrite();
 };
 
 void TestLists::parseDate_data()
@@ -635,6 +636,34 @@ void TestLists::mergeWithOtherWriters()
     QVERIFY2(file.save(held, Today, &error), qPrintable(error));
     QCOMPARE(readFile(path), expected);
     QVERIFY(!file.changedOnDisk());
+}
+
+void TestLists::manyAppendsThenARewrite()
+{
+    // Ostrel's appends are read in one after the other without a write of
+    // this program's own; then another monitor rewrites the file.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("bans.lst");
+    writeFile(path, banLine("1.1.1.1") + "typed by hand\r\n");
+    ListFile file(path, ListKind::Bans);
+    QList<Record> held = file.load(Today).records;
+    QByteArray appended;
+    for (int i = 2; i <= 9; ++i) {
+        const QByteArray ip = QByteArray::number(i) + ".0.0.1";
+        QVERIFY(appendRecords(path, {ban(ip)}, ListKind::Bans));
+        appended += banLine(ip);
+        MergeResult merged;
+        QVERIFY(file.merge(held, Today, &merged));
+        QCOMPARE(merged.added, QList<Record>{ban(ip)});
+        held += merged.added;
+    }
+    writeFile(path, appended.mid(banLine("2.0.0.1").size()) + banLine("1.1.1.1"));
+    MergeResult merged;
+    QVERIFY(file.merge(held, Today, &merged));
+    QCOMPARE(merged.removed, QList<int>{1});  // 2.0.0.1
+    QVERIFY(merged.added.isEmpty());
+    QCOMPARE(file.unparsedLines(), QList<QByteArray>{});
 }
 
 QTEST_GUILESS_MAIN(TestLists)
