@@ -60,6 +60,8 @@ private slots:
     void setIpKeepsListSorted_data();
     void setIpKeepsListSorted();
     void mutationsSignalChange();
+    void mergeOfOtherProgramsChanges_data();
+    void mergeOfOtherProgramsChanges();
     void playersKeepArrivalOrder();
 
     void loadReportsSkippedLinesAndReadsSkins();
@@ -252,6 +254,42 @@ void TestListStore::mutationsSignalChange()
     list.setIp(0, "3.3.3.3");
     QCOMPARE(changed.size(), 4);
     QCOMPARE(list.records(), (QList<Record>{rec("3.3.3.3", "b")}));
+}
+
+void TestListStore::mergeOfOtherProgramsChanges_data()
+{
+    QTest::addColumn<int>("extra");  // further added rows, past the row-by-row limit when many
+    QTest::newRow("a few, row by row") << 0;
+    QTest::newRow("many, one rebuild") << 40;
+}
+
+void TestListStore::mergeOfOtherProgramsChanges()
+{
+    QFETCH(int, extra);
+    RecordList list(ListKind::Bans);
+    QAbstractItemModelTester tester(&list, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    list.sort(1);  // by Name
+    list.setRecords({rec("1.1.1.1", "b"), rec("2.2.2.2", "d"), rec("3.3.3.3", "f"), rec("4.4.4.4", "h")});
+    const QPersistentModelIndex selected = list.index(3, 0);  // h
+    QSignalSpy changed(&list, &RecordList::changed);
+
+    QList<Record> added{rec("5.5.5.5", "g"), rec("6.6.6.6", "a"), rec("7.7.7.7", "d\x02")};
+    QStringList names{"a", "d", "d", "g", "h"};
+    for (int i = 0; i < extra; ++i) {
+        added.append(rec("8.8.8.8", "z"));
+        names.append("z");
+    }
+    list.merge({0, 2}, added);  // b and f removed by them
+
+    QCOMPARE(column(list, 1), names);
+    // A new record goes after the rows of an equal key; fields are cleaned.
+    QCOMPARE(list.at(1).ip, QString("2.2.2.2"));
+    QCOMPARE(list.at(2).ip, QString("7.7.7.7"));
+    QCOMPARE(list.at(2).name, QString("d"));
+    QCOMPARE(changed.size(), 1);
+    // A few changes keep the operator's selected row on its record.
+    if (extra == 0)
+        QCOMPARE(list.data(selected).toString(), QString("4.4.4.4"));
 }
 
 void TestListStore::playersKeepArrivalOrder()
