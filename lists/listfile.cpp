@@ -177,13 +177,16 @@ bool ListFile::merge(const QList<Record>& held, const QDate& today, MergeResult*
     Base now;
     now.reserve(m_base.size() + 16);
     QHash<LineView, Record> parsedNew;
+    qsizetype known = 0;  // distinct lines of before that are still there
     for (const QByteArrayView line : lines) {
         BaseLine& entry = now[{line}];
         if (entry.count == 0) {
             const auto old = m_base.constFind({line});
             if (old != m_base.constEnd()) {
                 entry = *old;
+                entry.before = old->count;
                 entry.count = 0;
+                ++known;
             } else {
                 Record record;
                 entry = describe(line, today, &record);
@@ -206,13 +209,13 @@ bool ListFile::merge(const QList<Record>& held, const QDate& today, MergeResult*
         else
             recordDelta[entry.key.isEmpty() ? line.toByteArray() : entry.key] += delta;
     };
-    for (auto it = now.constBegin(); it != now.constEnd(); ++it) {
-        const auto old = m_base.constFind(it.key());
-        note(it.key(), *it, it->count - (old == m_base.constEnd() ? 0 : old->count));
-    }
-    for (auto it = m_base.constBegin(); it != m_base.constEnd(); ++it) {
-        if (!now.contains(it.key()))
-            note(it.key(), *it, -it->count);
+    for (auto it = now.constBegin(); it != now.constEnd(); ++it)
+        note(it.key(), *it, it->count - it->before);
+    if (known < m_base.size()) {
+        for (auto it = m_base.constBegin(); it != m_base.constEnd(); ++it) {
+            if (!now.contains(it.key()))
+                note(it.key(), *it, -it->count);
+        }
     }
 
     for (auto it = unparsedDelta.constBegin(); it != unparsedDelta.constEnd(); ++it) {
@@ -244,10 +247,7 @@ bool ListFile::merge(const QList<Record>& held, const QDate& today, MergeResult*
     QList<std::pair<QByteArrayView, QByteArray>> candidates;
     for (const QByteArrayView line : lines) {
         const BaseLine& entry = *now.constFind({line});
-        if (entry.kind != LineKind::Record)
-            continue;
-        const auto old = m_base.constFind({line});
-        if (entry.count > (old == m_base.constEnd() ? 0 : old->count))
+        if (entry.kind == LineKind::Record && entry.count > entry.before)
             candidates.append({line, entry.key.isEmpty() ? line.toByteArray() : entry.key});
     }
     QList<Record> added;

@@ -75,6 +75,7 @@ private:
     // One distinct line of the file as last read or written.
     struct BaseLine {
         int count = 0;
+        int before = 0;  // during a merge: its count in the lines known before
         LineKind kind = LineKind::Ignored;
         QByteArray key;  // the record's line as this program writes it; empty when the same
     };
