@@ -74,7 +74,7 @@ ParsedInput parseBannedIp(const QByteArray& data, const QDate& today)
     return result;
 }
 
-ImportResult importBans(const QString& folder, const QDate& today)
+ImportResult importBans(const QString& folder, const QDate& today, int lockWaitMs)
 {
     ImportResult result;
     const QDir dir(folder);
@@ -116,7 +116,9 @@ ImportResult importBans(const QString& folder, const QDate& today)
         return result;
     }
     QString error;
-    if (!lists::appendRecords(banPath, parsed.records, lists::ListKind::Bans, &error)) {
+    // Under bans.lst's lock: a monitor that holds the list merges these lines
+    // in at its next write instead of writing over them.
+    if (!lists::appendRecords(banPath, parsed.records, lists::ListKind::Bans, &error, lockWaitMs)) {
         result.exitCode = 2;
         result.error = error + QStringLiteral("; nothing was imported");
         return result;

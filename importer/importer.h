@@ -44,7 +44,7 @@ ParsedInput parseBannedIp(const QByteArray& data, const QDate& today);
 
 struct ImportResult {
     bool ok = false;
-    // 0 done, 1 input missing or unreadable, 2 bans.lst not writable,
+    // 0 done, 1 input missing or unreadable, 2 bans.lst not writable or locked,
     // 3 the input has lines of text but no address among them (nothing appended)
     int exitCode = 0;
     int appended = 0;
@@ -53,8 +53,9 @@ struct ImportResult {
 };
 
 // Reads <folder>/bannedip.txt and appends to <folder>/bans.lst in one atomic
-// replace; on any failure bans.lst is left exactly as it was.
-ImportResult importBans(const QString& folder, const QDate& today);
+// replace under bans.lst's lock, waiting for it at most lockWaitMs; on any
+// failure (the lock included) bans.lst is left exactly as it was.
+ImportResult importBans(const QString& folder, const QDate& today, int lockWaitMs = lists::LockWaitMs);
 
 // importBans plus the program's messages: complaints and errors to err, the
 // success line to out. Returns the exit status.

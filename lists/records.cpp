@@ -1,8 +1,8 @@
 #include "lists/records.h"
 
-#include <QFile>
+#include "lists/fileaccess.h"
+
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace skelvar::lists {
 
@@ -39,41 +39,81 @@ QString cleanField(const QString& text)
     return out;
 }
 
+namespace {
+
+// The field as Latin-1 without 0x02, CR and LF, straight into the line.
+void appendField(QByteArray& out, const QString& field)
+{
+    const qsizetype start = out.size();
+    out.resize(start + field.size());
+    char* to = out.data() + start;
+    for (const QChar c : field) {
+        const char16_t u = c.unicode();
+        if (u != FieldSeparator && u != '\r' && u != '\n')
+            *to++ = u < 0x100 ? char(u) : '?';
+    }
+    out.truncate(to - out.constData());
+}
+
+}  // namespace
+
+void appendRecordLine(QByteArray& out, const Record& record, ListKind kind)
+{
+    appendField(out, record.ip);
+    out += FieldSeparator;
+    appendField(out, record.name);
+    out += FieldSeparator;
+    appendField(out, record.reason);
+    out += FieldSeparator;
+    appendField(out, record.date);
+    if (kind == ListKind::Bans) {
+        out += FieldSeparator;
+        appendField(out, record.until);
+    }
+    out += "\r\n";
+}
+
 QByteArray recordLine(const Record& record, ListKind kind)
 {
     QByteArray line;
     line.reserve(record.ip.size() + record.name.size() + record.reason.size() + record.date.size()
                  + record.until.size() + 6);
-    line += cleanField(record.ip).toLatin1();
-    line += FieldSeparator;
-    line += cleanField(record.name).toLatin1();
-    line += FieldSeparator;
-    line += cleanField(record.reason).toLatin1();
-    line += FieldSeparator;
-    line += cleanField(record.date).toLatin1();
-    if (kind == ListKind::Bans) {
-        line += FieldSeparator;
-        line += cleanField(record.until).toLatin1();
-    }
-    line += "\r\n";
+    appendRecordLine(line, record, kind);
     return line;
 }
 
 QByteArray serializeRecords(const QList<Record>& records, ListKind kind)
 {
     QByteArray out;
-    out.reserve(records.size() * 64);
+    out.reserve(records.size() * 72);
     for (const Record& record : records)
-        out += recordLine(record, kind);
+        appendRecordLine(out, record, kind);
     return out;
 }
 
 namespace {
 
-QString normalisedDate(const QString& text)
+// The written form yyyy-MM-dd, checked without building a date.
+bool writtenForm(const QString& text)
+{
+    if (text.size() != 10 || text.at(4) != QLatin1Char('-') || text.at(7) != QLatin1Char('-'))
+        return false;
+    for (int i = 0; i < 10; ++i) {
+        if (i != 4 && i != 7 && (text.at(i) < QLatin1Char('0') || text.at(i) > QLatin1Char('9')))
+            return false;
+    }
+    return true;
+}
+
+// The date in the written form; the text itself when it is no date. Most
+// lines already hold the written form, which is then kept as it is.
+QString normalisedDate(const QString& text, bool* unchanged)
 {
     const QDate date = parseDate(text);
-    return date.isValid() ? formatDate(date) : text;
+    if (!date.isValid() || writtenForm(text))
+        return text;
+    *unchanged = false;
+    return formatDate(date);
 }
 
 }  // namespace
@@ -106,106 +146,75 @@ QList<QByteArrayView> splitLines(const QByteArray& data)
     return lines;
 }
 
+ParsedLine parseLine(QByteArrayView line, ListKind kind, const QDate& today)
+{
+    ParsedLine parsed;
+    const int needed = fieldCount(kind);
+    QString fields[5];
+    int found = 0;
+    qsizetype fieldStart = 0;
+    qsizetype sep = -1;
+    while (found < needed) {
+        sep = line.indexOf(FieldSeparator, fieldStart);
+        if (sep < 0)
+            sep = line.size();
+        fields[found++] = QString::fromLatin1(line.sliced(fieldStart, sep - fieldStart));
+        if (sep == line.size())
+            break;
+        fieldStart = sep + 1;
+    }
+    if (found < needed)
+        return parsed;
+
+    // Extra fields and a stray CR are dropped on the way in, so the line
+    // written back differs from this one.
+    bool unchanged = sep == line.size() && !line.contains('\r');
+    Record& record = parsed.record;
+    record = {fields[0], fields[1], fields[2], normalisedDate(fields[3], &unchanged), {}};
+    if (kind == ListKind::Bans && !fields[4].isEmpty()) {
+        const QDate until = parseDate(fields[4]);
+        if (until.isValid()) {
+            if (until <= today) {
+                parsed.status = LineStatus::Expired;
+                return parsed;
+            }
+            record.until = writtenForm(fields[4]) ? fields[4] : formatDate(until);
+        }
+        // An Until that is not a date keeps the ban, as a permanent one.
+        unchanged = unchanged && record.until == fields[4];
+    }
+    parsed.status = LineStatus::Record;
+    parsed.unchanged = unchanged;
+    return parsed;
+}
+
 LoadResult parseRecords(const QByteArray& data, ListKind kind, const QDate& today)
 {
     LoadResult result;
     result.exists = true;
-    const int needed = fieldCount(kind);
     for (const QByteArrayView line : splitLines(data)) {
-        QString fields[5];
-        int found = 0;
-        qsizetype fieldStart = 0;
-        while (found < needed) {
-            qsizetype sep = line.indexOf(FieldSeparator, fieldStart);
-            if (sep < 0)
-                sep = line.size();
-            fields[found++] = QString::fromLatin1(line.sliced(fieldStart, sep - fieldStart));
-            if (sep == line.size())
-                break;
-            fieldStart = sep + 1;
-        }
-        if (found < needed) {
+        ParsedLine parsed = parseLine(line, kind, today);
+        switch (parsed.status) {
+        case LineStatus::Record:
+            result.records.append(std::move(parsed.record));
+            break;
+        case LineStatus::Short:
             ++result.skipped;
-            continue;
+            if (!line.isEmpty())
+                result.unparsed.append(line.toByteArray());
+            break;
+        case LineStatus::Expired:
+            ++result.expired;
+            break;
         }
-
-        Record record{fields[0], fields[1], fields[2], normalisedDate(fields[3]), {}};
-        if (kind == ListKind::Bans && !fields[4].isEmpty()) {
-            const QDate until = parseDate(fields[4]);
-            if (until.isValid()) {
-                if (until <= today) {
-                    ++result.expired;
-                    continue;
-                }
-                record.until = formatDate(until);
-            }
-            // An Until that is not a date keeps the ban, as a permanent one.
-        }
-        result.records.append(std::move(record));
     }
     return result;
 }
 
-namespace {
-
-enum class ReadStatus { Missing, Failed, Ok };
-
-ReadStatus readWhole(const QString& path, QByteArray* data, QString* error)
-{
-    const QFileInfo info(path);
-    if (!info.exists())
-        return ReadStatus::Missing;
-    if (info.isDir()) {
-        if (error)
-            *error = QStringLiteral("%1 is a folder").arg(path);
-        return ReadStatus::Failed;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = QStringLiteral("Cannot read %1: %2").arg(path, file.errorString());
-        return ReadStatus::Failed;
-    }
-    *data = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        if (error)
-            *error = QStringLiteral("Cannot read %1: %2").arg(path, file.errorString());
-        return ReadStatus::Failed;
-    }
-    return ReadStatus::Ok;
-}
-
-bool writeWhole(const QString& path, const QByteArray& data, QString* error)
-{
-    const QFileInfo info(path);
-    auto fail = [&](const QString& why) {
-        if (error)
-            *error = QStringLiteral("Cannot write %1: %2").arg(path, why);
-        return false;
-    };
-    if (info.isDir())
-        return fail(QStringLiteral("it is a folder"));
-    // A file the operator made read-only stays as it is, even where the folder
-    // would allow replacing it. Opening it for append changes nothing and gets
-    // the answer a writer gets; an access check answers for the real user.
-    if (info.exists() && !QFile(path).open(QIODevice::WriteOnly | QIODevice::Append))
-        return fail(QStringLiteral("the file is read-only"));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    if (file.write(data) != data.size())
-        return fail(file.errorString());
-    if (!file.commit())
-        return fail(file.errorString());
-    return true;
-}
-
-}  // namespace
-
 LoadResult loadRecords(const QString& path, ListKind kind, const QDate& today)
 {
     QByteArray data;
-    switch (readWhole(path, &data, nullptr)) {
+    switch (readWholeFile(path, &data)) {
     case ReadStatus::Missing:
         return {};
     case ReadStatus::Failed: {
@@ -220,23 +229,32 @@ LoadResult loadRecords(const QString& path, ListKind kind, const QDate& today)
     return parseRecords(data, kind, today);
 }
 
-bool saveRecords(const QString& path, const QList<Record>& records, ListKind kind, QString* error)
+bool saveRecords(const QString& path, const QList<Record>& records, ListKind kind, QString* error, int lockWaitMs)
 {
-    return writeWhole(path, serializeRecords(records, kind), error);
+    FileLock lock(path);
+    if (!lock.lock(lockWaitMs, error))
+        return false;
+    return writeFileAtomic(path, serializeRecords(records, kind), error);
 }
 
-bool appendRecords(const QString& path, const QList<Record>& records, ListKind kind, QString* error)
+bool appendRecords(const QString& path, const QList<Record>& records, ListKind kind, QString* error,
+                   int lockWaitMs)
 {
+    if (records.isEmpty() && QFileInfo(path).isFile())
+        return true;
+    // Read under the lock, so a monitor's merge-and-write cannot slip in
+    // between this read and the replace.
+    FileLock lock(path);
+    if (!lock.lock(lockWaitMs, error))
+        return false;
     QByteArray data;
-    const ReadStatus status = readWhole(path, &data, error);
+    const ReadStatus status = readWholeFile(path, &data, error);
     if (status == ReadStatus::Failed)
         return false;
-    if (status == ReadStatus::Ok && records.isEmpty())
-        return true;
     if (!data.isEmpty() && !data.endsWith('\n'))
         data += data.endsWith('\r') ? "\n" : "\r\n";
     data += serializeRecords(records, kind);
-    return writeWhole(path, data, error);
+    return writeFileAtomic(path, data, error);
 }
 
 }  // namespace skelvar::lists

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lists/fileaccess.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QDate>
@@ -18,6 +20,12 @@ struct Record {
     QString ip, name, reason, date, until;  // until: bans only; empty = no end
 };
 bool operator==(const Record&, const Record&);
+}  // namespace skelvar::lists
+
+// Five strings: a list can move its records with memmove on an insert.
+Q_DECLARE_TYPEINFO(skelvar::lists::Record, Q_RELOCATABLE_TYPE);
+
+namespace skelvar::lists {
 
 inline constexpr char FieldSeparator = '\x02';
 
@@ -46,29 +54,48 @@ QList<QByteArrayView> splitLines(const QByteArray& data);
 // Drops 0x02, CR and LF so a field stays one field on one line.
 QString cleanField(const QString&);
 
+// The record's line with its CR LF, each field cleaned as cleanField() does.
 QByteArray recordLine(const Record&, ListKind);
+void appendRecordLine(QByteArray& out, const Record&, ListKind);
 QByteArray serializeRecords(const QList<Record>&, ListKind);
+
+enum class LineStatus { Short, Record, Expired };
+
+struct ParsedLine {
+    LineStatus status = LineStatus::Short;  // Short: too few fields, or empty
+    Record record;
+    bool unchanged = false;  // recordLine(record) gives back this very line
+};
+
+// One line without its line end. Extra fields are ignored. Dates that parse
+// are normalised to formatDate(); a ban whose Until is not a date is kept as
+// a permanent ban (empty Until); one whose Until is today or earlier is Expired.
+ParsedLine parseLine(QByteArrayView line, ListKind, const QDate& today);
 
 struct LoadResult {
     QList<Record> records;
-    bool exists = false;     // file was there
-    bool readError = false;  // file exists but could not be read
-    int skipped = 0;         // lines with too few fields (not counting a final empty line)
-    int expired = 0;         // bans dropped because Until is today or earlier
+    QList<QByteArray> unparsed;  // the lines with too few fields that are not empty
+    bool exists = false;         // file was there
+    bool readError = false;      // file exists but could not be read
+    int skipped = 0;             // lines with too few fields (not counting a final empty line)
+    int expired = 0;             // bans dropped because Until is today or earlier
 };
 
-// Reads CR LF or bare LF lines, and a last line without a line end. Extra
-// fields are ignored. Dates that parse are normalised to formatDate(); a ban
-// whose Until is not a date is kept as a permanent ban (empty Until).
+// Reads CR LF or bare LF lines, and a last line without a line end, each as
+// parseLine() does.
 LoadResult parseRecords(const QByteArray& data, ListKind, const QDate& today);
 LoadResult loadRecords(const QString& path, ListKind, const QDate& today);
 
-// Replaces the file atomically; on failure the previous file stays whole.
-bool saveRecords(const QString& path, const QList<Record>&, ListKind, QString* error = nullptr);
-// Appends records after the existing content of path (created if missing), as
-// one atomic replace; starts on a new line when the existing content does not
-// end with a line end. An empty list leaves an existing file untouched.
-bool appendRecords(const QString& path, const QList<Record>&, ListKind, QString* error = nullptr);
+// Replaces the file atomically under its lock (see fileaccess.h); on failure
+// the previous file stays whole.
+bool saveRecords(const QString& path, const QList<Record>&, ListKind, QString* error = nullptr,
+                 int lockWaitMs = LockWaitMs);
+// Appends records after the existing content of path (created if missing):
+// reads and replaces it under its lock, so no other writer's lines are lost;
+// starts on a new line when the existing content does not end with a line
+// end. An empty list leaves an existing file untouched.
+bool appendRecords(const QString& path, const QList<Record>&, ListKind, QString* error = nullptr,
+                   int lockWaitMs = LockWaitMs);
 
 struct SkinList {
     QStringList entries;  // one entry per line, plus one empty last entry

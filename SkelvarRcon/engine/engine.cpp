@@ -418,6 +418,8 @@ Task<> Engine::runPatrol(quint64 gen)
 {
     beginPass(false);
     emit passStarted(false);
+    // Bans that other programs wrote are enforced from this pass on.
+    lists_->syncFromDisk();
     ui_.setValue("kickpro", 0);
     patrolCountdown_ = patrolSeconds_.read(settings_, prompter_);
 

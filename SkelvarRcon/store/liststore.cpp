@@ -1,6 +1,7 @@
 #include "SkelvarRcon/store/liststore.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace skelvar::rcon {
 
@@ -10,11 +11,18 @@ namespace {
 
 constexpr ListKind allKinds[] = {ListKind::Warnings, ListKind::Kicks, ListKind::Bans};
 
+// A change seen in the folder is read in after this pause, so a burst of
+// events (a write is a new file and a rename) makes one read.
+constexpr int SyncDelayMs = 200;
+
 QString skippedText(const QString& fileName, int n)
 {
     if (n == 1)
-        return ListStore::tr("%1: 1 line could not be read and was skipped.").arg(fileName);
-    return ListStore::tr("%1: %2 lines could not be read and were skipped.").arg(fileName).arg(n);
+        return ListStore::tr("%1: 1 line could not be read and was skipped; the file keeps it as it is.")
+            .arg(fileName);
+    return ListStore::tr("%1: %2 lines could not be read and were skipped; the file keeps them as they are.")
+        .arg(fileName)
+        .arg(n);
 }
 
 } // namespace
@@ -37,6 +45,12 @@ ListStore::ListStore(QObject* parent)
     m_flushTimer.setSingleShot(true);
     m_flushTimer.setInterval(0);
     connect(&m_flushTimer, &QTimer::timeout, this, &ListStore::flush);
+    m_syncTimer.setSingleShot(true);
+    m_syncTimer.setInterval(SyncDelayMs);
+    connect(&m_syncTimer, &QTimer::timeout, this, &ListStore::syncFromDisk);
+    auto later = [this] { m_syncTimer.start(); };
+    connect(&m_watcher, &QFileSystemWatcher::fileChanged, this, later);
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, later);
 }
 
 ListStore::Slot& ListStore::slot(ListKind kind)
@@ -83,7 +97,8 @@ QList<StoreMessage> ListStore::load(const QDate& today)
     for (ListKind kind : allKinds) {
         Slot& s = slot(kind);
         const QString name = lists::fileName(kind);
-        lists::LoadResult r = lists::loadRecords(filePath(kind), kind, today);
+        s.file = std::make_unique<lists::ListFile>(filePath(kind), kind);
+        lists::LoadResult r = s.file->load(today);
         s.loaded = true;
         s.dirty = false;
         s.reported = false;
@@ -102,7 +117,33 @@ QList<StoreMessage> ListStore::load(const QDate& today)
     }
     m_loading = false;
     reloadSkinLists();
+    watchFiles();
     return messages;
+}
+
+// The files, and the folders that hold them and their links: a write by
+// rename replaces the file the watcher was on, and only its folder sees that.
+void ListStore::watchFiles()
+{
+    QStringList paths;
+    for (ListKind kind : allKinds) {
+        const Slot& s = slot(kind);
+        if (!s.loaded || s.protectedFile)
+            continue;
+        const QString target = lists::linkTarget(s.file->path());
+        for (const QString& path : {target, QFileInfo(target).absolutePath(), QFileInfo(s.file->path()).absolutePath()}) {
+            if (QFileInfo::exists(path) && !paths.contains(path))
+                paths.append(path);
+        }
+    }
+    const QStringList watched = m_watcher.files() + m_watcher.directories();
+    QStringList missing;
+    for (const QString& path : paths) {
+        if (!watched.contains(path))
+            missing.append(path);
+    }
+    if (!missing.isEmpty())
+        m_watcher.addPaths(missing);
 }
 
 void ListStore::reloadSkinLists()
@@ -118,6 +159,42 @@ QDate ListStore::today() const
     return m_loadDay.addDays(m_loadRealDay.daysTo(QDate::currentDate()));
 }
 
+bool ListStore::mergeFromDisk(ListKind kind, QString* error)
+{
+    Slot& s = slot(kind);
+    lists::MergeResult merged;
+    if (!s.file->merge(s.model->records(), today(), &merged, error))
+        return false;
+    if (!merged.isEmpty()) {
+        // Records that other programs wrote are not a change to write back.
+        m_loading = true;
+        s.model->merge(merged.removed, std::move(merged.added));
+        m_loading = false;
+    }
+    return true;
+}
+
+void ListStore::syncFromDisk()
+{
+    watchFiles();
+    for (ListKind kind : allKinds) {
+        Slot& s = slot(kind);
+        if (!s.loaded || s.protectedFile || !s.file->changedOnDisk())
+            continue;
+        QString error;
+        if (mergeFromDisk(kind, &error)) {
+            s.syncReported = false;
+        } else if (!s.syncReported) {
+            s.syncReported = true;
+            if (m_reporter)
+                m_reporter(tr("List not read"),
+                           tr("%1 changed on disk but could not be read: %2\nThe list keeps the records it "
+                              "holds.")
+                               .arg(lists::fileName(kind), error));
+        }
+    }
+}
+
 bool ListStore::write(ListKind kind)
 {
     Slot& s = slot(kind);
@@ -125,28 +202,35 @@ bool ListStore::write(ListKind kind)
         return true;
     if (s.protectedFile)
         return false;
-    QList<lists::Record> records = s.model->records();
-    if (kind == ListKind::Bans) {
-        // A ban that ran out while the program ran is no longer written.
-        const QDate day = today();
-        records.removeIf([&day](const lists::Record& r) { return !lists::banActive(r, day); });
-    }
     QString error;
-    if (lists::saveRecords(filePath(kind), records, kind, &error)) {
+    bool ok = s.file->lock(m_lockWaitMs, &error);
+    if (ok) {
+        // Under the lock: what others wrote since the last sync comes in
+        // first, so the write below keeps it.
+        ok = mergeFromDisk(kind, &error) && s.file->save(s.model->records(), today(), &error);
+        s.file->unlock();
+    }
+    if (ok) {
         s.dirty = false;
         s.reported = false;
         return true;
     }
     s.dirty = true;
-    if (!s.reported) {
-        s.reported = true;
-        if (m_reporter)
-            m_reporter(tr("List not saved"),
-                       tr("Could not write %1: %2\nThe records are kept in the window and will be "
-                          "written again at the next change and at exit.")
-                           .arg(lists::fileName(kind), error));
-    }
+    reportWriteFailure(kind, error);
     return false;
+}
+
+void ListStore::reportWriteFailure(ListKind kind, const QString& error)
+{
+    Slot& s = slot(kind);
+    if (s.reported)
+        return;
+    s.reported = true;
+    if (m_reporter)
+        m_reporter(tr("List not saved"),
+                   tr("Could not write %1: %2\nThe records are kept in the window and will be "
+                      "written again at the next change and at exit.")
+                       .arg(lists::fileName(kind), error));
 }
 
 void ListStore::flush()

@@ -2,13 +2,17 @@
 
 #include "SkelvarRcon/store/recordlist.h"
 #include "SkelvarRcon/store/reporter.h"
+#include "lists/listfile.h"
 #include "lists/records.h"
 
 #include <QDate>
+#include <QFileSystemWatcher>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QTimer>
+
+#include <memory>
 
 namespace skelvar::rcon {
 
@@ -21,10 +25,15 @@ struct StoreMessage {
 // bare name in one folder (the working folder unless told otherwise).
 //
 // Once loaded, a record list is written whenever it changes (changes made in
-// one event-loop turn are written together), each write an atomic replace.
+// one event-loop turn are written together), each write an atomic replace
+// under the file's lock. Other programs write the files too (Ostrel, other
+// monitors sharing a bans.lst through a link): each write first merges what
+// they changed since, and their changes are also read in between writes, when
+// the file is seen to change and at every patrol pass (syncFromDisk()).
 // A list whose file existed but could not be read is never written, so its
-// records on disk survive the run. A failed write is reported once per file
-// and the records stay in the list; the next change or saveAll() tries again.
+// records on disk survive the run. A failed write (a lock that cannot be had
+// included) is reported once per file and the records stay in the list; the
+// next change or saveAll() tries again.
 class ListStore : public QObject {
     Q_OBJECT
 public:
@@ -56,8 +65,17 @@ public:
     // Exit: writes every loaded, writable list. True when all were written.
     bool saveAll();
 
+    // Reads in what other programs changed in the list files since the last
+    // read or write, for each file whose size or time has changed. Their
+    // records show in the lists; a write does not follow from it.
+    void syncFromDisk();
+
     void setReporter(Reporter reporter);
     bool isProtected(lists::ListKind kind) const { return slot(kind).protectedFile; }
+
+    void setLockWaitForTests(int ms) { m_lockWaitMs = ms; }
+    // How long after a change seen in the folder the files are read in.
+    void setSyncDelayForTests(int ms) { m_syncTimer.setInterval(ms); }
 
 signals:
     // After a list was written (or not) by the autosave.
@@ -66,15 +84,20 @@ signals:
 private:
     struct Slot {
         RecordList* model = nullptr;
+        std::unique_ptr<lists::ListFile> file;
         bool loaded = false;
         bool protectedFile = false;
         bool dirty = false;
         bool reported = false;
+        bool syncReported = false;
     };
     Slot& slot(lists::ListKind kind);
     const Slot& slot(lists::ListKind kind) const;
     bool write(lists::ListKind kind);
+    bool mergeFromDisk(lists::ListKind kind, QString* error);
+    void reportWriteFailure(lists::ListKind kind, const QString& error);
     void flush();
+    void watchFiles();
 
     QString m_folder;
     Slot m_slots[3];
@@ -84,7 +107,10 @@ private:
     QDate m_loadDay;
     QDate m_loadRealDay;
     QTimer m_flushTimer;
-    bool m_loading = false;
+    QFileSystemWatcher m_watcher;
+    QTimer m_syncTimer;
+    int m_lockWaitMs = lists::LockWaitMs;
+    bool m_loading = false;  // changes of the lists that are not the operator's or the engine's
 };
 
 } // namespace skelvar::rcon

@@ -162,6 +162,62 @@ void RecordList::setRecords(QList<Record> records)
     emit changed();
 }
 
+void RecordList::merge(const QList<int>& removedRows, QList<Record> added)
+{
+    if (removedRows.isEmpty() && added.isEmpty())
+        return;
+    for (Record& r : added)
+        r = cleaned(std::move(r));
+    // Row by row each change moves the rows below it; past this many, one
+    // rebuild costs less.
+    constexpr qsizetype rowByRowLimit = 16;
+    if (removedRows.size() + added.size() <= rowByRowLimit) {
+        for (auto row = removedRows.crbegin(); row != removedRows.crend(); ++row) {
+            beginRemoveRows({}, *row, *row);
+            m_records.removeAt(*row);
+            endRemoveRows();
+        }
+        for (Record& r : added) {
+            const int row = firstAfter(field(r, m_sortColumn), 0, size());
+            beginInsertRows({}, row, row);
+            m_records.insert(row, std::move(r));
+            endInsertRows();
+        }
+        emit changed();
+        return;
+    }
+
+    QList<Record> kept;
+    kept.reserve(m_records.size() - removedRows.size() + added.size());
+    for (int row = 0, next = 0; row < size(); ++row) {
+        if (next < removedRows.size() && removedRows[next] == row)
+            ++next;
+        else
+            kept.append(std::move(m_records[row]));
+    }
+    // The new records in sorted order, each after the kept rows of an equal key.
+    const QList<int> order = sortedOrder(added);
+    QList<Record> merged;
+    merged.reserve(kept.size() + added.size());
+    qsizetype from = 0;
+    for (int i : order) {
+        const QString key = field(added[i], m_sortColumn);
+        const auto end = std::upper_bound(kept.cbegin() + from, kept.cend(), key,
+                                          [this](const QString& k, const Record& r) {
+                                              return compareKeys(k, field(r, m_sortColumn)) < 0;
+                                          });
+        for (const qsizetype to = end - kept.cbegin(); from < to; ++from)
+            merged.append(std::move(kept[from]));
+        merged.append(std::move(added[i]));
+    }
+    for (; from < kept.size(); ++from)
+        merged.append(std::move(kept[from]));
+    beginResetModel();
+    m_records = std::move(merged);
+    endResetModel();
+    emit changed();
+}
+
 int RecordList::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : size();

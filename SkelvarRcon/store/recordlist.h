@@ -38,6 +38,10 @@ public:
     // Returns the row's new position (the row moves when sorted by address).
     int setIp(int row, const QString& ip);
     void setRecords(QList<lists::Record> records);
+    // Another program's changes: removes the rows (ascending) and puts the
+    // records at their sorted places. A few changes keep the view's current
+    // row; a larger batch resets the view instead of moving every row for each.
+    void merge(const QList<int>& removedRows, QList<lists::Record> added);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

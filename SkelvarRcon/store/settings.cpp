@@ -1,9 +1,10 @@
 #include "SkelvarRcon/store/settings.h"
 
+#include "lists/fileaccess.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
 
 namespace skelvar::rcon {
 
@@ -387,19 +388,7 @@ bool Settings::load(const QString& path, SettingsLoad* details)
 
 bool Settings::save(const QString& path, QString* error) const
 {
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = f.errorString();
-        return false;
-    }
-    f.write(serialize());
-    if (!f.commit()) {
-        if (error)
-            *error = f.errorString();
-        return false;
-    }
-    return true;
+    return lists::writeFileAtomic(path, serialize(), error);
 }
 
 bool Settings::saveFile()

@@ -88,7 +88,8 @@ public:
     // the file was read. Remembers the path for saveFile() and autosave; a
     // file that existed but could not be read is never written afterwards.
     bool load(const QString& path, SettingsLoad* details = nullptr);
-    // Atomic write of serialize() to path.
+    // Atomic write of serialize() to path; a file whose permission bits grant
+    // no write access stays as it is, also for root.
     bool save(const QString& path, QString* error = nullptr) const;
 
     // Writes to the loaded path unless it is protected; a failure is reported

@@ -1,6 +1,7 @@
 #include "importer/importer.h"
 #include "lists/records.h"
 #include "tests/support/files.h"
+#include "tests/support/lockholder.h"
 #include "tests/support/permissions.h"
 
 #include <QDir>
@@ -40,6 +41,8 @@ private slots:
     void linesWithoutAnAddress_data();
     void linesWithoutAnAddress();
     void unwritableBansImportsNothing();
+    void readOnlyOrLockedBansImportsNothing_data();
+    void readOnlyOrLockedBansImportsNothing();
     void monitorLoadsImportedBans();
     void messages();
     void program();
@@ -230,6 +233,39 @@ void TestImporter::unwritableBansImportsNothing()
     QVERIFY(!r.ok);
     QCOMPARE(r.exitCode, 2);
     QCOMPARE(readFile(sub + "/bans.lst"), old);
+}
+
+void TestImporter::readOnlyOrLockedBansImportsNothing_data()
+{
+    QTest::addColumn<bool>("locked");  // otherwise read-only
+    QTest::newRow("read-only, as root") << false;
+    QTest::newRow("locked by another process") << true;
+}
+
+void TestImporter::readOnlyOrLockedBansImportsNothing()
+{
+    QFETCH(bool, locked);
+    // No capabilities are dropped: the permission bits alone must protect the file.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    writeFile(dir.filePath("bannedip.txt"), "1.2.3.4\r\n");
+    const QByteArray old = banLine("9.9.9.9");
+    writeFile(dir.filePath("bans.lst"), old);
+    const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    const auto mode = locked ? QFileInfo(dir.filePath("bans.lst")).permissions() : readOnly;
+    skelvar::test::LockHolder other;
+    if (locked)
+        QVERIFY(other.hold(dir.filePath("bans.lst")));
+    else
+        QFile::setPermissions(dir.filePath("bans.lst"), readOnly);
+
+    const importer::ImportResult r = importer::importBans(dir.path(), Today, 200);
+    QVERIFY(!r.ok);
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.error.contains(locked ? "lock" : "read-only"), qPrintable(r.error));
+    QCOMPARE(readFile(dir.filePath("bans.lst")), old);
+    QCOMPARE(QFileInfo(dir.filePath("bans.lst")).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
+             mode & ~(QFileDevice::ReadUser | QFileDevice::WriteUser));
 }
 
 void TestImporter::monitorLoadsImportedBans()

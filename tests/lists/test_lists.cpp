@@ -1,7 +1,11 @@
+#include "lists/fileaccess.h"
+#include "lists/listfile.h"
 #include "lists/records.h"
 #include "tests/support/files.h"
+#include "tests/support/lockholder.h"
 #include "tests/support/permissions.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLocale>
 #include <QTemporaryDir>
@@ -19,7 +23,23 @@ namespace {
 
 const QDate Today(2024, 6, 15);
 
+// A ban line as the programs write it, made on Today.
+QByteArray banLine(const QByteArray& ip, const QByteArray& until = {})
+{
+    return ip + "\x02n\x02r\x02" "2024-06-15\x02" + until + "\r\n";
+}
+
+Record ban(const QString& ip, const QString& until = {})
+{
+    return {ip, "n", "r", "2024-06-15", until};
+}
+
+// Where a write is pointed, for the writer's policy table.
+enum class Place { Plain, ReadOnly, OwnerReadOnly, Folder, Link, LinkToReadOnly, DanglingLink, LinkChain };
+
 }  // namespace
+
+Q_DECLARE_METATYPE(Place)
 
 namespace skelvar::lists {
 // Readable failure output for QCOMPARE on records.
@@ -51,6 +71,14 @@ private slots:
     void skinList_data();
     void skinList();
     void skinListMissingKeepsPrevious();
+
+    void writerPolicy_data();
+    void writerPolicy();
+    void lockHeldElsewhereFailsTheWrite();
+    void staleLockOfAKilledWriterIsTakenOver();
+    void mergeWithOtherWriters_data();
+    void mergeWithOtherWriters();
+    void manyAppendsThenARewrite();
 };
 
 void TestLists::parseDate_data()
@@ -429,6 +457,213 @@ void TestLists::skinListMissingKeepsPrevious()
     QVERIFY(QDir(dir.path()).mkdir("skins.txt"));
     QVERIFY(!loadSkinList(dir.filePath("skins.txt"), suspicious));
     QCOMPARE(suspicious.count, 2);
+}
+
+void TestLists::writerPolicy_data()
+{
+    QTest::addColumn<Place>("place");
+    QTest::addColumn<bool>("written");
+
+    QTest::newRow("writable file") << Place::Plain << true;
+    // As root too, which the system's own access checks let through.
+    QTest::newRow("read-only file") << Place::ReadOnly << false;
+    QTest::newRow("file only its owner may read") << Place::OwnerReadOnly << false;
+    QTest::newRow("folder") << Place::Folder << false;
+    QTest::newRow("link") << Place::Link << true;
+    QTest::newRow("link to a read-only file") << Place::LinkToReadOnly << false;
+    QTest::newRow("link to a file not made yet") << Place::DanglingLink << true;
+    QTest::newRow("link to a link") << Place::LinkChain << true;
+}
+
+void TestLists::writerPolicy()
+{
+    QFETCH(Place, place);
+    QFETCH(bool, written);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray old = banLine("9.9.9.9");
+    const QByteArray fresh = banLine("1.2.3.4");
+    const QString path = dir.filePath("bans.lst");
+    // Links point into another folder, as a shared list's would.
+    const QString target = place == Place::DanglingLink ? dir.filePath("shared/new.lst") : dir.filePath("shared/bans.lst");
+    const auto rw = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
+    const auto ro = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    writeFile(dir.filePath("shared/bans.lst"), old);
+    QFile::setPermissions(dir.filePath("shared/bans.lst"), place == Place::LinkToReadOnly ? ro : rw);
+    switch (place) {
+    case Place::Plain:
+    case Place::ReadOnly:
+    case Place::OwnerReadOnly:
+        writeFile(path, old);
+        QFile::setPermissions(path, place == Place::Plain ? rw : place == Place::ReadOnly ? ro : QFileDevice::ReadOwner);
+        break;
+    case Place::Folder:
+        QVERIFY(QDir(dir.path()).mkdir("bans.lst"));
+        break;
+    case Place::Link:
+    case Place::LinkToReadOnly:
+    case Place::DanglingLink:
+        QVERIFY(QFile::link(QDir(dir.path()).relativeFilePath(target), path));
+        break;
+    case Place::LinkChain:
+        QVERIFY(QFile::link("shared/bans.lst", dir.filePath("middle.lst")));
+        QVERIFY(QFile::link("middle.lst", path));
+        break;
+    }
+    const bool isLink = QFileInfo(path).isSymLink();
+    const QString file = isLink ? target : path;
+    const QFileDevice::Permissions mode = QFileInfo(file).permissions();
+
+    QString error;
+    QCOMPARE(writeFileAtomic(path, fresh, &error), written);
+    QCOMPARE(error.isEmpty(), written);
+    QCOMPARE(QFileInfo(path).isSymLink(), isLink);
+    if (place == Place::Folder) {
+        QVERIFY(QFileInfo(path).isDir());
+        return;
+    }
+    QCOMPARE(readFile(file), written ? fresh : old);
+    if (place != Place::DanglingLink)
+        QCOMPARE(QFileInfo(file).permissions(), mode);
+    // No temporary file is left beside the target.
+    QCOMPARE(QDir(QFileInfo(file).path()).entryList({QFileInfo(file).fileName() + ".*"}, QDir::Files | QDir::Hidden),
+             QStringList());
+}
+
+void TestLists::lockHeldElsewhereFailsTheWrite()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("bans.lst");
+    const QByteArray old = banLine("9.9.9.9");
+    writeFile(path, old);
+    skelvar::test::LockHolder other;
+    QVERIFY(other.hold(path));
+    QVERIFY(QFileInfo::exists(path + ".lock"));
+
+    QString error;
+    QVERIFY(!appendRecords(path, {ban("1.2.3.4")}, ListKind::Bans, &error, 200));
+    QVERIFY2(error.contains("lock"), qPrintable(error));
+    QVERIFY(!saveRecords(path, {ban("1.2.3.4")}, ListKind::Bans, &error, 200));
+    QCOMPARE(readFile(path), old);
+}
+
+void TestLists::staleLockOfAKilledWriterIsTakenOver()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    // A link: the lock lies beside the target, where every monitor sharing it looks.
+    writeFile(dir.filePath("shared/bans.lst"), banLine("9.9.9.9"));
+    QVERIFY(QFile::link("shared/bans.lst", dir.filePath("bans.lst")));
+    {
+        skelvar::test::LockHolder killed;
+        QVERIFY(killed.hold(dir.filePath("bans.lst")));
+        killed.kill();
+    }
+    QVERIFY(QFileInfo::exists(dir.filePath("shared/bans.lst.lock")));
+
+    constexpr int wait = 2000;
+    QElapsedTimer timer;
+    timer.start();
+    QString error;
+    QVERIFY2(appendRecords(dir.filePath("bans.lst"), {ban("1.2.3.4")}, ListKind::Bans, &error, wait), qPrintable(error));
+    QVERIFY(timer.elapsed() < wait);
+    QCOMPARE(readFile(dir.filePath("shared/bans.lst")), banLine("9.9.9.9") + banLine("1.2.3.4"));
+    QVERIFY(!QFileInfo::exists(dir.filePath("shared/bans.lst.lock")));
+}
+
+void TestLists::mergeWithOtherWriters_data()
+{
+    QTest::addColumn<QByteArray>("before");    // the file when it was read
+    QTest::addColumn<QStringList>("mine");     // "+ip" adds a ban, "-ip" removes the held one
+    QTest::addColumn<QByteArray>("theirs");    // the file another program left, or "<deleted>"
+    QTest::addColumn<QByteArray>("expected");  // the file after the merge and the write
+
+    const QByteArray a = banLine("1.1.1.1"), b = banLine("2.2.2.2"), c = banLine("3.3.3.3");
+    QTest::newRow("their addition joins mine") << a << QStringList{"+2.2.2.2"} << a + c << a + b + c;
+    QTest::newRow("my removal stays removed") << a + b << QStringList{"-1.1.1.1"} << a + b + c << b + c;
+    QTest::newRow("their removal stays removed") << a + b << QStringList{"+4.4.4.4"} << b << b + banLine("4.4.4.4");
+    QTest::newRow("both remove the same") << a + b << QStringList{"-1.1.1.1"} << b << b;
+    QTest::newRow("their shorter ban of a banned address")
+        << QByteArray() << QStringList{"+1.1.1.1"} << banLine("1.1.1.1", "2030-01-01") << a;
+    QTest::newRow("their ban as long as mine")
+        << QByteArray() << QStringList{"+1.1.1.1/2030-01-01"} << banLine("1.1.1.1", "2030-01-01")
+        << banLine("1.1.1.1", "2030-01-01");
+    QTest::newRow("their longer ban is added")
+        << QByteArray() << QStringList{"+1.1.1.1/2025-01-01"} << a << banLine("1.1.1.1", "2025-01-01") + a;
+    QTest::newRow("their ban imported twice comes in once") << a << QStringList{} << a + c + c << a + c;
+    QTest::newRow("lines that do not parse are kept")
+        << a + "typed by hand\r\n" << QStringList{"+2.2.2.2"} << a + "typed by hand\r\n" + "1.2\x02short\r\n"
+        << a + b + "typed by hand\r\n" + "1.2\x02short\r\n";
+    QTest::newRow("a line in an older date form is not doubled")
+        << QByteArray("1.1.1.1\x02n\x02r\x02" "15/6/2024\x02\r\n") << QStringList{"+2.2.2.2"}
+        << QByteArray("1.1.1.1\x02n\x02r\x02" "15/6/2024\x02\r\n") + c << a + b + c;
+    QTest::newRow("a deleted file loses nothing") << a << QStringList{"+2.2.2.2"} << QByteArray("<deleted>") << a + b;
+    QTest::newRow("an emptied file is their removal") << a << QStringList{"+2.2.2.2"} << QByteArray() << b;
+}
+
+void TestLists::mergeWithOtherWriters()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QStringList, mine);
+    QFETCH(QByteArray, theirs);
+    QFETCH(QByteArray, expected);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("bans.lst");
+    if (!before.isEmpty())
+        writeFile(path, before);
+
+    ListFile file(path, ListKind::Bans);
+    QList<Record> held = file.load(Today).records;
+    for (const QString& step : mine) {
+        const QStringList parts = step.mid(1).split('/');
+        if (step.startsWith('+'))
+            held.append(ban(parts[0], parts.value(1)));
+        else
+            held.removeIf([&](const Record& r) { return r.ip == parts[0]; });
+    }
+    QFile::remove(path);
+    if (theirs != "<deleted>")
+        writeFile(path, theirs);
+
+    MergeResult merged;
+    QString error;
+    QVERIFY2(file.merge(held, Today, &merged, &error), qPrintable(error));
+    for (auto row = merged.removed.crbegin(); row != merged.removed.crend(); ++row)
+        held.removeAt(*row);
+    held += merged.added;
+    QVERIFY2(file.save(held, Today, &error), qPrintable(error));
+    QCOMPARE(readFile(path), expected);
+    QVERIFY(!file.changedOnDisk());
+}
+
+void TestLists::manyAppendsThenARewrite()
+{
+    // Ostrel's appends are read in one after the other without a write of
+    // this program's own; then another monitor rewrites the file.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("bans.lst");
+    writeFile(path, banLine("1.1.1.1") + "typed by hand\r\n");
+    ListFile file(path, ListKind::Bans);
+    QList<Record> held = file.load(Today).records;
+    QByteArray appended;
+    for (int i = 2; i <= 9; ++i) {
+        const QByteArray ip = QByteArray::number(i) + ".0.0.1";
+        QVERIFY(appendRecords(path, {ban(ip)}, ListKind::Bans));
+        appended += banLine(ip);
+        MergeResult merged;
+        QVERIFY(file.merge(held, Today, &merged));
+        QCOMPARE(merged.added, QList<Record>{ban(ip)});
+        held += merged.added;
+    }
+    writeFile(path, appended.mid(banLine("2.0.0.1").size()) + banLine("1.1.1.1"));
+    MergeResult merged;
+    QVERIFY(file.merge(held, Today, &merged));
+    QCOMPARE(merged.removed, QList<int>{1});  // 2.0.0.1
+    QVERIFY(merged.added.isEmpty());
+    QCOMPARE(file.unparsedLines(), QList<QByteArray>{});
 }
 
 QTEST_GUILESS_MAIN(TestLists)

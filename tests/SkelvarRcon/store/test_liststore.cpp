@@ -1,9 +1,11 @@
 #include "SkelvarRcon/store/liststore.h"
 #include "SkelvarRcon/store/recordlist.h"
 #include "tests/support/files.h"
+#include "tests/support/lockholder.h"
 #include "tests/support/permissions.h"
 
 #include <QAbstractItemModelTester>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -58,6 +60,8 @@ private slots:
     void setIpKeepsListSorted_data();
     void setIpKeepsListSorted();
     void mutationsSignalChange();
+    void mergeOfOtherProgramsChanges_data();
+    void mergeOfOtherProgramsChanges();
     void playersKeepArrivalOrder();
 
     void loadReportsSkippedLinesAndReadsSkins();
@@ -66,7 +70,35 @@ private slots:
     void unreadableListIsNeverOverwritten();
     void failedWriteReportedOnceKeepsOldFile();
     void hostileNameCannotMakeASecondRecord();
+
+    void twoMonitorsShareOneBanList();
+    void otherProgramsBansShowBeforeTheNextWrite_data();
+    void otherProgramsBansShowBeforeTheNextWrite();
+    void lockThatCannotBeHadIsReportedAndNothingLost();
+    void readOnlyListIsNotReplacedByRoot();
 };
+
+namespace {
+
+QByteArray banLine(const QByteArray& ip, const QByteArray& name)
+{
+    return fileLine({ip, name, "r", "2024-06-15", ""});
+}
+
+// A change seen in the folder is not read in during the test, so only the
+// merge before each write can bring in the other program's lines.
+constexpr int NoSyncDuringTest = 600000;
+
+int rowOf(const RecordList& list, const QString& ip)
+{
+    for (int row = 0; row < list.size(); ++row) {
+        if (list.at(row).ip == ip)
+            return row;
+    }
+    return -1;
+}
+
+} // namespace
 
 void TestListStore::columns_data()
 {
@@ -222,6 +254,42 @@ void TestListStore::mutationsSignalChange()
     list.setIp(0, "3.3.3.3");
     QCOMPARE(changed.size(), 4);
     QCOMPARE(list.records(), (QList<Record>{rec("3.3.3.3", "b")}));
+}
+
+void TestListStore::mergeOfOtherProgramsChanges_data()
+{
+    QTest::addColumn<int>("extra");  // further added rows, past the row-by-row limit when many
+    QTest::newRow("a few, row by row") << 0;
+    QTest::newRow("many, one rebuild") << 40;
+}
+
+void TestListStore::mergeOfOtherProgramsChanges()
+{
+    QFETCH(int, extra);
+    RecordList list(ListKind::Bans);
+    QAbstractItemModelTester tester(&list, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    list.sort(1);  // by Name
+    list.setRecords({rec("1.1.1.1", "b"), rec("2.2.2.2", "d"), rec("3.3.3.3", "f"), rec("4.4.4.4", "h")});
+    const QPersistentModelIndex selected = list.index(3, 0);  // h
+    QSignalSpy changed(&list, &RecordList::changed);
+
+    QList<Record> added{rec("5.5.5.5", "g"), rec("6.6.6.6", "a"), rec("7.7.7.7", "d\x02")};
+    QStringList names{"a", "d", "d", "g", "h"};
+    for (int i = 0; i < extra; ++i) {
+        added.append(rec("8.8.8.8", "z"));
+        names.append("z");
+    }
+    list.merge({0, 2}, added);  // b and f removed by them
+
+    QCOMPARE(column(list, 1), names);
+    // A new record goes after the rows of an equal key; fields are cleaned.
+    QCOMPARE(list.at(1).ip, QString("2.2.2.2"));
+    QCOMPARE(list.at(2).ip, QString("7.7.7.7"));
+    QCOMPARE(list.at(2).name, QString("d"));
+    QCOMPARE(changed.size(), 1);
+    // A few changes keep the operator's selected row on its record.
+    if (extra == 0)
+        QCOMPARE(list.data(selected).toString(), QString("4.4.4.4"));
 }
 
 void TestListStore::playersKeepArrivalOrder()
@@ -441,6 +509,154 @@ void TestListStore::hostileNameCannotMakeASecondRecord()
     again.setFolder(dir.path());
     QVERIFY(again.load(Today).isEmpty());
     QCOMPARE(again.kicks().records(), (QList<Record>{rec("1.2.3.4", "abc", "Cheat", "2024-06-15")}));
+}
+
+void TestListStore::twoMonitorsShareOneBanList()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString shared = dir.filePath("shared/bans.lst");
+    writeFile(shared, banLine("9.9.9.9", "Old"));
+    ListStore a, b;
+    for (auto [store, folder] : {std::pair{&a, "a"}, std::pair{&b, "b"}}) {
+        QVERIFY(QDir(dir.path()).mkdir(folder));
+        QVERIFY(QFile::link("../shared/bans.lst", dir.filePath(QString(folder) + "/bans.lst")));
+        store->setFolder(dir.filePath(folder));
+        store->setSyncDelayForTests(NoSyncDuringTest);
+        QVERIFY(store->load(Today).isEmpty());
+    }
+
+    struct Step {
+        ListStore* store;
+        char action;  // '+' add, '-' remove
+        QByteArray ip;
+        QByteArray file;
+    };
+    const QByteArray one = banLine("1.1.1.1", "A"), three = banLine("3.3.3.3", "B"), five = banLine("5.5.5.5", "B");
+    const Step steps[] = {
+        {&a, '+', "1.1.1.1", one + banLine("9.9.9.9", "Old")},
+        {&b, '+', "5.5.5.5", one + five + banLine("9.9.9.9", "Old")},
+        {&a, '-', "9.9.9.9", one + five},
+        {&b, '+', "3.3.3.3", one + three + five},
+    };
+    for (const Step& step : steps) {
+        if (step.action == '+')
+            step.store->bans().add(rec(step.ip, step.store == &a ? "A" : "B"));
+        else
+            step.store->bans().removeAt(rowOf(step.store->bans(), step.ip));
+        QTRY_COMPARE(readFile(shared), step.file);
+    }
+    QVERIFY(QFileInfo(dir.filePath("a/bans.lst")).isSymLink());
+    QVERIFY(QFileInfo(dir.filePath("b/bans.lst")).isSymLink());
+    QCOMPARE(column(b.bans(), 0), (QStringList{"1.1.1.1", "3.3.3.3", "5.5.5.5"}));
+
+    // A's exit writes what it holds and what B added: nothing of B's is lost.
+    QVERIFY(a.saveAll());
+    QCOMPARE(readFile(shared), one + three + five);
+    QCOMPARE(column(a.bans(), 0), (QStringList{"1.1.1.1", "3.3.3.3", "5.5.5.5"}));
+}
+
+void TestListStore::otherProgramsBansShowBeforeTheNextWrite_data()
+{
+    QTest::addColumn<bool>("byPatrol");
+    QTest::newRow("seen in the folder") << false;
+    QTest::newRow("read at the patrol pass") << true;
+}
+
+void TestListStore::otherProgramsBansShowBeforeTheNextWrite()
+{
+    QFETCH(bool, byPatrol);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("bans.lst");
+    writeFile(path, banLine("9.9.9.9", "Old"));
+    ListStore store;
+    store.setFolder(dir.path());
+    store.setSyncDelayForTests(byPatrol ? NoSyncDuringTest : 10);
+    QSignalSpy saved(&store, &ListStore::saved);
+    QVERIFY(store.load(Today).isEmpty());
+
+    QVERIFY(skelvar::lists::appendRecords(path, {rec("1.1.1.1", "Imported")}, ListKind::Bans));
+    const QByteArray imported = banLine("9.9.9.9", "Old") + banLine("1.1.1.1", "Imported");
+    if (byPatrol) {
+        QTest::qWait(20);
+        QCOMPARE(store.bans().size(), 1);
+        store.syncFromDisk();
+    }
+    QTRY_COMPARE(column(store.bans(), 0), (QStringList{"1.1.1.1", "9.9.9.9"}));
+    // Read in, not written back.
+    QTest::qWait(20);
+    QCOMPARE(saved.size(), 0);
+    QCOMPARE(readFile(path), imported);
+
+    // The file removed from under the store: the records stay.
+    QVERIFY(QFile::remove(path));
+    store.syncFromDisk();
+    QCOMPARE(store.bans().size(), 2);
+}
+
+void TestListStore::lockThatCannotBeHadIsReportedAndNothingLost()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("bans.lst");
+    const QByteArray old = banLine("9.9.9.9", "Old");
+    writeFile(path, old);
+    ListStore store;
+    QStringList reports;
+    store.setReporter([&](const QString& title, const QString& text) { reports << title + "|" + text; });
+    store.setFolder(dir.path());
+    store.setSyncDelayForTests(NoSyncDuringTest);
+    constexpr int wait = 300;
+    store.setLockWaitForTests(wait);
+    QVERIFY(store.load(Today).isEmpty());
+
+    skelvar::test::LockHolder other;
+    QVERIFY(other.hold(path));
+    store.bans().add(rec("1.1.1.1", "New"));
+    QTRY_COMPARE(reports.size(), 1);
+    QVERIFY2(reports[0].startsWith("List not saved|") && reports[0].contains("bans.lst") && reports[0].contains("lock"),
+             qPrintable(reports[0]));
+    QCOMPARE(readFile(path), old);
+    QCOMPARE(column(store.bans(), 0), (QStringList{"1.1.1.1", "9.9.9.9"}));
+
+    // The holder dies and leaves its lock behind: the next write goes through
+    // without waiting for it.
+    other.kill();
+    QVERIFY(QFileInfo::exists(path + ".lock"));
+    constexpr int longWait = 2000;
+    store.setLockWaitForTests(longWait);
+    QElapsedTimer timer;
+    timer.start();
+    store.bans().add(rec("2.2.2.2", "Next"));
+    QTRY_COMPARE(readFile(path), banLine("1.1.1.1", "New") + banLine("2.2.2.2", "Next") + old);
+    QVERIFY(timer.elapsed() < longWait);
+    QCOMPARE(reports.size(), 1);
+}
+
+void TestListStore::readOnlyListIsNotReplacedByRoot()
+{
+    // No capabilities are dropped: the permission bits alone must protect the file.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("bans.lst");
+    const QByteArray old = banLine("9.9.9.9", "Old");
+    writeFile(path, old);
+    const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    QFile::setPermissions(path, readOnly);
+
+    ListStore store;
+    QStringList reports;
+    store.setReporter([&](const QString& title, const QString&) { reports << title; });
+    store.setFolder(dir.path());
+    QVERIFY(store.load(Today).isEmpty());
+    store.bans().add(rec("1.1.1.1", "New"));
+    QTRY_COMPARE(reports, QStringList{"List not saved"});
+    QVERIFY(!store.saveAll());
+    QCOMPARE(readFile(path), old);
+    QCOMPARE(QFileInfo(path).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser), readOnly);
+    QCOMPARE(store.bans().size(), 2);
+    QCOMPARE(reports.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestListStore)

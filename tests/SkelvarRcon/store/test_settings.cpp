@@ -85,6 +85,7 @@ private slots:
     void autosaveWritesAfterTheTurn();
     void failedWriteReportedOnceAndKeepsOldFile();
     void unreadableFileIsNeverOverwritten();
+    void readOnlyFileIsNotReplacedByRoot();
 };
 
 void TestSettings::defaultsWriteExactLine()
@@ -426,6 +427,31 @@ void TestSettings::unreadableFileIsNeverOverwritten()
     QVERIFY(s.fileProtected());
     QVERIFY(!exitSaved);
     QCOMPARE(readFile(path), old);
+}
+
+void TestSettings::readOnlyFileIsNotReplacedByRoot()
+{
+    // No capabilities are dropped: the permission bits alone must protect the file.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("rconskelvar.ini");
+    const QByteArray old = line(withValues(defaultFields(), {{1, "keep me"}}));
+    writeFile(path, old);
+    const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    QFile::setPermissions(path, readOnly);
+
+    Settings s;
+    QStringList reports;
+    s.setReporter([&](const QString& title, const QString& text) { reports << title + "|" + text; });
+    QVERIFY(s.load(path));
+    s.setAutosave(true);
+    s.setText("txtSVR", "10.1.1.1");
+    QTRY_COMPARE(reports.size(), 1);
+    QVERIFY(!s.saveFile());
+    QVERIFY2(reports[0].contains("rconskelvar.ini") && reports[0].contains("read-only"), qPrintable(reports[0]));
+    QCOMPARE(readFile(path), old);
+    QCOMPARE(QFileInfo(path).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser), readOnly);
+    QCOMPARE(s.text("txtSVR"), QString("10.1.1.1"));
 }
 
 QTEST_GUILESS_MAIN(TestSettings)
