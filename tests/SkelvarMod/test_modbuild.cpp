@@ -13,6 +13,7 @@
 #include "SkelvarMod/window/builderwindow.h"
 #include "modcore_fixture.h"
 #include "tests/support/files.h"
+#include "tests/support/processes.h"
 #include "zipread.h"
 
 using namespace skelvar::mod;
@@ -47,10 +48,7 @@ struct Folder {
     {
         QTemporaryDir cwd;
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
-        env.remove("QT_QPA_PLATFORM");
+        QProcessEnvironment env = skelvar::test::environmentWithoutDisplay();
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(cwd.path());
         p.start(path("ModSkelvar"), {"--build"});

@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "tests/support/processes.h"
+
 class TestCommandLine : public QObject {
     Q_OBJECT
 
@@ -55,10 +57,7 @@ private slots:
         // An empty working folder: nothing there for the programs to start on.
         QTemporaryDir cwd;
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
-        env.remove("QT_QPA_PLATFORM");
+        QProcessEnvironment env = skelvar::test::environmentWithoutDisplay();
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(cwd.path());
         p.start(program, arguments);

@@ -7,6 +7,7 @@
 #include "tests/support/files.h"
 #include "tests/support/monitorparts.h"
 #include "tests/support/permissions.h"
+#include "tests/support/processes.h"
 
 #include <QDate>
 #include <QElapsedTimer>
@@ -44,10 +45,7 @@ public:
     // No display at all; the window gets the offscreen platform.
     void start(const QString& folder, const QStringList& arguments, const QString& timing, bool window = false)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
-        env.remove("QT_QPA_PLATFORM");
+        QProcessEnvironment env = skelvar::test::environmentWithoutDisplay();
         if (window)
             env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("SKELVAR_TEST_TIMING", timing);
