@@ -36,9 +36,6 @@ struct ServerInfo {
 };
 ServerInfo ParseGetStatus(const QString& loweredAnswer);
 
-// The console's print of a variable: piece 3 when split at double quotes;
-// empty when the answer has fewer pieces.
-QString PrintedValue(const QString& answer);
 // The probe's judgements of the "version", "cheats" and mod-version answers.
 bool ServerIsLinux(const QString& versionAnswer);
 bool CheatsDisabled(const QString& cheatsAnswer);

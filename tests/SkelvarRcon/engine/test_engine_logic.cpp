@@ -194,6 +194,8 @@ private slots:
         QVERIFY(!ServerIsLinux(""));
         QVERIFY(CheatsDisabled("\"cheats\" is:\"0\" default:\"0\"\r\n"));
         QVERIFY(!CheatsDisabled("\"cheats\" is:\"1\" default:\"0\"\r\n"));
+        QVERIFY(CheatsDisabled("\"cheats\" is:\"0^7\", the default\r\n"));
+        QVERIFY(!CheatsDisabled("\"cheats\" is:\"1^7\" default:\"0^7\"\r\n"));
         QVERIFY(!CheatsDisabled(""));
         QVERIFY(!CheatsDisabled("\"cheats\""));  // too few pieces
         QVERIFY(ScriptRunning("\"versionskelvar\" is:\"2.1\" default:\"\"\r\n"));

@@ -287,6 +287,10 @@ private slots:
         QTest::newRow("second @ ends reason") << var("12@one@two") << true << "12" << "one";
         QTest::newRow("empty reason") << var("5@") << true << "5" << "Admin.Ban";
         QTest::newRow("idle") << var("-1") << false << "" << "";
+        QTest::newRow("idle, colour-coded") << "\"clientban\" is:\"-1^7\" default:\"-1^7\"\n" << false << ""
+                                            << "";
+        QTest::newRow("request, colour-coded") << "\"clientban\" is:\"5@Team killing^7\", the default\n" << true
+                                               << "5" << "Team killing";
         QTest::newRow("empty value") << var("") << false << "" << "";
         QTest::newRow("no answer") << "" << false << "" << "";
         QTest::newRow("too short") << "\"clientban\" is:" << false << "" << "";

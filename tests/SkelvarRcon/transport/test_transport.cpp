@@ -1,3 +1,4 @@
+#include "SkelvarRcon/transport/printedvalue.h"
 #include "SkelvarRcon/transport/rcontransport.h"
 #include "tests/support/gameserverdouble.h"
 
@@ -113,6 +114,27 @@ private slots:
         QFETCH(QString, in);
         QFETCH(QString, out);
         QCOMPARE(rconSafe(in), out);
+    }
+
+    void printedValues_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("original server") << "\"sv_skelvar\" is:\"0\" default:\"\"\r\n" << "0";
+        QTest::newRow("the default form") << "\"sv_skelvar\" is:\"0^7\", the default\r\n" << "0";
+        QTest::newRow("default: form") << "\"sv_skelvar\" is:\"1^7\" default:\"0^7\"\r\n" << "1";
+        QTest::newRow("codes inside") << "\"nextmap\" is:\"^1dm/^Zmohdm6^7\"\r\n" << "dm/mohdm6";
+        QTest::newRow("caret without letter stays") << "\"x\" is:\"a^ b^^7c^\"" << "a^ b^c^";
+        QTest::newRow("value without codes") << "\"version\" is:\"1.11 win-x86\"" << "1.11 win-x86";
+        QTest::newRow("unknown variable") << "unknown command: sv_skelvar\r\n" << "";
+        QTest::newRow("too few quotes") << "\"cheats\"" << "";
+        QTest::newRow("no answer") << "" << "";
+    }
+    void printedValues()
+    {
+        QFETCH(QString, answer);
+        QFETCH(QString, value);
+        QCOMPARE(printedValue(answer), value);
     }
 
     void answerAndActivityLog()
