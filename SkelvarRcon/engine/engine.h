@@ -11,8 +11,10 @@
 
 #include <QObject>
 #include <QString>
+#include <QTime>
 
 #include <memory>
+#include <optional>
 
 namespace skelvar::rcon {
 
@@ -121,6 +123,9 @@ private:
     Task<> probeServer(quint64 generation);
     Task<> refreshMapInfo(quint64 generation, bool warmup);
     Task<> sendClock(quint64 generation);
+    Task<> primeScript(quint64 generation, bool warmup);
+    Task<> reclaimAfterRestart(quint64 generation);
+    Task<QString> readStatus(quint64 generation);
     Task<> runScan(quint64 generation);
     // `notAsked`: why the player is not asked for (logged instead); empty to scan him.
     Task<> scanPlayer(quint64 generation, PlayerRecord player, QString notAsked);
@@ -128,9 +133,12 @@ private:
     Task<> runPatrol(quint64 generation);
     void beginPass(bool scan);
     void endPass();
-    int unansweredRequests() const;
     Task<QString> ask(QString command);
+    Task<QString> askRead(QString command);
     void logAlert(const QString& text);
+    void onReadUnanswered(const QString& command);
+    void setStateLine(const QString& line);
+    void showNotice(const QString& text);
 
     MonitorSession& session_;
     RconTransport& rcon_;
@@ -160,6 +168,17 @@ private:
     int unansweredAtPassStart_ = 0;
     PeriodBox scanMinutes_;
     PeriodBox patrolSeconds_;
+
+    // Label21 as the probe last built it; a notice about lost answers covers
+    // it until a pass gets all its answers again.
+    QString stateLine_;
+    bool noticeShown_ = false;
+    int noticeTick_ = 0;  // the regular tick that showed it
+    bool lostInPass_ = false;
+    // The server has not answered a pass since then; its claim is read again
+    // as soon as it answers.
+    std::optional<QTime> silentSince_;
+    bool recheckClaim_ = false;
 };
 
 }  // namespace skelvar::rcon

@@ -1,5 +1,7 @@
 #include "SkelvarRcon/engine/serverparse.h"
 
+#include "SkelvarRcon/transport/printedvalue.h"
+
 namespace skelvar::rcon {
 
 namespace {
@@ -144,11 +146,6 @@ ServerInfo ParseGetStatus(const QString& answer)
     return info;
 }
 
-QString PrintedValue(const QString& answer)
-{
-    return answer.split(QLatin1Char('"')).value(3);
-}
-
 bool ServerIsLinux(const QString& versionAnswer)
 {
     return versionAnswer.contains(QLatin1String("linux"), Qt::CaseInsensitive);
@@ -156,12 +153,19 @@ bool ServerIsLinux(const QString& versionAnswer)
 
 bool CheatsDisabled(const QString& cheatsAnswer)
 {
-    return !cheatsAnswer.isEmpty() && PrintedValue(cheatsAnswer) == QLatin1String("0");
+    return !cheatsAnswer.isEmpty() && printedValue(cheatsAnswer) == QLatin1String("0");
 }
 
 bool ScriptRunning(const QString& versionAnswer)
 {
     return !versionAnswer.isEmpty() && !versionAnswer.startsWith(QLatin1String("unknown"), Qt::CaseInsensitive);
+}
+
+bool IsUserinfoTable(const QString& userinfoText)
+{
+    const QString text = userinfoText.trimmed();
+    return !text.isEmpty() && !(text.startsWith(QLatin1String("player ")) &&
+                                text.section(QStringLiteral("\r\n"), 0, 0).endsWith(QLatin1String(" is not on the server")));
 }
 
 std::pair<QString, QString> UserinfoSkins(const QString& userinfoText)

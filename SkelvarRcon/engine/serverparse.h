@@ -36,13 +36,14 @@ struct ServerInfo {
 };
 ServerInfo ParseGetStatus(const QString& loweredAnswer);
 
-// The console's print of a variable: piece 3 when split at double quotes;
-// empty when the answer has fewer pieces.
-QString PrintedValue(const QString& answer);
 // The probe's judgements of the "version", "cheats" and mod-version answers.
 bool ServerIsLinux(const QString& versionAnswer);
 bool CheatsDisabled(const QString& cheatsAnswer);
 bool ScriptRunning(const QString& versionAnswer);
+
+// A lower-cased dumpuser answer that holds user info: not empty and not the
+// server's "Player NAME is not on the server".
+bool IsUserinfoTable(const QString& userinfoText);
 
 // The model columns of the Players list from a lower-cased user-info answer:
 // {allied, axis}, each the value of the last line naming that setting.

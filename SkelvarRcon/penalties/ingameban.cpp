@@ -1,5 +1,6 @@
 #include "SkelvarRcon/penalties/ingameban.h"
 
+#include "SkelvarRcon/transport/printedvalue.h"
 #include "SkelvarRcon/transport/rcontransport.h"
 #include "lists/records.h"
 
@@ -23,15 +24,7 @@ bool isClientNumber(const QString& text)
 ClientBanValue parseClientBan(const QString& answer)
 {
     ClientBanValue out;
-    QString value;
-    if (answer.size() > 16) {
-        value = answer.mid(16);
-        if (value.startsWith(QLatin1String("Unknown")))
-            value.clear();
-        const int quote = value.indexOf(QLatin1Char('"'));
-        if (quote >= 0)
-            value.truncate(quote);
-    }
+    const QString value = printedValue(answer);
     if (value.isEmpty() || value == QLatin1String("-1"))
         return out;
     out.set = true;

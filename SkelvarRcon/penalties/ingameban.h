@@ -41,8 +41,8 @@ struct ClientBanValue {
     std::optional<InGameBanRequest> request;
 };
 
-// The answer to the bare "clientban": `"clientban" is:"5@Team killing" ...`.
-// The value starts after 16 characters of framing and ends at the next '"'.
+// The answer to the bare "clientban": `"clientban" is:"5@Team killing" ...`,
+// read like every other printed variable.
 ClientBanValue parseClientBan(const QString& answer);
 
 }  // namespace skelvar::rcon

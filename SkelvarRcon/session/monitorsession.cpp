@@ -1,6 +1,7 @@
 #include "SkelvarRcon/session/monitorsession.h"
 
 #include "SkelvarRcon/store/settings.h"
+#include "SkelvarRcon/transport/printedvalue.h"
 
 #include <QTimer>
 
@@ -142,10 +143,8 @@ Task<QString> MonitorSession::checkConnection()
                 connectFailure_ = ConnectFailure::BadPassword;
                 co_return QStringLiteral("0");
             }
-            const QStringList pieces = answer.split(QLatin1Char('"'));
-            const QString value = pieces.size() > 3 ? pieces.at(3) : QString();
             // An answer without a readable value is treated like a held server.
-            if (value != QLatin1String("0") || pieces.size() <= 3) {
+            if (printedValue(answer) != QLatin1String("0")) {
                 const bool force = prompter_.askYesNo(kAlreadyTitle, kAlreadyText, Prompter::Icon::Question, false);
                 if (!isCurrent(gen))
                     co_return QStringLiteral("0");

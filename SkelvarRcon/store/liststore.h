@@ -72,6 +72,9 @@ public:
 
     void setReporter(Reporter reporter);
     bool isProtected(lists::ListKind kind) const { return slot(kind).protectedFile; }
+    // The lists are taking in what the files hold (a load, or what other
+    // programs wrote): rows added now are nobody's penalty.
+    bool readingFiles() const { return m_loading; }
 
     void setLockWaitForTests(int ms) { m_lockWaitMs = ms; }
     // How long after a change seen in the folder the files are read in.

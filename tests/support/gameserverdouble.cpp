@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <algorithm>
+
 namespace skelvar::test {
 
 namespace {
@@ -53,6 +55,45 @@ QByteArray GameServerDouble::variableText(const QString& name, const QString& va
     return "\"" + name.toLatin1() + "\" is:\"" + value.toLatin1() + "\" default:\"\"\n";
 }
 
+QByteArray GameServerDouble::engineVariableText(const QString& name, const QString& value, const QString& defaultValue)
+{
+    QByteArray text = "\"" + name.toLatin1() + "\" is:\"" + value.toLatin1() + "^7\"";
+    if (value.compare(defaultValue, Qt::CaseInsensitive) == 0)
+        text += ", the default";
+    else
+        text += " default:\"" + defaultValue.toLatin1() + "^7\"";
+    return text + "\n";
+}
+
+GameServerDouble::Reply GameServerDouble::engineAnswer(const QByteArray& text)
+{
+    constexpr int kBuffer = 1007;
+    Reply out;
+    QByteArray chunk;
+    for (qsizetype at = 0; at < text.size();) {
+        qsizetype end = text.indexOf('\n', at);
+        end = end < 0 ? text.size() : end + 1;
+        QByteArray line = text.mid(at, end - at);
+        at = end;
+        if (chunk.size() + line.size() > kBuffer && !chunk.isEmpty()) {
+            out.append({answer(chunk), 0});
+            chunk.clear();
+        }
+        while (line.size() > kBuffer) {
+            out.append({answer(line.left(kBuffer)), 0});
+            line.remove(0, kBuffer);
+        }
+        chunk += line;
+    }
+    out.append({answer(chunk), 0});  // the engines always flush, also an empty print
+    return out;
+}
+
+QByteArray GameServerDouble::notOnServerText(const QString& name)
+{
+    return "Player " + name.toLatin1() + " is not on the server\n";
+}
+
 void GameServerDouble::sendToLastClient(const QByteArray& bytes)
 {
     if (lastPort_)
@@ -82,12 +123,45 @@ void GameServerDouble::onReadyRead()
             emit datagramReceived();
             continue;  // not ours: no answer
         }
+        r.dropped = !answering_ || overRateLimit(r.from, r.atMs);
+        received_.append(r);
+        if (r.dropped) {
+            emit datagramReceived();
+            continue;
+        }
         lastFrom_ = r.from;
         lastPort_ = r.fromPort;
-        received_.append(r);
         sendReply(replyFor(r), r.from, r.fromPort);
         emit datagramReceived();
     }
+}
+
+int GameServerDouble::droppedCount() const
+{
+    return int(std::count_if(received_.begin(), received_.end(), [](const Received& r) { return r.dropped; }));
+}
+
+bool GameServerDouble::overRateLimit(const QHostAddress& from, qint64 nowMs)
+{
+    if (ratePeriodMs_ <= 0)
+        return false;
+    // The engines' leaky bucket, step for step.
+    const QHostAddress v4(from.toIPv4Address());
+    Bucket& b = buckets_[(v4.isNull() ? from : v4).toString()];
+    const qint64 interval = nowMs - b.lastTime;
+    const qint64 expired = interval / ratePeriodMs_;
+    if (expired > b.burst || interval < 0) {
+        b.burst = 0;
+        b.lastTime = nowMs;
+    } else {
+        b.burst -= int(expired);
+        b.lastTime = nowMs - interval % ratePeriodMs_;
+    }
+    if (b.burst < rateBurst_) {
+        ++b.burst;
+        return false;
+    }
+    return true;
 }
 
 GameServerDouble::Reply GameServerDouble::replyFor(const Received& r)
@@ -118,11 +192,19 @@ GameServerDouble::Reply GameServerDouble::replyFor(const Received& r)
         QString value = blank < 0 ? QString() : rest.mid(blank + 1);
         if (value == QLatin1String("\"\""))
             value.clear();
-        vars_.insert(name, value);
+        setVariable(name, value);
         return {datagram("")};
     }
-    if (!cmd.contains(QLatin1Char(' ')) && vars_.contains(cmd))
-        return {datagram(variableText(cmd, vars_.value(cmd)))};
+    const bool engine = dialect_ == Dialect::Engine;
+    if (!cmd.contains(QLatin1Char(' ')) && vars_.contains(cmd)) {
+        const QString value = vars_.value(cmd);
+        return {datagram(engine ? engineVariableText(cmd, value, defaults_.value(cmd)) : variableText(cmd, value))};
+    }
+    static const QString dumpuser = QStringLiteral("dumpuser \"");
+    if (engine && r.command.startsWith(dumpuser))
+        return engineAnswer(notOnServerText(r.command.mid(dumpuser.size())));
+    if (engine)
+        return {datagram("unknown command: " + cmd.toLatin1() + "\n")};
     return {datagram("Unknown command \"" + cmd.toLatin1() + "\"\n")};
 }
 

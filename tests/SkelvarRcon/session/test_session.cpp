@@ -2,6 +2,7 @@
 #include "SkelvarRcon/session/monitorsession.h"
 #include "SkelvarRcon/store/settings.h"
 #include "tests/support/gameserverdouble.h"
+#include "tests/support/monitorparts.h"
 #include "tests/support/scriptedprompter.h"
 
 #include <QDir>
@@ -33,6 +34,7 @@ struct Rig {
 
     explicit Rig(const QString& logDir)
     {
+        test::useTestRate(server, rcon);
         rcon.setActivityLogPath(logDir + "/activity.log");
         settings.setText("txtSVR", server.host());
         settings.setText("txtPORT", server.portText());
@@ -115,6 +117,30 @@ private slots:
         QCOMPARE(r.session->running(), force);
         if (!force)
             QCOMPARE(r.ui.text("Command1"), QString("Start"));
+    }
+
+    void claimReadsThePrintedValue_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("asks");
+        QTest::newRow("original server, free") << QByteArray("\"sv_skelvar\" is:\"0\" default:\"\"\n") << false;
+        QTest::newRow("colour code, the default") << QByteArray("\"sv_skelvar\" is:\"0^7\", the default\n") << false;
+        QTest::newRow("colour code, released") << QByteArray("\"sv_skelvar\" is:\"0^7\" default:\"0^7\"\n") << false;
+        QTest::newRow("colour code, held") << QByteArray("\"sv_skelvar\" is:\"1^7\" default:\"0^7\"\n") << true;
+    }
+    void claimReadsThePrintedValue()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, asks);
+        Rig r(dir.path());
+        r.server.queueReply("sv_skelvar", {GameServerDouble::datagram(answer)});
+        r.prompter.answers = {true};
+        r.session->start();
+        QTRY_VERIFY(r.session->claimed());
+        QCOMPARE(r.first(2), (QStringList{"sv_skelvar", "set sv_skelvar 1"}));
+        QCOMPARE(r.prompter.titles(), asks ? QStringList{"Already Monitored!"} : QStringList());
+        r.session->stop();
+        QTRY_VERIFY(r.idle());
     }
 
     void wrongPassword()

@@ -1,3 +1,4 @@
+#include "SkelvarRcon/transport/printedvalue.h"
 #include "SkelvarRcon/transport/rcontransport.h"
 #include "tests/support/gameserverdouble.h"
 
@@ -120,6 +121,27 @@ private slots:
         QCOMPARE(rconSafe(in), out);
     }
 
+    void printedValues_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("original server") << "\"sv_skelvar\" is:\"0\" default:\"\"\r\n" << "0";
+        QTest::newRow("the default form") << "\"sv_skelvar\" is:\"0^7\", the default\r\n" << "0";
+        QTest::newRow("default: form") << "\"sv_skelvar\" is:\"1^7\" default:\"0^7\"\r\n" << "1";
+        QTest::newRow("codes inside") << "\"nextmap\" is:\"^1dm/^Zmohdm6^7\"\r\n" << "dm/mohdm6";
+        QTest::newRow("caret without letter stays") << "\"x\" is:\"a^ b^^7c^\"" << "a^ b^c^";
+        QTest::newRow("value without codes") << "\"version\" is:\"1.11 win-x86\"" << "1.11 win-x86";
+        QTest::newRow("unknown variable") << "unknown command: sv_skelvar\r\n" << "";
+        QTest::newRow("too few quotes") << "\"cheats\"" << "";
+        QTest::newRow("no answer") << "" << "";
+    }
+    void printedValues()
+    {
+        QFETCH(QString, answer);
+        QFETCH(QString, value);
+        QCOMPARE(printedValue(answer), value);
+    }
+
     void answerAndActivityLog()
     {
         GameServerDouble server;
@@ -139,13 +161,13 @@ private slots:
         QCOMPARE(finished.count(), 1);
         QVERIFY(!t.busy());
 
-        QCOMPARE(ask(t, "silent"), QString("Unknown command \"silent\"\r\n"));
+        QCOMPARE(ask(t, "silent"), QString("unknown command: silent\r\n"));
         server.setSilent("quiet");
         QCOMPARE(ask(t, "quiet"), QString());
         QCOMPARE(readLog(t), QByteArray("Rcon request: \r\nstatus\r\n"
                                         "Rcon output:\r\nmap: dm/mohdm6\r\n\r\n"
                                         "Rcon request: \r\nsilent\r\n"
-                                        "Rcon output:\r\nUnknown command \"silent\"\r\n\r\n"
+                                        "Rcon output:\r\nunknown command: silent\r\n\r\n"
                                         "Rcon request: \r\nquiet\r\n"
                                         "Rcon output:\r\n\r\n"));
         t.resetActivityLog();
@@ -313,6 +335,156 @@ private slots:
         QVERIFY(!resumed);
         QCOMPARE(server.commands(), QStringList{"one"});
         QVERIFY(!t.busy());
+    }
+
+    void pacingStaysUnderTheServersLimit_data()
+    {
+        QTest::addColumn<bool>("paced");
+        QTest::newRow("paced") << true;
+        QTest::newRow("not paced: the double drops") << false;
+    }
+    void pacingStaysUnderTheServersLimit()
+    {
+        // 25 requests back to back, every third one a getstatus, each from a
+        // fresh port: the limit is per address and shared by both kinds.
+        QFETCH(bool, paced);
+        constexpr int kPeriod = 80;
+        constexpr int kShortWait = 15;
+        constexpr int kRequests = 25;
+        GameServerDouble server;
+        server.setRateLimit(kPeriod);
+        server.setReply("getstatus", {GameServerDouble::datagram("\\mapname\\dm/mohdm6\n")});
+        server.setReply("status", {GameServerDouble::datagram("map: dm/mohdm6\n")});
+        RconTransport t(nullptr, kShortWait);
+        t.setActivityLogPath(dir.filePath("activity10.log"));
+        t.setTarget(targetOf(server));
+        t.setPacingForTests(paced ? Pacing{10, kPeriod} : Pacing{0, 0});
+        int answered = 0;
+        for (int i = 0; i < kRequests; ++i)
+            t.request(i % 3 == 2 ? "getstatus" : "status", [&](const QString& a) { answered += !a.isEmpty(); });
+        QTRY_VERIFY_WITH_TIMEOUT(!t.busy() && t.queued() == 0, 10000);
+        QCOMPARE(server.received().size(), kRequests);
+        if (!paced) {
+            QVERIFY(server.droppedCount() > 0);
+            QCOMPARE(answered, kRequests - server.droppedCount());
+            return;
+        }
+        QCOMPARE(server.droppedCount(), 0);
+        QCOMPARE(answered, kRequests);
+        const auto& rec = server.received();
+        for (int i = 1; i < 10; ++i)
+            QVERIFY2(rec[i].atMs - rec[i - 1].atMs < kPeriod, "the burst was paced");
+        // Beyond the burst, one per period (a late tick may earn two at once).
+        QVERIFY(rec.last().atMs - rec[9].atMs >= (kRequests - 11) * kPeriod);
+    }
+
+    void silentReadIsAskedOnceMore_data()
+    {
+        QTest::addColumn<bool>("read");
+        QTest::addColumn<int>("silentTries");  // the server's first answers that are lost
+        QTest::addColumn<int>("sent");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<int>("unanswered");
+        QTest::newRow("read answered at once") << true << 0 << 1 << "ok\r\n" << 0;
+        QTest::newRow("read answered the second time") << true << 1 << 2 << "ok\r\n" << 0;
+        QTest::newRow("read silent twice") << true << 2 << 2 << "" << 1;
+        QTest::newRow("command silent: never repeated") << false << 1 << 1 << "" << 1;
+    }
+    void silentReadIsAskedOnceMore()
+    {
+        QFETCH(bool, read);
+        QFETCH(int, silentTries);
+        QFETCH(int, sent);
+        QFETCH(QString, answer);
+        QFETCH(int, unanswered);
+        GameServerDouble server;
+        for (int i = 0; i < silentTries; ++i)
+            server.queueReply("status", {});
+        server.setReply("status", {GameServerDouble::datagram("ok\n")});
+        RconTransport t(nullptr, kWait);
+        t.setActivityLogPath(dir.filePath("activity11.log"));
+        QSignalSpy lost(&t, &RconTransport::readUnanswered);
+        QString got = "not yet";
+        TaskKeeper keeper;
+        auto caller = [&]() -> Task<> {
+            if (read)
+                got = co_await t.read("status", targetOf(server));
+            else
+                got = co_await t.send("status", targetOf(server));
+        };
+        keeper.keep(caller());
+        QTRY_VERIFY_WITH_TIMEOUT(keeper.idle(), 5000);
+        QCOMPARE(got, answer);
+        QCOMPARE(server.commands(), QStringList(sent, "status"));
+        QCOMPARE(t.unansweredCount(), unanswered);
+        QCOMPARE(lost.count(), read ? unanswered : 0);
+        if (!lost.isEmpty())
+            QCOMPARE(lost.first().first().toString(), QString("status"));
+    }
+
+    void anEmptyPrintIsAnAnswer()
+    {
+        // "set" answers with a bare print: no second try, nothing lost.
+        GameServerDouble server;
+        RconTransport t(nullptr, kWait);
+        t.setActivityLogPath(dir.filePath("activity12.log"));
+        TaskKeeper keeper;
+        auto caller = [&]() -> Task<> { co_await t.read("set x 1", targetOf(server)); };
+        keeper.keep(caller());
+        QTRY_VERIFY_WITH_TIMEOUT(keeper.idle(), 5000);
+        QCOMPARE(server.commands(), QStringList{"set x 1"});
+        QCOMPARE(t.unansweredCount(), 0);
+    }
+
+    void doubleAnswersLikeTheEngines_data()
+    {
+        QTest::addColumn<bool>("original");
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<QStringList>("answers");
+        QTest::newRow("engine") << false
+                                << QStringList{"set x 5", "x", "set x 6", "x", "y", "dumpuser \"Bob"}
+                                << QStringList{"", "\"x\" is:\"5^7\", the default\r\n", "",
+                                               "\"x\" is:\"6^7\" default:\"5^7\"\r\n", "unknown command: y\r\n",
+                                               "Player Bob is not on the server\r\n"};
+        QTest::newRow("original") << true << QStringList{"set x 5", "x", "y"}
+                                  << QStringList{"", "\"x\" is:\"5\" default:\"\"\r\n", "Unknown command \"y\"\r\n"};
+    }
+    void doubleAnswersLikeTheEngines()
+    {
+        QFETCH(bool, original);
+        QFETCH(QStringList, commands);
+        QFETCH(QStringList, answers);
+        GameServerDouble server;
+        if (original)
+            server.setDialect(GameServerDouble::Dialect::Original);
+        RconTransport t(nullptr, kWait);
+        t.setActivityLogPath(dir.filePath("activity13.log"));
+        t.setTarget(targetOf(server));
+        QStringList got;
+        for (const QString& c : commands)
+            got << ask(t, c);
+        QCOMPARE(got, answers);
+    }
+
+    void engineAnswerIsCutAtLineEnds()
+    {
+        QByteArray text;
+        for (int i = 0; i < 40; ++i)
+            text += "row " + QByteArray::number(i) + " " + QByteArray(40, 'x') + "\n";
+        const QByteArray longLine(2500, 'y');
+        const GameServerDouble::Reply reply = GameServerDouble::engineAnswer(text + longLine);
+        QByteArray joined;
+        for (int i = 0; i < reply.size(); ++i) {
+            const QByteArray& d = reply[i].bytes;
+            QVERIFY(d.startsWith("\xFF\xFF\xFF\xFF\x01print\n"));
+            QVERIFY(d.size() - 11 <= 1007);
+            if (i == 0)
+                QVERIFY(d.endsWith('\n'));  // a whole line that fits is never cut
+            joined += d.mid(11);
+        }
+        QCOMPARE(joined, text + longLine);
+        QCOMPARE(reply.size(), 5);  // 1880 bytes of rows in two, the long line in three
+        QCOMPARE(GameServerDouble::engineAnswer("").size(), 1);  // an empty print still goes out
     }
 
     void shutdownAnswersWaitingCallers()
