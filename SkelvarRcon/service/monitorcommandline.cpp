@@ -77,6 +77,8 @@ bool applyTestTiming(const QString& text, MonitorOptions* options, QString* erro
             options->timing.followMs = ms;
         else if (key == QLatin1String("tick"))
             options->timing.tickMs = ms;
+        else if (key == QLatin1String("pace"))
+            options->pacing.periodMs = ms;
         else {
             *error = QStringLiteral("%1: unknown name '%2'").arg(QLatin1String(kTestTimingVariable), key);
             return false;

@@ -36,8 +36,9 @@ std::optional<int> readMonitorCommandLine(const QStringList& arguments, MonitorC
 // The name of the environment variable of the test hook.
 inline constexpr char kTestTimingVariable[] = "SKELVAR_TEST_TIMING";
 
-// The test hook's text, "reply=40,warmup=5,follow=5,tick=20" (milliseconds,
-// any of the four): the transport's reply wait and the engine's intervals.
+// The test hook's text, "reply=40,warmup=5,follow=5,tick=20,pace=5"
+// (milliseconds, any of them): the transport's reply wait, the engine's
+// intervals and the period of the transport's request pacing.
 // False with *error for a text that is not of that form.
 bool applyTestTiming(const QString& text, MonitorOptions* options, QString* error);
 

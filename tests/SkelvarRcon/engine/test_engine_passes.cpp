@@ -440,7 +440,7 @@ private slots:
         r.session->start();
         QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished == 1, 5000);
         r.stop();
-        QCOMPARE(r.afterWarmup(), QStringList{"status", "sv_skelvar"} + sent + QStringList{"status"} + kResets);
+        QCOMPARE(r.afterWarmup(), (QStringList{"status", "sv_skelvar"} + sent + QStringList{"status"} + kResets));
         QStringList kicks;
         for (const lists::Record& k : r.lists.kicks().records())
             kicks << k.ip;

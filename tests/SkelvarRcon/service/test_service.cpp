@@ -85,7 +85,8 @@ struct Rig : test::MonitorParts {
     QStringList lastCommands(int n) const { return server.commands().mid(server.commands().size() - n); }
 };
 
-const QString kTiming = QStringLiteral("reply=40,warmup=5,follow=5,tick=10");
+// The transport paced like the rig's double.
+const QString kTiming = QStringLiteral("reply=40,warmup=5,follow=5,tick=10,pace=%1").arg(test::kTestRatePeriodMs);
 
 }  // namespace
 
@@ -270,7 +271,7 @@ private slots:
         r.saveSettings();
         MonitorProgram monitor;
         // Long reply waits, so the three resets take seconds.
-        monitor.start(r.dir.path(), {"--headless"}, QStringLiteral("reply=1000,warmup=5,follow=5,tick=10"));
+        monitor.start(r.dir.path(), {"--headless"}, QStringLiteral("reply=1000,warmup=5,follow=5,tick=10,pace=%1").arg(test::kTestRatePeriodMs));
         QTRY_VERIFY_WITH_TIMEOUT(r.commands().contains("set sv_skelvar 1"), 15000);
         monitor.signal(SIGTERM);
         QTRY_VERIFY_WITH_TIMEOUT(r.commands().contains("set sv_skelvar 0"), 10000);
