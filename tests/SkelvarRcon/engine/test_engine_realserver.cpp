@@ -1,0 +1,161 @@
+// The monitor's transport, session and engine against a real dedicated server
+// of the same engine family (ioquake3), through the bridge that carries the
+// few differences from the target game. What the double cannot show: the
+// engine's own variable prints, its cut answers and its request rate limit.
+
+#include "SkelvarRcon/engine/engine.h"
+#include "SkelvarRcon/penalties/enforcement.h"
+#include "SkelvarRcon/session/monitorsession.h"
+#include "SkelvarRcon/store/liststore.h"
+#include "SkelvarRcon/store/recordlist.h"
+#include "SkelvarRcon/store/settings.h"
+#include "tests/support/enginebridge.h"
+#include "tests/support/engineserver.h"
+#include "tests/support/monitorparts.h"
+
+#include <QDate>
+#include <QDeadlineTimer>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <memory>
+
+using namespace skelvar;
+using namespace skelvar::rcon;
+using skelvar::test::EngineBridge;
+using skelvar::test::EngineServer;
+
+namespace {
+
+const QString kPassword = QStringLiteral("RealPw");
+// The server answers within milliseconds on loopback; the answer window is
+// shortened, the pacing is the transport's own.
+constexpr int kReplyWaitMs = 300;
+constexpr int kTickMs = 50;
+constexpr int kPassTimeoutMs = 120000;
+
+const QStringList kEighteenBots{"Sarge", "Grunt", "Major",  "Tony",    "Angelyss", "Kyonshi",
+                                "Gargoyle", "Arachna", "Beret", "Dark", "Ghost", "Jenna",
+                                "Liz",   "Merman", "Neko",  "Penguin", "Grism",    "Sorceress"};
+
+// One monitor without its window, with the penalties installed, pointed at the
+// bridge in front of a real server.
+struct Rig : test::MonitorParts {
+    EngineServer game;
+    std::unique_ptr<EngineBridge> bridge;
+    std::unique_ptr<Enforcement> hooks;
+    std::unique_ptr<Engine> engine;
+    int scans = 0;
+    int patrols = 0;
+
+    Rig() : MonitorParts(kReplyWaitMs)
+    {
+        session->setTimingForTests({5, 5, kTickMs});
+        hooks = std::make_unique<Enforcement>(rcon, *session, settings, lists, log, prompter);
+        engine = std::make_unique<Engine>(*session, rcon, settings, ui,
+                                          EngineServices{&lists, &players, &log, &prompter, hooks.get()});
+        hooks->setSpearheadServer([this] { return engine->spearheadServer(); });
+        hooks->setStartScan([this] { engine->scanAtNextTick(); });
+        QObject::connect(engine.get(), &Engine::passFinished, engine.get(),
+                         [this](bool scan) { ++(scan ? scans : patrols); });
+    }
+    ~Rig() { engine->setHooks(nullptr); }
+
+    // Starts the server with these bots and points the monitor at it. Returns
+    // why it failed, empty when all is up.
+    QString bringUp(const QStringList& bots)
+    {
+        QString error;
+        const quint16 port = EngineServer::freePort();
+        if (!game.start(port, kPassword, &error))
+            return error;
+        bridge = std::make_unique<EngineBridge>(port);
+        settings.setText("txtSVR", bridge->host());
+        settings.setText("txtPORT", bridge->portText());
+        settings.setText("txtPWD", kPassword);
+        if (!bots.isEmpty() && !game.addBots(bots, &error))
+            return error;
+        return {};
+    }
+
+    bool idle() { return transportIdle() && !engine->busy(); }
+    QStringList sent() const
+    {
+        QStringList out;
+        for (const EngineBridge::Exchange& e : bridge->exchanges())
+            out << e.command;
+        return out;
+    }
+    // The server's own table, asked from another address, lists the name.
+    bool listed(const QString& name)
+    {
+        return EngineServer::answerText(game.ask("status")).contains(" " + name.toLatin1() + " ");
+    }
+};
+
+#define BRING_UP(rig, bots)                                 \
+    do {                                                    \
+        const QString why = (rig).bringUp(bots);            \
+        QVERIFY2(why.isEmpty(), qPrintable(why));           \
+    } while (false)
+
+}  // namespace
+
+class TestEngineRealServer : public QObject {
+    Q_OBJECT
+
+private slots:
+    void freshServerIsClaimedWithoutAskingAndReleasedOnStop()
+    {
+        Rig r;
+        BRING_UP(r, {});
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.session->claimed() || !r.session->running(), kPassTimeoutMs);
+        QCOMPARE(r.prompter.titles(), QStringList());
+        QVERIFY(r.session->claimed());
+        QCOMPARE(EngineServer::answerText(r.game.ask("sv_skelvar")),
+                 QByteArray("\"sv_skelvar\" is:\"1^7\" default:\"0^7\"\n"));
+
+        r.session->stop();
+        QTRY_VERIFY_WITH_TIMEOUT(r.idle() && !r.session->running(), kPassTimeoutMs);
+        QCOMPARE(EngineServer::answerText(r.game.ask("sv_skelvar")), QByteArray("\"sv_skelvar\" is:\"0^7\", the default\n"));
+    }
+
+    void wrongPasswordEndsTheStart()
+    {
+        Rig r;
+        BRING_UP(r, {});
+        r.settings.setText("txtPWD", "not" + kPassword);
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!r.session->running() && r.idle(), kPassTimeoutMs);
+        QCOMPARE(r.prompter.titles(), QStringList{"Bad rcon password!"});
+        QCOMPARE(r.sent(), QStringList{"sv_skelvar"});
+        // Nothing was set on the server.
+        QCOMPARE(EngineServer::answerText(r.game.ask("sv_skelvar")), QByteArray("unknown command: sv_skelvar\n"));
+    }
+
+    void consoleAnswerOfSeveralDatagramsComesBackWhole()
+    {
+        Rig r;
+        BRING_UP(r, {});
+        QString answer;
+        bool done = false;
+        r.rcon.request("cvarlist", r.session->targetFromSettings(), [&](const QString& a) {
+            answer = a;
+            done = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
+        QCOMPARE(r.sent(), QStringList{"cvarlist"});
+        QVERIFY2(r.bridge->exchanges().first().answers > 1, "the engine answered in one datagram");
+
+        const QList<QByteArray> direct = r.game.ask("cvarlist");
+        QCOMPARE(direct.size(), r.bridge->exchanges().first().answers);
+        QByteArray expected = EngineServer::answerText(direct);
+        QVERIFY(expected.endsWith(" cvar indexes\n"));
+        expected.replace("\n", "\r\n");
+        QCOMPARE(answer.toLatin1(), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEngineRealServer)
+#include "test_engine_realserver.moc"
