@@ -163,6 +163,9 @@ int main(int argc, char** argv)
     MonitorSession session(rcon, settings, ui, prompter);
     Engine engine(session, rcon, settings, ui, EngineServices{&lists, &players, &log, &prompter, nullptr});
 
+    // The engine's own cost: no rate limit, no pacing.
+    server.setRateLimit(0);
+    rcon.setPacingForTests({0, 0});
     server.setVariable("sv_skelvar", "0");
     server.setReply("status", GameServerDouble::splitAnswer(test::statusAnswer(table()), 1000));
     QHash<QString, GameServerDouble::Reply> infos;

@@ -38,7 +38,10 @@ int main(int argc, char** argv)
     QTemporaryDir dir;
     GameServerDouble server;
     server.setReply(QStringLiteral("status"), GameServerDouble::splitAnswer(body, 1000));
+    // The cost of the wait itself: no rate limit, no pacing.
+    server.setRateLimit(0);
     RconTransport rcon;
+    rcon.setPacingForTests({0, 0});
     rcon.setActivityLogPath(dir.filePath(QStringLiteral("activity.log")));
     rcon.setTarget({server.host(), server.portText(), server.password()});
     constexpr int kRequests = 20;

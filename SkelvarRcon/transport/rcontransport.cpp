@@ -4,6 +4,7 @@
 #include <QVarLengthArray>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <QHostInfo>
 #include <QNetworkDatagram>
@@ -140,6 +141,11 @@ RconTransport::RconTransport(QObject* parent, int replyWaitMs) : QObject(parent)
     // The wait is the same 700 ms every time, never a little less.
     timer2_->setTimerType(Qt::PreciseTimer);
     connect(timer2_, &QTimer::timeout, this, &RconTransport::onWaitOver);
+    pacingTimer_ = new QTimer(this);
+    pacingTimer_->setSingleShot(true);
+    pacingTimer_->setTimerType(Qt::PreciseTimer);
+    connect(pacingTimer_, &QTimer::timeout, this, &RconTransport::launch);
+    clock_.start();
 }
 
 RconTransport::~RconTransport()
@@ -206,6 +212,50 @@ void RconTransport::startNext()
     appendLog("Rcon request: \r\n" + current_->command.toLatin1() + "\r\n");
     emit requestStarted();
 
+    launch();
+}
+
+double RconTransport::tokenPeriodMs() const
+{
+    return pacing_.periodMs * (100 + kPacingMarginPercent) / 100.0;
+}
+
+int RconTransport::pacingDelayMs() const
+{
+    if (lastSendMs_ < 0 || pacing_.burst < 1 || pacing_.periodMs < 1)
+        return 0;
+    // The server drains one request per period from the interval between
+    // two arrivals; without carrying the remainder, our count is never below
+    // its count, so a request we let go is never one it drops.
+    const double period = tokenPeriodMs();
+    const qint64 since = clock_.elapsed() - lastSendMs_;
+    const int drained = int(since / period);
+    if (tokensSpent_ - drained < pacing_.burst)
+        return 0;
+    const qint64 until = lastSendMs_ + qint64(std::ceil(period * (tokensSpent_ - pacing_.burst + 1)));
+    return int(std::max<qint64>(1, until - clock_.elapsed()));
+}
+
+void RconTransport::spendToken()
+{
+    const qint64 now = clock_.elapsed();
+    if (lastSendMs_ >= 0 && pacing_.periodMs > 0) {
+        tokensSpent_ = std::max(0, tokensSpent_ - int((now - lastSendMs_) / tokenPeriodMs()));
+    }
+    ++tokensSpent_;
+    lastSendMs_ = now;
+}
+
+void RconTransport::launch()
+{
+    if (!current_ || shutDown_)
+        return;
+    // The time between two requests is the longer of the answer window and
+    // the bucket's wait.
+    if (const int delay = pacingDelayMs(); delay > 0) {
+        pacingTimer_->start(delay);
+        return;
+    }
     // A fresh socket per request: a datagram that arrives late for an earlier
     // request reaches the old, closed port and can never be taken as this answer.
     delete socket_;
@@ -251,6 +301,7 @@ void RconTransport::sendDatagram(const QHostAddress& addr)
     const bool v6 = addr.protocol() == QAbstractSocket::IPv6Protocol;
     if (!socket_->bind(v6 ? QHostAddress(QHostAddress::AnyIPv6) : QHostAddress(QHostAddress::AnyIPv4), 0))
         return;
+    spendToken();
     socket_->writeDatagram(encodeRequest(current_->command, current_->target.password), addr, peerPort_);
 }
 
@@ -300,6 +351,7 @@ void RconTransport::shutdown()
     shutDown_ = true;
     queue_.clear();
     timer2_->stop();
+    pacingTimer_->stop();
     if (lookupId_ >= 0) {
         QHostInfo::abortHostLookup(lookupId_);
         lookupId_ = -1;

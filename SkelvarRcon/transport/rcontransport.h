@@ -1,10 +1,12 @@
 #pragma once
 // The remote console: one UDP datagram out, a fixed wait, the cleaned answer back.
-// Requests go out strictly one at a time, in the order they were asked for.
+// Requests go out strictly one at a time, in the order they were asked for, and
+// paced so that the server's own request rate limit never drops one.
 
 #include "SkelvarRcon/transport/task.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
@@ -46,17 +48,34 @@ QString cleanReply(const QList<QByteArray>& datagrams);
 // of the command or the start of another one.
 QString rconSafe(const QString& text);
 
+// A token bucket of requests: `burst` at once, then one more every `periodMs`.
+// A burst of 0 paces nothing.
+struct Pacing {
+    int burst = 10;
+    int periodMs = 1000;
+    bool operator==(const Pacing&) const = default;
+};
+
 class RconTransport : public QObject {
     Q_OBJECT
 public:
     static constexpr int kReplyWaitMs = 700;
+    // The engines take 10 requests from one address, then one a second, and
+    // drop the rest without an answer.
+    static constexpr Pacing kEnginePacing{10, 1000};
+    // The server's clock and ours differ, and other tools on this host may
+    // spend the same budget: each token is earned this much later than the
+    // server's.
+    static constexpr int kPacingMarginPercent = 3;
 
     explicit RconTransport(QObject* parent = nullptr, int replyWaitMs = kReplyWaitMs);
     ~RconTransport() override;
 
-    // Test hook: the product always waits kReplyWaitMs.
+    // Test hooks: the product always waits kReplyWaitMs and paces at kEnginePacing.
     void setReplyWaitForTests(int ms) { waitMs_ = ms; }
     int replyWait() const { return waitMs_; }
+    void setPacingForTests(const Pacing& p) { pacing_ = p; }
+    Pacing pacing() const { return pacing_; }
 
     // Target of requests that do not name their own.
     void setTarget(const RconTarget& t) { target_ = t; }
@@ -131,6 +150,10 @@ private:
         RconTarget target;
     };
     void startNext();
+    void launch();
+    double tokenPeriodMs() const;
+    int pacingDelayMs() const;
+    void spendToken();
     void sendDatagram(const QHostAddress& addr);
     void onHostFound(const QHostInfo& info);
     void onReadyRead();
@@ -138,6 +161,11 @@ private:
     void appendLog(const QByteArray& bytes);
 
     int waitMs_;
+    Pacing pacing_ = kEnginePacing;
+    QElapsedTimer clock_;
+    int tokensSpent_ = 0;     // in the bucket as we model it, never below the server's count
+    qint64 lastSendMs_ = -1;  // on clock_, of the last datagram sent
+    QTimer* pacingTimer_ = nullptr;
     RconTarget target_;
     QString logPath_ = QStringLiteral("activity.log");
     quint64 nextId_ = 1;

@@ -15,6 +15,7 @@ Monitor::Monitor(Prompter& prompter, MonitorOptions options, QObject* parent)
       options_(std::move(options))
 {
     session.setTimingForTests(options_.timing);
+    rcon.setPacingForTests(options_.pacing);
     rcon.setActivityLogPath(filePath(QStringLiteral("activity.log")));
     log.setPath(filePath(QStringLiteral("skelvar.log")));
     lists.setFolder(options_.folder);

@@ -27,6 +27,7 @@ namespace skelvar::rcon {
 struct MonitorOptions {
     QString folder = QStringLiteral(".");  // where the monitor keeps its files
     int replyWaitMs = RconTransport::kReplyWaitMs;
+    Pacing pacing = RconTransport::kEnginePacing;
     EngineTiming timing;
     QDate today = QDate::currentDate();
 };

@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <algorithm>
+
 namespace skelvar::test {
 
 namespace {
@@ -82,12 +84,45 @@ void GameServerDouble::onReadyRead()
             emit datagramReceived();
             continue;  // not ours: no answer
         }
+        r.dropped = overRateLimit(r.from, r.atMs);
+        received_.append(r);
+        if (r.dropped) {
+            emit datagramReceived();
+            continue;
+        }
         lastFrom_ = r.from;
         lastPort_ = r.fromPort;
-        received_.append(r);
         sendReply(replyFor(r), r.from, r.fromPort);
         emit datagramReceived();
     }
+}
+
+int GameServerDouble::droppedCount() const
+{
+    return int(std::count_if(received_.begin(), received_.end(), [](const Received& r) { return r.dropped; }));
+}
+
+bool GameServerDouble::overRateLimit(const QHostAddress& from, qint64 nowMs)
+{
+    if (ratePeriodMs_ <= 0)
+        return false;
+    // The engines' leaky bucket, step for step.
+    const QHostAddress v4(from.toIPv4Address());
+    Bucket& b = buckets_[(v4.isNull() ? from : v4).toString()];
+    const qint64 interval = nowMs - b.lastTime;
+    const qint64 expired = interval / ratePeriodMs_;
+    if (expired > b.burst || interval < 0) {
+        b.burst = 0;
+        b.lastTime = nowMs;
+    } else {
+        b.burst -= int(expired);
+        b.lastTime = nowMs - interval % ratePeriodMs_;
+    }
+    if (b.burst < rateBurst_) {
+        ++b.burst;
+        return false;
+    }
+    return true;
 }
 
 GameServerDouble::Reply GameServerDouble::replyFor(const Received& r)

@@ -36,6 +36,7 @@ public:
         QHostAddress from;
         quint16 fromPort = 0;
         qint64 atMs = 0;  // since the double started
+        bool dropped = false;  // over the rate limit: not answered
     };
 
     explicit GameServerDouble(QObject* parent = nullptr, int lifetimeMs = 120000);
@@ -44,6 +45,18 @@ public:
     QString host() const { return QStringLiteral("127.0.0.1"); }
     quint16 port() const;
     QString portText() const { return QString::number(port()); }
+
+    // Like the engines: each source address (its port aside) may send `burst`
+    // requests, then one more per period, rcon and getstatus alike; the rest
+    // are dropped without an answer. Period 0 turns the limit off.
+    static constexpr int kEngineRatePeriodMs = 1000;
+    void setRateLimit(int periodMs, int burst = 10)
+    {
+        ratePeriodMs_ = periodMs;
+        rateBurst_ = burst;
+        buckets_.clear();
+    }
+    int droppedCount() const;
 
     // A wrong password gets the console's refusal text.
     void setPassword(const QString& p) { password_ = p; }
@@ -85,6 +98,15 @@ private:
     void onReadyRead();
     Reply replyFor(const Received& r);
     void sendReply(const Reply& reply, const QHostAddress& to, quint16 port);
+    bool overRateLimit(const QHostAddress& from, qint64 nowMs);
+
+    struct Bucket {
+        int burst = 0;
+        qint64 lastTime = 0;
+    };
+    int ratePeriodMs_ = kEngineRatePeriodMs;
+    int rateBurst_ = 10;
+    QHash<QString, Bucket> buckets_;
 
     QUdpSocket* socket_;
     QString password_ = QStringLiteral("secret");

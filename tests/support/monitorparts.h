@@ -19,6 +19,15 @@
 
 namespace skelvar::test {
 
+// Ordinary tests keep the double's rate limit on at a short period and pace
+// the transport to match: no request is ever dropped or waits for the bucket.
+constexpr int kTestRatePeriodMs = 5;
+inline void useTestRate(GameServerDouble& server, rcon::RconTransport& rcon)
+{
+    server.setRateLimit(kTestRatePeriodMs);
+    rcon.setPacingForTests({rcon::RconTransport::kEnginePacing.burst, kTestRatePeriodMs});
+}
+
 struct MonitorParts {
     QTemporaryDir dir;
     GameServerDouble server;
@@ -34,6 +43,7 @@ struct MonitorParts {
 
     explicit MonitorParts(int replyWaitMs) : rcon(nullptr, replyWaitMs)
     {
+        useTestRate(server, rcon);
         rcon.setActivityLogPath(dir.filePath("activity.log"));
         lists.setFolder(dir.path());
         log.setPath(dir.filePath("skelvar.log"));

@@ -2,6 +2,7 @@
 #include "SkelvarRcon/session/monitorsession.h"
 #include "SkelvarRcon/store/settings.h"
 #include "tests/support/gameserverdouble.h"
+#include "tests/support/monitorparts.h"
 #include "tests/support/scriptedprompter.h"
 
 #include <QDir>
@@ -33,6 +34,7 @@ struct Rig {
 
     explicit Rig(const QString& logDir)
     {
+        test::useTestRate(server, rcon);
         rcon.setActivityLogPath(logDir + "/activity.log");
         settings.setText("txtSVR", server.host());
         settings.setText("txtPORT", server.portText());

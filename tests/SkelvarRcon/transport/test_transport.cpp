@@ -315,6 +315,47 @@ private slots:
         QVERIFY(!t.busy());
     }
 
+    void pacingStaysUnderTheServersLimit_data()
+    {
+        QTest::addColumn<bool>("paced");
+        QTest::newRow("paced") << true;
+        QTest::newRow("not paced: the double drops") << false;
+    }
+    void pacingStaysUnderTheServersLimit()
+    {
+        // 25 requests back to back, every third one a getstatus, each from a
+        // fresh port: the limit is per address and shared by both kinds.
+        QFETCH(bool, paced);
+        constexpr int kPeriod = 80;
+        constexpr int kShortWait = 15;
+        constexpr int kRequests = 25;
+        GameServerDouble server;
+        server.setRateLimit(kPeriod);
+        server.setReply("getstatus", {GameServerDouble::datagram("\\mapname\\dm/mohdm6\n")});
+        server.setReply("status", {GameServerDouble::datagram("map: dm/mohdm6\n")});
+        RconTransport t(nullptr, kShortWait);
+        t.setActivityLogPath(dir.filePath("activity10.log"));
+        t.setTarget(targetOf(server));
+        t.setPacingForTests(paced ? Pacing{10, kPeriod} : Pacing{0, 0});
+        int answered = 0;
+        for (int i = 0; i < kRequests; ++i)
+            t.request(i % 3 == 2 ? "getstatus" : "status", [&](const QString& a) { answered += !a.isEmpty(); });
+        QTRY_VERIFY_WITH_TIMEOUT(!t.busy() && t.queued() == 0, 10000);
+        QCOMPARE(server.received().size(), kRequests);
+        if (!paced) {
+            QVERIFY(server.droppedCount() > 0);
+            QCOMPARE(answered, kRequests - server.droppedCount());
+            return;
+        }
+        QCOMPARE(server.droppedCount(), 0);
+        QCOMPARE(answered, kRequests);
+        const auto& rec = server.received();
+        for (int i = 1; i < 10; ++i)
+            QVERIFY2(rec[i].atMs - rec[i - 1].atMs < kPeriod, "the burst was paced");
+        for (int i = 10; i < kRequests; ++i)
+            QVERIFY2(rec[i].atMs - rec[i - 1].atMs >= kPeriod, "a request beyond the burst came early");
+    }
+
     void shutdownAnswersWaitingCallers()
     {
         GameServerDouble server;

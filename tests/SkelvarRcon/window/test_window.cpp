@@ -1,6 +1,7 @@
 #include "SkelvarRcon/window/monitorwindow.h"
 #include "tests/support/files.h"
 #include "tests/support/gameserverdouble.h"
+#include "tests/support/monitorparts.h"
 #include "tests/support/scriptedprompter.h"
 
 #include <QApplication>
@@ -44,6 +45,7 @@ class TestWindow : public QObject {
         o.folder = dir->path();
         o.replyWaitMs = kWait;
         o.timing = {5, 5, 30};
+        o.pacing = {RconTransport::kEnginePacing.burst, test::kTestRatePeriodMs};
         return o;
     }
     template <typename W>
@@ -147,6 +149,7 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QString, received);
         GameServerDouble server;
+        server.setRateLimit(test::kTestRatePeriodMs);
         server.setReply(received, {GameServerDouble::datagram("answer\n")});
         MonitorWindow w(options(), &prompter);
         pointAt(w, server);
@@ -167,6 +170,7 @@ private slots:
     void enterOnEmptyConsoleDoesNothing()
     {
         GameServerDouble server;
+        server.setRateLimit(test::kTestRatePeriodMs);
         MonitorWindow w(options(), &prompter);
         pointAt(w, server);
         QTest::keyClick(find<QLineEdit>(w, "Text1"), Qt::Key_Return);
@@ -294,6 +298,7 @@ private slots:
     void startAndStopButtons()
     {
         GameServerDouble server;
+        server.setRateLimit(test::kTestRatePeriodMs);
         server.setVariable("sv_skelvar", "0");
         MonitorWindow w(options(), &prompter);
         pointAt(w, server);
@@ -318,6 +323,7 @@ private slots:
     void scanOnStartAndExitDuringSession()
     {
         GameServerDouble server;
+        server.setRateLimit(test::kTestRatePeriodMs);
         server.setVariable("sv_skelvar", "0");
         {
             Settings s;
@@ -343,6 +349,7 @@ private slots:
     void listButtonsAndHandKick()
     {
         GameServerDouble server;
+        server.setRateLimit(test::kTestRatePeriodMs);
         MonitorWindow w(options(), &prompter);
         w.show();
         pointAt(w, server);
@@ -381,6 +388,7 @@ private slots:
     void editOfThePortEndsTheSession()
     {
         GameServerDouble server;
+        server.setRateLimit(test::kTestRatePeriodMs);
         server.setVariable("sv_skelvar", "0");
         MonitorWindow w(options(), &prompter);
         pointAt(w, server);
