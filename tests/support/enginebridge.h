@@ -43,7 +43,9 @@ public:
     QString portText() const { return QString::number(port()); }
 
     // The address that a bot's rows carry, "" before the bot was first listed.
+    // A bot without one set beforehand gets the next free one at its first row.
     QString botAddress(const QString& name) const { return m_botAddresses.value(name); }
+    void setBotAddress(const QString& name, const QString& address) { m_botAddresses.insert(name, address); }
 
     const QList<Exchange>& exchanges() const { return m_exchanges; }
     // The commands of the requests that got no answer at all.

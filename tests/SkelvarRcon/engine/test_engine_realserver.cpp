@@ -50,6 +50,8 @@ struct Rig : test::MonitorParts {
 
     Rig() : MonitorParts(kReplyWaitMs)
     {
+        // The real server's limit, so the transport's real pacing.
+        rcon.setPacingForTests(RconTransport::kEnginePacing);
         session->setTimingForTests({5, 5, kTickMs});
         hooks = std::make_unique<Enforcement>(rcon, *session, settings, lists, log, prompter);
         engine = std::make_unique<Engine>(*session, rcon, settings, ui,
@@ -154,6 +156,50 @@ private slots:
         QVERIFY(expected.endsWith(" cvar indexes\n"));
         expected.replace("\n", "\r\n");
         QCOMPARE(answer.toLatin1(), expected);
+    }
+
+    void scanOfEighteenBotsLosesNoAnswer()
+    {
+        Rig r;
+        BRING_UP(r, kEighteenBots);
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT((r.patrols >= 1 || !r.session->running()) && r.idle(), kPassTimeoutMs);
+        QCOMPARE(r.prompter.titles(), QStringList());
+        QCOMPARE(r.bridge->unanswered(), QStringList());
+        // Every bot got its dumpuser, in table order, and the patrol pass read
+        // its own table after them.
+        const QStringList sent = r.sent();
+        const qsizetype scanStatus = sent.indexOf("status");
+        QVERIFY(scanStatus >= 0);
+        QStringList asked;
+        for (const QString& c : sent.mid(scanStatus + 1))
+            if (c.startsWith("dumpuser \""))
+                asked << c.mid(10);
+        QCOMPARE(asked, kEighteenBots);
+        QVERIFY(sent.lastIndexOf("status") > sent.lastIndexOf(QRegularExpression("^dumpuser ")));
+        QCOMPARE(r.players.size(), int(kEighteenBots.size()));
+    }
+
+    void permanentBanKicksTheBotOffTheServer()
+    {
+        Rig r;
+        BRING_UP(r, (QStringList{"Sarge", "Grunt"}));
+        const QString address = QStringLiteral("192.0.2.66");
+        r.bridge->setBotAddress("Grunt", address);
+        r.lists.bans().add({address, "Grunt", "Aimbot", lists::formatDate(QDate::currentDate()), ""});
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT((r.patrols >= 1 || !r.session->running()) && r.idle(), kPassTimeoutMs);
+        QVERIFY(r.session->running());
+        const QStringList sent = r.sent();
+        QVERIFY2(sent.filter(QRegularExpression("^say " + QRegularExpression::escape(address) + " was banned")).size() == 1,
+                 qPrintable(sent.join('|')));
+        QCOMPARE(sent.filter(QRegularExpression("^clientkick ")).size(), 1);
+        QCOMPARE(r.bridge->unanswered(), QStringList());
+        QDeadlineTimer gone(10000);
+        while (r.listed("Grunt") && !gone.hasExpired())
+            QTest::qWait(200);
+        QVERIFY(!r.listed("Grunt"));
+        QVERIFY(r.listed("Sarge"));
     }
 };
 
