@@ -7,6 +7,7 @@
 #include "SkelvarRcon/store/liststore.h"
 #include "SkelvarRcon/store/recordlist.h"
 #include "SkelvarRcon/store/settings.h"
+#include "SkelvarRcon/transport/printedvalue.h"
 
 #include <QDate>
 #include <QHash>
@@ -95,6 +96,7 @@ Engine::Engine(MonitorSession& session, RconTransport& rcon, Settings& settings,
     session_.beginWarmup = [this] { warmupPending_ = true; };
     connect(session_.timer3(), &QTimer::timeout, this, &Engine::onTimer);
     connect(&session_, &MonitorSession::clearPlayers, this, [this] { players_->clear(); });
+    connect(&rcon_, &RconTransport::readUnanswered, this, &Engine::onReadUnanswered);
 }
 
 Engine::~Engine()
@@ -125,6 +127,37 @@ void Engine::onTimer()
 Task<QString> Engine::ask(QString command)
 {
     co_return co_await rcon_.send(std::move(command), session_.target());
+}
+
+Task<QString> Engine::askRead(QString command)
+{
+    co_return co_await rcon_.read(std::move(command), session_.target());
+}
+
+void Engine::onReadUnanswered(const QString& command)
+{
+    // A silent status is a server that does not answer at all: the pass says
+    // so once. While it stays silent, each lost read would only repeat that.
+    if (!session_.running() || silentSince_ || command == QLatin1String("status"))
+        return;
+    const QString text = QStringLiteral("No answer from the server to: ") + command;
+    logAlert(text);
+    showNotice(text);
+    lostInPass_ = true;
+}
+
+void Engine::setStateLine(const QString& line)
+{
+    stateLine_ = line;
+    if (!noticeShown_)
+        ui_.setText("Label21", line);
+}
+
+void Engine::showNotice(const QString& text)
+{
+    noticeShown_ = true;
+    noticeTick_ = regularTicks_;
+    ui_.setText("Label21", text);
 }
 
 Task<> Engine::engineTick(quint64 gen)
@@ -167,7 +200,10 @@ Task<> Engine::warmUp(quint64 gen)
         co_await session_.stopMonitoring();
         co_return;
     }
-    ui_.setText("Label21", "Warming engine...");
+    noticeShown_ = false;
+    silentSince_.reset();
+    recheckClaim_ = false;
+    setStateLine(QStringLiteral("Warming engine..."));
     ui_.setText("Command1", "Warming");
     ui_.setEnabled(MonitorSession::passLockedControls(), false);
 
@@ -187,7 +223,7 @@ Task<> Engine::warmUp(quint64 gen)
 
 Task<> Engine::probeServer(quint64 gen)
 {
-    const QString version = co_await ask(QStringLiteral("version"));
+    const QString version = co_await askRead(QStringLiteral("version"));
     if (!session_.isCurrent(gen))
         co_return;
     ui_.setVisible("Picture1", false);
@@ -196,7 +232,7 @@ Task<> Engine::probeServer(quint64 gen)
     ui_.setVisible("Image2", !linux);
     ui_.setVisible("Image5", linux);
 
-    const QString cheats = co_await ask(QStringLiteral("cheats"));
+    const QString cheats = co_await askRead(QStringLiteral("cheats"));
     if (!session_.isCurrent(gen))
         co_return;
     const bool disabled = CheatsDisabled(cheats);
@@ -212,7 +248,7 @@ Task<> Engine::probeServer(quint64 gen)
     };
     for (const Mod& m : {Mod{"versionskelvar", "Image3", "Label25", "ModSkelvar"},
                          Mod{"zovplinketversion", "Image4", "Label26", "Zov Plinket"}}) {
-        const QString answer = co_await ask(QString::fromLatin1(m.query));
+        const QString answer = co_await askRead(QString::fromLatin1(m.query));
         if (!session_.isCurrent(gen))
             co_return;
         const bool running = ScriptRunning(answer);
@@ -222,7 +258,14 @@ Task<> Engine::probeServer(quint64 gen)
         ui_.setText(m.label, QString::fromLatin1(m.title) + (running ? " - Running" : " - Not Running"));
     }
 
-    co_await refreshMapInfo(gen, true);
+    co_await primeScript(gen, true);
+}
+
+// The script's variables: the next map, the clock, the scan period, the probe
+// restart and the reset value.
+Task<> Engine::primeScript(quint64 gen, bool warmup)
+{
+    co_await refreshMapInfo(gen, warmup);
     if (!session_.isCurrent(gen))
         co_return;
     co_await sendClock(gen);
@@ -241,7 +284,7 @@ Task<> Engine::probeServer(quint64 gen)
 
 Task<> Engine::refreshMapInfo(quint64 gen, bool warmup)
 {
-    const QString answer = co_await ask(QStringLiteral("getstatus"));
+    const QString answer = co_await askRead(QStringLiteral("getstatus"));
     if (!session_.isCurrent(gen))
         co_return;
     statusText_ = answer.toLower();
@@ -251,7 +294,7 @@ Task<> Engine::refreshMapInfo(quint64 gen, bool warmup)
     if (warmup && info.spearhead)
         spearheadServer_ = true;
     if (!info.map.isEmpty())
-        ui_.setText("Label21", QStringLiteral("Server: Running - Now playing: ") + info.map + " on " + info.gameType);
+        setStateLine(QStringLiteral("Server: Running - Now playing: ") + info.map + " on " + info.gameType);
     currentMap_ = info.map;
     co_await ask(QStringLiteral("set nextmap ") + rconSafe(ComputeNextMap(info.map, info.mapList)));
 }
@@ -267,6 +310,7 @@ Task<> Engine::sendClock(quint64 gen)
 
 void Engine::beginPass()
 {
+    lostInPass_ = false;
     rcon_.resetActivityLog();
     session_.timer3()->stop();
     ui_.setText("Command1", "Scanning");
@@ -275,6 +319,11 @@ void Engine::beginPass()
 
 void Engine::endPass()
 {
+    // A notice stays up at least until a pass of a later tick got all its answers.
+    if (noticeShown_ && !lostInPass_ && !silentSince_ && regularTicks_ > noticeTick_) {
+        noticeShown_ = false;
+        ui_.setText("Label21", stateLine_);
+    }
     ui_.setText("Command1", "Start");
     ui_.setEnabled(MonitorSession::passLockedControls(), true);
     session_.timer3()->start();
@@ -285,10 +334,17 @@ Task<> Engine::runScan(quint64 gen)
     beginPass();
     emit passStarted(true);
     ui_.setValue("scanpro", 0);
-    statusText_ = co_await ask(QStringLiteral("status"));
+    statusText_ = co_await readStatus(gen);
     if (!session_.isCurrent(gen))
         co_return;
     scanCountdown_ = qint16(scanMinutes_.read(settings_, prompter_) * 60);
+    if (!statusText_.isEmpty()) {
+        // Once per scan: a server that restarted in between has lost the claim.
+        recheckClaim_ = true;
+        co_await reclaimAfterRestart(gen);
+        if (!session_.isCurrent(gen))
+            co_return;
+    }
 
     if (!statusText_.isEmpty()) {
         QList<PlayerRecord> rows;
@@ -325,11 +381,12 @@ Task<> Engine::scanPlayer(quint64 gen, PlayerRecord p, bool sharedName)
         logAlert(QStringLiteral("Not scanned: more than one player is named ") + player_.name);
         co_return;
     }
-    const QString answer = co_await ask(QStringLiteral("dumpuser \"") + rconSafe(player_.name));
+    const QString answer = co_await askRead(QStringLiteral("dumpuser \"") + rconSafe(player_.name));
     if (!session_.isCurrent(gen))
         co_return;
     player_.userinfoText = answer.toLower();
-    if (player_.userinfoText.isEmpty())
+    // A refusal ("is not on the server") is no user info to judge.
+    if (!IsUserinfoTable(player_.userinfoText))
         co_return;
     const auto skins = UserinfoSkins(player_.userinfoText);
     players_->add({player_.clientNum, player_.ping, player_.name, player_.ip, player_.rate, skins.first, skins.second});
@@ -373,6 +430,51 @@ Task<> Engine::dispatchPenalty(quint64 gen, FiredRule rule)
     logAlert(alert);
 }
 
+// "status", and what its silence or its return says about the server.
+Task<QString> Engine::readStatus(quint64 gen)
+{
+    QString answer = co_await askRead(QStringLiteral("status"));
+    if (!session_.isCurrent(gen))
+        co_return answer;
+    if (answer.isEmpty()) {
+        lostInPass_ = true;
+        recheckClaim_ = true;
+        if (!silentSince_) {
+            silentSince_ = QTime::currentTime();
+            const QString text =
+                QStringLiteral("Server not answering since ") + silentSince_->toString(QStringLiteral("HH:mm"));
+            logAlert(text);
+            showNotice(text);
+        }
+    } else if (silentSince_) {
+        silentSince_.reset();
+        logAlert(QStringLiteral("Server answering again"));
+        noticeShown_ = false;
+        ui_.setText("Label21", stateLine_);
+    }
+    co_return answer;
+}
+
+// A server that restarted has forgotten every variable the monitor set: the
+// claim is back at 0 or unset. This monitor held it, so it takes it back
+// without asking and primes the script again.
+Task<> Engine::reclaimAfterRestart(quint64 gen)
+{
+    if (!recheckClaim_ || !session_.claimed())
+        co_return;
+    const QString answer = co_await askRead(QStringLiteral("sv_skelvar"));
+    if (!session_.isCurrent(gen) || answer.isEmpty() || answer.contains(QLatin1String("rconpassword")))
+        co_return;
+    recheckClaim_ = false;
+    if (printedValue(answer) == QLatin1String("1"))
+        co_return;
+    logAlert(QStringLiteral("Server restarted: claimed again and the script's variables set anew"));
+    co_await ask(QStringLiteral("set sv_skelvar 1"));
+    if (!session_.isCurrent(gen))
+        co_return;
+    co_await primeScript(gen, false);
+}
+
 void Engine::logAlert(const QString& text)
 {
     if (settings_.isChecked("Logea"))
@@ -391,11 +493,14 @@ Task<> Engine::runPatrol(quint64 gen)
         if (!session_.isCurrent(gen))
             co_return;
         if (statusText_.isEmpty()) {
-            statusText_ = co_await ask(QStringLiteral("status"));
+            statusText_ = co_await readStatus(gen);
             if (!session_.isCurrent(gen))
                 co_return;
         }
         if (!statusText_.isEmpty()) {
+            co_await reclaimAfterRestart(gen);
+            if (!session_.isCurrent(gen))
+                co_return;
             const QString status = statusText_;
             for (const QString& row : StatusPlayerRows(status)) {
                 auto parsed = ParseStatusLine(row);

@@ -11,8 +11,10 @@
 
 #include <QObject>
 #include <QString>
+#include <QTime>
 
 #include <memory>
+#include <optional>
 
 namespace skelvar::rcon {
 
@@ -111,6 +113,9 @@ private:
     Task<> probeServer(quint64 generation);
     Task<> refreshMapInfo(quint64 generation, bool warmup);
     Task<> sendClock(quint64 generation);
+    Task<> primeScript(quint64 generation, bool warmup);
+    Task<> reclaimAfterRestart(quint64 generation);
+    Task<QString> readStatus(quint64 generation);
     Task<> runScan(quint64 generation);
     Task<> scanPlayer(quint64 generation, PlayerRecord player, bool sharedName);
     Task<> dispatchPenalty(quint64 generation, FiredRule rule);
@@ -118,7 +123,11 @@ private:
     void beginPass();
     void endPass();
     Task<QString> ask(QString command);
+    Task<QString> askRead(QString command);
     void logAlert(const QString& text);
+    void onReadUnanswered(const QString& command);
+    void setStateLine(const QString& line);
+    void showNotice(const QString& text);
 
     MonitorSession& session_;
     RconTransport& rcon_;
@@ -146,6 +155,17 @@ private:
     PlayerRecord player_;
     PeriodBox scanMinutes_;
     PeriodBox patrolSeconds_;
+
+    // Label21 as the probe last built it; a notice about lost answers covers
+    // it until a pass gets all its answers again.
+    QString stateLine_;
+    bool noticeShown_ = false;
+    int noticeTick_ = 0;  // the regular tick that showed it
+    bool lostInPass_ = false;
+    // The server has not answered a pass since then; its claim is read again
+    // as soon as it answers.
+    std::optional<QTime> silentSince_;
+    bool recheckClaim_ = false;
 };
 
 }  // namespace skelvar::rcon

@@ -161,6 +161,13 @@ bool ScriptRunning(const QString& versionAnswer)
     return !versionAnswer.isEmpty() && !versionAnswer.startsWith(QLatin1String("unknown"), Qt::CaseInsensitive);
 }
 
+bool IsUserinfoTable(const QString& userinfoText)
+{
+    const QString text = userinfoText.trimmed();
+    return !text.isEmpty() && !(text.startsWith(QLatin1String("player ")) &&
+                                text.section(QStringLiteral("\r\n"), 0, 0).endsWith(QLatin1String(" is not on the server")));
+}
+
 std::pair<QString, QString> UserinfoSkins(const QString& userinfoText)
 {
     std::pair<QString, QString> skins;

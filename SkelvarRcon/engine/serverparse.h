@@ -41,6 +41,10 @@ bool ServerIsLinux(const QString& versionAnswer);
 bool CheatsDisabled(const QString& cheatsAnswer);
 bool ScriptRunning(const QString& versionAnswer);
 
+// A lower-cased dumpuser answer that holds user info: not empty and not the
+// server's "Player NAME is not on the server".
+bool IsUserinfoTable(const QString& userinfoText);
+
 // The model columns of the Players list from a lower-cased user-info answer:
 // {allied, axis}, each the value of the last line naming that setting.
 std::pair<QString, QString> UserinfoSkins(const QString& userinfoText);

@@ -123,7 +123,7 @@ Task<> Enforcement::readInGameBan(quint64 generation)
     if (!current(generation))
         co_return;
     const RconTarget target = session_.target();
-    const QString answer = co_await rcon_.send(QStringLiteral("clientban"), target);
+    const QString answer = co_await rcon_.read(QStringLiteral("clientban"), target);
     if (!current(generation))
         co_return;
     const ClientBanValue value = parseClientBan(answer);

@@ -169,7 +169,7 @@ void RconTransport::appendLog(const QByteArray& bytes)
         f.write(bytes);
 }
 
-quint64 RconTransport::request(const QString& command, const RconTarget& target, Callback done)
+quint64 RconTransport::request(const QString& command, const RconTarget& target, Callback done, Kind kind)
 {
     const quint64 id = nextId_++;
     if (shutDown_) {
@@ -182,7 +182,7 @@ quint64 RconTransport::request(const QString& command, const RconTarget& target,
         return id;
     }
     callbacks_.insert(id, std::move(done));
-    queue_.push_back({id, command, target});
+    queue_.push_back({id, command, target, kind});
     if (!current_)
         startNext();
     return id;
@@ -331,12 +331,27 @@ void RconTransport::onWaitOver()
         onReadyRead();  // take what is already there
         socket_->close();
     }
+    const bool silent = datagrams_.isEmpty();
     const QString answer = cleanReply(datagrams_);
     datagrams_.clear();
-    const quint64 id = current_->id;
+    Pending done = *current_;
     current_.reset();
     emit requestFinished();
     appendLog("Rcon output:\r\n" + answer.toLatin1() + "\r\n");
+    const quint64 id = done.id;
+
+    if (silent && done.kind == Kind::Read && callbacks_.contains(id)) {
+        if (!done.retried) {
+            // Once more, after the pacing wait, ahead of anything queued.
+            done.retried = true;
+            queue_.push_front(done);
+            startNext();
+            return;
+        }
+        emit readUnanswered(done.command);
+    }
+    if (silent)
+        ++unanswered_;
 
     // The caller resumes from the event loop, after the next request is out.
     QTimer::singleShot(0, this, [this, id, answer] {

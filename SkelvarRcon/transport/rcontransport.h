@@ -90,18 +90,31 @@ public:
     bool busy() const { return current_.has_value(); }
     int queued() const { return int(queue_.size()); }
 
+    // A read (status, dumpuser, getstatus, a variable query) that gets no
+    // datagram at all is sent once more before it is given up; a command with
+    // effects (say, set, clientkick, the console's lines) never is.
+    enum class Kind { Command, Read };
+
     using Callback = std::function<void(const QString&)>;
     // Queues a request; `done` runs later from the event loop with the answer
     // (empty when nothing came). Returns an id for cancel().
-    quint64 request(const QString& command, const RconTarget& target, Callback done);
-    quint64 request(const QString& command, Callback done) { return request(command, target_, std::move(done)); }
+    quint64 request(const QString& command, const RconTarget& target, Callback done, Kind kind = Kind::Command);
+    quint64 request(const QString& command, Callback done, Kind kind = Kind::Command)
+    {
+        return request(command, target_, std::move(done), kind);
+    }
+
+    // Requests given up without a single datagram from the server, counted
+    // once each: a read only after its second try was silent too. Requests
+    // dropped by shutdown() are not counted.
+    int unansweredCount() const { return unanswered_; }
     // Drops the callback; a request not yet sent is not sent at all.
     void cancel(quint64 id);
 
     class Awaiter {
     public:
-        Awaiter(RconTransport* t, QString command, std::optional<RconTarget> target)
-            : t_(t), command_(std::move(command)), target_(std::move(target)) {}
+        Awaiter(RconTransport* t, QString command, std::optional<RconTarget> target, Kind kind)
+            : t_(t), command_(std::move(command)), target_(std::move(target)), kind_(kind) {}
         Awaiter(const Awaiter&) = delete;
         ~Awaiter()
         {
@@ -116,7 +129,7 @@ public:
                 id_ = 0;
                 h.resume();
             };
-            id_ = target_ ? t_->request(command_, *target_, done) : t_->request(command_, done);
+            id_ = target_ ? t_->request(command_, *target_, done, kind_) : t_->request(command_, done, kind_);
         }
         QString await_resume() { return answer_; }
 
@@ -124,13 +137,22 @@ public:
         QPointer<RconTransport> t_;
         QString command_;
         std::optional<RconTarget> target_;
+        Kind kind_;
         quint64 id_ = 0;
         QString answer_;
     };
 
     // `QString answer = co_await rcon.send("status");`
-    Awaiter send(QString command) { return Awaiter(this, std::move(command), std::nullopt); }
-    Awaiter send(QString command, RconTarget target) { return Awaiter(this, std::move(command), std::move(target)); }
+    Awaiter send(QString command) { return Awaiter(this, std::move(command), std::nullopt, Kind::Command); }
+    Awaiter send(QString command, RconTarget target)
+    {
+        return Awaiter(this, std::move(command), std::move(target), Kind::Command);
+    }
+    // `QString info = co_await rcon.read("dumpuser \"Name", target);`
+    Awaiter read(QString command, RconTarget target)
+    {
+        return Awaiter(this, std::move(command), std::move(target), Kind::Read);
+    }
 
     // Closes the socket and drops every queued request (program exit).
     void shutdown();
@@ -142,12 +164,16 @@ signals:
     // the first and enables all of them on the second.
     void requestStarted();
     void requestFinished();
+    // A read was given up: neither it nor its second try got an answer.
+    void readUnanswered(const QString& command);
 
 private:
     struct Pending {
         quint64 id;
         QString command;
         RconTarget target;
+        Kind kind = Kind::Command;
+        bool retried = false;
     };
     void startNext();
     void launch();
@@ -179,6 +205,7 @@ private:
     QUdpSocket* socket_ = nullptr;  // UDPClient
     QTimer* timer2_ = nullptr;
     bool shutDown_ = false;
+    int unanswered_ = 0;
 };
 
 }  // namespace skelvar::rcon

@@ -84,7 +84,7 @@ void GameServerDouble::onReadyRead()
             emit datagramReceived();
             continue;  // not ours: no answer
         }
-        r.dropped = overRateLimit(r.from, r.atMs);
+        r.dropped = !answering_ || overRateLimit(r.from, r.atMs);
         received_.append(r);
         if (r.dropped) {
             emit datagramReceived();

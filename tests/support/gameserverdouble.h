@@ -57,6 +57,8 @@ public:
         buckets_.clear();
     }
     int droppedCount() const;
+    // A stopped server process: requests arrive and are recorded, nothing answers.
+    void setAnswering(bool on) { answering_ = on; }
 
     // A wrong password gets the console's refusal text.
     void setPassword(const QString& p) { password_ = p; }
@@ -106,6 +108,7 @@ private:
     };
     int ratePeriodMs_ = kEngineRatePeriodMs;
     int rateBurst_ = 10;
+    bool answering_ = true;
     QHash<QString, Bucket> buckets_;
 
     QUdpSocket* socket_;

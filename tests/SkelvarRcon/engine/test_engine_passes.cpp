@@ -145,6 +145,7 @@ private slots:
                          "set scanpass 1",
                          "set resetvalue hacked",
                          "status",
+                         "sv_skelvar",
                          "dumpuser \"Big Name",
                          "dumpuser \"^1Cheat^7er",
                          "say Cheat Detected!! Player: ^1Cheat^7er Cheat: NoFog IP: 10.0.0.2",
@@ -219,6 +220,7 @@ private slots:
             r.server.setVariable("cheats", "1");
             r.server.removeVariable("versionskelvar");
             r.server.setSilent("getstatus");
+            expected << "getstatus";  // a silent read is asked once more
             r.settings.setChecked("Cheats_6", false);
             r.settings.setText("txtMin", "5");
         }
@@ -245,7 +247,8 @@ private slots:
         QCOMPARE(r.ui.isVisible("Image4_0"), !rich);
         QCOMPARE(r.ui.isVisible("Image4_1"), rich);
         QCOMPARE(r.ui.text("Label21"), rich ? QString("Server: Running - Now playing: obj/obj_team1 on objective match")
-                                            : QString("Warming engine..."));
+                                            : QString("No answer from the server to: getstatus"));
+        QCOMPARE(r.logLines(), rich ? QStringList() : QStringList{"No answer from the server to: getstatus"});
         QCOMPARE(r.engine->currentMap(), rich ? QString("obj/obj_team1") : QString());
         QCOMPARE(r.engine->spearheadServer(), rich);
         r.stop();
@@ -374,8 +377,8 @@ private slots:
         r.session->start();
         QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished == 1, 5000);
         r.stop();
-        QCOMPARE(r.afterWarmup().mid(0, 7),
-                 (QStringList{"status", "dumpuser \"xquit", "say Cheat Detected!! Player: xquit Cheat: NoFog IP: 10.0.0.1",
+        QCOMPARE(r.afterWarmup().mid(0, 8),
+                 (QStringList{"status", "sv_skelvar", "dumpuser \"xquit", "say Cheat Detected!! Player: xquit Cheat: NoFog IP: 10.0.0.1",
                               "clientkick 0", "dumpuser \"evil name",
                               "say Cheat Detected!! Player: evil name Cheat: NoFog IP: 10.0.0.2", "clientkick 1"}));
         for (const GameServerDouble::Received& q : r.server.received()) {
@@ -399,7 +402,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished == 1, 5000);
         QCOMPARE(r.players.size(), 1);
         r.stop();
-        QCOMPARE(r.afterWarmup(), (QStringList{"status", "dumpuser \"Solo", "status"}) + kResets);
+        QCOMPARE(r.afterWarmup(), (QStringList{"status", "sv_skelvar", "dumpuser \"Solo", "status"}) + kResets);
         QCOMPARE(r.lists.kicks().size(), 0);
         QCOMPARE(r.logLines(), (QStringList{"Not scanned: more than one player is named Twin",
                                             "Not scanned: more than one player is named Twin"}));
@@ -442,7 +445,7 @@ private slots:
         r.session->start();
         QTRY_VERIFY_WITH_TIMEOUT(r.scansFinished == 1, 5000);
         r.stop();
-        QCOMPARE(r.afterWarmup().mid(2, sent.size() + 1), sent + QStringList{"status"});
+        QCOMPARE(r.afterWarmup().mid(3, sent.size() + 1), sent + QStringList{"status"});
         QCOMPARE(r.lists.warnings().size(), list == "w" ? 1 : 0);
         QCOMPARE(r.lists.kicks().size(), list == "k" ? 1 : 0);
         QCOMPARE(r.lists.bans().size(), list == "b" ? 1 : 0);
@@ -483,11 +486,101 @@ private slots:
         r.server.clearReceived();
         r.session->start();  // during a session: scan at the next tick
         QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished == 2 && r.idle(), 5000);
-        // The scan finds no table, and neither does the patrol: no map check.
-        QCOMPARE(r.commands(), (QStringList{"set scanpass 1", "status", "status"}));
+        // The scan finds no table, and neither does the patrol (each asks
+        // twice): no map check, no check of the claim.
+        QCOMPARE(r.commands(), (QStringList{"set scanpass 1", "status", "status", "status", "status"}));
         QCOMPARE(r.players.size(), 1);
         QCOMPARE(r.ui.text("Command1"), QString("Start"));
         QVERIFY(r.engine->scanCountdown() > 170 && r.engine->scanCountdown() <= 180);
+        r.stop();
+    }
+
+    void dumpuserWithoutUserInfo_data()
+    {
+        QTest::addColumn<bool>("silent");
+        QTest::newRow("not on the server") << false;
+        QTest::newRow("silent twice") << true;
+    }
+    void dumpuserWithoutUserInfo()
+    {
+        // Either way Gone is dropped from the scan; only silence is retried and told.
+        QFETCH(bool, silent);
+        Rig r;
+        r.serve({{0, 0, "50", "Gone", "10.0.0.1:1"}, {1, 0, "50", "Here", "10.0.0.2:1"}});
+        if (!silent)
+            r.userinfo.insert("Gone", "Player Gone is not on the server\n");
+        r.serveInfo("Here", cleanInfo("Here"));
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.scansFinished == 1 && r.idle(), 5000);
+        QCOMPARE(r.players.size(), 1);
+        QCOMPARE(r.players.at(0).name, QString("Here"));
+        QCOMPARE(r.afterWarmup().count("dumpuser \"Gone"), silent ? 2 : 1);
+        const QString notice = "No answer from the server to: dumpuser \"Gone";
+        QCOMPARE(r.logLines(), silent ? QStringList{notice} : QStringList());
+        QCOMPARE(r.ui.text("Label21"), silent ? notice : QString("Server: Running - Now playing: obj/obj_team2 on objective match"));
+        QCOMPARE(r.rcon.unansweredCount(), silent ? 1 : 0);
+
+        // A pass that gets all its answers puts the state line back.
+        r.userinfo.insert("Gone", test::userinfoAnswer(cleanInfo("Gone")));
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.scansFinished == 2 && r.idle(), 5000);
+        QCOMPARE(r.ui.text("Label21"), QString("Server: Running - Now playing: obj/obj_team2 on objective match"));
+        QCOMPARE(r.players.size(), 2);
+        r.stop();
+    }
+
+    void restartedServerIsClaimedAgain_data()
+    {
+        QTest::addColumn<bool>("unset");
+        QTest::newRow("claim unset after the restart") << true;
+        QTest::newRow("claim back at 0") << false;
+    }
+    void restartedServerIsClaimedAgain()
+    {
+        QFETCH(bool, unset);
+        Rig r;
+        r.settings.setText("MinPolt", "1");  // a patrol pass at every tick
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished >= 1 && r.idle(), 5000);
+        QCOMPARE(r.server.variable("sv_skelvar"), QString("1"));
+        const QString running = r.ui.text("Label21");
+
+        // The server process stops: the next pass gets no answer at all.
+        r.server.setAnswering(false);
+        const int before = r.patrolsFinished;
+        QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished >= before + 1, 5000);
+        QVERIFY(r.ui.text("Label21").startsWith("Server not answering since "));
+        QCOMPARE(r.logLines().filter("Server not answering since ").size(), 1);
+
+        // It comes back with none of the variables the monitor had set.
+        for (const char* v : {"scantime", "scanpass", "resetvalue", "nextmap", "sv_minutes", "sv_hours"})
+            r.server.removeVariable(v);
+        if (unset)
+            r.server.removeVariable("sv_skelvar");
+        else
+            r.server.setVariable("sv_skelvar", "0");
+        r.server.clearReceived();
+        r.server.setAnswering(true);
+        // Back within the first whole pass after its return.
+        const int back = r.patrolsFinished;
+        QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished >= back + 2, 5000);
+        r.session->timer3()->stop();
+        QTRY_VERIFY(r.idle());
+        QStringList sent = r.commands();
+        sent.removeAll("status");
+        compareCommands(sent.mid(0, 9), {"sv_skelvar", "set sv_skelvar 1", "getstatus", "set nextmap obj/obj_team4",
+                                         "set sv_minutes #", "set sv_hours #", "set scantime 3", "set scanpass 1",
+                                         "set resetvalue hacked"});
+        QCOMPARE(sent.count("set sv_skelvar 1"), 1);  // taken back without asking, once
+        QCOMPARE(r.server.variable("sv_skelvar"), QString("1"));
+        QCOMPARE(r.server.variable("scantime"), QString("3"));
+        QCOMPARE(r.server.variable("resetvalue"), QString("hacked"));
+        QCOMPARE(r.server.variable("nextmap"), QString("obj/obj_team4"));
+        QVERIFY(r.server.hasVariable("sv_hours"));
+        QVERIFY(r.prompter.shown.isEmpty());
+        QCOMPARE(r.ui.text("Label21"), running);
+        QCOMPARE(r.logLines().mid(1), (QStringList{"Server answering again",
+                                                   "Server restarted: claimed again and the script's variables set anew"}));
         r.stop();
     }
 
@@ -507,7 +600,7 @@ private slots:
         r.session->start();
         QTRY_VERIFY_WITH_TIMEOUT(r.scansFinished == 1 && r.idle(), 5000);
         QCOMPARE(r.afterWarmup().mid(0, 5),
-                 (QStringList{"status", "dumpuser \"Public", "clientkick 0", "dumpuser \"Member", "status"}));
+                 (QStringList{"status", "sv_skelvar", "dumpuser \"Public", "clientkick 0", "dumpuser \"Member"}));
         QCOMPARE(r.lists.kicks().size(), 0);
         QVERIFY(r.logLines().isEmpty());
 
@@ -536,7 +629,7 @@ private slots:
         r.session->start();
         QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished == 1 && r.idle(), 5000);
         r.stop();
-        QStringList expected{"status", "status"};
+        QStringList expected{"status", "sv_skelvar", "status"};
         if (refresh)
             expected << "getstatus" << "set nextmap obj/obj_team4" << "set sv_minutes #" << "set sv_hours #";
         compareCommands(r.afterWarmup(), expected + kResets);

@@ -356,6 +356,64 @@ private slots:
             QVERIFY2(rec[i].atMs - rec[i - 1].atMs >= kPeriod, "a request beyond the burst came early");
     }
 
+    void silentReadIsAskedOnceMore_data()
+    {
+        QTest::addColumn<bool>("read");
+        QTest::addColumn<int>("silentTries");  // the server's first answers that are lost
+        QTest::addColumn<int>("sent");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<int>("unanswered");
+        QTest::newRow("read answered at once") << true << 0 << 1 << "ok\r\n" << 0;
+        QTest::newRow("read answered the second time") << true << 1 << 2 << "ok\r\n" << 0;
+        QTest::newRow("read silent twice") << true << 2 << 2 << "" << 1;
+        QTest::newRow("command silent: never repeated") << false << 1 << 1 << "" << 1;
+    }
+    void silentReadIsAskedOnceMore()
+    {
+        QFETCH(bool, read);
+        QFETCH(int, silentTries);
+        QFETCH(int, sent);
+        QFETCH(QString, answer);
+        QFETCH(int, unanswered);
+        GameServerDouble server;
+        for (int i = 0; i < silentTries; ++i)
+            server.queueReply("status", {});
+        server.setReply("status", {GameServerDouble::datagram("ok\n")});
+        RconTransport t(nullptr, kWait);
+        t.setActivityLogPath(dir.filePath("activity11.log"));
+        QSignalSpy lost(&t, &RconTransport::readUnanswered);
+        QString got = "not yet";
+        TaskKeeper keeper;
+        auto caller = [&]() -> Task<> {
+            if (read)
+                got = co_await t.read("status", targetOf(server));
+            else
+                got = co_await t.send("status", targetOf(server));
+        };
+        keeper.keep(caller());
+        QTRY_VERIFY_WITH_TIMEOUT(keeper.idle(), 5000);
+        QCOMPARE(got, answer);
+        QCOMPARE(server.commands(), QStringList(sent, "status"));
+        QCOMPARE(t.unansweredCount(), unanswered);
+        QCOMPARE(lost.count(), read ? unanswered : 0);
+        if (!lost.isEmpty())
+            QCOMPARE(lost.first().first().toString(), QString("status"));
+    }
+
+    void anEmptyPrintIsAnAnswer()
+    {
+        // "set" answers with a bare print: no second try, nothing lost.
+        GameServerDouble server;
+        RconTransport t(nullptr, kWait);
+        t.setActivityLogPath(dir.filePath("activity12.log"));
+        TaskKeeper keeper;
+        auto caller = [&]() -> Task<> { co_await t.read("set x 1", targetOf(server)); };
+        keeper.keep(caller());
+        QTRY_VERIFY_WITH_TIMEOUT(keeper.idle(), 5000);
+        QCOMPARE(server.commands(), QStringList{"set x 1"});
+        QCOMPARE(t.unansweredCount(), 0);
+    }
+
     void shutdownAnswersWaitingCallers()
     {
         GameServerDouble server;
