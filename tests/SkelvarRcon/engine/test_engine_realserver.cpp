@@ -46,7 +46,8 @@ struct Rig : test::MonitorParts {
     std::unique_ptr<Enforcement> hooks;
     std::unique_ptr<Engine> engine;
     int scans = 0;
-    int patrols = 0;
+    int patrols = 0;       // finished
+    int patrolStarts = 0;
 
     Rig() : MonitorParts(kReplyWaitMs)
     {
@@ -60,6 +61,10 @@ struct Rig : test::MonitorParts {
         hooks->setStartScan([this] { engine->scanAtNextTick(); });
         QObject::connect(engine.get(), &Engine::passFinished, engine.get(),
                          [this](bool scan) { ++(scan ? scans : patrols); });
+        QObject::connect(engine.get(), &Engine::passStarted, engine.get(), [this](bool scan) {
+            if (!scan)
+                ++patrolStarts;
+        });
     }
     ~Rig() { engine->setHooks(nullptr); }
 
@@ -88,6 +93,8 @@ struct Rig : test::MonitorParts {
             out << e.command;
         return out;
     }
+    // A variable's print, asked from another address.
+    QByteArray printed(const QString& name) { return EngineServer::answerText(game.ask(name)); }
     // The server's own table, asked from another address, lists the name.
     bool listed(const QString& name)
     {
@@ -200,6 +207,41 @@ private slots:
             QTest::qWait(200);
         QVERIFY(!r.listed("Grunt"));
         QVERIFY(r.listed("Sarge"));
+    }
+
+    void restartedServerGetsItsClaimAndVariablesBack()
+    {
+        Rig r;
+        const QStringList bots{"Sarge", "Grunt"};
+        BRING_UP(r, bots);
+        r.settings.setText("MinPolt", "2");
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT((r.patrols >= 1 || !r.session->running()) && r.idle(), kPassTimeoutMs);
+        QVERIFY(r.session->running());
+
+        r.game.stop();
+        const int whileDown = r.patrolStarts;
+        QTRY_VERIFY_WITH_TIMEOUT(r.patrols > whileDown, kPassTimeoutMs);  // a whole pass met silence
+        QString why;
+        QVERIFY2(r.game.start(r.game.port(), kPassword, &why), qPrintable(why));
+        QVERIFY2(r.game.addBots(bots, &why), qPrintable(why));
+
+        const int afterReturn = r.patrolStarts;
+        QTRY_VERIFY_WITH_TIMEOUT(r.patrols > afterReturn || !r.session->running(), kPassTimeoutMs);
+        QVERIFY(r.session->running());
+        QCOMPARE(r.prompter.titles(), QStringList());
+        const QList<std::pair<QString, QString>> primed{{"sv_skelvar", "1"},
+                                                        {"scantime", "3"},
+                                                        {"scanpass", "1"},
+                                                        {"resetvalue", "hacked"},
+                                                        {"nextmap", "oa_dm1"},
+                                                        {"sv_minutes", "\\d{1,2}"},
+                                                        {"sv_hours", "\\d{1,2}"}};
+        for (const auto& [name, value] : primed) {
+            const QString print = QString::fromLatin1(r.printed(name));
+            QVERIFY2(QRegularExpression("^\"" + name + "\" is:\"" + value + "\\^7\"").match(print).hasMatch(),
+                     qPrintable(print));
+        }
     }
 };
 
