@@ -2,6 +2,7 @@
 
 #include "SkelvarRcon/store/recordlist.h"
 
+#include <QHostAddress>
 #include <QStringView>
 
 #include <algorithm>
@@ -62,6 +63,14 @@ quint32 keepMask(quint8 wildMask)
     return keep;
 }
 
+// An IPv6 player as the status table prints him, "[2001:db8::1]".
+bool isBracketedV6(const QString& text)
+{
+    if (text.size() < 4 || !text.startsWith(QLatin1Char('[')) || !text.endsWith(QLatin1Char(']')))
+        return false;
+    return QHostAddress(text.mid(1, text.size() - 2)).protocol() == QAbstractSocket::IPv6Protocol;
+}
+
 }  // namespace
 
 int AddressPattern::wildGroups() const
@@ -84,6 +93,9 @@ std::optional<quint32> parsePlayerAddress(const QString& text)
 
 bool banMatches(const QString& banIp, const QString& playerIp)
 {
+    // The xxx patterns are made of IPv4 groups: an IPv6 player only has his exact ban.
+    if (isBracketedV6(playerIp))
+        return banIp == playerIp;
     const auto ban = parseBanAddress(banIp);
     const auto player = parsePlayerAddress(playerIp);
     if (!ban || !player)
@@ -154,8 +166,18 @@ void BanIndex::rebuild(const QList<lists::Record>& bans)
 int BanIndex::find(const QString& playerIp, const QDate& today) const
 {
     const auto addr = parsePlayerAddress(playerIp);
-    if (!addr)
+    if (!addr) {
+        if (!isBracketedV6(playerIp))
+            return -1;
+        const auto it = byText_.constFind(playerIp);
+        if (it == byText_.constEnd())
+            return -1;
+        for (const Entry& e : *it) {
+            if (active(e, today))
+                return e.row;
+        }
         return -1;
+    }
     int best = -1;
     int level = -1;
     for (const int mask : masksBySpecificity_) {

@@ -5,7 +5,8 @@
 // are "xxx". Matching goes group by group: a full address matches only
 // itself, an "xxx" group matches any value in its place and every other
 // group must be equal. Text that is neither (empty, a word, "xxx" alone, a
-// pattern without any number) matches nobody.
+// pattern without any number) matches nobody. An IPv6 player
+// ("[2001:db8::1]") matches only a record of exactly his text.
 
 #include "lists/records.h"
 

@@ -55,6 +55,45 @@ QByteArray GameServerDouble::variableText(const QString& name, const QString& va
     return "\"" + name.toLatin1() + "\" is:\"" + value.toLatin1() + "\" default:\"\"\n";
 }
 
+QByteArray GameServerDouble::engineVariableText(const QString& name, const QString& value, const QString& defaultValue)
+{
+    QByteArray text = "\"" + name.toLatin1() + "\" is:\"" + value.toLatin1() + "^7\"";
+    if (value.compare(defaultValue, Qt::CaseInsensitive) == 0)
+        text += ", the default";
+    else
+        text += " default:\"" + defaultValue.toLatin1() + "^7\"";
+    return text + "\n";
+}
+
+GameServerDouble::Reply GameServerDouble::engineAnswer(const QByteArray& text)
+{
+    constexpr int kBuffer = 1007;
+    Reply out;
+    QByteArray chunk;
+    for (qsizetype at = 0; at < text.size();) {
+        qsizetype end = text.indexOf('\n', at);
+        end = end < 0 ? text.size() : end + 1;
+        QByteArray line = text.mid(at, end - at);
+        at = end;
+        if (chunk.size() + line.size() > kBuffer && !chunk.isEmpty()) {
+            out.append({answer(chunk), 0});
+            chunk.clear();
+        }
+        while (line.size() > kBuffer) {
+            out.append({answer(line.left(kBuffer)), 0});
+            line.remove(0, kBuffer);
+        }
+        chunk += line;
+    }
+    out.append({answer(chunk), 0});  // the engines always flush, also an empty print
+    return out;
+}
+
+QByteArray GameServerDouble::notOnServerText(const QString& name)
+{
+    return "Player " + name.toLatin1() + " is not on the server\n";
+}
+
 void GameServerDouble::sendToLastClient(const QByteArray& bytes)
 {
     if (lastPort_)
@@ -153,11 +192,19 @@ GameServerDouble::Reply GameServerDouble::replyFor(const Received& r)
         QString value = blank < 0 ? QString() : rest.mid(blank + 1);
         if (value == QLatin1String("\"\""))
             value.clear();
-        vars_.insert(name, value);
+        setVariable(name, value);
         return {datagram("")};
     }
-    if (!cmd.contains(QLatin1Char(' ')) && vars_.contains(cmd))
-        return {datagram(variableText(cmd, vars_.value(cmd)))};
+    const bool engine = dialect_ == Dialect::Engine;
+    if (!cmd.contains(QLatin1Char(' ')) && vars_.contains(cmd)) {
+        const QString value = vars_.value(cmd);
+        return {datagram(engine ? engineVariableText(cmd, value, defaults_.value(cmd)) : variableText(cmd, value))};
+    }
+    static const QString dumpuser = QStringLiteral("dumpuser \"");
+    if (engine && r.command.startsWith(dumpuser))
+        return engineAnswer(notOnServerText(r.command.mid(dumpuser.size())));
+    if (engine)
+        return {datagram("unknown command: " + cmd.toLatin1() + "\n")};
     return {datagram("Unknown command \"" + cmd.toLatin1() + "\"\n")};
 }
 

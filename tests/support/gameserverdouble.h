@@ -72,9 +72,25 @@ public:
     // Full control: return a reply to use it, nullopt to fall through.
     void setHandler(std::function<std::optional<Reply>(const Received&)> h) { handler_ = std::move(h); }
 
+    // How the console prints: the open-source engines add a colour code to
+    // every value and say whether it is the default; the original servers
+    // print `"name" is:"value" default:""` and "Unknown command".
+    enum class Dialect { Engine, Original };
+    void setDialect(Dialect d) { dialect_ = d; }
+
     // Server variables: "set name value" stores, a bare "name" prints them.
-    void setVariable(const QString& name, const QString& value) { vars_.insert(name, value); }
-    void removeVariable(const QString& name) { vars_.remove(name); }
+    // The first value a variable gets is its default.
+    void setVariable(const QString& name, const QString& value)
+    {
+        vars_.insert(name, value);
+        if (!defaults_.contains(name))
+            defaults_.insert(name, value);
+    }
+    void removeVariable(const QString& name)
+    {
+        vars_.remove(name);
+        defaults_.remove(name);
+    }
     QString variable(const QString& name) const { return vars_.value(name); }
     bool hasVariable(const QString& name) const { return vars_.contains(name); }
 
@@ -90,8 +106,15 @@ public:
     static Datagram datagram(const QByteArray& text, int delayMs = 0) { return {answer(text), delayMs}; }
     // A long answer cut into several datagrams of at most `chunk` text bytes each.
     static Reply splitAnswer(const QByteArray& text, int chunk);
-    // The console's print of a variable: "name" is:"value"
+    // The original console's print of a variable: "name" is:"value" default:""
     static QByteArray variableText(const QString& name, const QString& value);
+    // The engines' print: "name" is:"value^7", the default / ... default:"d^7"
+    static QByteArray engineVariableText(const QString& name, const QString& value, const QString& defaultValue);
+    // An answer cut into datagrams as the engines flush their print buffer:
+    // at most 1007 bytes of text each, at a line's end where one fits.
+    static Reply engineAnswer(const QByteArray& text);
+    // dumpuser for a name nobody has.
+    static QByteArray notOnServerText(const QString& name);
 
 signals:
     void datagramReceived();
@@ -116,6 +139,8 @@ private:
     QHash<QString, std::deque<Reply>> queued_;
     QHash<QString, Reply> fixed_;
     QHash<QString, QString> vars_;
+    QHash<QString, QString> defaults_;
+    Dialect dialect_ = Dialect::Engine;
     std::function<std::optional<Reply>(const Received&)> handler_;
     QList<Received> received_;
     QHostAddress lastFrom_;

@@ -40,6 +40,7 @@ struct MonitorParts {
     rcon::SkelvarLog log;
     std::unique_ptr<rcon::MonitorSession> session;
     QHash<QString, QByteArray> userinfo;  // dumpuser answers, by the name asked for
+    QStringList lostUsers;                // dumpuser gets no answer for these names
 
     explicit MonitorParts(int replyWaitMs) : rcon(nullptr, replyWaitMs)
     {
@@ -54,7 +55,7 @@ struct MonitorParts {
     }
 
     // An unclaimed server running the game and script version the probe expects;
-    // dumpuser answers from `userinfo`, and stays silent for a name not there.
+    // dumpuser answers from `userinfo`, and "is not on the server" for a name not there.
     void serveFreeServer()
     {
         server.setVariable("sv_skelvar", "0");
@@ -66,9 +67,11 @@ struct MonitorParts {
             if (!r.command.startsWith(ask))
                 return std::nullopt;
             const QString name = r.command.mid(ask.size());
-            if (!userinfo.contains(name))
+            if (lostUsers.contains(name))
                 return GameServerDouble::Reply{};
-            return GameServerDouble::splitAnswer(userinfo.value(name), 1000);
+            if (!userinfo.contains(name))
+                return GameServerDouble::engineAnswer(GameServerDouble::notOnServerText(name));
+            return GameServerDouble::engineAnswer(userinfo.value(name));
         });
     }
 

@@ -80,6 +80,19 @@ private slots:
                                                    << true
                                                    << QStringList{"11", "-4", "999", "a b c d e f g h i j k", "0",
                                                                   "1.2.3.4", "25000"};
+        // OpenMoHAA widens its columns: a long name pushes the row right, an
+        // IPv6 client widens the address column to 38.
+        QTest::newRow("wide name")
+            << QStringLiteral("  2     5   48 AVeryLongPlayerName20 0 10.1.2.3:12203        4711 25000") << true
+            << QStringList{"2", "5", "48", "AVeryLongPlayerName20", "0", "10.1.2.3", "25000"};
+        QTest::newRow("ipv6 client")
+            << QStringLiteral("  3     0   61 Six                   12 [2001:db8::1]:12203                    4711 25000")
+            << true << QStringList{"3", "0", "61", "Six", "12", "[2001:db8::1]", "25000"};
+        QTest::newRow("ipv4 client beside an ipv6 one")
+            << QStringLiteral("  4     0   61 Four                  12 10.0.0.4:12203                         4711 25000")
+            << true << QStringList{"4", "0", "61", "Four", "12", "10.0.0.4", "25000"};
+        QTest::newRow("ipv6 without port") << QStringLiteral("  3     0   61 Six  12 [2001:db8::1]  4711 25000")
+                                           << false << QStringList{};
         QTest::newRow("cut off in the name") << QStringLiteral("  7     0   50 Some") << false << QStringList{};
         QTest::newRow("cut off in the address")
             << QStringLiteral("  7     0   50 Some Name          0 10.0.0.") << false << QStringList{};

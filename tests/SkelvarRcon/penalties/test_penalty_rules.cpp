@@ -83,6 +83,10 @@ private slots:
         QTest::newRow("empty player") << "10.1.2.xxx" << "" << false;
         QTest::newRow("player text is a pattern") << "10.1.2.xxx" << "10.1.2.xxx" << false;
         QTest::newRow("player with port") << "10.1.2.3" << "10.1.2.3:12203" << false;
+        QTest::newRow("ipv6 exact") << "[2001:db8::1]" << "[2001:db8::1]" << true;
+        QTest::newRow("ipv6 other address") << "[2001:db8::1]" << "[2001:db8::2]" << false;
+        QTest::newRow("ipv6 never by a pattern") << "32.1.xxx.xxx" << "[2001:db8::1]" << false;
+        QTest::newRow("ipv6 ban without brackets") << "2001:db8::1" << "[2001:db8::1]" << false;
     }
     void matching()
     {

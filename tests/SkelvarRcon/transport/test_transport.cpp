@@ -156,13 +156,13 @@ private slots:
         QCOMPARE(finished.count(), 1);
         QVERIFY(!t.busy());
 
-        QCOMPARE(ask(t, "silent"), QString("Unknown command \"silent\"\r\n"));
+        QCOMPARE(ask(t, "silent"), QString("unknown command: silent\r\n"));
         server.setSilent("quiet");
         QCOMPARE(ask(t, "quiet"), QString());
         QCOMPARE(readLog(t), QByteArray("Rcon request: \r\nstatus\r\n"
                                         "Rcon output:\r\nmap: dm/mohdm6\r\n\r\n"
                                         "Rcon request: \r\nsilent\r\n"
-                                        "Rcon output:\r\nUnknown command \"silent\"\r\n\r\n"
+                                        "Rcon output:\r\nunknown command: silent\r\n\r\n"
                                         "Rcon request: \r\nquiet\r\n"
                                         "Rcon output:\r\n\r\n"));
         t.resetActivityLog();
@@ -352,8 +352,8 @@ private slots:
         const auto& rec = server.received();
         for (int i = 1; i < 10; ++i)
             QVERIFY2(rec[i].atMs - rec[i - 1].atMs < kPeriod, "the burst was paced");
-        for (int i = 10; i < kRequests; ++i)
-            QVERIFY2(rec[i].atMs - rec[i - 1].atMs >= kPeriod, "a request beyond the burst came early");
+        // Beyond the burst, one per period (a late tick may earn two at once).
+        QVERIFY(rec.last().atMs - rec[9].atMs >= (kRequests - 11) * kPeriod);
     }
 
     void silentReadIsAskedOnceMore_data()
@@ -412,6 +412,57 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(keeper.idle(), 5000);
         QCOMPARE(server.commands(), QStringList{"set x 1"});
         QCOMPARE(t.unansweredCount(), 0);
+    }
+
+    void doubleAnswersLikeTheEngines_data()
+    {
+        QTest::addColumn<bool>("original");
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<QStringList>("answers");
+        QTest::newRow("engine") << false
+                                << QStringList{"set x 5", "x", "set x 6", "x", "y", "dumpuser \"Bob"}
+                                << QStringList{"", "\"x\" is:\"5^7\", the default\r\n", "",
+                                               "\"x\" is:\"6^7\" default:\"5^7\"\r\n", "unknown command: y\r\n",
+                                               "Player Bob is not on the server\r\n"};
+        QTest::newRow("original") << true << QStringList{"set x 5", "x", "y"}
+                                  << QStringList{"", "\"x\" is:\"5\" default:\"\"\r\n", "Unknown command \"y\"\r\n"};
+    }
+    void doubleAnswersLikeTheEngines()
+    {
+        QFETCH(bool, original);
+        QFETCH(QStringList, commands);
+        QFETCH(QStringList, answers);
+        GameServerDouble server;
+        if (original)
+            server.setDialect(GameServerDouble::Dialect::Original);
+        RconTransport t(nullptr, kWait);
+        t.setActivityLogPath(dir.filePath("activity13.log"));
+        t.setTarget(targetOf(server));
+        QStringList got;
+        for (const QString& c : commands)
+            got << ask(t, c);
+        QCOMPARE(got, answers);
+    }
+
+    void engineAnswerIsCutAtLineEnds()
+    {
+        QByteArray text;
+        for (int i = 0; i < 40; ++i)
+            text += "row " + QByteArray::number(i) + " " + QByteArray(40, 'x') + "\n";
+        const QByteArray longLine(2500, 'y');
+        const GameServerDouble::Reply reply = GameServerDouble::engineAnswer(text + longLine);
+        QByteArray joined;
+        for (int i = 0; i < reply.size(); ++i) {
+            const QByteArray& d = reply[i].bytes;
+            QVERIFY(d.startsWith("\xFF\xFF\xFF\xFF\x01print\n"));
+            QVERIFY(d.size() - 11 <= 1007);
+            if (i == 0)
+                QVERIFY(d.endsWith('\n'));  // a whole line that fits is never cut
+            joined += d.mid(11);
+        }
+        QCOMPARE(joined, text + longLine);
+        QCOMPARE(reply.size(), 5);  // 1880 bytes of rows in two, the long line in three
+        QCOMPARE(GameServerDouble::engineAnswer("").size(), 1);  // an empty print still goes out
     }
 
     void shutdownAnswersWaitingCallers()
