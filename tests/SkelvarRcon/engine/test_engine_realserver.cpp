@@ -122,12 +122,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(r.session->claimed() || !r.session->running(), kPassTimeoutMs);
         QCOMPARE(r.prompter.titles(), QStringList());
         QVERIFY(r.session->claimed());
-        QCOMPARE(EngineServer::answerText(r.game.ask("sv_skelvar")),
+        QCOMPARE(r.printed("sv_skelvar"),
                  QByteArray("\"sv_skelvar\" is:\"1^7\" default:\"0^7\"\n"));
 
         r.session->stop();
         QTRY_VERIFY_WITH_TIMEOUT(r.idle() && !r.session->running(), kPassTimeoutMs);
-        QCOMPARE(EngineServer::answerText(r.game.ask("sv_skelvar")), QByteArray("\"sv_skelvar\" is:\"0^7\", the default\n"));
+        QCOMPARE(r.printed("sv_skelvar"), QByteArray("\"sv_skelvar\" is:\"0^7\", the default\n"));
     }
 
     void wrongPasswordEndsTheStart()
@@ -140,7 +140,7 @@ private slots:
         QCOMPARE(r.prompter.titles(), QStringList{"Bad rcon password!"});
         QCOMPARE(r.sent(), QStringList{"sv_skelvar"});
         // Nothing was set on the server.
-        QCOMPARE(EngineServer::answerText(r.game.ask("sv_skelvar")), QByteArray("unknown command: sv_skelvar\n"));
+        QCOMPARE(r.printed("sv_skelvar"), QByteArray("unknown command: sv_skelvar\n"));
     }
 
     void consoleAnswerOfSeveralDatagramsComesBackWhole()
