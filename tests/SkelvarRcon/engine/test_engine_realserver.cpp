@@ -11,6 +11,7 @@
 #include "SkelvarRcon/store/settings.h"
 #include "tests/support/enginebridge.h"
 #include "tests/support/engineserver.h"
+#include "tests/support/files.h"
 #include "tests/support/monitorparts.h"
 
 #include <QDate>
@@ -93,6 +94,7 @@ struct Rig : test::MonitorParts {
             out << e.command;
         return out;
     }
+    QByteArray skelvarLog() const { return test::readFile(dir.filePath("skelvar.log")); }
     // A variable's print, asked from another address.
     QByteArray printed(const QString& name) { return EngineServer::answerText(game.ask(name)); }
     // The server's own table, asked from another address, lists the name.
@@ -169,10 +171,13 @@ private slots:
     {
         Rig r;
         BRING_UP(r, kEighteenBots);
+        r.settings.setChecked("Logea", true);
         r.session->start();
         QTRY_VERIFY_WITH_TIMEOUT((r.patrols >= 1 || !r.session->running()) && r.idle(), kPassTimeoutMs);
         QCOMPARE(r.prompter.titles(), QStringList());
         QCOMPARE(r.bridge->unanswered(), QStringList());
+        QCOMPARE(r.rcon.unansweredCount(), 0);
+        QVERIFY2(!r.skelvarLog().contains("No answer"), r.skelvarLog().constData());
         // Every bot got its dumpuser, in table order, and the patrol pass read
         // its own table after them.
         const QStringList sent = r.sent();
@@ -215,6 +220,7 @@ private slots:
         const QStringList bots{"Sarge", "Grunt"};
         BRING_UP(r, bots);
         r.settings.setText("MinPolt", "2");
+        r.settings.setChecked("Logea", true);
         r.session->start();
         QTRY_VERIFY_WITH_TIMEOUT((r.patrols >= 1 || !r.session->running()) && r.idle(), kPassTimeoutMs);
         QVERIFY(r.session->running());
@@ -230,6 +236,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(r.patrols > afterReturn || !r.session->running(), kPassTimeoutMs);
         QVERIFY(r.session->running());
         QCOMPARE(r.prompter.titles(), QStringList());
+        // The operator was told of both.
+        QVERIFY(r.skelvarLog().contains(" Server not answering since "));
+        QVERIFY(r.skelvarLog().contains(" Server restarted: "));
         const QList<std::pair<QString, QString>> primed{{"sv_skelvar", "1"},
                                                         {"scantime", "3"},
                                                         {"scanpass", "1"},
