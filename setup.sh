@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 # libzip-dev's CMake files refer to the zip tools, so configure needs them too.
-packages="cmake ninja-build g++ pkg-config qt6-base-dev libzip-dev zipcmp zipmerge ziptool"
+packages="cmake ninja-build g++ pkg-config qt6-base-dev libzip-dev zipcmp zipmerge ziptool openarena-server"
 missing=""
 for p in $packages; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -9,6 +9,11 @@
 // in, and the connect check already fails); --idle-seconds is the length of
 // the idle measurement (default 10). The double runs on a thread of its own so
 // that the scan's figure is the monitor's thread alone.
+//
+// Then scans of 32 and 64 players against the double with the engines' rate
+// limit on, at the product's wait and pacing: their wall time beside the floor
+// the limit allows (10 requests at 700 ms, then one per second) and the
+// requests that got no answer (--no-rate-limit skips them).
 
 #include "SkelvarRcon/engine/detections.h"
 #include "SkelvarRcon/engine/engine.h"
@@ -68,10 +73,10 @@ QByteArray userinfo(int i)
     return test::userinfoAnswer(s);
 }
 
-QList<test::StatusPlayer> table()
+QList<test::StatusPlayer> table(int count = kPlayers)
 {
     QList<test::StatusPlayer> t;
-    for (int i = 0; i < kPlayers; ++i)
+    for (int i = 0; i < count; ++i)
         t.append({i, i, QString::number(30 + i), playerName(i), QStringLiteral("10.2.%1.%2:12203").arg(i / 8).arg(i),
                   0, 4711, 25000});
     return t;
@@ -82,6 +87,91 @@ void writeFile(const QString& path, const QByteArray& bytes)
     QFile f(path);
     if (f.open(QIODevice::WriteOnly))
         f.write(bytes);
+}
+
+// The fastest a run of requests can go under the engines' limit.
+double floorSeconds(int requests)
+{
+    const int burst = RconTransport::kEnginePacing.burst;
+    const double wait = RconTransport::kReplyWaitMs / 1000.0;
+    if (requests <= burst)
+        return requests * wait;
+    return burst * wait + (requests - burst) * RconTransport::kEnginePacing.periodMs / 1000.0;
+}
+
+// One scan of `count` players, begun with the server's bucket empty.
+void rateLimitedScan(QCoreApplication& app, int count, const QString& folder)
+{
+    GameServerDouble server(nullptr, 600000);
+    server.setRateLimit(GameServerDouble::kEngineRatePeriodMs);
+    Settings settings;
+    RconTransport rcon;  // the product's wait and pacing
+    UiState ui;
+    test::ScriptedPrompter prompter;
+    ListStore lists;
+    PlayerList players;
+    SkelvarLog log(folder + "/skelvar-limit.log");
+    rcon.setActivityLogPath(folder + "/activity-limit.log");
+    lists.setFolder(folder);
+    settings.setText("txtSVR", server.host());
+    settings.setText("txtPORT", server.portText());
+    settings.setText("txtPWD", server.password());
+    MonitorSession session(rcon, settings, ui, prompter);
+    // The warm-up spends the burst; the scan waits until the server has
+    // forgotten it, so the floor below is the scan's own.
+    const int drainMs = RconTransport::kEnginePacing.burst * RconTransport::kEnginePacing.periodMs *
+                            (100 + RconTransport::kPacingMarginPercent) / 100 + 500;
+    session.setTimingForTests({100, drainMs, 1000});
+    Engine engine(session, rcon, settings, ui, EngineServices{&lists, &players, &log, &prompter, nullptr});
+
+    server.setVariable("sv_skelvar", "0");
+    server.setVariable("version", "Medal of Honor Allied Assault 1.11 win-x86 Mar 2002");
+    server.setVariable("cheats", "0");
+    server.setReply("status", GameServerDouble::engineAnswer(test::statusAnswer(table(count))));
+    QHash<QString, GameServerDouble::Reply> infos;
+    for (int i = 0; i < count; ++i)
+        infos.insert("dumpuser \"" + playerName(i), GameServerDouble::engineAnswer(userinfo(i)));
+    server.setHandler([&](const GameServerDouble::Received& r) -> std::optional<GameServerDouble::Reply> {
+        const auto it = infos.constFind(r.command);
+        if (it == infos.constEnd())
+            return std::nullopt;
+        return *it;
+    });
+
+    int requests = 0;
+    int unanswered0 = 0;
+    qint64 wallNs = 0;
+    QElapsedTimer wall;
+    QObject::connect(&rcon, &RconTransport::requestStarted, &app, [&] { ++requests; });
+    QObject::connect(&engine, &Engine::passStarted, &app, [&](bool scan) {
+        if (scan) {
+            requests = 0;
+            unanswered0 = rcon.unansweredCount();
+            wall.start();
+        }
+    });
+    QObject::connect(&engine, &Engine::passFinished, &app, [&](bool scan) {
+        if (scan) {
+            wallNs = wall.nsecsElapsed();
+            session.timer3()->stop();
+            app.quit();
+        }
+    });
+    QObject scope;  // ends the guard with this run
+    QTimer::singleShot(300000, &scope, [&app] { app.quit(); });
+    session.start();
+    app.exec();
+
+    const double wallS = double(wallNs) / 1e9;
+    const double floorS = floorSeconds(requests);
+    std::printf("rate-limited scan of %d players (%d scanned): %d requests in %.2f s, floor %.2f s (%+.1f %%, "
+                "target within 5 %%), %d unanswered, %d dropped by the server (target 0)\n",
+                count, int(players.size()), requests, wallS, floorS, 100.0 * (wallS - floorS) / floorS,
+                rcon.unansweredCount() - unanswered0, server.droppedCount());
+
+    session.stop();
+    QTimer::singleShot(3000, &app, &QCoreApplication::quit);
+    app.exec();
 }
 
 }  // namespace
@@ -201,9 +291,13 @@ int main(int argc, char** argv)
             app.quit();  // the first tick's patrol pass ends the busy part
         }
     });
-    QTimer::singleShot(120000, &app, &QCoreApplication::quit);
+    QTimer busyGuard;  // stopped once the scan is in, so it cannot end a later run
+    busyGuard.setSingleShot(true);
+    QObject::connect(&busyGuard, &QTimer::timeout, &app, &QCoreApplication::quit);
+    busyGuard.start(120000);
     session.start();
     app.exec();
+    busyGuard.stop();
 
     const int scanned = players.size();
     if (!prompter.shown.isEmpty())
@@ -232,5 +326,10 @@ int main(int argc, char** argv)
     serverThread.quit();
     serverThread.wait();
     delete serverPtr;
+
+    if (!app.arguments().contains("--no-rate-limit")) {
+        for (const int count : {32, 64})
+            rateLimitedScan(app, count, dir.path());
+    }
     return 0;
 }

@@ -503,7 +503,11 @@ Task<> Engine::reclaimAfterRestart(quint64 gen)
     co_await ask(QStringLiteral("set sv_skelvar 1"));
     if (!session_.isCurrent(gen))
         co_return;
+    // The map refresh keeps its getstatus answer in statusText_; the pass goes
+    // on with its status table.
+    const QString status = statusText_;
     co_await primeScript(gen, false);
+    statusText_ = status;
 }
 
 void Engine::logAlert(const QString& text)

@@ -115,9 +115,20 @@ class TestEnginePasses : public QObject {
     Q_OBJECT
 
 private slots:
+    void fullScanOfThreePlayers_data()
+    {
+        QTest::addColumn<bool>("original");
+        QTest::newRow("engine: colour codes, rate limit") << false;
+        QTest::newRow("original server: no codes, no limit") << true;
+    }
     void fullScanOfThreePlayers()
     {
+        QFETCH(bool, original);
         Rig r;
+        if (original) {
+            r.server.setDialect(GameServerDouble::Dialect::Original);
+            r.server.setRateLimit(0);
+        }
         r.serve({{0, 5, "48", "Big Name", "10.0.0.1:12203"},
                  {1, 9, "61", "^1Cheat^7er", "10.0.0.2:12203"},
                  {2, 0, "CNCT", "Warned", "10.0.0.3:12203"}});
@@ -573,14 +584,20 @@ private slots:
     void restartedServerIsClaimedAgain_data()
     {
         QTest::addColumn<bool>("unset");
-        QTest::newRow("claim unset after the restart") << true;
-        QTest::newRow("claim back at 0") << false;
+        QTest::addColumn<bool>("byScan");
+        QTest::newRow("claim unset, patrol pass") << true << false;
+        QTest::newRow("claim back at 0, patrol pass") << false << false;
+        QTest::newRow("claim unset, scan goes on with its players") << true << true;
     }
     void restartedServerIsClaimedAgain()
     {
         QFETCH(bool, unset);
+        QFETCH(bool, byScan);
         Rig r;
-        r.settings.setText("MinPolt", "1");  // a patrol pass at every tick
+        r.serve({{0, 0, "50", "Bob", "10.0.0.5:1"}});
+        r.serveInfo("Bob", cleanInfo("Bob"));
+        // Either a patrol pass at every tick, or passes only when asked for.
+        r.settings.setText("MinPolt", byScan ? "300" : "1");
         r.session->start();
         QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished >= 1 && r.idle(), 5000);
         QCOMPARE(r.server.variable("sv_skelvar"), QString("1"));
@@ -589,7 +606,9 @@ private slots:
         // The server process stops: the next pass gets no answer at all.
         r.server.setAnswering(false);
         const int before = r.patrolsFinished;
-        QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished >= before + 1, 5000);
+        if (byScan)
+            r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished >= before + 1 && (!byScan || r.idle()), 5000);
         QVERIFY(r.ui.text("Label21").startsWith("Server not answering since "));
         QCOMPARE(r.logLines().filter("Server not answering since ").size(), 1);
 
@@ -604,14 +623,21 @@ private slots:
         r.server.setAnswering(true);
         // Back within the first whole pass after its return.
         const int back = r.patrolsFinished;
-        QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished >= back + 2, 5000);
+        if (byScan)
+            r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished >= back + (byScan ? 1 : 2), 5000);
         r.session->timer3()->stop();
         QTRY_VERIFY(r.idle());
         QStringList sent = r.commands();
+        if (byScan)
+            QCOMPARE(sent.takeFirst(), QString("set scanpass 1"));
         sent.removeAll("status");
-        compareCommands(sent.mid(0, 9), {"sv_skelvar", "set sv_skelvar 1", "getstatus", "set nextmap obj/obj_team4",
-                                         "set sv_minutes #", "set sv_hours #", "set scantime 3", "set scanpass 1",
-                                         "set resetvalue hacked"});
+        QStringList expected{"sv_skelvar", "set sv_skelvar 1", "getstatus", "set nextmap obj/obj_team4",
+                             "set sv_minutes #", "set sv_hours #", "set scantime 3", "set scanpass 1",
+                             "set resetvalue hacked"};
+        if (byScan)
+            expected << "dumpuser \"Bob";
+        compareCommands(sent.mid(0, expected.size()), expected);
         QCOMPARE(sent.count("set sv_skelvar 1"), 1);  // taken back without asking, once
         QCOMPARE(r.server.variable("sv_skelvar"), QString("1"));
         QCOMPARE(r.server.variable("scantime"), QString("3"));
