@@ -297,7 +297,11 @@ void RconTransport::sendDatagram(const QHostAddress& addr)
 
 void RconTransport::onReadyRead()
 {
-    auto* sock = qobject_cast<QUdpSocket*>(sender());
+    takeDatagrams(qobject_cast<QUdpSocket*>(sender()));
+}
+
+void RconTransport::takeDatagrams(QUdpSocket* sock)
+{
     while (sock && sock->hasPendingDatagrams()) {
         const QNetworkDatagram d = sock->receiveDatagram();
         if (sock != socket_ || !current_ || peer_.isNull())
@@ -318,7 +322,9 @@ void RconTransport::onWaitOver()
         lookupId_ = -1;
     }
     if (socket_) {
-        onReadyRead();  // take what is already there
+        // An answer that came within the wait while the event loop was busy
+        // elsewhere is still an answer.
+        takeDatagrams(socket_);
         socket_->close();
     }
     const bool silent = datagrams_.isEmpty();

@@ -184,6 +184,7 @@ private:
     void sendDatagram(const QHostAddress& addr);
     void onHostFound(const QHostInfo& info);
     void onReadyRead();
+    void takeDatagrams(QUdpSocket* socket);
     void onWaitOver();
     void appendLog(const QByteArray& bytes);
 

@@ -61,7 +61,7 @@ struct Rig : test::MonitorParts {
     int patrolsFinished = 0;
     int scansFinished = 0;
 
-    explicit Rig(int waitMs = 20, int tickMs = 30) : MonitorParts(waitMs)
+    explicit Rig(int waitMs = 50, int tickMs = 30) : MonitorParts(waitMs)
     {
         session->setTimingForTests({5, 5, tickMs});
         engine = std::make_unique<Engine>(*session, rcon, settings, ui,

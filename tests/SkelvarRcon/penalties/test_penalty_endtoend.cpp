@@ -44,7 +44,7 @@ struct Rig : test::MonitorParts {
     int scans = 0;
     int patrols = 0;
 
-    Rig() : MonitorParts(10)
+    Rig() : MonitorParts(40)
     {
         session->setTimingForTests({5, 5, 30});
         hooks = std::make_unique<Enforcement>(rcon, *session, settings, lists, log, prompter);

@@ -27,7 +27,7 @@ using skelvar::test::ScriptedPrompter;
 Q_DECLARE_METATYPE(QList<PlayerRecord>)
 
 namespace {
-constexpr int kWait = 30;
+constexpr int kWait = 50;
 const QDate kToday(2024, 3, 1);
 const QString kTodayText = lists::formatDate(kToday);
 

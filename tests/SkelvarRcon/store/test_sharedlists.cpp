@@ -46,7 +46,7 @@ struct PatrolRig : test::MonitorParts {
     std::unique_ptr<Engine> engine;
     int patrols = 0;
 
-    PatrolRig() : MonitorParts(10)
+    PatrolRig() : MonitorParts(40)
     {
         session->setTimingForTests({5, 5, 30});
         settings.setText("MinPolt", "2");

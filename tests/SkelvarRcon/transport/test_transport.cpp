@@ -7,6 +7,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QUdpSocket>
 
 using namespace skelvar;
@@ -217,6 +218,21 @@ private slots:
         t.setTarget(targetOf(server));
         QCOMPARE(ask(t, "first"), QString());
         QCOMPARE(ask(t, "second"), QString());
+    }
+
+    // The answer is in the socket before the wait ends, but the event loop is
+    // held up past the wait (a slow disk write, a busy machine): both the
+    // socket and the timer are due when it runs again, and the answer counts.
+    void answerWaitingWhenTheWaitEndsCounts()
+    {
+        GameServerDouble server;
+        server.setReply("status", {GameServerDouble::datagram("in time\n")});
+        RconTransport t(nullptr, kWait);
+        t.setActivityLogPath(dir.filePath("activity-held.log"));
+        t.setTarget(targetOf(server));
+        connect(&server, &GameServerDouble::datagramReceived, this, [] { QThread::msleep(kWait + 80); });
+        QCOMPARE(ask(t, "status"), QString("in time\r\n"));
+        QCOMPARE(t.unansweredCount(), 0);
     }
 
     // A datagram from anyone but the server asked, while a request waits, is no answer.
