@@ -302,7 +302,9 @@ void RconTransport::onReadyRead()
 
 void RconTransport::takeDatagrams(QUdpSocket* sock)
 {
-    while (sock && sock->hasPendingDatagrams()) {
+    if (!sock || sock->state() != QAbstractSocket::BoundState)
+        return;  // nothing was sent from it
+    while (sock->hasPendingDatagrams()) {
         const QNetworkDatagram d = sock->receiveDatagram();
         if (sock != socket_ || !current_ || peer_.isNull())
             continue;

@@ -276,6 +276,10 @@ private slots:
         t.setActivityLogPath(dir.filePath("activity5.log"));
         t.setTarget(targetOf(server));
         QStringList finished;
+        QElapsedTimer clock;
+        clock.start();
+        QList<qint64> sentAt;
+        connect(&t, &RconTransport::requestStarted, this, [&] { sentAt << clock.elapsed(); });
         TaskKeeper keeper;
         auto caller = [&](QString cmd) -> Task<> {
             QString a = co_await t.send(cmd);
@@ -292,9 +296,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(keeper.idle(), 5000);
         QCOMPARE(server.commands(), (QStringList{"pass", "timer", "button", "pass2"}));
         QCOMPARE(finished, (QStringList{"pass", "timer", "button", "pass2"}));
-        const auto& rec = server.received();
-        for (int i = 1; i < rec.size(); ++i)
-            QVERIFY2(rec[i].atMs - rec[i - 1].atMs >= kWait - 5, "requests overlapped");
+        // Timed where they go out: a stall of this process (a busy disk) can
+        // only push a send later, never bring it closer to the one before.
+        QCOMPARE(sentAt.size(), 4);
+        for (int i = 1; i < sentAt.size(); ++i)
+            QVERIFY2(sentAt[i] - sentAt[i - 1] >= kWait - 2, "requests overlapped");
     }
 
     void badTargetsEndAfterTheWait_data()
@@ -388,8 +394,9 @@ private slots:
         QCOMPARE(server.droppedCount(), 0);
         QCOMPARE(answered, kRequests);
         const auto& rec = server.received();
-        for (int i = 1; i < 10; ++i)
-            QVERIFY2(rec[i].atMs - rec[i - 1].atMs < kPeriod, "the burst was paced");
+        // The burst goes out at the answer window's pace, far faster than one
+        // per period; the bound leaves room for a stalled moment or two.
+        QVERIFY2(rec[9].atMs - rec[0].atMs < 5 * kPeriod, "the burst was paced");
         // Beyond the burst, one per period (a late tick may earn two at once).
         QVERIFY(rec.last().atMs - rec[9].atMs >= (kRequests - 11) * kPeriod);
     }
