@@ -210,29 +210,32 @@ double RconTransport::tokenPeriodMs() const
     return pacing_.periodMs * (100 + kPacingMarginPercent) / 100.0;
 }
 
+// The requests in the bucket as we model it at `now`. The server drains one
+// per period from the interval between two arrivals; without carrying the
+// remainder, our count is never below its count, so a request we let go is
+// never one it drops.
+int RconTransport::tokensHeld(qint64 now) const
+{
+    if (lastSendMs_ < 0 || pacing_.periodMs < 1)
+        return 0;
+    return std::max(0, tokensSpent_ - int((now - lastSendMs_) / tokenPeriodMs()));
+}
+
 int RconTransport::pacingDelayMs() const
 {
-    if (lastSendMs_ < 0 || pacing_.burst < 1 || pacing_.periodMs < 1)
+    if (pacing_.burst < 1)
         return 0;
-    // The server drains one request per period from the interval between
-    // two arrivals; without carrying the remainder, our count is never below
-    // its count, so a request we let go is never one it drops.
-    const double period = tokenPeriodMs();
-    const qint64 since = clock_.elapsed() - lastSendMs_;
-    const int drained = int(since / period);
-    if (tokensSpent_ - drained < pacing_.burst)
+    const qint64 now = clock_.elapsed();
+    if (tokensHeld(now) < pacing_.burst)
         return 0;
-    const qint64 until = lastSendMs_ + qint64(std::ceil(period * (tokensSpent_ - pacing_.burst + 1)));
-    return int(std::max<qint64>(1, until - clock_.elapsed()));
+    const qint64 until = lastSendMs_ + qint64(std::ceil(tokenPeriodMs() * (tokensSpent_ - pacing_.burst + 1)));
+    return int(std::max<qint64>(1, until - now));
 }
 
 void RconTransport::spendToken()
 {
     const qint64 now = clock_.elapsed();
-    if (lastSendMs_ >= 0 && pacing_.periodMs > 0) {
-        tokensSpent_ = std::max(0, tokensSpent_ - int((now - lastSendMs_) / tokenPeriodMs()));
-    }
-    ++tokensSpent_;
+    tokensSpent_ = tokensHeld(now) + 1;
     lastSendMs_ = now;
 }
 

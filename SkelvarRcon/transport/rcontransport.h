@@ -179,6 +179,7 @@ private:
     void startNext();
     void launch();
     double tokenPeriodMs() const;
+    int tokensHeld(qint64 now) const;
     int pacingDelayMs() const;
     void spendToken();
     void sendDatagram(const QHostAddress& addr);
