@@ -191,6 +191,12 @@ void Engine::showNotice(const QString& text)
     ui_.setText("Label21", text);
 }
 
+void Engine::hideNotice()
+{
+    noticeShown_ = false;
+    ui_.setText("Label21", stateLine_);
+}
+
 Task<> Engine::engineTick(quint64 gen)
 {
     ++secondsSinceData_;
@@ -354,10 +360,8 @@ void Engine::beginPass(bool scan)
 void Engine::endPass()
 {
     // A notice stays up at least until a pass of a later tick got all its answers.
-    if (noticeShown_ && !lostInPass_ && !silentSince_ && regularTicks_ > noticeTick_) {
-        noticeShown_ = false;
-        ui_.setText("Label21", stateLine_);
-    }
+    if (noticeShown_ && !lostInPass_ && !silentSince_ && regularTicks_ > noticeTick_)
+        hideNotice();
     ui_.setText("Command1", "Start");
     ui_.setEnabled(MonitorSession::passLockedControls(), true);
     session_.timer3()->start();
@@ -480,8 +484,7 @@ Task<QString> Engine::readStatus(quint64 gen)
     } else if (silentSince_) {
         silentSince_.reset();
         logAlert(QStringLiteral("Server answering again"));
-        noticeShown_ = false;
-        ui_.setText("Label21", stateLine_);
+        hideNotice();
     }
     co_return answer;
 }

@@ -139,6 +139,7 @@ private:
     void onReadUnanswered(const QString& command);
     void setStateLine(const QString& line);
     void showNotice(const QString& text);
+    void hideNotice();
 
     MonitorSession& session_;
     RconTransport& rcon_;
