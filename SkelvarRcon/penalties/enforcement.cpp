@@ -97,8 +97,7 @@ Task<> Enforcement::warnConnection(quint64 generation, const PlayerRecord& playe
         if (!current(generation))
             co_return;
     }
-    if (settings_.isChecked(QStringLiteral("Logea")))
-        log_.append(text);
+    logAlert(text);
 }
 
 Task<> Enforcement::escalate(quint64 generation, PlayerRecord& player)
@@ -193,8 +192,7 @@ Task<QString> Enforcement::enforceBans(quint64 generation, const PlayerRecord& p
     co_await rcon_.send(QStringLiteral("clientkick ") + clientNum, target);
     if (!current(generation))
         co_return notice;
-    if (settings_.isChecked(QStringLiteral("Logea")))
-        log_.append(notice);
+    logAlert(notice);
     co_return notice;
 }
 
@@ -256,8 +254,7 @@ Task<> Enforcement::checkPing(quint64 generation, const PlayerRecord& player, co
     co_await rcon_.send(QStringLiteral("clientkick ") + clientNum, target);
     if (!current(generation))
         co_return;
-    if (settings_.isChecked(QStringLiteral("Logea")))
-        log_.append(notice);
+    logAlert(notice);
 }
 
 void Enforcement::finishPingPass()
@@ -275,15 +272,20 @@ void Enforcement::finishPingPass()
 
 void Enforcement::dropInGameBan(const PendingInGameBan& pending)
 {
-    if (!settings_.isChecked(QStringLiteral("Logea")))
-        return;
     const QString what = QStringLiteral("In-game ban of client %1 for %2 dropped: ")
                              .arg(pending.request.target, pending.request.reason);
     if (pending.holder)
-        log_.append(what + QStringLiteral("the slot no longer holds %1 (%2)").arg(pending.holder->name,
-                                                                                  pending.holder->ip));
+        logAlert(what + QStringLiteral("the slot no longer holds %1 (%2)").arg(pending.holder->name,
+                                                                               pending.holder->ip));
     else
-        log_.append(what + QStringLiteral("nobody was seen in the slot when it was asked for"));
+        logAlert(what + QStringLiteral("nobody was seen in the slot when it was asked for"));
+}
+
+// skelvar.log gets alerts only while the operator has logging ticked.
+void Enforcement::logAlert(const QString& text)
+{
+    if (settings_.isChecked(QStringLiteral("Logea")))
+        log_.append(text);
 }
 
 // ---- private mode -----------------------------------------------------------

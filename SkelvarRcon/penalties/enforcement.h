@@ -92,6 +92,7 @@ private:
     QSet<QString> reportedUnusable_;
 
     void dropInGameBan(const PendingInGameBan& pending);
+    void logAlert(const QString& text);
 
     QList<PendingInGameBan> pending_;
     // Slot holders by client number: of the last pass that read a status
