@@ -1,8 +1,8 @@
 #include "importer/importer.h"
 
+#include "lists/fileaccess.h"
+
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QTextStream>
 
 namespace skelvar::importer {
@@ -81,25 +81,17 @@ ImportResult importBans(const QString& folder, const QDate& today, int lockWaitM
     const QString inputPath = dir.filePath(QString::fromLatin1(InputFileName));
     const QString banPath = dir.filePath(lists::fileName(lists::ListKind::Bans));
 
-    const QFileInfo inputInfo(inputPath);
-    if (!inputInfo.exists()) {
+    QByteArray data;
+    switch (lists::readWholeFile(inputPath, &data, &result.error)) {
+    case lists::ReadStatus::Missing:
         result.exitCode = 1;
         result.error = QStringLiteral("Cannot find %1").arg(QDir::toNativeSeparators(inputPath));
         return result;
-    }
-    QFile input(inputPath);
-    QByteArray data;
-    bool readOk = !inputInfo.isDir() && input.open(QIODevice::ReadOnly);
-    if (readOk) {
-        data = input.readAll();
-        readOk = input.error() == QFileDevice::NoError;
-    }
-    if (!readOk) {
+    case lists::ReadStatus::Failed:
         result.exitCode = 1;
-        result.error = QStringLiteral("Cannot read %1: %2")
-                           .arg(QDir::toNativeSeparators(inputPath),
-                                inputInfo.isDir() ? QStringLiteral("it is a folder") : input.errorString());
         return result;
+    case lists::ReadStatus::Ok:
+        break;
     }
 
     ParsedInput parsed = parseBannedIp(data, today);
