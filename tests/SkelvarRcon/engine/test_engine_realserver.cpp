@@ -12,7 +12,7 @@
 #include "tests/support/enginebridge.h"
 #include "tests/support/engineserver.h"
 #include "tests/support/files.h"
-#include "tests/support/monitorparts.h"
+#include "tests/support/engineparts.h"
 
 #include <QDate>
 #include <QDeadlineTimer>
@@ -41,34 +41,20 @@ const QStringList kEighteenBots{"Sarge", "Grunt", "Major",  "Tony",    "Angelyss
 
 // One monitor without its window, with the penalties installed, pointed at the
 // bridge in front of a real server.
-struct Rig : test::MonitorParts {
+struct Rig : test::EngineParts {
     EngineServer game;
     std::unique_ptr<EngineBridge> bridge;
-    std::unique_ptr<Enforcement> hooks;
-    std::unique_ptr<Engine> engine;
-    int scans = 0;
-    int patrols = 0;       // finished
     int patrolStarts = 0;
 
-    Rig() : MonitorParts(kReplyWaitMs)
+    Rig() : EngineParts(kReplyWaitMs, {5, 5, kTickMs})
     {
         // The real server's limit, so the transport's real pacing.
         rcon.setPacingForTests(RconTransport::kEnginePacing);
-        session->setTimingForTests({5, 5, kTickMs});
-        hooks = std::make_unique<Enforcement>(rcon, *session, settings, lists, log, prompter);
-        engine = std::make_unique<Engine>(*session, rcon, settings, ui,
-                                          EngineServices{&lists, &players, &log, &prompter, hooks.get()});
-        hooks->setSpearheadServer([this] { return engine->spearheadServer(); });
-        hooks->setStartScan([this] { engine->scanAtNextTick(); });
-        QObject::connect(engine.get(), &Engine::passFinished, engine.get(),
-                         [this](bool scan) { ++(scan ? scans : patrols); });
         QObject::connect(engine.get(), &Engine::passStarted, engine.get(), [this](bool scan) {
             if (!scan)
                 ++patrolStarts;
         });
     }
-    ~Rig() { engine->setHooks(nullptr); }
-
     // Starts the server with these bots and points the monitor at it. Returns
     // why it failed, empty when all is up.
     QString bringUp(const QStringList& bots)
@@ -86,7 +72,6 @@ struct Rig : test::MonitorParts {
         return {};
     }
 
-    bool idle() { return transportIdle() && !engine->busy(); }
     QStringList sent() const
     {
         QStringList out;

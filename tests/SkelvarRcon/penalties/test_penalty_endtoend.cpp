@@ -10,7 +10,7 @@
 #include "SkelvarRcon/store/recordlist.h"
 #include "SkelvarRcon/store/settings.h"
 #include "tests/SkelvarRcon/engine/statusfixture.h"
-#include "tests/support/monitorparts.h"
+#include "tests/support/engineparts.h"
 
 #include <QDate>
 #include <QTemporaryDir>
@@ -38,33 +38,17 @@ QByteArray infoAnswer(const QString& name, bool nofog, bool password = false)
     return test::userinfoAnswer(info);
 }
 
-struct Rig : test::MonitorParts {
-    std::unique_ptr<Enforcement> hooks;
-    std::unique_ptr<Engine> engine;
-    int scans = 0;
-    int patrols = 0;
-
-    Rig() : MonitorParts(40)
+struct Rig : test::EngineParts {
+    Rig() : EngineParts(40, {5, 5, 30})
     {
-        session->setTimingForTests({5, 5, 30});
-        hooks = std::make_unique<Enforcement>(rcon, *session, settings, lists, log, prompter);
-        engine = std::make_unique<Engine>(*session, rcon, settings, ui,
-                                          EngineServices{&lists, &players, &log, &prompter, hooks.get()});
-        hooks->setSpearheadServer([this] { return engine->spearheadServer(); });
-        hooks->setStartScan([this] { engine->scanAtNextTick(); });
-        QObject::connect(engine.get(), &Engine::passFinished, engine.get(),
-                         [this](bool scan) { ++(scan ? scans : patrols); });
-
         serveFreeServer();
         server.setVariable("clientban", "-1");
         server.setReply("getstatus", {GameServerDouble::datagram("statusResponse\n\\mapname\\obj/obj_team2\n")});
     }
-    ~Rig() { engine->setHooks(nullptr); }
     void serve(const QList<test::StatusPlayer>& table)
     {
         server.setReply("status", GameServerDouble::splitAnswer(test::statusAnswer(table), 1000));
     }
-    bool idle() { return transportIdle() && !engine->busy(); }
 };
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include "lists/records.h"
 #include "tests/SkelvarRcon/engine/statusfixture.h"
 #include "tests/support/files.h"
-#include "tests/support/monitorparts.h"
+#include "tests/support/engineparts.h"
 
 #include <QFile>
 #include <QProcess>
@@ -41,30 +41,16 @@ QStringList addresses(const RecordList& list)
 }
 
 // The penalties in the real engine, on lists read from the rig's folder.
-struct PatrolRig : test::MonitorParts {
-    std::unique_ptr<Enforcement> hooks;
-    std::unique_ptr<Engine> engine;
-    int patrols = 0;
-
-    PatrolRig() : MonitorParts(40)
+struct PatrolRig : test::EngineParts {
+    PatrolRig() : EngineParts(40, {5, 5, 30})
     {
-        session->setTimingForTests({5, 5, 30});
         settings.setText("MinPolt", "2");
         lists.setSyncDelayForTests(NoSyncDuringTest);
         lists.load(QDate::currentDate());
-        hooks = std::make_unique<Enforcement>(rcon, *session, settings, lists, log, prompter);
-        engine = std::make_unique<Engine>(*session, rcon, settings, ui,
-                                          EngineServices{&lists, &players, &log, &prompter, hooks.get()});
-        QObject::connect(engine.get(), &Engine::passFinished, engine.get(), [this](bool scan) {
-            if (!scan)
-                ++patrols;
-        });
         serveFreeServer();
         server.setVariable("clientban", "-1");
         server.setReply("getstatus", {test::GameServerDouble::datagram("statusResponse\n\\mapname\\obj/obj_team2\n")});
     }
-    ~PatrolRig() { engine->setHooks(nullptr); }
-    bool idle() { return transportIdle() && !engine->busy(); }
 };
 
 }  // namespace
