@@ -3,6 +3,7 @@
 // enforcement, the in-game ban, the Spearhead rename, the ping kick, the
 // connection warning, and the private-mode countdown.
 
+#include "lists/prompter.h"
 #include "SkelvarRcon/engine/passhooks.h"
 #include "SkelvarRcon/penalties/banmatch.h"
 #include "SkelvarRcon/penalties/ingameban.h"
@@ -23,7 +24,7 @@ namespace skelvar::rcon {
 
 class ListStore;
 class MonitorSession;
-class Prompter;
+using skelvar::Prompter;
 class RconTransport;
 class Settings;
 class SkelvarLog;

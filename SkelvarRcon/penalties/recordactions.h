@@ -5,6 +5,7 @@
 // Every button acts on the row the window passes (its list's selected row at
 // the click); a row that is not there does nothing.
 
+#include "lists/prompter.h"
 #include "SkelvarRcon/transport/task.h"
 #include "lists/records.h"
 
@@ -20,7 +21,7 @@ namespace skelvar::rcon {
 class ListStore;
 class MonitorSession;
 class PlayerList;
-class Prompter;
+using skelvar::Prompter;
 class RconTransport;
 class Settings;
 class UiState;

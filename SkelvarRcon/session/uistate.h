@@ -3,6 +3,8 @@
 // values of the window's controls, addressed by the controls' object names.
 // The window applies every change to the widget of that name; tests read it here.
 
+#include "lists/prompter.h"
+
 #include <QHash>
 #include <QObject>
 #include <QString>
@@ -48,13 +50,6 @@ private:
     QHash<QString, Control> controls_;
 };
 
-// Modal questions and messages; the window shows message boxes, tests answer.
-class Prompter {
-public:
-    enum class Icon { Information, Warning, Critical, Question };
-    virtual ~Prompter() = default;
-    virtual bool askYesNo(const QString& title, const QString& text, Icon icon, bool defaultNo) = 0;
-    virtual void message(const QString& title, const QString& text, Icon icon) = 0;
-};
+using skelvar::Prompter;
 
 }  // namespace skelvar::rcon
