@@ -1,5 +1,6 @@
 #pragma once
-// Rows of the mod builder's four lists. All values are the texts the lists show.
+// The values the script generator reads: the rows of the builder's four
+// lists (all values are the texts the lists show) and its switches.
 #include <QList>
 #include <QString>
 
@@ -36,9 +37,19 @@ struct CompatEntry {
     bool operator==(const CompatEntry&) const = default;
 };
 
-// Switch states of the builder window: 0 clear, 1 ticked, 2 greyed.
+// The builder's seven switches, each 0 clear, 1 ticked or 2 greyed; only
+// ticked switches take part in the script.
 struct Switches {
-    int check1 = 0, check2 = 0, check3 = 0, check4 = 0, check5 = 0, check6 = 0, check7 = 0;
+    // The anti-cheat probes: each resets one client variable on every scan.
+    int noFog = 0;            // r_farplane_nofog and r_farplane
+    int whiteWalls = 0;       // r_lightmap
+    int thirdPersonView = 0;  // cg_3rd_person
+    int wallhack = 0;         // r_novis
+    // Sets cg_forcemodel 0 on every player.
+    int stopForcedModels = 0;
+    // Lines of the ping screen.
+    int serverTime = 0;
+    int nextMap = 0;
     bool operator==(const Switches&) const = default;
 };
 

@@ -190,7 +190,7 @@ QByteArray GenerateScript(const BuildInputs& in)
     s.line(QStringLiteral("{"));
     s.line(QStringLiteral("level.v") + F + QStringLiteral(" = 1"));
     s.lines({"}", "else", "end", "setcvar \"versionskelvar\" \"2.1\"", "thread t2", "thread t3", "thread t4"});
-    if (sw.check5 == 1 || sw.check6 == 1 || sw.check7 == 1)
+    if (sw.stopForcedModels == 1 || sw.serverTime == 1 || sw.nextMap == 1)
         s.line(QStringLiteral("thread t5"));
     s.line(QStringLiteral("end"));
 
@@ -200,16 +200,16 @@ QByteArray GenerateScript(const BuildInputs& in)
              "if ( int ( getcvar (scanpass) ) == 1 )", "{", "level.v0 = int ( getcvar(scantime) ) - 1",
              "setcvar \"scanpass\" 2", "}", "if (level.v0 == 0)", "{", "if ( int(getcvar(sv_skelvar)) != 0 )", "{",
              "if ($player != NULL)", "{"});
-    if (sw.check1 + sw.check2 + sw.check3 + sw.check4 != 0) {
+    if (sw.noFog + sw.whiteWalls + sw.thirdPersonView + sw.wallhack != 0) {
         s.line(QStringLiteral("$player stufftext (\"set snaps 19\")"));
-        if (sw.check1 == 1)
+        if (sw.noFog == 1)
             s.lines({"$player stufftext (\"setu r_farplane_nofog \" + level.m1)",
                      "$player stufftext (\"setu r_farplane \" + level.m1)"});
-        if (sw.check2 == 1)
+        if (sw.whiteWalls == 1)
             s.line(QStringLiteral("$player stufftext (\"setu r_lightmap \" + level.m1)"));
-        if (sw.check3 == 1)
+        if (sw.thirdPersonView == 1)
             s.line(QStringLiteral("$player stufftext (\"setu cg_3rd_person \" + level.m1)"));
-        if (sw.check4 == 1)
+        if (sw.wallhack == 1)
             s.line(QStringLiteral("$player stufftext (\"setu r_novis \" + level.m1)"));
         s.lines({"$player stufftext (\"setu version \" + level.m1)", "waitframe",
                  "$player stufftext (\"set snaps 20\")"});
@@ -275,14 +275,14 @@ QByteArray GenerateScript(const BuildInputs& in)
 
     // t5
     s.lines({"t5:", "wait 15", "waitframe"});
-    if (sw.check7 == 1)
+    if (sw.nextMap == 1)
         s.lines({"if (getcvar(nextmap) != \"\")", "{ level.zov_order15 = \"Next Map: \" + getcvar(nextmap) }", "else",
                  "{ level.zov_order15 = \"\" }"});
-    if (sw.check6 == 1)
+    if (sw.serverTime == 1)
         s.lines({"local.v1 = \"\"", "local.v2 = \"\"", "if (level.v1 < 10)", "local.v1 = \"0\"", "if (level.v2 < 10)",
                  "local.v2 = \"0\"",
                  "level.zov_order16 = \"Server Time: \" + local.v2 + level.v2 + \":\" + local.v1 + level.v1"});
-    if (sw.check5 == 1)
+    if (sw.stopForcedModels == 1)
         s.lines({"if ($player != NULL)", "{", "$player stufftext (\"set cg_forcemodel 0\")", "}"});
     s.lines({"goto t5", "end"});
 

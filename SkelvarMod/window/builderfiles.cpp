@@ -216,7 +216,7 @@ QString flattenValue(const QString& value) {
 
 QByteArray switchesText(const Switches& s) {
     QByteArray out;
-    for (const int state : {s.check3, s.check2, s.check1, s.check4, s.check5, s.check6, s.check7})
+    for (const int state : {s.thirdPersonView, s.whiteWalls, s.noFog, s.wallhack, s.stopForcedModels, s.serverTime, s.nextMap})
         out += ' ' + QByteArray::number(state) + " \r\n";
     return out;
 }
@@ -229,13 +229,13 @@ Switches parseSwitches(const QByteArray& data) {
         return ok && v >= 0 && v <= 2 ? v : 0;
     };
     Switches s;
-    s.check3 = state(0);
-    s.check2 = state(1);
-    s.check1 = state(2);
-    s.check4 = state(3);
-    s.check5 = state(4);
-    s.check6 = state(5);
-    s.check7 = state(6);
+    s.thirdPersonView = state(0);
+    s.whiteWalls = state(1);
+    s.noFog = state(2);
+    s.wallhack = state(3);
+    s.stopForcedModels = state(4);
+    s.serverTime = state(5);
+    s.nextMap = state(6);
     return s;
 }
 

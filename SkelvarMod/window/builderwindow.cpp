@@ -354,7 +354,7 @@ void BuilderWindow::loadAll()
     m_loadErrors = files.errors;
     m_compatFileExisted = files.compatFileFound;
     const Switches& s = files.inputs.switches;
-    const int states[7] = {s.check1, s.check2, s.check3, s.check4, s.check5, s.check6, s.check7};
+    const int states[7] = {s.noFog, s.whiteWalls, s.thirdPersonView, s.wallhack, s.stopForcedModels, s.serverTime, s.nextMap};
     for (int i = 0; i < 7; ++i)
         setState(m_checks[i], states[i]);
     for (const MapFixEntry& f : files.inputs.mapFixes)
@@ -370,13 +370,13 @@ void BuilderWindow::loadAll()
 Switches BuilderWindow::switches() const
 {
     Switches s;
-    s.check1 = stateOf(m_checks[0]);
-    s.check2 = stateOf(m_checks[1]);
-    s.check3 = stateOf(m_checks[2]);
-    s.check4 = stateOf(m_checks[3]);
-    s.check5 = stateOf(m_checks[4]);
-    s.check6 = stateOf(m_checks[5]);
-    s.check7 = stateOf(m_checks[6]);
+    s.noFog = stateOf(m_checks[0]);
+    s.whiteWalls = stateOf(m_checks[1]);
+    s.thirdPersonView = stateOf(m_checks[2]);
+    s.wallhack = stateOf(m_checks[3]);
+    s.stopForcedModels = stateOf(m_checks[4]);
+    s.serverTime = stateOf(m_checks[5]);
+    s.nextMap = stateOf(m_checks[6]);
     return s;
 }
 

@@ -14,8 +14,8 @@ using namespace skelvar::mod;
 inline BuildInputs smallFixture()
 {
     BuildInputs in;
-    in.switches.check2 = 1;
-    in.switches.check6 = 1;
+    in.switches.whiteWalls = 1;
+    in.switches.serverTime = 1;
     in.messages = {{"Periodic", "10 minutes", "Low", "Welcome", true},
                    {"Scheduled", "At 07:05", "High", "Restart soon", true}};
     in.commands = {{"12:30", "map dm/mohdm6", true}};

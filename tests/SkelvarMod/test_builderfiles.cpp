@@ -64,17 +64,17 @@ void TestBuilderFiles::switchesSaveThenLoad_data() {
     QTest::addColumn<QByteArray>("expected");
 
     Switches a;
-    a.check1 = 1;
-    a.check5 = 1;
+    a.noFog = 1;
+    a.stopForcedModels = 1;
     QTest::newRow("No Fog and Stop Forced Models")
         << a << QByteArray(" 0 \r\n 0 \r\n 1 \r\n 0 \r\n 1 \r\n 0 \r\n 0 \r\n");
 
     Switches b;
-    b.check2 = 1;
-    b.check3 = 2;
-    b.check4 = 1;
-    b.check6 = 1;
-    b.check7 = 2;
+    b.whiteWalls = 1;
+    b.thirdPersonView = 2;
+    b.wallhack = 1;
+    b.serverTime = 1;
+    b.nextMap = 2;
     QTest::newRow("line order and greyed")
         << b << QByteArray(" 2 \r\n 1 \r\n 0 \r\n 1 \r\n 0 \r\n 1 \r\n 2 \r\n");
 }
@@ -97,13 +97,13 @@ void TestBuilderFiles::switchesMalformed_data() {
     QTest::newRow("empty") << QByteArray() << Switches{};
 
     Switches shortFile;
-    shortFile.check3 = 1;
-    shortFile.check2 = 2;
+    shortFile.thirdPersonView = 1;
+    shortFile.whiteWalls = 2;
     QTest::newRow("two lines") << QByteArray("1\r\n 2") << shortFile;
 
     Switches garbage;
-    garbage.check2 = 1;
-    garbage.check6 = 2;
+    garbage.whiteWalls = 1;
+    garbage.serverTime = 2;
     QTest::newRow("garbage and out of range lines keep 0")
         << QByteArray("x\r\n  1  \r\n\x01\xff\r\n7\r\n-1\r\n2\n \r\nextra\r\n") << garbage;
 }

@@ -188,7 +188,7 @@ void TestModCore::scriptCases_data()
                    {"stuffcmd (local.v2)"}}
        << QByteArrayList{"if (getcvar(mapname) == \"dm/skip\")"};
 
-    QTest::newRow("White Walls alone") << Mutate([](BuildInputs& in) { in.switches.check2 = 1; })
+    QTest::newRow("White Walls alone") << Mutate([](BuildInputs& in) { in.switches.whiteWalls = 1; })
         << LineRuns{{"if ($player != NULL)", "{", "$player stufftext (\"set snaps 19\")",
                      "$player stufftext (\"setu r_lightmap \" + level.m1)",
                      "$player stufftext (\"setu version \" + level.m1)", "waitframe",
@@ -196,7 +196,7 @@ void TestModCore::scriptCases_data()
         << QByteArrayList{"thread t5"};
 
     QTest::newRow("all four probes") << Mutate([](BuildInputs& in) {
-        in.switches.check1 = in.switches.check2 = in.switches.check3 = in.switches.check4 = 1;
+        in.switches.noFog = in.switches.whiteWalls = in.switches.thirdPersonView = in.switches.wallhack = 1;
     }) << LineRuns{{"$player stufftext (\"set snaps 19\")", "$player stufftext (\"setu r_farplane_nofog \" + level.m1)",
                     "$player stufftext (\"setu r_farplane \" + level.m1)",
                     "$player stufftext (\"setu r_lightmap \" + level.m1)",
@@ -206,15 +206,15 @@ void TestModCore::scriptCases_data()
        << QByteArrayList{};
 
     QTest::newRow("greyed switches open the block only") << Mutate([](BuildInputs& in) {
-        in.switches.check1 = 2;
-        in.switches.check5 = 2;
+        in.switches.noFog = 2;
+        in.switches.stopForcedModels = 2;
     }) << LineRuns{{"{", "$player stufftext (\"set snaps 19\")", "$player stufftext (\"setu version \" + level.m1)"}}
        << QByteArrayList{"$player stufftext (\"setu r_farplane \" + level.m1)", "thread t5",
                          "$player stufftext (\"set cg_forcemodel 0\")"};
 
     QTest::newRow("15-second tasks") << Mutate([](BuildInputs& in) {
-        in.switches.check5 = 1;
-        in.switches.check7 = 1;
+        in.switches.stopForcedModels = 1;
+        in.switches.nextMap = 1;
     }) << LineRuns{{"thread t4", "thread t5", "end"},
                    {"t5:", "wait 15", "waitframe", "if (getcvar(nextmap) != \"\")",
                     "{ level.zov_order15 = \"Next Map: \" + getcvar(nextmap) }", "else", "{ level.zov_order15 = \"\" }",

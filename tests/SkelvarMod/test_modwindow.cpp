@@ -168,7 +168,7 @@ void TestModWindow::filesSurviveARestart()
     b.start();
 
     Switches expected;
-    expected.check1 = expected.check5 = 1;
+    expected.noFog = expected.stopForcedModels = 1;
     QCOMPARE(b.w->switches(), expected);
     QVERIFY(b.find<QCheckBox>("Check1")->isChecked() && b.find<QCheckBox>("Check5")->isChecked());
     QCOMPARE(b.rows("MapFixes"), (QList<QStringList>{{"dm/mohdm6", "Op", "Crate", "static/crate.tik", "1 2 3", "90",
