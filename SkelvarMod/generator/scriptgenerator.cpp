@@ -125,6 +125,222 @@ void clockTest(Script& s, const QString& time)
     s.line(QStringLiteral("if ((level.v2 == %1) && (level.v1 == %2))").arg(h).arg(m));
 }
 
+
+// The ticked rows of each list, messages split by their type.
+struct ScriptRows {
+    QList<MessageEntry> periodic, scheduled, perMap;
+    QList<CommandEntry> commands;
+    QList<MapFixEntry> mapFixes;
+    QList<CompatEntry> compat;
+};
+
+ScriptRows tickedRows(const BuildInputs& in)
+{
+    ScriptRows rows;
+    for (const MessageEntry& m : in.messages) {
+        if (!m.ticked)
+            continue;
+        if (m.type == Periodic)
+            rows.periodic.append(m);
+        else if (m.type == Scheduled)
+            rows.scheduled.append(m);
+        else if (m.type == PerMap)
+            rows.perMap.append(m);
+    }
+    for (const CommandEntry& c : in.commands)
+        if (c.ticked)
+            rows.commands.append(c);
+    for (const MapFixEntry& f : in.mapFixes)
+        if (f.ticked)
+            rows.mapFixes.append(f);
+    for (const CompatEntry& c : in.compat)
+        if (c.ticked)
+            rows.compat.append(c);
+    return rows;
+}
+
+// main: reads the clock and the periodic counters back from the server
+// variables, runs the additional scripts, and starts t1 at the first spawn.
+void emitMain(Script& s, const ScriptRows& rows, const QString& startedFlag)
+{
+    s.lines({"main:", "level.v0 = int (getcvar (scantime))", "level.v1 = int (getcvar (sv_minutes))",
+             "level.v2 = int(getcvar (sv_hours))", "level.v3 = int (getcvar (sv_seconds))", "if (level.v0 == 0)", "{",
+             "level.v0 = 3", "setcvar \"scantime\" 3", "}"});
+    for (qsizetype k = 4; k < rows.periodic.size() + 4; ++k)
+        s.line(QStringLiteral("level.v%1 = int(getcvar (mensa%2))").arg(k).arg(k - 3));
+    s.lines({"if ( getcvar (resetvalue) == \"\")", "{", "setcvar \"resetvalue\" 0", "}",
+             "if ( getcvar (sv_skelvar) == \"\")", "{", "setcvar \"sv_skelvar\" 0", "}"});
+    for (const CompatEntry& c : rows.compat)
+        s.line(QStringLiteral("exec global/") + safe(c.script));
+    s.line(QStringLiteral("if (") + startedFlag + QStringLiteral(" != 1)"));
+    s.lines({"{", "level waittill spawn", "thread t1", "end", "}", "end"});
+}
+
+// t1: starts the other threads once per map, whatever number of spawns.
+void emitStartOnce(Script& s, const Switches& sw, const QString& startedFlag)
+{
+    s.line(QStringLiteral("t1:"));
+    s.line(QStringLiteral("if (") + startedFlag + QStringLiteral(" != 1)"));
+    s.line(QStringLiteral("{"));
+    s.line(startedFlag + QStringLiteral(" = 1"));
+    s.lines({"}", "else", "end", "setcvar \"versionskelvar\" \"2.1\"", "thread t2", "thread t3", "thread t4"});
+    if (sw.stopForcedModels == 1 || sw.serverTime == 1 || sw.nextMap == 1)
+        s.line(QStringLiteral("thread t5"));
+    s.line(QStringLiteral("end"));
+}
+
+// The anti-cheat probes of one scan: each ticked switch resets its client
+// variable to the monitor's reset value.
+void emitProbes(Script& s, const Switches& sw)
+{
+    if (sw.noFog + sw.whiteWalls + sw.thirdPersonView + sw.wallhack == 0)
+        return;
+    s.line(QStringLiteral("$player stufftext (\"set snaps 19\")"));
+    if (sw.noFog == 1)
+        s.lines({"$player stufftext (\"setu r_farplane_nofog \" + level.m1)",
+                 "$player stufftext (\"setu r_farplane \" + level.m1)"});
+    if (sw.whiteWalls == 1)
+        s.line(QStringLiteral("$player stufftext (\"setu r_lightmap \" + level.m1)"));
+    if (sw.thirdPersonView == 1)
+        s.line(QStringLiteral("$player stufftext (\"setu cg_3rd_person \" + level.m1)"));
+    if (sw.wallhack == 1)
+        s.line(QStringLiteral("$player stufftext (\"setu r_novis \" + level.m1)"));
+    s.lines({"$player stufftext (\"setu version \" + level.m1)", "waitframe", "$player stufftext (\"set snaps 20\")"});
+}
+
+// Once a minute: the scheduled messages and commands whose time has come.
+void emitTimedRows(Script& s, const ScriptRows& rows)
+{
+    for (const MessageEntry& m : rows.scheduled) {
+        clockTest(s, scheduledTime(m));
+        s.lines({"{", "waitframe"});
+        priorityLine(s, m);
+        s.line(QStringLiteral("}"));
+    }
+    for (const CommandEntry& c : rows.commands) {
+        clockTest(s, c.time);
+        s.lines({"{", "waitframe"});
+        s.line(QStringLiteral("thread t6 ") + quoted(c.command));
+        s.line(QStringLiteral("}"));
+    }
+}
+
+// Once a minute: each periodic message counts its minutes in its own
+// variable, shows itself when the count is reached, and keeps the count in
+// a server variable across map changes.
+void emitPeriodicMessages(Script& s, const QList<MessageEntry>& periodic)
+{
+    for (qsizetype n = 0; n < periodic.size(); ++n) {
+        const QString k = num(n + 4);
+        const QString i = num(n + 1);
+        const MessageEntry& m = periodic[n];
+        s.line(QStringLiteral("level.v") + k + QStringLiteral(" = level.v") + k + QStringLiteral(" + 1"));
+        s.line(QStringLiteral("if (level.v") + k + QStringLiteral(" == ") + safe(periodicCount(m)) + QLatin1Char(')'));
+        s.lines({"{", "waitframe"});
+        priorityLine(s, m);
+        s.line(QStringLiteral("level.v") + k + QStringLiteral(" = 0"));
+        s.line(QStringLiteral("}"));
+        s.line(QStringLiteral("setcvar \"mensa") + i + QStringLiteral("\" level.v") + k);
+    }
+}
+
+// t2: the script's clock. Every second it counts, answers a rename request,
+// and once a minute it runs the probes when a scan is due, moves the clock
+// on and runs the timed and periodic rows.
+void emitClockLoop(Script& s, const Switches& sw, const ScriptRows& rows)
+{
+    s.lines({"t2:", "wait 1", "level.v3 = level.v3 + 1", "if (getcvar(nombre) != \"\")", "thread t7",
+             "if (level.v3 > 59)", "{", "level.m1 = getcvar (resetvalue)", "level.v0 = level.v0 - 1",
+             "if ( int ( getcvar (scanpass) ) == 1 )", "{", "level.v0 = int ( getcvar(scantime) ) - 1",
+             "setcvar \"scanpass\" 2", "}", "if (level.v0 == 0)", "{", "if ( int(getcvar(sv_skelvar)) != 0 )", "{",
+             "if ($player != NULL)", "{"});
+    emitProbes(s, sw);
+    s.lines({"}", "}", "level.v0 = int ( getcvar(scantime) )", "}", "level.v3 = 0",
+             "level.v1 = int (getcvar (sv_minutes)) + 1", "level.v2 = int(getcvar (sv_hours))", "if (level.v1 > 59)",
+             "{", "level.v1 = 0", "level.v2 = int(getcvar (sv_hours)) + 1", "if (level.v2 > 23)", "level.v2 = 0", "}",
+             "setcvar \"sv_minutes\" level.v1", "setcvar \"sv_hours\" level.v2"});
+    emitTimedRows(s, rows);
+    emitPeriodicMessages(s, rows.periodic);
+    s.lines({"}", "setcvar \"sv_seconds\" level.v3", "goto t2", "end"});
+}
+
+// t3: the per-map messages, shown ten seconds after their map starts.
+void emitPerMapMessages(Script& s, const QList<MessageEntry>& perMap)
+{
+    s.line(QStringLiteral("t3:"));
+    for (const MessageEntry& m : perMap) {
+        s.line(QStringLiteral("if (getcvar(mapname) == ") + quoted(perMapName(m)) + QLatin1Char(')'));
+        s.lines({"{", "wait 10", "waitframe"});
+        priorityLine(s, m);
+        s.line(QStringLiteral("}"));
+    }
+    s.line(QStringLiteral("end"));
+}
+
+// t4: spawns the objects of the map fixes of the running map, solid and
+// immune to all damage.
+void emitMapFixes(Script& s, const QList<MapFixEntry>& fixes)
+{
+    s.line(QStringLiteral("t4:"));
+    for (qsizetype j = 0; j < fixes.size(); ++j) {
+        const MapFixEntry& f = fixes[j];
+        const QString v = QStringLiteral("local.v") + num(j);
+        s.line(QStringLiteral("if (getcvar(mapname) == ") + quoted(f.map) + QLatin1Char(')'));
+        s.line(QStringLiteral("{"));
+        s.line(v + QStringLiteral(" = spawn ") + safe(f.model.trimmed()));
+        // A value that is no number goes as typed; ValidateInputs refuses it.
+        const QString origin = scriptOrigin(f.origin), angle = scriptNumber(f.angle.trimmed());
+        s.line(v + QStringLiteral(".origin = ( ") + (origin.isEmpty() ? safe(f.origin) : origin) + QStringLiteral(" )"));
+        s.line(v + QStringLiteral(".angle = ") + (angle.isEmpty() ? safe(f.angle) : angle));
+        for (const char* flag : {" solid", " immune bullet", " immune fast_bullet", " immune bash", " immune explosion"})
+            s.line(v + QLatin1String(flag));
+        s.line(v + QLatin1Char(' ') + safe(f.visibility));
+        s.line(QStringLiteral("}"));
+    }
+    s.line(QStringLiteral("end"));
+}
+
+// t5: every 15 seconds, the next map and the server time for the ping
+// screen, and the forced models switched off.
+void emitPingScreen(Script& s, const Switches& sw)
+{
+    s.lines({"t5:", "wait 15", "waitframe"});
+    if (sw.nextMap == 1)
+        s.lines({"if (getcvar(nextmap) != \"\")", "{ level.zov_order15 = \"Next Map: \" + getcvar(nextmap) }", "else",
+                 "{ level.zov_order15 = \"\" }"});
+    if (sw.serverTime == 1)
+        s.lines({"local.v1 = \"\"", "local.v2 = \"\"", "if (level.v1 < 10)", "local.v1 = \"0\"", "if (level.v2 < 10)",
+                 "local.v2 = \"0\"",
+                 "level.zov_order16 = \"Server Time: \" + local.v2 + level.v2 + \":\" + local.v1 + level.v1"});
+    if (sw.stopForcedModels == 1)
+        s.lines({"if ($player != NULL)", "{", "$player stufftext (\"set cg_forcemodel 0\")", "}"});
+    s.lines({"goto t5", "end"});
+}
+
+// t6: runs a scheduled command on the server console, where the server can.
+// Its parameter is named after the map-fix count, as the script always had it.
+void emitConsoleCommand(Script& s, qsizetype mapFixCount)
+{
+    const QString parameter = QStringLiteral("local.v") + num(mapFixCount);
+    s.line(QStringLiteral("t6 ") + parameter + QLatin1Char(':'));
+    s.line(QStringLiteral("if (getcvar(version) == \"Medal of Honor Allied Assault 1.11 linux-i386 Jul 23 2002\")"));
+    s.line(QStringLiteral("stuffcmd (") + parameter + QLatin1Char(')'));
+    s.line(QStringLiteral("end"));
+}
+
+// t7: gives the player the monitor names in numero the name in nombre,
+// then asks for a scan at once.
+void emitRename(Script& s)
+{
+    s.lines({"t7:", "local.numero = int ( getcvar(numero) )", "local.nombre = getcvar(nombre)", "if ($player != NULL)",
+             "{", "level.maxplayers = Int(getcvar(sv_maxclients))",
+             "for (local.p=1;local.p<=level.maxplayers;local.p++)", "{",
+             "if (($player.size>=local.p) && ($player[local.p]!=NULL))", "{", "local.player = $player[local.p]",
+             "if (local.player.entnum == local.numero)", "local.player stufftext (\"name \" + local.nombre)", "}", "}",
+             "}", "setcvar \"numero\" \"\"", "setcvar \"nombre\" \"\"", "setcvar \"scantime\" \"1\"", "level.v0 = 1",
+             "end"});
+}
+
 }  // namespace
 
 bool ParseClockTime(const QString& text, int* hour, int* minute)
@@ -144,162 +360,19 @@ bool ParseClockTime(const QString& text, int* hour, int* minute)
 
 QByteArray GenerateScript(const BuildInputs& in)
 {
-    const Switches& sw = in.switches;
-    QList<MessageEntry> periodic, scheduled, perMap;
-    for (const MessageEntry& m : in.messages) {
-        if (!m.ticked)
-            continue;
-        if (m.type == Periodic)
-            periodic.append(m);
-        else if (m.type == Scheduled)
-            scheduled.append(m);
-        else if (m.type == PerMap)
-            perMap.append(m);
-    }
-    QList<CommandEntry> commands;
-    for (const CommandEntry& c : in.commands)
-        if (c.ticked)
-            commands.append(c);
-    QList<MapFixEntry> fixes;
-    for (const MapFixEntry& f : in.mapFixes)
-        if (f.ticked)
-            fixes.append(f);
-
-    const qsizetype C = periodic.size();
-    const QString F = num(C + 4);
-    const QString J = num(fixes.size());
-
+    const ScriptRows rows = tickedRows(in);
+    // The counters of the periodic messages come first, so the flag after
+    // them moves with their number.
+    const QString startedFlag = QStringLiteral("level.v") + num(rows.periodic.size() + 4);
     Script s;
-    // main
-    s.lines({"main:", "level.v0 = int (getcvar (scantime))", "level.v1 = int (getcvar (sv_minutes))",
-             "level.v2 = int(getcvar (sv_hours))", "level.v3 = int (getcvar (sv_seconds))", "if (level.v0 == 0)", "{",
-             "level.v0 = 3", "setcvar \"scantime\" 3", "}"});
-    for (qsizetype k = 4; k < C + 4; ++k)
-        s.line(QStringLiteral("level.v%1 = int(getcvar (mensa%2))").arg(k).arg(k - 3));
-    s.lines({"if ( getcvar (resetvalue) == \"\")", "{", "setcvar \"resetvalue\" 0", "}",
-             "if ( getcvar (sv_skelvar) == \"\")", "{", "setcvar \"sv_skelvar\" 0", "}"});
-    for (const CompatEntry& c : in.compat)
-        if (c.ticked)
-            s.line(QStringLiteral("exec global/") + safe(c.script));
-    s.line(QStringLiteral("if (level.v") + F + QStringLiteral(" != 1)"));
-    s.lines({"{", "level waittill spawn", "thread t1", "end", "}", "end"});
-
-    // t1
-    s.line(QStringLiteral("t1:"));
-    s.line(QStringLiteral("if (level.v") + F + QStringLiteral(" != 1)"));
-    s.line(QStringLiteral("{"));
-    s.line(QStringLiteral("level.v") + F + QStringLiteral(" = 1"));
-    s.lines({"}", "else", "end", "setcvar \"versionskelvar\" \"2.1\"", "thread t2", "thread t3", "thread t4"});
-    if (sw.stopForcedModels == 1 || sw.serverTime == 1 || sw.nextMap == 1)
-        s.line(QStringLiteral("thread t5"));
-    s.line(QStringLiteral("end"));
-
-    // t2
-    s.lines({"t2:", "wait 1", "level.v3 = level.v3 + 1", "if (getcvar(nombre) != \"\")", "thread t7",
-             "if (level.v3 > 59)", "{", "level.m1 = getcvar (resetvalue)", "level.v0 = level.v0 - 1",
-             "if ( int ( getcvar (scanpass) ) == 1 )", "{", "level.v0 = int ( getcvar(scantime) ) - 1",
-             "setcvar \"scanpass\" 2", "}", "if (level.v0 == 0)", "{", "if ( int(getcvar(sv_skelvar)) != 0 )", "{",
-             "if ($player != NULL)", "{"});
-    if (sw.noFog + sw.whiteWalls + sw.thirdPersonView + sw.wallhack != 0) {
-        s.line(QStringLiteral("$player stufftext (\"set snaps 19\")"));
-        if (sw.noFog == 1)
-            s.lines({"$player stufftext (\"setu r_farplane_nofog \" + level.m1)",
-                     "$player stufftext (\"setu r_farplane \" + level.m1)"});
-        if (sw.whiteWalls == 1)
-            s.line(QStringLiteral("$player stufftext (\"setu r_lightmap \" + level.m1)"));
-        if (sw.thirdPersonView == 1)
-            s.line(QStringLiteral("$player stufftext (\"setu cg_3rd_person \" + level.m1)"));
-        if (sw.wallhack == 1)
-            s.line(QStringLiteral("$player stufftext (\"setu r_novis \" + level.m1)"));
-        s.lines({"$player stufftext (\"setu version \" + level.m1)", "waitframe",
-                 "$player stufftext (\"set snaps 20\")"});
-    }
-    s.lines({"}", "}", "level.v0 = int ( getcvar(scantime) )", "}", "level.v3 = 0",
-             "level.v1 = int (getcvar (sv_minutes)) + 1", "level.v2 = int(getcvar (sv_hours))", "if (level.v1 > 59)",
-             "{", "level.v1 = 0", "level.v2 = int(getcvar (sv_hours)) + 1", "if (level.v2 > 23)", "level.v2 = 0", "}",
-             "setcvar \"sv_minutes\" level.v1", "setcvar \"sv_hours\" level.v2"});
-    for (const MessageEntry& m : scheduled) {
-        clockTest(s, scheduledTime(m));
-        s.lines({"{", "waitframe"});
-        priorityLine(s, m);
-        s.line(QStringLiteral("}"));
-    }
-    for (const CommandEntry& c : commands) {
-        clockTest(s, c.time);
-        s.lines({"{", "waitframe"});
-        s.line(QStringLiteral("thread t6 ") + quoted(c.command));
-        s.line(QStringLiteral("}"));
-    }
-    for (qsizetype n = 0; n < C; ++n) {
-        const QString k = num(n + 4);
-        const QString i = num(n + 1);
-        const MessageEntry& m = periodic[n];
-        s.line(QStringLiteral("level.v") + k + QStringLiteral(" = level.v") + k + QStringLiteral(" + 1"));
-        s.line(QStringLiteral("if (level.v") + k + QStringLiteral(" == ") + safe(periodicCount(m)) + QLatin1Char(')'));
-        s.lines({"{", "waitframe"});
-        priorityLine(s, m);
-        s.line(QStringLiteral("level.v") + k + QStringLiteral(" = 0"));
-        s.line(QStringLiteral("}"));
-        s.line(QStringLiteral("setcvar \"mensa") + i + QStringLiteral("\" level.v") + k);
-    }
-    s.lines({"}", "setcvar \"sv_seconds\" level.v3", "goto t2", "end"});
-
-    // t3
-    s.line(QStringLiteral("t3:"));
-    for (const MessageEntry& m : perMap) {
-        s.line(QStringLiteral("if (getcvar(mapname) == ") + quoted(perMapName(m)) + QLatin1Char(')'));
-        s.lines({"{", "wait 10", "waitframe"});
-        priorityLine(s, m);
-        s.line(QStringLiteral("}"));
-    }
-    s.line(QStringLiteral("end"));
-
-    // t4
-    s.line(QStringLiteral("t4:"));
-    for (qsizetype j = 0; j < fixes.size(); ++j) {
-        const MapFixEntry& f = fixes[j];
-        const QString v = QStringLiteral("local.v") + num(j);
-        s.line(QStringLiteral("if (getcvar(mapname) == ") + quoted(f.map) + QLatin1Char(')'));
-        s.line(QStringLiteral("{"));
-        s.line(v + QStringLiteral(" = spawn ") + safe(f.model.trimmed()));
-        // A value that is no number goes as typed; ValidateInputs refuses it.
-        const QString origin = scriptOrigin(f.origin), angle = scriptNumber(f.angle.trimmed());
-        s.line(v + QStringLiteral(".origin = ( ") + (origin.isEmpty() ? safe(f.origin) : origin) + QStringLiteral(" )"));
-        s.line(v + QStringLiteral(".angle = ") + (angle.isEmpty() ? safe(f.angle) : angle));
-        for (const char* flag : {" solid", " immune bullet", " immune fast_bullet", " immune bash", " immune explosion"})
-            s.line(v + QLatin1String(flag));
-        s.line(v + QLatin1Char(' ') + safe(f.visibility));
-        s.line(QStringLiteral("}"));
-    }
-    s.line(QStringLiteral("end"));
-
-    // t5
-    s.lines({"t5:", "wait 15", "waitframe"});
-    if (sw.nextMap == 1)
-        s.lines({"if (getcvar(nextmap) != \"\")", "{ level.zov_order15 = \"Next Map: \" + getcvar(nextmap) }", "else",
-                 "{ level.zov_order15 = \"\" }"});
-    if (sw.serverTime == 1)
-        s.lines({"local.v1 = \"\"", "local.v2 = \"\"", "if (level.v1 < 10)", "local.v1 = \"0\"", "if (level.v2 < 10)",
-                 "local.v2 = \"0\"",
-                 "level.zov_order16 = \"Server Time: \" + local.v2 + level.v2 + \":\" + local.v1 + level.v1"});
-    if (sw.stopForcedModels == 1)
-        s.lines({"if ($player != NULL)", "{", "$player stufftext (\"set cg_forcemodel 0\")", "}"});
-    s.lines({"goto t5", "end"});
-
-    // t6
-    s.line(QStringLiteral("t6 local.v") + J + QLatin1Char(':'));
-    s.line(QStringLiteral("if (getcvar(version) == \"Medal of Honor Allied Assault 1.11 linux-i386 Jul 23 2002\")"));
-    s.line(QStringLiteral("stuffcmd (local.v") + J + QLatin1Char(')'));
-    s.line(QStringLiteral("end"));
-
-    // t7
-    s.lines({"t7:", "local.numero = int ( getcvar(numero) )", "local.nombre = getcvar(nombre)", "if ($player != NULL)",
-             "{", "level.maxplayers = Int(getcvar(sv_maxclients))",
-             "for (local.p=1;local.p<=level.maxplayers;local.p++)", "{",
-             "if (($player.size>=local.p) && ($player[local.p]!=NULL))", "{", "local.player = $player[local.p]",
-             "if (local.player.entnum == local.numero)", "local.player stufftext (\"name \" + local.nombre)", "}", "}",
-             "}", "setcvar \"numero\" \"\"", "setcvar \"nombre\" \"\"", "setcvar \"scantime\" \"1\"", "level.v0 = 1",
-             "end"});
+    emitMain(s, rows, startedFlag);
+    emitStartOnce(s, in.switches, startedFlag);
+    emitClockLoop(s, in.switches, rows);
+    emitPerMapMessages(s, rows.perMap);
+    emitMapFixes(s, rows.mapFixes);
+    emitPingScreen(s, in.switches);
+    emitConsoleCommand(s, rows.mapFixes.size());
+    emitRename(s);
     return s.bytes();
 }
 
