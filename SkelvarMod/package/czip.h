@@ -3,9 +3,15 @@
 // of options and a list of file patterns and packs them into one zip
 // archive. The zip library's callbacks come out as Qt signals; connect them
 // directly (their arguments are references the handler may change).
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+
+#include <ctime>
+#include <list>
+
+#include <zip.h>
 
 namespace skelvar::mod {
 
@@ -84,8 +90,24 @@ private:
         QString entry;   // name inside the archive ("global/skelvar.scr")
         bool isDir = false;
     };
-    bool run(bool deleting);
+    class Collector;
+    struct EntryEncryption {
+        zip_uint16_t method = 0;  // ZIP_EM_NONE
+        QByteArray password;
+    };
+    enum class AddResult { Added, Skipped, Failed };
+
+    bool checkRequest();
     bool collect(QList<Source>& out);
+    // These return null or false after fail(); abandon() discards the archive.
+    zip* openArchive(int flags);
+    bool abandon(zip* za, const QString& text);
+    bool closeArchive(zip* za);
+    bool encryption(zip* za, EntryEncryption* out);
+    bool upToDate(zip* za, zip_int64_t existing, time_t mtime) const;
+    AddResult addFolderEntry(zip* za, const Source& src, zip_int64_t existing);
+    AddResult addFileEntry(zip* za, const Source& src, zip_int64_t existing, const EntryEncryption& crypt,
+                           std::list<QByteArray>& buffers);
     void message(const QString& line);
     bool fail(const QString& text);
 
