@@ -2,13 +2,11 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
-#include <QMessageBox>
 #include <QTimer>
 
 #include <cstdio>
 
-#include "SkelvarMod/generator/buildmod.h"
-#include "SkelvarMod/window/builderload.h"
+#include "SkelvarMod/project/builderproject.h"
 #include "SkelvarMod/window/builderwindow.h"
 #include "cli/commandline.h"
 
@@ -42,14 +40,26 @@ void say(const QString& text)
     std::fprintf(stderr, "ModSkelvar: %s\n", text.toLocal8Bit().constData());
 }
 
+// Without a window the operator reads the messages on standard error; there
+// is no one to answer a question.
+class StandardError : public skelvar::Prompter {
+public:
+    bool askYesNo(const QString&, const QString& text, Icon, bool) override
+    {
+        say(text);
+        return false;
+    }
+    void message(const QString&, const QString& text, Icon) override { say(text); }
+};
+
 int buildWithoutWindow(const QString& folder)
 {
-    const BuilderFiles files = loadBuilderFiles(folder);
-    for (const QString& e : files.errors)
+    StandardError prompter;
+    BuilderProject project(folder, prompter);
+    project.load();
+    for (const QString& e : project.loadErrors())
         say(e);
-    const BuildResult r = BuildMod(files.inputs, {folder, nullptr});
-    if (!r.message.isEmpty())
-        say(r.message);
+    const BuildResult r = project.build(nullptr);
     if (r.archivePath.isEmpty())
         return 1;
     say(QStringLiteral("Wrote %1").arg(QDir::toNativeSeparators(r.archivePath)));
@@ -62,10 +72,7 @@ int runWindow(int argc, char** argv)
     // Every file of the builder lives beside the program.
     BuilderWindow window(QCoreApplication::applicationDirPath());
     window.show();
-    if (!window.loadErrors().isEmpty())
-        QTimer::singleShot(0, &window, [&window] {
-            QMessageBox::warning(&window, QStringLiteral("Mod Skelvar"), window.loadErrors().join(QLatin1Char('\n')));
-        });
+    QTimer::singleShot(0, &window, [&window] { window.tellLoadErrors(); });
     return app.exec();
 }
 

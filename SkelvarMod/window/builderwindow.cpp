@@ -2,25 +2,22 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QDir>
-#include <QFileInfo>
-#include <QFrame>
-#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
-#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QStackedWidget>
+#include <QStyle>
 #include <QTabBar>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "SkelvarMod/generator/scriptgenerator.h"
-#include "SkelvarMod/window/builderfiles.h"
-#include "SkelvarMod/window/builderload.h"
 #include "SkelvarMod/window/editors.h"
 #include "SkelvarMod/window/openfolder.h"
 
@@ -31,10 +28,47 @@ namespace {
 // The lists' column widths are given in twips; 15 twips make a pixel.
 constexpr int twips(int t) { return t / 15; }
 
+// Every list shows at least this many rows without scrolling.
+constexpr int VisibleRows = 8;
+
 struct Column {
     const char* caption;
     int width;  // twips; 0 hides the column
 };
+
+// Each switch's check box, in the order of Switches; the object names are
+// the settings file's and the documents' names of the controls.
+struct SwitchControl {
+    const char* objectName;
+    int Switches::*state;
+    const char* caption;
+};
+
+const SwitchControl SwitchControls[] = {
+    {"Check1", &Switches::noFog, "No Fog"},
+    {"Check2", &Switches::whiteWalls, "White Walls"},
+    {"Check3", &Switches::thirdPersonView, "3rd Person View"},
+    {"Check4", &Switches::wallhack, "Wallhack/Doorhack"},
+    {"Check5", &Switches::stopForcedModels,
+     "Stop Forced Models (Tip: Use Plinket instead for additional functionalities)"},
+    {"Check6", &Switches::serverTime, "Show time on ping screen (requires Zov Plinket)"},
+    {"Check7", &Switches::nextMap, "Show next map on ping screen (requires Zov Plinket and RconSkelvar connected)"},
+};
+constexpr int AnticheatSwitches = 5;  // Check1 .. Check5 sit on the first tab
+constexpr int NextMapSwitch = 6, ServerTimeSwitch = 5;
+
+// Tall enough for VisibleRows rows below the header, with room for a
+// horizontal scroll bar when the columns are wider than the window.
+void fitRows(QTreeWidget* list)
+{
+    auto* probe = new QTreeWidgetItem(list, QStringList{QString(), QStringLiteral("Xg")});
+    probe->setCheckState(0, Qt::Checked);
+    const int rowHeight = list->sizeHintForRow(0);
+    delete probe;
+    const int chrome = list->header()->sizeHint().height() + 2 * list->frameWidth()
+                       + list->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    list->setMinimumHeight(chrome + VisibleRows * rowHeight);
+}
 
 QTreeWidget* makeList(const char* name, std::initializer_list<Column> columns, QWidget* parent)
 {
@@ -56,46 +90,18 @@ QTreeWidget* makeList(const char* name, std::initializer_list<Column> columns, Q
             list->setColumnWidth(i, twips(c.width));
         ++i;
     }
+    fitRows(list);
     return list;
 }
 
 // Column 0 carries the tick box and no text; the values follow.
-QTreeWidgetItem* addRow(QTreeWidget* list, const QStringList& values, bool ticked)
+void addRow(QTreeWidget* list, const QStringList& values, bool ticked)
 {
     auto* item = new QTreeWidgetItem(list);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     for (int i = 0; i < values.size(); ++i)
         item->setText(i + 1, values[i]);
     item->setCheckState(0, ticked ? Qt::Checked : Qt::Unchecked);
-    return item;
-}
-
-void setValues(QTreeWidgetItem* item, const QStringList& values)
-{
-    for (int i = 0; i < values.size(); ++i)
-        item->setText(i + 1, values[i]);
-}
-
-bool ticked(const QTreeWidgetItem* item) { return item->checkState(0) == Qt::Checked; }
-
-QStringList fixValues(const MapFixEntry& f)
-{
-    return {f.map, f.author, f.description, f.model, f.origin, f.angle, f.visibility, f.filename};
-}
-
-MapFixEntry fixOf(const QTreeWidgetItem* it)
-{
-    MapFixEntry f;
-    f.map = it->text(1);
-    f.author = it->text(2);
-    f.description = it->text(3);
-    f.model = it->text(4);
-    f.origin = it->text(5);
-    f.angle = it->text(6);
-    f.visibility = it->text(7);
-    f.filename = it->text(8);
-    f.ticked = ticked(it);
-    return f;
 }
 
 QPushButton* button(const QString& caption, const char* name, QWidget* parent)
@@ -105,11 +111,13 @@ QPushButton* button(const QString& caption, const char* name, QWidget* parent)
     return b;
 }
 
-QCheckBox* check(const QString& caption, int number, QWidget* parent)
+QHBoxLayout* buttonRow(std::initializer_list<QPushButton*> buttons)
 {
-    auto* c = new QCheckBox(caption, parent);
-    c->setObjectName(QStringLiteral("Check%1").arg(number));
-    return c;
+    auto* row = new QHBoxLayout;
+    for (QPushButton* b : buttons)
+        row->addWidget(b);
+    row->addStretch();
+    return row;
 }
 
 int stateOf(const QCheckBox* c)
@@ -147,25 +155,120 @@ QPixmap logo()
     return pm;
 }
 
-const QString NoPathWarning = QStringLiteral("You haven't selected a path for your map ('dm/' or 'obj/'). ");
+QMessageBox::Icon boxIcon(Prompter::Icon icon)
+{
+    switch (icon) {
+    case Prompter::Icon::Information:
+        return QMessageBox::Information;
+    case Prompter::Icon::Warning:
+        return QMessageBox::Warning;
+    case Prompter::Icon::Critical:
+        return QMessageBox::Critical;
+    case Prompter::Icon::Question:
+        return QMessageBox::Question;
+    }
+    return QMessageBox::NoIcon;
+}
+
+class MessageBoxes : public Prompter {
+public:
+    explicit MessageBoxes(QWidget* parent) : m_parent(parent) {}
+    bool askYesNo(const QString& title, const QString& text, Icon icon, bool defaultNo) override
+    {
+        QMessageBox box(boxIcon(icon), title, text, QMessageBox::Yes | QMessageBox::No, m_parent);
+        box.setDefaultButton(defaultNo ? QMessageBox::No : QMessageBox::Yes);
+        return box.exec() == QMessageBox::Yes;
+    }
+    void message(const QString& title, const QString& text, Icon icon) override
+    {
+        QMessageBox box(boxIcon(icon), title, text, QMessageBox::Ok, m_parent);
+        box.exec();
+    }
+
+private:
+    QWidget* m_parent;
+};
+
+QStringList rowValues(const BuilderProject& project, BuilderList list, qsizetype row)
+{
+    switch (list) {
+    case BuilderList::MapFixes: {
+        const MapFixEntry& f = project.mapFixes()[row];
+        return {f.map, f.author, f.description, f.model, f.origin, f.angle, f.visibility, f.filename};
+    }
+    case BuilderList::Messages: {
+        const MessageEntry& m = project.messages()[row];
+        return {m.type, m.trigger, m.priority, m.text};
+    }
+    case BuilderList::Commands:
+        return {project.commands()[row].time, project.commands()[row].command};
+    case BuilderList::Compat:
+        return {project.compat()[row].description, project.compat()[row].script};
+    }
+    return {};
+}
+
+bool rowTicked(const BuilderProject& project, BuilderList list, qsizetype row)
+{
+    switch (list) {
+    case BuilderList::MapFixes:
+        return project.mapFixes()[row].ticked;
+    case BuilderList::Messages:
+        return project.messages()[row].ticked;
+    case BuilderList::Commands:
+        return project.commands()[row].ticked;
+    case BuilderList::Compat:
+        return project.compat()[row].ticked;
+    }
+    return false;
+}
+
+constexpr BuilderList AllLists[] = {BuilderList::MapFixes, BuilderList::Messages, BuilderList::Commands,
+                                    BuilderList::Compat};
+constexpr BuilderList EditedLists[] = {BuilderList::MapFixes, BuilderList::Messages, BuilderList::Commands};
 
 }  // namespace
 
-BuilderWindow::BuilderWindow(const QString& programDir, QWidget* parent) : QWidget(parent), m_dir(programDir)
+BuilderWindow::BuilderWindow(const QString& programDir, Prompter* prompter, QWidget* parent)
+    : QWidget(parent)
+    , m_boxes(prompter ? nullptr : std::make_unique<MessageBoxes>(this))
+    , m_prompter(prompter ? *prompter : *m_boxes)
+    , m_project(programDir, m_prompter)
+    , m_openFolder(OpenInFileBrowser)
 {
     setObjectName(QStringLiteral("SkelvarMod"));
     setWindowTitle(QStringLiteral("Mod Skelvar 2.1"));
-    m_openFolder = OpenInFileBrowser;
     buildUi();
-    loadAll();
+    m_project.load();
+    showProject();
+    // One size for every tab: the panels' stack is as large as its largest.
+    resize(sizeHint());
 }
 
 BuilderWindow::~BuilderWindow() = default;
 
+void BuilderWindow::tellLoadErrors()
+{
+    if (!m_project.loadErrors().isEmpty())
+        m_prompter.message(QStringLiteral("Mod Skelvar"), m_project.loadErrors().join(QLatin1Char('\n')),
+                           Prompter::Icon::Warning);
+}
+
+// --- the widgets
+
 void BuilderWindow::buildUi()
 {
     auto* top = new QVBoxLayout(this);
+    buildHeader(top);
+    buildEditors();
+    buildPanels(top);
+    buildIndexBoxes();
+    buildButtons(top);
+    connectLists();
+}
 
+void BuilderWindow::buildHeader(QVBoxLayout* top)
+{
     auto* header = new QHBoxLayout;
     auto* image = new QLabel(this);
     image->setObjectName(QStringLiteral("Image1"));
@@ -178,313 +281,368 @@ void BuilderWindow::buildUi()
     header->addWidget(image);
     header->addWidget(about, 1);
     top->addLayout(header);
+}
 
+void BuilderWindow::buildPanels(QVBoxLayout* top)
+{
     m_tabs = new QTabBar(this);
     m_tabs->setObjectName(QStringLiteral("TabStrip1"));
     for (const char* caption : {"Anticheats", "Map Fixes", "Messaging", "Scheduled Commands", "Miscellaneous"})
         m_tabs->addTab(QLatin1String(caption));
     top->addWidget(m_tabs);
 
-    // The five panels share one place; only the current tab's panel shows.
-    auto* panels = new QGridLayout;
-    for (int i = 1; i <= 5; ++i) {
-        auto* frame = new QFrame(this);
-        frame->setObjectName(QStringLiteral("Frame1_%1").arg(i));
+    for (const SwitchControl& s : SwitchControls) {
+        auto* box = new QCheckBox(QLatin1String(s.caption), this);
+        box->setObjectName(QLatin1String(s.objectName));
+        connect(box, &QCheckBox::stateChanged, this, [this] { switchChanged(); });
+        m_switches.append(box);
+    }
+
+    // Only the current tab's panel shows, and the stack keeps the size of the
+    // largest, so the window does not change its size with the tab.
+    m_panels = new QStackedWidget(this);
+    int number = 1;
+    for (QWidget* panel : {buildAnticheatsPanel(), buildMapFixesPanel(), buildMessagingPanel(), buildCommandsPanel(),
+                           buildMiscellaneousPanel()}) {
+        auto* frame = static_cast<QFrame*>(panel);
+        frame->setObjectName(QStringLiteral("Frame1_%1").arg(number++));
         frame->setFrameShape(QFrame::StyledPanel);
-        frame->hide();
-        panels->addWidget(frame, 0, 0);
-        m_frames.append(frame);
+        m_panels->addWidget(frame);
     }
-    top->addLayout(panels, 1);
+    top->addWidget(m_panels, 1);
+    connect(m_tabs, &QTabBar::currentChanged, this, [this](int index) { tabClicked(index); });
+}
 
-    const QStringList captions{
-        QStringLiteral("No Fog"),
-        QStringLiteral("White Walls"),
-        QStringLiteral("3rd Person View"),
-        QStringLiteral("Wallhack/Doorhack"),
-        QStringLiteral("Stop Forced Models (Tip: Use Plinket instead for additional functionalities)"),
-        QStringLiteral("Show time on ping screen (requires Zov Plinket)"),
-        QStringLiteral("Show next map on ping screen (requires Zov Plinket and RconSkelvar connected)")};
-    for (int i = 0; i < 7; ++i)
-        m_checks.append(check(captions[i], i + 1, m_frames[i < 5 ? 0 : 4]));
+QWidget* BuilderWindow::buildAnticheatsPanel()
+{
+    auto* f = new QFrame(this);
+    auto* l = new QVBoxLayout(f);
+    l->addWidget(new QLabel(QStringLiteral("Enable monitoring for the following items:"), f));
+    for (int i = 0; i < AnticheatSwitches; ++i)
+        l->addWidget(m_switches[i]);
+    l->addStretch();
+    return f;
+}
 
-    // 1: Anticheats
-    {
-        auto* l = new QVBoxLayout(m_frames[0]);
-        l->addWidget(new QLabel(QStringLiteral("Enable monitoring for the following items:"), m_frames[0]));
-        for (int i = 0; i < 5; ++i)
-            l->addWidget(m_checks[i]);
-        l->addStretch();
-    }
-    // 2: Map Fixes
-    {
-        QFrame* f = m_frames[1];
-        auto* l = new QVBoxLayout(f);
-        l->addWidget(new QLabel(QStringLiteral("Available Map Fixes:"), f));
-        m_mapFixes = makeList("MapFixes",
-                              {{"Map", 1100}, {"Author", 900}, {"Description", 5120}, {"Model", 0}, {"Origin", 0},
-                               {"Angle", 0}, {"Visibility", 0}, {"Filename", 0}},
-                              f);
-        l->addWidget(m_mapFixes, 1);
-        auto* row = new QHBoxLayout;
-        m_fixAdd = button(QStringLiteral("Add New"), "Command9", f);
-        m_fixEdit = button(QStringLiteral("Edit"), "Command10", f);
-        row->addWidget(m_fixAdd);
-        row->addWidget(m_fixEdit);
-        row->addStretch();
-        l->addLayout(row);
-    }
-    // 3: Messaging
-    {
-        QFrame* f = m_frames[2];
-        auto* l = new QVBoxLayout(f);
-        auto* group = new QGroupBox(QStringLiteral("Current Messages"), f);
-        group->setObjectName(QStringLiteral("fraMessages"));
-        auto* g = new QVBoxLayout(group);
-        g->addWidget(new QLabel(QStringLiteral("Current Messages:"), group));
-        m_messages = makeList("Messages", {{"Type", 1100}, {"Trigger", 900}, {"Priority", 700}, {"Text", 4440}}, group);
-        g->addWidget(m_messages, 1);
-        auto* row = new QHBoxLayout;
-        m_msgAdd = button(QStringLiteral("Add New"), "Command4", group);
-        m_msgEdit = button(QStringLiteral("Edit"), "Command6", group);
-        m_msgDelete = button(QStringLiteral("Delete"), "Command3", group);
-        row->addWidget(m_msgAdd);
-        row->addWidget(m_msgEdit);
-        row->addWidget(m_msgDelete);
-        row->addStretch();
-        g->addLayout(row);
-        l->addWidget(group);
-    }
-    // 4: Scheduled Commands
-    {
-        QFrame* f = m_frames[3];
-        auto* l = new QVBoxLayout(f);
-        auto* group = new QGroupBox(QStringLiteral("Scheduled Commands"), f);
-        group->setObjectName(QStringLiteral("fraCommands"));
-        auto* g = new QVBoxLayout(group);
-        g->addWidget(new QLabel(QStringLiteral("Current scheduled commands:"), group));
-        m_commands = makeList("Commands", {{"Time", 1100}, {"Command", 6040}}, group);
-        g->addWidget(m_commands, 1);
-        auto* row = new QHBoxLayout;
-        m_cmdAdd = button(QStringLiteral("Add New"), "Command5", group);
-        m_cmdEdit = button(QStringLiteral("Edit"), "Command7", group);
-        m_cmdDelete = button(QStringLiteral("Delete"), "Command8", group);
-        row->addWidget(m_cmdAdd);
-        row->addWidget(m_cmdEdit);
-        row->addWidget(m_cmdDelete);
-        row->addStretch();
-        g->addLayout(row);
-        g->addWidget(new QLabel(QStringLiteral("* Requires Linux Server or Win32 non-dedicated server"), group));
-        l->addWidget(group);
-    }
-    // 5: Miscellaneous
-    {
-        QFrame* f = m_frames[4];
-        auto* l = new QVBoxLayout(f);
-        l->addWidget(m_checks[6]);
-        l->addWidget(m_checks[5]);
-        auto* label = new QLabel(QStringLiteral("Additional Scripts (check the ones you want to run along with Skelvar; "
-                                                "you must still install them on your server):"),
-                                 f);
-        label->setWordWrap(true);
-        l->addWidget(label);
-        m_compat = makeList("Compatibility", {{"Description", 7140}, {"Script", 0}}, f);
-        l->addWidget(m_compat, 1);
-    }
+QWidget* BuilderWindow::buildMapFixesPanel()
+{
+    auto* f = new QFrame(this);
+    auto* l = new QVBoxLayout(f);
+    l->addWidget(new QLabel(QStringLiteral("Available Map Fixes:"), f));
+    m_fixes.view = makeList("MapFixes",
+                            {{"Map", 1100}, {"Author", 900}, {"Description", 5120}, {"Model", 0}, {"Origin", 0},
+                             {"Angle", 0}, {"Visibility", 0}, {"Filename", 0}},
+                            f);
+    l->addWidget(m_fixes.view, 1);
+    m_fixes.add = button(QStringLiteral("Add New"), "Command9", f);
+    m_fixes.edit = button(QStringLiteral("Edit"), "Command10", f);
+    l->addLayout(buttonRow({m_fixes.add, m_fixes.edit}));
+    m_fixes.editor = m_fixForm;
+    return f;
+}
 
-    // Hidden index boxes of the row being edited; empty while adding.
-    for (auto [box, name] : {std::pair{&m_text1, "Text1"}, std::pair{&m_text15, "Text15"}, std::pair{&m_text17, "Text17"}}) {
-        *box = new QLineEdit(this);
-        (*box)->setObjectName(QLatin1String(name));
-        (*box)->hide();
-    }
+QWidget* BuilderWindow::buildMessagingPanel()
+{
+    auto* f = new QFrame(this);
+    auto* l = new QVBoxLayout(f);
+    auto* group = new QGroupBox(QStringLiteral("Current Messages"), f);
+    group->setObjectName(QStringLiteral("fraMessages"));
+    auto* g = new QVBoxLayout(group);
+    g->addWidget(new QLabel(QStringLiteral("Current Messages:"), group));
+    m_messages.view =
+        makeList("Messages", {{"Type", 1100}, {"Trigger", 900}, {"Priority", 700}, {"Text", 4440}}, group);
+    g->addWidget(m_messages.view, 1);
+    m_messages.add = button(QStringLiteral("Add New"), "Command4", group);
+    m_messages.edit = button(QStringLiteral("Edit"), "Command6", group);
+    m_messages.remove = button(QStringLiteral("Delete"), "Command3", group);
+    g->addLayout(buttonRow({m_messages.add, m_messages.edit, m_messages.remove}));
+    l->addWidget(group);
+    m_messages.editor = m_msjForm;
+    return f;
+}
 
-    auto* buttons = new QHBoxLayout;
-    m_build = button(QStringLiteral("Build Mod"), "Command1", this);
-    m_exit = button(QStringLiteral("Exit"), "Command2", this);
-    buttons->addStretch();
-    buttons->addWidget(m_build);
-    buttons->addWidget(m_exit);
-    top->addLayout(buttons);
+QWidget* BuilderWindow::buildCommandsPanel()
+{
+    auto* f = new QFrame(this);
+    auto* l = new QVBoxLayout(f);
+    auto* group = new QGroupBox(QStringLiteral("Scheduled Commands"), f);
+    group->setObjectName(QStringLiteral("fraCommands"));
+    auto* g = new QVBoxLayout(group);
+    g->addWidget(new QLabel(QStringLiteral("Current scheduled commands:"), group));
+    m_commands.view = makeList("Commands", {{"Time", 1100}, {"Command", 6040}}, group);
+    g->addWidget(m_commands.view, 1);
+    m_commands.add = button(QStringLiteral("Add New"), "Command5", group);
+    m_commands.edit = button(QStringLiteral("Edit"), "Command7", group);
+    m_commands.remove = button(QStringLiteral("Delete"), "Command8", group);
+    g->addLayout(buttonRow({m_commands.add, m_commands.edit, m_commands.remove}));
+    g->addWidget(new QLabel(QStringLiteral("* Requires Linux Server or Win32 non-dedicated server"), group));
+    l->addWidget(group);
+    m_commands.editor = m_comForm;
+    return f;
+}
 
-    for (QPushButton* b : {m_fixEdit, m_msgEdit, m_msgDelete, m_cmdEdit, m_cmdDelete})
-        b->hide();
-    m_frames[0]->show();
-    m_currentTab = 1;
+QWidget* BuilderWindow::buildMiscellaneousPanel()
+{
+    auto* f = new QFrame(this);
+    auto* l = new QVBoxLayout(f);
+    l->addWidget(m_switches[NextMapSwitch]);
+    l->addWidget(m_switches[ServerTimeSwitch]);
+    auto* label = new QLabel(QStringLiteral("Additional Scripts (check the ones you want to run along with Skelvar; "
+                                            "you must still install them on your server):"),
+                             f);
+    label->setWordWrap(true);
+    l->addWidget(label);
+    m_compat = makeList("Compatibility", {{"Description", 7140}, {"Script", 0}}, f);
+    l->addWidget(m_compat, 1);
+    return f;
+}
 
+void BuilderWindow::buildEditors()
+{
     m_fixForm = new FixForm(this);
     m_msjForm = new MsjForm(this);
     m_comForm = new ComForm(this);
     for (QDialog* d : std::initializer_list<QDialog*>{m_fixForm, m_msjForm, m_comForm})
         d->setWindowFlag(Qt::Window);
+}
 
-    connect(m_tabs, &QTabBar::currentChanged, this, [this](int index) { tabClicked(index + 1); });
-    connect(m_build, &QPushButton::clicked, this, [this] { buildMod(); });
-    connect(m_exit, &QPushButton::clicked, this, &QWidget::close);
+// Hidden boxes that show the 1-based row being edited; empty while adding.
+void BuilderWindow::buildIndexBoxes()
+{
+    for (auto [list, name] : {std::pair{&m_fixes, "Text1"}, std::pair{&m_messages, "Text15"},
+                              std::pair{&m_commands, "Text17"}}) {
+        list->index = new QLineEdit(this);
+        list->index->setObjectName(QLatin1String(name));
+        list->index->hide();
+    }
+}
 
-    connect(m_mapFixes, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* it) { mapFixClicked(it); });
-    connect(m_fixAdd, &QPushButton::clicked, this, [this] { mapFixAddNew(); });
-    connect(m_fixEdit, &QPushButton::clicked, this, [this] { showEditor(m_fixForm); });
-    connect(m_fixForm->cmdOK, &QPushButton::clicked, this, [this] { mapFixOk(); });
+void BuilderWindow::buildButtons(QVBoxLayout* top)
+{
+    auto* buttons = new QHBoxLayout;
+    auto* build = button(QStringLiteral("Build Mod"), "Command1", this);
+    auto* exit = button(QStringLiteral("Exit"), "Command2", this);
+    buttons->addStretch();
+    buttons->addWidget(build);
+    buttons->addWidget(exit);
+    top->addLayout(buttons);
+    connect(build, &QPushButton::clicked, this, [this] { buildMod(); });
+    connect(exit, &QPushButton::clicked, this, &QWidget::close);
+}
 
-    connect(m_messages, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* it) { messageClicked(it); });
-    connect(m_msgAdd, &QPushButton::clicked, this, [this] { messageAddNew(); });
-    connect(m_msgEdit, &QPushButton::clicked, this, [this] { showEditor(m_msjForm); });
-    connect(m_msgDelete, &QPushButton::clicked, this, [this] { messageDelete(); });
-    connect(m_msjForm->cmdOK, &QPushButton::clicked, this, [this] { messageOk(); });
-    connect(m_msjForm, &QDialog::finished, this, [this] {
-        m_msgEdit->hide();
-        m_msgDelete->hide();
+void BuilderWindow::connectLists()
+{
+    for (BuilderList list : EditedLists)
+        connectList(list);
+    connect(m_compat, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
+        if (column == 0)
+            m_project.setTicked(BuilderList::Compat, m_compat->indexOfTopLevelItem(item),
+                                item->checkState(0) == Qt::Checked);
     });
+    connect(m_fixForm, &FixForm::okClicked, this, [this] { editorOk(BuilderList::MapFixes); });
+    connect(m_msjForm, &MsjForm::okClicked, this, [this] { editorOk(BuilderList::Messages); });
+    connect(m_comForm, &ComForm::okClicked, this, [this] { editorOk(BuilderList::Commands); });
+    // Closing the message or command editor in any way hides its list's row buttons.
+    connect(m_msjForm, &QDialog::finished, this, [this] { hideRowButtons(BuilderList::Messages); });
+    connect(m_comForm, &QDialog::finished, this, [this] { hideRowButtons(BuilderList::Commands); });
+}
 
-    connect(m_commands, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* it) { commandClicked(it); });
-    connect(m_cmdAdd, &QPushButton::clicked, this, [this] { commandAddNew(); });
-    connect(m_cmdEdit, &QPushButton::clicked, this, [this] { showEditor(m_comForm); });
-    connect(m_cmdDelete, &QPushButton::clicked, this, [this] { commandDelete(); });
-    connect(m_comForm->cmdOK, &QPushButton::clicked, this, [this] { commandOk(); });
-    connect(m_comForm, &QDialog::finished, this, [this] {
-        m_cmdEdit->hide();
-        m_cmdDelete->hide();
+void BuilderWindow::connectList(BuilderList list)
+{
+    EditedList& controls = edited(list);
+    connect(controls.view, &QTreeWidget::itemClicked, this, [this, list](QTreeWidgetItem* item) {
+        rowClicked(list, view(list)->indexOfTopLevelItem(item));
     });
+    connect(controls.view, &QTreeWidget::itemChanged, this, [this, list](QTreeWidgetItem* item, int column) {
+        if (column == 0)
+            m_project.setTicked(list, view(list)->indexOfTopLevelItem(item), item->checkState(0) == Qt::Checked);
+    });
+    connect(controls.add, &QPushButton::clicked, this, [this, list] { listButtonClicked(list, ListAction::AddNew); });
+    connect(controls.edit, &QPushButton::clicked, this, [this, list] { listButtonClicked(list, ListAction::Edit); });
+    if (controls.remove)
+        connect(controls.remove, &QPushButton::clicked, this,
+                [this, list] { listButtonClicked(list, ListAction::Delete); });
+    controls.edit->hide();
+    if (controls.remove)
+        controls.remove->hide();
 }
 
-void BuilderWindow::loadAll()
+// --- showing the project
+
+void BuilderWindow::showProject()
 {
-    const BuilderFiles files = loadBuilderFiles(m_dir);
-    m_loadErrors = files.errors;
-    m_compatFileExisted = files.compatFileFound;
-    const Switches& s = files.inputs.switches;
-    const int states[7] = {s.noFog, s.whiteWalls, s.thirdPersonView, s.wallhack, s.stopForcedModels, s.serverTime, s.nextMap};
-    for (int i = 0; i < 7; ++i)
-        setState(m_checks[i], states[i]);
-    for (const MapFixEntry& f : files.inputs.mapFixes)
-        addRow(m_mapFixes, fixValues(f), f.ticked);
-    for (const CompatEntry& c : files.inputs.compat)
-        addRow(m_compat, {c.description, c.script}, c.ticked);
-    for (const MessageEntry& m : files.inputs.messages)
-        addRow(m_messages, {m.type, m.trigger, m.priority, m.text}, m.ticked);
-    for (const CommandEntry& c : files.inputs.commands)
-        addRow(m_commands, {c.time, c.command}, c.ticked);
+    showSwitches();
+    for (BuilderList list : AllLists)
+        showRows(list);
+    for (BuilderList list : EditedLists)
+        showSelection(list);
 }
 
-Switches BuilderWindow::switches() const
+void BuilderWindow::showSwitches()
 {
-    Switches s;
-    s.noFog = stateOf(m_checks[0]);
-    s.whiteWalls = stateOf(m_checks[1]);
-    s.thirdPersonView = stateOf(m_checks[2]);
-    s.wallhack = stateOf(m_checks[3]);
-    s.stopForcedModels = stateOf(m_checks[4]);
-    s.serverTime = stateOf(m_checks[5]);
-    s.nextMap = stateOf(m_checks[6]);
-    return s;
-}
-
-QList<MessageEntry> BuilderWindow::messages() const
-{
-    QList<MessageEntry> out;
-    for (int i = 0; i < m_messages->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* it = m_messages->topLevelItem(i);
-        out.append({it->text(1), it->text(2), it->text(3), it->text(4), ticked(it)});
+    const Switches& switches = m_project.switches();
+    for (int i = 0; i < m_switches.size(); ++i) {
+        const QSignalBlocker quiet(m_switches[i]);
+        setState(m_switches[i], switches.*SwitchControls[i].state);
     }
-    return out;
 }
 
-QList<CommandEntry> BuilderWindow::commands() const
+void BuilderWindow::switchChanged()
 {
-    QList<CommandEntry> out;
-    for (int i = 0; i < m_commands->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* it = m_commands->topLevelItem(i);
-        out.append({it->text(1), it->text(2), ticked(it)});
+    Switches switches;
+    for (int i = 0; i < m_switches.size(); ++i)
+        switches.*SwitchControls[i].state = stateOf(m_switches[i]);
+    m_project.setSwitches(switches);
+}
+
+void BuilderWindow::showRows(BuilderList list)
+{
+    QTreeWidget* v = view(list);
+    const QSignalBlocker quiet(v);
+    v->clear();
+    for (qsizetype row = 0; row < m_project.rowCount(list); ++row)
+        addRow(v, rowValues(m_project, list, row), rowTicked(m_project, list, row));
+}
+
+void BuilderWindow::showSelection(BuilderList list)
+{
+    const std::optional<qsizetype> row = m_project.selectedRow(list);
+    edited(list).index->setText(row ? QString::number(*row + 1) : QString());
+}
+
+QTreeWidget* BuilderWindow::view(BuilderList list) const
+{
+    switch (list) {
+    case BuilderList::MapFixes:
+        return m_fixes.view;
+    case BuilderList::Messages:
+        return m_messages.view;
+    case BuilderList::Commands:
+        return m_commands.view;
+    case BuilderList::Compat:
+        break;
     }
-    return out;
+    return m_compat;
 }
 
-QList<MapFixEntry> BuilderWindow::mapFixes() const
+BuilderWindow::EditedList& BuilderWindow::edited(BuilderList list)
 {
-    QList<MapFixEntry> out;
-    for (int i = 0; i < m_mapFixes->topLevelItemCount(); ++i)
-        out.append(fixOf(m_mapFixes->topLevelItem(i)));
-    return out;
+    Q_ASSERT(list != BuilderList::Compat);
+    return list == BuilderList::MapFixes ? m_fixes : list == BuilderList::Messages ? m_messages : m_commands;
 }
 
-QList<CompatEntry> BuilderWindow::compat() const
+// --- the operator's actions
+
+void BuilderWindow::tabClicked(int index)
 {
-    QList<CompatEntry> out;
-    for (int i = 0; i < m_compat->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* it = m_compat->topLevelItem(i);
-        out.append({it->text(1), it->text(2), ticked(it)});
+    if (index < 0 || index == m_panels->currentIndex())
+        return;
+    m_panels->setCurrentIndex(index);
+    m_msjForm->reset();
+    m_comForm->reset();
+    for (BuilderList list : {BuilderList::Messages, BuilderList::Commands}) {
+        m_project.clearSelection(list);
+        showSelection(list);
     }
-    return out;
+    for (BuilderList list : EditedLists)
+        hideRowButtons(list);
 }
 
-BuildInputs BuilderWindow::buildInputs() const
+void BuilderWindow::rowClicked(BuilderList list, int row)
 {
-    return {switches(), messages(), commands(), mapFixes(), compat()};
-}
-
-BuildResult BuilderWindow::buildMod()
-{
-    const BuildResult r = BuildMod(buildInputs(), {m_dir, m_openFolder}, &m_cZip);
-    if (!r.ok)
-        notify(QMessageBox::Critical, QStringLiteral("Build Mod"), r.message);
-    return r;
-}
-
-bool BuilderWindow::saveAll(QStringList* errors)
-{
-    QStringList failed;
-    QString error;
-    auto check = [&](bool ok) {
-        if (!ok)
-            failed.append(error);
-        error.clear();
-    };
-    const QDir dir(m_dir);
-    check(saveSwitches(dir.filePath(SettingsFileName), switches(), &error));
-    for (int i = 0; i < m_mapFixes->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* it = m_mapFixes->topLevelItem(i);
-        if (it->text(8).isEmpty()) {
-            QStringList used;
-            for (const MapFixEntry& f : mapFixes())
-                used.append(f.filename);
-            it->setText(8, newMapFixFileName(m_dir, it->text(1), used));
-        }
-        check(saveMapFix(m_dir, fixOf(it), &error));
-    }
-    check(saveMessages(dir.filePath(MessagesFileName), messages(), &error));
-    check(saveCommands(dir.filePath(CommandsFileName), commands(), &error));
-    // Do not leave an empty list of scripts where the shipped file was missing.
-    if (m_compatFileExisted || m_compat->topLevelItemCount() > 0)
-        check(saveCompat(dir.filePath(CompatFileName), compat(), &error));
-    if (errors)
-        *errors = failed;
-    return failed.isEmpty();
-}
-
-void BuilderWindow::closeEvent(QCloseEvent* event)
-{
-    if (!m_saved) {
-        m_saved = true;
-        QStringList errors;
-        if (!saveAll(&errors))
-            notify(QMessageBox::Warning, QStringLiteral("Mod Skelvar"),
-                   QStringLiteral("Some settings could not be saved:\n") + errors.join(QLatin1Char('\n')));
-    }
-    // The editors are windows of their own; they go with the main window.
-    for (QDialog* d : std::initializer_list<QDialog*>{m_fixForm, m_msjForm, m_comForm})
-        d->hide();
-    event->accept();
-}
-
-void BuilderWindow::notify(QMessageBox::Icon icon, const QString& title, const QString& text)
-{
-    if (m_notify) {
-        m_notify(icon, title, text);
+    m_project.selectRow(list, row);
+    showSelection(list);
+    switch (list) {
+    case BuilderList::MapFixes:
+        m_fixForm->setEntry(m_project.mapFixes()[row]);
+        break;
+    case BuilderList::Messages:
+        m_msjForm->setEntry(m_project.messages()[row]);
+        break;
+    case BuilderList::Commands:
+        m_comForm->setEntry(m_project.commands()[row]);
+        break;
+    case BuilderList::Compat:
         return;
     }
-    QMessageBox box(icon, title, text, QMessageBox::Ok, this);
-    box.exec();
+    EditedList& controls = edited(list);
+    controls.edit->show();
+    if (controls.remove)
+        controls.remove->show();
+}
+
+void BuilderWindow::listButtonClicked(BuilderList list, ListAction action)
+{
+    switch (action) {
+    case ListAction::AddNew:
+        addNew(list);
+        break;
+    case ListAction::Edit:
+        showEditor(edited(list).editor);
+        break;
+    case ListAction::Delete:
+        deleteRow(list);
+        break;
+    }
+}
+
+void BuilderWindow::addNew(BuilderList list)
+{
+    m_project.clearSelection(list);
+    showSelection(list);
+    if (list == BuilderList::MapFixes)
+        m_fixForm->clearBoxes();  // a new row never inherits the clicked row's file
+    else if (list == BuilderList::Messages)
+        m_msjForm->startNew();
+    else
+        m_comForm->reset();
+    showEditor(edited(list).editor);
+}
+
+void BuilderWindow::deleteRow(BuilderList list)
+{
+    hideRowButtons(list);
+    if (!m_project.deleteSelected(list))
+        return;
+    // An editor still open on the removed row would otherwise write into
+    // whichever row takes its place.
+    if (edited(list).editor->isVisible())
+        edited(list).editor->reject();
+    showRows(list);
+    showSelection(list);
+}
+
+void BuilderWindow::editorOk(BuilderList list)
+{
+    switch (list) {
+    case BuilderList::MapFixes:
+        // The editor stays open on a refused value, so nothing typed is lost.
+        if (!m_project.commitMapFix(m_fixForm->entry()))
+            return;
+        m_fixes.edit->hide();
+        m_fixForm->clearBoxes();
+        break;
+    case BuilderList::Messages:
+        m_project.commitMessage(m_msjForm->entry());
+        m_msjForm->clearAfterSave();
+        break;
+    case BuilderList::Commands:
+        m_project.commitCommand(m_comForm->entry());
+        m_comForm->reset();
+        break;
+    case BuilderList::Compat:
+        return;
+    }
+    edited(list).editor->accept();
+    showRows(list);
+}
+
+void BuilderWindow::hideRowButtons(BuilderList list)
+{
+    EditedList& controls = edited(list);
+    controls.edit->hide();
+    if (controls.remove)
+        controls.remove->hide();
 }
 
 void BuilderWindow::showEditor(QDialog* editor)
@@ -496,223 +654,18 @@ void BuilderWindow::showEditor(QDialog* editor)
     editor->activateWindow();
 }
 
-void BuilderWindow::tabClicked(int index)
-{
-    if (index < 1 || index > m_frames.size() || index == m_currentTab)
-        return;
-    m_frames[index - 1]->show();
-    m_frames[m_currentTab - 1]->hide();
-    m_currentTab = index;
-    m_msjForm->reset();
-    m_comForm->reset();
-    m_text15->clear();
-    m_text17->clear();
-    m_msgRow = nullptr;
-    m_cmdRow = nullptr;
-    for (QPushButton* b : {m_msgDelete, m_msgEdit, m_cmdEdit, m_cmdDelete, m_fixEdit})
-        b->hide();
-}
+void BuilderWindow::buildMod() { m_project.build(m_openFolder); }
 
-// --- map fixes
-
-void BuilderWindow::mapFixClicked(QTreeWidgetItem* item)
+void BuilderWindow::closeEvent(QCloseEvent* event)
 {
-    const MapFixEntry f = fixOf(item);
-    m_text1->setText(QString::number(m_mapFixes->indexOfTopLevelItem(item) + 1));
-    m_fixRow = item;
-    m_fixForm->txtMap->setText(f.map);
-    m_fixForm->txtAuthor->setText(f.author);
-    m_fixForm->txtDescription->setText(f.description);
-    m_fixForm->txtModel->setText(f.model);
-    m_fixForm->txtOrigin->setText(f.origin);
-    m_fixForm->txtAngle->setText(f.angle);
-    m_fixForm->txtFilename->setText(f.filename);
-    (f.visibility == QLatin1String("show") ? m_fixForm->optShow : m_fixForm->optHide)->setChecked(true);
-    m_fixEdit->show();
-}
-
-void BuilderWindow::mapFixAddNew()
-{
-    m_text1->clear();
-    m_fixRow = nullptr;
-    // A fresh editor, so a new row never inherits the clicked row's file.
-    m_fixForm->clearBoxes();
-    showEditor(m_fixForm);
-}
-
-bool BuilderWindow::mapFixValuesAccepted(const MapFixEntry& fix)
-{
-    const QStringList problems = MapFixValueProblems(fix);
-    if (problems.isEmpty())
-        return true;
-    const int index = m_fixRow ? m_mapFixes->indexOfTopLevelItem(m_fixRow) : m_mapFixes->topLevelItemCount();
-    const QString row = MapFixRowName(index, fix);
-    QStringList lines;
-    for (const QString& p : problems)
-        lines.append(row + QStringLiteral(": ") + p);
-    notify(QMessageBox::Warning, QStringLiteral("Map Fixes"),
-           QStringLiteral("The fix was not saved. Please correct it first:\n") + lines.join(QLatin1Char('\n')));
-    return false;
-}
-
-void BuilderWindow::mapFixOk()
-{
-    FixForm* e = m_fixForm;
-    MapFixEntry f = m_fixRow ? fixOf(m_fixRow) : MapFixEntry{};
-    f.map = e->txtMap->text();
-    f.author = e->txtAuthor->text();
-    f.description = e->txtDescription->text();
-    f.model = e->txtModel->text();
-    f.origin = e->txtOrigin->text();
-    f.angle = e->txtAngle->text();
-    f.visibility = e->optShow->isChecked() ? QStringLiteral("show") : QStringLiteral("hide");
-    f.filename = e->txtFilename->text();
-    // The editor stays open on a refused value, so nothing typed is lost.
-    if (!mapFixValuesAccepted(f))
-        return;
-    if (!f.map.contains(QLatin1Char('/')))
-        notify(QMessageBox::Warning, QStringLiteral("Warning!"), NoPathWarning + QStringLiteral("Fix won't get applied."));
-    QTreeWidgetItem* row = m_fixRow ? m_fixRow : addRow(m_mapFixes, {}, false);
-    m_fixEdit->hide();
-    if (f.filename.isEmpty()) {
-        QStringList used;
-        for (int i = 0; i < m_mapFixes->topLevelItemCount(); ++i)
-            if (m_mapFixes->topLevelItem(i) != row)
-                used.append(m_mapFixes->topLevelItem(i)->text(8));
-        f.filename = newMapFixFileName(m_dir, f.map, used);
+    if (!m_saved) {
+        m_saved = true;
+        m_project.save();
     }
-    setValues(row, fixValues(f));
-    e->clearBoxes();
-    e->accept();
-}
-
-// --- messages
-
-void BuilderWindow::messageClicked(QTreeWidgetItem* item)
-{
-    m_text15->setText(QString::number(m_messages->indexOfTopLevelItem(item) + 1));
-    m_msgRow = item;
-    const QString type = item->text(1);
-    m_msjForm->txtText->setText(item->text(4));
-    m_msjForm->selectPriority(item->text(3));
-    const TriggerBoxes boxes = triggerBoxes(type, item->text(2));
-    m_msjForm->selectType(type);
-    if (type == TypePeriodic) {
-        m_msjForm->txtMinutes->setText(boxes.minutes);
-    } else if (type == TypeScheduled) {
-        m_msjForm->txtHour->setText(boxes.hour);
-        m_msjForm->txtMinute->setText(boxes.minute);
-    } else if (type == TypePerMap) {
-        m_msjForm->txtMap->setText(boxes.map);
-    }
-    m_msgEdit->show();
-    m_msgDelete->show();
-}
-
-void BuilderWindow::messageAddNew()
-{
-    m_text15->clear();
-    m_msgRow = nullptr;
-    m_msjForm->txtText->clear();
-    m_msjForm->selectType(TypeScheduled);
-    showEditor(m_msjForm);
-}
-
-void BuilderWindow::messageDelete()
-{
-    m_msgEdit->hide();
-    m_msgDelete->hide();
-    bool ok = false;
-    const int index = m_text15->text().toInt(&ok) - 1;
-    QTreeWidgetItem* row = ok ? m_messages->topLevelItem(index) : nullptr;
-    if (!row)
-        return;
-    // An editor still open on this row would otherwise write into whichever
-    // row takes its place.
-    if (row == m_msgRow && m_msjForm->isVisible())
-        m_msjForm->reject();
-    m_msgRow = nullptr;
-    m_text15->clear();
-    delete row;
-}
-
-void BuilderWindow::messageOk()
-{
-    MsjForm* e = m_msjForm;
-    QTreeWidgetItem* row = m_msgRow ? m_msgRow : addRow(m_messages, {}, false);
-    const QString type = e->selectedType();
-    if (type == TypePerMap && !e->txtMap->text().contains(QLatin1Char('/')))
-        notify(QMessageBox::Warning, QStringLiteral("Warning!"),
-               NoPathWarning + QStringLiteral("Message won't be displayed."));
-    row->setCheckState(0, Qt::Checked);
-    TriggerBoxes boxes;
-    boxes.minutes = e->txtMinutes->text();
-    boxes.hour = e->txtHour->text();
-    boxes.minute = e->txtMinute->text();
-    boxes.map = e->txtMap->text();
-    row->setText(1, type);
-    row->setText(2, triggerText(type, boxes));
-    e->selectType(TypeScheduled);
-    e->txtHour->setText(QStringLiteral("00"));
-    e->txtMinute->setText(QStringLiteral("00"));
-    e->txtMinutes->clear();
-    e->txtMap->clear();
-    const QString priority = e->selectedPriority();
-    if (!priority.isEmpty())
-        row->setText(3, priority);
-    e->selectPriority(QStringLiteral("Medium"));
-    row->setText(4, e->txtText->text());
-    e->txtText->clear();
-    e->accept();
-}
-
-// --- scheduled commands
-
-void BuilderWindow::commandClicked(QTreeWidgetItem* item)
-{
-    m_text17->setText(QString::number(m_commands->indexOfTopLevelItem(item) + 1));
-    m_cmdRow = item;
-    m_comForm->txtCommand->setText(item->text(2));
-    const TimeBoxes t = timeBoxes(item->text(1));
-    m_comForm->txtHour->setText(t.hour);
-    m_comForm->txtMinute->setText(t.minute);
-    m_cmdEdit->show();
-    m_cmdDelete->show();
-}
-
-void BuilderWindow::commandAddNew()
-{
-    m_comForm->reset();
-    m_text17->clear();
-    m_cmdRow = nullptr;
-    showEditor(m_comForm);
-}
-
-void BuilderWindow::commandDelete()
-{
-    m_cmdEdit->hide();
-    m_cmdDelete->hide();
-    bool ok = false;
-    const int index = m_text17->text().toInt(&ok) - 1;
-    QTreeWidgetItem* row = ok ? m_commands->topLevelItem(index) : nullptr;
-    if (!row)
-        return;
-    if (row == m_cmdRow && m_comForm->isVisible())
-        m_comForm->reject();
-    m_cmdRow = nullptr;
-    m_text17->clear();
-    delete row;
-}
-
-void BuilderWindow::commandOk()
-{
-    ComForm* e = m_comForm;
-    QTreeWidgetItem* row = m_cmdRow ? m_cmdRow : addRow(m_commands, {}, false);
-    row->setText(1, timeText(e->txtHour->text(), e->txtMinute->text()));
-    row->setText(2, e->txtCommand->text());
-    row->setCheckState(0, Qt::Checked);
-    e->reset();
-    e->accept();
+    // The editors are windows of their own; they go with the main window.
+    for (QDialog* d : std::initializer_list<QDialog*>{m_fixForm, m_msjForm, m_comForm})
+        d->hide();
+    event->accept();
 }
 
 }  // namespace skelvar::mod

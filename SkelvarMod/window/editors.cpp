@@ -11,6 +11,8 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
+#include "SkelvarMod/project/builderfiles.h"
+
 namespace skelvar::mod {
 
 namespace {
@@ -74,46 +76,73 @@ FixForm::FixForm(QWidget* parent) : QDialog(parent)
     setWindowTitle(QStringLiteral("Map Fixes"));
     setModal(false);
 
-    txtMap = scriptBox(this, "txtMap");
-    txtAuthor = plainBox(this, "txtAuthor");
-    txtDescription = plainBox(this, "txtDescription");
-    txtModel = scriptBox(this, "txtModel");
-    txtOrigin = scriptBox(this, "txtOrigin");
-    txtAngle = scriptBox(this, "txtAngle");
-    txtFilename = plainBox(this, "txtFilename");
-    txtFilename->hide();
-    optShow = option(QStringLiteral("Show"), "optShow", this);
-    optHide = option(QStringLiteral("Hide"), "optHide", this);
-    optShow->setChecked(true);
-    cmdOK = button(QStringLiteral("OK"), "cmdOK", this);
-    cmdCancel = button(QStringLiteral("Cancel"), "cmdCancel", this);
+    m_map = scriptBox(this, "txtMap");
+    m_author = plainBox(this, "txtAuthor");
+    m_description = plainBox(this, "txtDescription");
+    m_model = scriptBox(this, "txtModel");
+    m_origin = scriptBox(this, "txtOrigin");
+    m_angle = scriptBox(this, "txtAngle");
+    m_filename = plainBox(this, "txtFilename");
+    m_filename->hide();
+    m_show = option(QStringLiteral("Show"), "optShow", this);
+    m_hide = option(QStringLiteral("Hide"), "optHide", this);
+    m_show->setChecked(true);
+    auto* ok = button(QStringLiteral("OK"), "cmdOK", this);
+    auto* cancel = button(QStringLiteral("Cancel"), "cmdCancel", this);
 
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("Map:"), txtMap);
-    form->addRow(QStringLiteral("Author:"), txtAuthor);
-    form->addRow(QStringLiteral("Description:"), txtDescription);
-    form->addRow(QStringLiteral("Model:"), txtModel);
-    form->addRow(QStringLiteral("Origin: * No Parentheses"), txtOrigin);
-    form->addRow(QStringLiteral("Angle:"), txtAngle);
+    form->addRow(QStringLiteral("Map:"), m_map);
+    form->addRow(QStringLiteral("Author:"), m_author);
+    form->addRow(QStringLiteral("Description:"), m_description);
+    form->addRow(QStringLiteral("Model:"), m_model);
+    form->addRow(QStringLiteral("Origin: * No Parentheses"), m_origin);
+    form->addRow(QStringLiteral("Angle:"), m_angle);
     auto* vis = new QHBoxLayout;
-    vis->addWidget(optShow);
-    vis->addWidget(optHide);
+    vis->addWidget(m_show);
+    vis->addWidget(m_hide);
     vis->addStretch();
     form->addRow(QStringLiteral("Visibility:"), vis);
 
     auto* top = new QVBoxLayout(this);
     top->addWidget(heading(QStringLiteral("Add a new fix:"), this));
     top->addLayout(form);
-    top->addWidget(txtFilename);
-    top->addLayout(okCancel(cmdOK, cmdCancel));
-    connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
+    top->addWidget(m_filename);
+    top->addLayout(okCancel(ok, cancel));
+    connect(ok, &QPushButton::clicked, this, &FixForm::okClicked);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+MapFixEntry FixForm::entry() const
+{
+    MapFixEntry fix;
+    fix.map = m_map->text();
+    fix.author = m_author->text();
+    fix.description = m_description->text();
+    fix.model = m_model->text();
+    fix.origin = m_origin->text();
+    fix.angle = m_angle->text();
+    fix.visibility = m_show->isChecked() ? QStringLiteral("show") : QStringLiteral("hide");
+    fix.filename = m_filename->text();
+    return fix;
+}
+
+void FixForm::setEntry(const MapFixEntry& fix)
+{
+    m_map->setText(fix.map);
+    m_author->setText(fix.author);
+    m_description->setText(fix.description);
+    m_model->setText(fix.model);
+    m_origin->setText(fix.origin);
+    m_angle->setText(fix.angle);
+    m_filename->setText(fix.filename);
+    (fix.visibility == QLatin1String("show") ? m_show : m_hide)->setChecked(true);
 }
 
 void FixForm::clearBoxes()
 {
-    for (QLineEdit* box : {txtMap, txtAuthor, txtDescription, txtModel, txtOrigin, txtAngle, txtFilename})
+    for (QLineEdit* box : {m_map, m_author, m_description, m_model, m_origin, m_angle, m_filename})
         box->clear();
-    optShow->setChecked(true);
+    m_show->setChecked(true);
 }
 
 MsjForm::MsjForm(QWidget* parent) : QDialog(parent)
@@ -122,94 +151,118 @@ MsjForm::MsjForm(QWidget* parent) : QDialog(parent)
     setWindowTitle(QStringLiteral("Message Management"));
     setModal(false);
 
-    optPeriodic = option(QStringLiteral("Periodic"), "optPeriodic", this);
-    optScheduled = option(QStringLiteral("Scheduled"), "optScheduled", this);
-    optPerMap = option(QStringLiteral("Per Map"), "optPerMap", this);
+    m_periodic = option(TypePeriodic, "optPeriodic", this);
+    m_scheduled = option(TypeScheduled, "optScheduled", this);
+    m_perMap = option(TypePerMap, "optPerMap", this);
     auto* types = new QButtonGroup(this);
-    for (QRadioButton* b : {optPeriodic, optScheduled, optPerMap})
+    for (QRadioButton* b : {m_periodic, m_scheduled, m_perMap})
         types->addButton(b);
 
-    fraScheduled = new QGroupBox(QStringLiteral("Trigger: Display at hours, minutes"), this);
-    fraScheduled->setObjectName(QStringLiteral("fraScheduled"));
-    txtHour = scriptBox(fraScheduled, "txtHour");
-    txtMinute = scriptBox(fraScheduled, "txtMinute");
-    auto* sched = new QHBoxLayout(fraScheduled);
-    sched->addWidget(txtHour);
-    sched->addWidget(new QLabel(QStringLiteral(":"), fraScheduled));
-    sched->addWidget(txtMinute);
+    m_scheduledPanel = new QGroupBox(QStringLiteral("Trigger: Display at hours, minutes"), this);
+    m_scheduledPanel->setObjectName(QStringLiteral("fraScheduled"));
+    m_hour = scriptBox(m_scheduledPanel, "txtHour");
+    m_minute = scriptBox(m_scheduledPanel, "txtMinute");
+    auto* sched = new QHBoxLayout(m_scheduledPanel);
+    sched->addWidget(m_hour);
+    sched->addWidget(new QLabel(QStringLiteral(":"), m_scheduledPanel));
+    sched->addWidget(m_minute);
 
-    fraPeriodic = new QGroupBox(QStringLiteral("Trigger: Display every minutes"), this);
-    fraPeriodic->setObjectName(QStringLiteral("fraPeriodic"));
-    txtMinutes = scriptBox(fraPeriodic, "txtMinutes");
-    (new QHBoxLayout(fraPeriodic))->addWidget(txtMinutes);
+    m_periodicPanel = new QGroupBox(QStringLiteral("Trigger: Display every minutes"), this);
+    m_periodicPanel->setObjectName(QStringLiteral("fraPeriodic"));
+    m_minutes = scriptBox(m_periodicPanel, "txtMinutes");
+    (new QHBoxLayout(m_periodicPanel))->addWidget(m_minutes);
 
-    fraPerMap = new QGroupBox(QStringLiteral("Trigger: Display on"), this);
-    fraPerMap->setObjectName(QStringLiteral("fraPerMap"));
-    txtMap = scriptBox(fraPerMap, "txtMap");
-    (new QHBoxLayout(fraPerMap))->addWidget(txtMap);
+    m_perMapPanel = new QGroupBox(QStringLiteral("Trigger: Display on"), this);
+    m_perMapPanel->setObjectName(QStringLiteral("fraPerMap"));
+    m_map = scriptBox(m_perMapPanel, "txtMap");
+    (new QHBoxLayout(m_perMapPanel))->addWidget(m_map);
 
-    optMedium = option(QStringLiteral("Medium"), "optMedium", this);
-    optHigh = option(QStringLiteral("High"), "optHigh", this);
-    optLow = option(QStringLiteral("Low"), "optLow", this);
+    m_medium = option(QStringLiteral("Medium"), "optMedium", this);
+    m_high = option(QStringLiteral("High"), "optHigh", this);
+    m_low = option(QStringLiteral("Low"), "optLow", this);
     m_priority = new QButtonGroup(this);
-    for (QRadioButton* b : {optMedium, optHigh, optLow})
+    for (QRadioButton* b : {m_medium, m_high, m_low})
         m_priority->addButton(b);
 
-    txtText = scriptBox(this, "txtText");
-    cmdOK = button(QStringLiteral("OK"), "cmdOK", this);
-    cmdCancel = button(QStringLiteral("Cancel"), "cmdCancel", this);
+    m_text = scriptBox(this, "txtText");
+    auto* ok = button(QStringLiteral("OK"), "cmdOK", this);
+    auto* cancel = button(QStringLiteral("Cancel"), "cmdCancel", this);
 
     auto* top = new QVBoxLayout(this);
     top->addWidget(heading(QStringLiteral("Add a new message:"), this));
     auto* typeRow = new QHBoxLayout;
     typeRow->addWidget(new QLabel(QStringLiteral("Type:"), this));
-    typeRow->addWidget(optPeriodic);
-    typeRow->addWidget(optScheduled);
-    typeRow->addWidget(optPerMap);
+    typeRow->addWidget(m_periodic);
+    typeRow->addWidget(m_scheduled);
+    typeRow->addWidget(m_perMap);
     typeRow->addStretch();
     top->addLayout(typeRow);
-    top->addWidget(fraScheduled);
-    top->addWidget(fraPeriodic);
-    top->addWidget(fraPerMap);
+    top->addWidget(m_scheduledPanel);
+    top->addWidget(m_periodicPanel);
+    top->addWidget(m_perMapPanel);
     auto* prioRow = new QHBoxLayout;
     prioRow->addWidget(new QLabel(QStringLiteral("Priority:"), this));
-    prioRow->addWidget(optMedium);
-    prioRow->addWidget(optHigh);
-    prioRow->addWidget(optLow);
+    prioRow->addWidget(m_medium);
+    prioRow->addWidget(m_high);
+    prioRow->addWidget(m_low);
     prioRow->addStretch();
     top->addLayout(prioRow);
     auto* textRow = new QHBoxLayout;
     textRow->addWidget(new QLabel(QStringLiteral("Text:"), this));
-    textRow->addWidget(txtText);
+    textRow->addWidget(m_text);
     top->addLayout(textRow);
-    top->addLayout(okCancel(cmdOK, cmdCancel));
+    top->addLayout(okCancel(ok, cancel));
 
-    for (QRadioButton* b : {optPeriodic, optScheduled, optPerMap})
+    for (QRadioButton* b : {m_periodic, m_scheduled, m_perMap})
         connect(b, &QRadioButton::toggled, this, [this](bool on) {
             if (on)
                 selectType(selectedType());
         });
-    connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ok, &QPushButton::clicked, this, &MsjForm::okClicked);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     reset();
+}
+
+MessageEntry MsjForm::entry() const
+{
+    const QString type = selectedType();
+    const TriggerBoxes boxes{m_minutes->text(), m_hour->text(), m_minute->text(), m_map->text()};
+    return {type, triggerText(type, boxes), selectedPriority(), m_text->text()};
+}
+
+void MsjForm::setEntry(const MessageEntry& message)
+{
+    m_text->setText(message.text);
+    selectPriority(message.priority);
+    selectType(message.type);
+    const TriggerBoxes boxes = triggerBoxes(message.type, message.trigger);
+    if (message.type == TypePeriodic) {
+        m_minutes->setText(boxes.minutes);
+    } else if (message.type == TypeScheduled) {
+        m_hour->setText(boxes.hour);
+        m_minute->setText(boxes.minute);
+    } else if (message.type == TypePerMap) {
+        m_map->setText(boxes.map);
+    }
 }
 
 void MsjForm::selectType(const QString& type)
 {
-    QRadioButton* option = type == QLatin1String("Periodic")    ? optPeriodic
-                           : type == QLatin1String("Scheduled") ? optScheduled
-                           : type == QLatin1String("Per Map")   ? optPerMap
-                                                                : nullptr;
+    QRadioButton* option = type == TypePeriodic    ? m_periodic
+                           : type == TypeScheduled ? m_scheduled
+                           : type == TypePerMap    ? m_perMap
+                                                   : nullptr;
     if (!option)
         return;
     option->setChecked(true);
-    fraPeriodic->setVisible(option == optPeriodic);
-    fraScheduled->setVisible(option == optScheduled);
-    fraPerMap->setVisible(option == optPerMap);
+    m_periodicPanel->setVisible(option == m_periodic);
+    m_scheduledPanel->setVisible(option == m_scheduled);
+    m_perMapPanel->setVisible(option == m_perMap);
 }
 
 QString MsjForm::selectedType() const
 {
-    for (QRadioButton* b : {optPeriodic, optScheduled, optPerMap})
+    for (QRadioButton* b : {m_periodic, m_scheduled, m_perMap})
         if (b->isChecked())
             return b->text();
     return {};
@@ -217,7 +270,7 @@ QString MsjForm::selectedType() const
 
 void MsjForm::selectPriority(const QString& priority)
 {
-    for (QRadioButton* b : {optMedium, optHigh, optLow}) {
+    for (QRadioButton* b : {m_medium, m_high, m_low}) {
         if (b->text() == priority) {
             b->setChecked(true);
             return;
@@ -225,14 +278,14 @@ void MsjForm::selectPriority(const QString& priority)
     }
     // None matches: clear the group, which an exclusive group never allows.
     m_priority->setExclusive(false);
-    for (QRadioButton* b : {optMedium, optHigh, optLow})
+    for (QRadioButton* b : {m_medium, m_high, m_low})
         b->setChecked(false);
     m_priority->setExclusive(true);
 }
 
 QString MsjForm::selectedPriority() const
 {
-    for (QRadioButton* b : {optMedium, optHigh, optLow})
+    for (QRadioButton* b : {m_medium, m_high, m_low})
         if (b->isChecked())
             return b->text();
     return {};
@@ -240,12 +293,24 @@ QString MsjForm::selectedPriority() const
 
 void MsjForm::reset()
 {
-    selectType(QStringLiteral("Scheduled"));
+    selectType(TypeScheduled);
     selectPriority(QStringLiteral("Medium"));
-    txtHour->setText(QStringLiteral("00"));
-    txtMinute->setText(QStringLiteral("00"));
-    txtMinutes->clear();
-    txtMap->clear();
+    m_hour->setText(QStringLiteral("00"));
+    m_minute->setText(QStringLiteral("00"));
+    m_minutes->clear();
+    m_map->clear();
+}
+
+void MsjForm::startNew()
+{
+    m_text->clear();
+    selectType(TypeScheduled);
+}
+
+void MsjForm::clearAfterSave()
+{
+    reset();
+    m_text->clear();
 }
 
 ComForm::ComForm(QWidget* parent) : QDialog(parent)
@@ -254,34 +319,48 @@ ComForm::ComForm(QWidget* parent) : QDialog(parent)
     setWindowTitle(QStringLiteral("Scheduled Commands"));
     setModal(false);
 
-    txtCommand = scriptBox(this, "txtCommand");
-    txtHour = scriptBox(this, "txtHour");
-    txtMinute = scriptBox(this, "txtMinute");
-    cmdOK = button(QStringLiteral("OK"), "cmdOK", this);
-    cmdCancel = button(QStringLiteral("Cancel"), "cmdCancel", this);
+    m_command = scriptBox(this, "txtCommand");
+    m_hour = scriptBox(this, "txtHour");
+    m_minute = scriptBox(this, "txtMinute");
+    auto* ok = button(QStringLiteral("OK"), "cmdOK", this);
+    auto* cancel = button(QStringLiteral("Cancel"), "cmdCancel", this);
 
     auto* top = new QVBoxLayout(this);
     top->addWidget(heading(QStringLiteral("Add a new command:"), this));
     auto* cmdRow = new QHBoxLayout;
     cmdRow->addWidget(new QLabel(QStringLiteral("Command Text:"), this));
-    cmdRow->addWidget(txtCommand);
+    cmdRow->addWidget(m_command);
     top->addLayout(cmdRow);
     auto* timeRow = new QHBoxLayout;
     timeRow->addWidget(new QLabel(QStringLiteral("Run At: hours minutes."), this));
-    timeRow->addWidget(txtHour);
+    timeRow->addWidget(m_hour);
     timeRow->addWidget(new QLabel(QStringLiteral(":"), this));
-    timeRow->addWidget(txtMinute);
+    timeRow->addWidget(m_minute);
     top->addLayout(timeRow);
-    top->addLayout(okCancel(cmdOK, cmdCancel));
-    connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
+    top->addLayout(okCancel(ok, cancel));
+    connect(ok, &QPushButton::clicked, this, &ComForm::okClicked);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     reset();
+}
+
+CommandEntry ComForm::entry() const
+{
+    return {timeText(m_hour->text(), m_minute->text()), m_command->text()};
+}
+
+void ComForm::setEntry(const CommandEntry& command)
+{
+    m_command->setText(command.command);
+    const TimeBoxes t = timeBoxes(command.time);
+    m_hour->setText(t.hour);
+    m_minute->setText(t.minute);
 }
 
 void ComForm::reset()
 {
-    txtCommand->clear();
-    txtHour->setText(QStringLiteral("00"));
-    txtMinute->setText(QStringLiteral("00"));
+    m_command->clear();
+    m_hour->setText(QStringLiteral("00"));
+    m_minute->setText(QStringLiteral("00"));
 }
 
 }  // namespace skelvar::mod

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "SkelvarMod/window/builderfiles.h"
+#include "SkelvarMod/project/builderfiles.h"
 #include "tests/support/files.h"
 
 using namespace skelvar::mod;

@@ -9,11 +9,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "SkelvarMod/window/builderfiles.h"
+#include "SkelvarMod/project/builderfiles.h"
 #include "SkelvarMod/window/builderwindow.h"
 #include "modcore_fixture.h"
 #include "tests/support/files.h"
 #include "tests/support/processes.h"
+#include "tests/support/scriptedprompter.h"
 #include "zipread.h"
 
 using namespace skelvar::mod;
@@ -83,12 +84,11 @@ private slots:
 
         Folder window;
         window.prepare(smallFixture());
-        BuilderWindow w(window.dir.path());
+        skelvar::test::ScriptedPrompter prompter;
+        BuilderWindow w(window.dir.path(), &prompter);
         w.setFolderOpener([](const QString&) {});
-        w.setNotifier([](QMessageBox::Icon, const QString& title, const QString& text) {
-            QFAIL(qPrintable(title + ": " + text));
-        });
         w.findChild<QPushButton*>("Command1")->click();
+        QVERIFY2(prompter.shown.isEmpty(), qPrintable(prompter.shown.value(0).text));
         QCOMPARE(readZip(window.path(kArchive)).entries, built.entries);
     }
 

@@ -2,6 +2,7 @@
 // editors, and one build from what the lists show.
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFrame>
@@ -17,40 +18,47 @@
 #include <memory>
 
 #include "SkelvarMod/window/builderwindow.h"
-#include "SkelvarMod/window/editors.h"
 #include "modcore_fixture.h"
 #include "zipread.h"
 #include "tests/support/files.h"
+#include "tests/support/scriptedprompter.h"
 
 using namespace skelvar::mod;
 using namespace modtest;
 
+using skelvar::Prompter;
 using skelvar::test::readFile;
+using skelvar::test::ScriptedPrompter;
 using skelvar::test::writeFile;
 
 namespace {
 
 const QByteArray Sep = "----------------------------------------\r\n";
 
-struct Note {
-    QMessageBox::Icon icon;
-    QString title, text;
-};
+// A child of an editor by its object name.
+template <class T>
+T* in(QObject* editor, const char* name)
+{
+    T* c = editor->findChild<T*>(QLatin1String(name));
+    if (!c)
+        qWarning("no control %s", name);
+    return c;
+}
 
 struct Builder {
     QTemporaryDir dir;
+    ScriptedPrompter prompter;
     std::unique_ptr<BuilderWindow> w;
-    QList<Note> notes;
     QStringList opened;
 
     QString path(const QString& name) const { return dir.filePath(name); }
     void start()
     {
-        w = std::make_unique<BuilderWindow>(dir.path());
-        w->setNotifier([this](QMessageBox::Icon i, const QString& t, const QString& x) { notes.append({i, t, x}); });
+        w = std::make_unique<BuilderWindow>(dir.path(), &prompter);
         w->setFolderOpener([this](const QString& f) { opened << f; });
         w->show();
     }
+    QDialog* editor(const char* name) const { return find<QDialog>(name); }
     template <class T = QWidget>
     T* find(const char* name) const
     {
@@ -130,8 +138,8 @@ void TestModWindow::firstStartWithOnlyScriptList()
     writeFile(b.path("skelvar.dcf"), TwoScripts);
     b.start();
     QCOMPARE(b.w->windowTitle(), QString("Mod Skelvar 2.1"));
-    QCOMPARE(b.w->switches(), Switches{});
-    QVERIFY(b.w->loadErrors().isEmpty());
+    QCOMPARE(b.w->project().switches(), Switches{});
+    QVERIFY(b.w->project().loadErrors().isEmpty());
     for (const char* l : {"MapFixes", "Messages", "Commands"})
         QCOMPARE(b.list(l)->topLevelItemCount(), 0);
     QCOMPARE(b.rows("Compatibility"), (QList<QStringList>{{"Team balance", "teambalance.scr", "ticked"},
@@ -169,7 +177,7 @@ void TestModWindow::filesSurviveARestart()
 
     Switches expected;
     expected.noFog = expected.stopForcedModels = 1;
-    QCOMPARE(b.w->switches(), expected);
+    QCOMPARE(b.w->project().switches(), expected);
     QVERIFY(b.find<QCheckBox>("Check1")->isChecked() && b.find<QCheckBox>("Check5")->isChecked());
     QCOMPARE(b.rows("MapFixes"), (QList<QStringList>{{"dm/mohdm6", "Op", "Crate", "static/crate.tik", "1 2 3", "90",
                                                       "hide", "dmmohdm6.dmf", "clear"}}));
@@ -201,23 +209,23 @@ void TestModWindow::tabsResetTheEditors()
     b.clickRow("Messages", 1);
     QCOMPARE(b.find<QLineEdit>("Text15")->text(), QString("2"));
     QVERIFY(b.find("Command6")->isVisible() && b.find("Command3")->isVisible());
-    MsjForm* m = b.w->msjForm();
-    QVERIFY(m->optPeriodic->isChecked() && m->optLow->isChecked());
-    QCOMPARE(m->txtMinutes->text(), QString("10"));
-    QVERIFY(m->fraPeriodic->isVisibleTo(m) && !m->fraScheduled->isVisibleTo(m));
-    b.w->comForm()->txtCommand->setText("typed");
+    QDialog* m = b.editor("MsjForm");
+    QVERIFY(in<QRadioButton>(m, "optPeriodic")->isChecked() && in<QRadioButton>(m, "optLow")->isChecked());
+    QCOMPARE(in<QLineEdit>(m, "txtMinutes")->text(), QString("10"));
+    QVERIFY(in<QGroupBox>(m, "fraPeriodic")->isVisibleTo(m) && !in<QGroupBox>(m, "fraScheduled")->isVisibleTo(m));
+    in<QLineEdit>(b.editor("ComForm"), "txtCommand")->setText("typed");
 
     tabs->setCurrentIndex(2);  // the current tab again: nothing happens
     QCOMPARE(b.find<QLineEdit>("Text15")->text(), QString("2"));
-    QCOMPARE(m->txtMinutes->text(), QString("10"));
+    QCOMPARE(in<QLineEdit>(m, "txtMinutes")->text(), QString("10"));
 
     tabs->setCurrentIndex(3);
     QVERIFY(b.find("Frame1_4")->isVisible() && !b.find("Frame1_3")->isVisible());
     QVERIFY(b.find<QLineEdit>("Text15")->text().isEmpty());
-    QVERIFY(m->optScheduled->isChecked() && m->optMedium->isChecked());
-    QCOMPARE(m->txtHour->text(), QString("00"));
-    QVERIFY(m->txtMinutes->text().isEmpty());
-    QVERIFY(b.w->comForm()->txtCommand->text().isEmpty());
+    QVERIFY(in<QRadioButton>(m, "optScheduled")->isChecked() && in<QRadioButton>(m, "optMedium")->isChecked());
+    QCOMPARE(in<QLineEdit>(m, "txtHour")->text(), QString("00"));
+    QVERIFY(in<QLineEdit>(m, "txtMinutes")->text().isEmpty());
+    QVERIFY(in<QLineEdit>(b.editor("ComForm"), "txtCommand")->text().isEmpty());
     tabs->setCurrentIndex(2);
     QVERIFY(!b.find("Command6")->isVisible() && !b.find("Command3")->isVisible());
 }
@@ -227,38 +235,38 @@ void TestModWindow::messageEditor()
     Builder b;
     b.start();
     b.find<QTabBar>("TabStrip1")->setCurrentIndex(2);
-    MsjForm* m = b.w->msjForm();
+    QDialog* m = b.editor("MsjForm");
 
     QVERIFY(b.press("Command4"));
     QVERIFY(m->isVisible());
-    QVERIFY(m->optScheduled->isChecked() && m->optMedium->isChecked());
-    QVERIFY(m->fraScheduled->isVisible() && !m->fraPeriodic->isVisible() && !m->fraPerMap->isVisible());
-    m->txtHour->setText("07");
-    m->txtMinute->setText("05");
-    m->optHigh->setChecked(true);
-    m->txtText->setText("Restart soon");
-    m->cmdOK->click();
+    QVERIFY(in<QRadioButton>(m, "optScheduled")->isChecked() && in<QRadioButton>(m, "optMedium")->isChecked());
+    QVERIFY(in<QGroupBox>(m, "fraScheduled")->isVisible() && !in<QGroupBox>(m, "fraPeriodic")->isVisible() && !in<QGroupBox>(m, "fraPerMap")->isVisible());
+    in<QLineEdit>(m, "txtHour")->setText("07");
+    in<QLineEdit>(m, "txtMinute")->setText("05");
+    in<QRadioButton>(m, "optHigh")->setChecked(true);
+    in<QLineEdit>(m, "txtText")->setText("Restart soon");
+    in<QPushButton>(m, "cmdOK")->click();
     QVERIFY(!m->isVisible());
-    QVERIFY(m->optScheduled->isChecked() && m->optMedium->isChecked() && m->txtText->text().isEmpty());
-    QCOMPARE(m->txtHour->text(), QString("00"));
+    QVERIFY(in<QRadioButton>(m, "optScheduled")->isChecked() && in<QRadioButton>(m, "optMedium")->isChecked() && in<QLineEdit>(m, "txtText")->text().isEmpty());
+    QCOMPARE(in<QLineEdit>(m, "txtHour")->text(), QString("00"));
 
     QVERIFY(b.press("Command4"));
-    m->optPeriodic->setChecked(true);
-    QVERIFY(m->fraPeriodic->isVisible() && !m->fraScheduled->isVisible());
-    m->txtMinutes->setText("10");
-    m->optLow->setChecked(true);
-    m->txtText->setText("Welcome");
-    m->cmdOK->click();
+    in<QRadioButton>(m, "optPeriodic")->setChecked(true);
+    QVERIFY(in<QGroupBox>(m, "fraPeriodic")->isVisible() && !in<QGroupBox>(m, "fraScheduled")->isVisible());
+    in<QLineEdit>(m, "txtMinutes")->setText("10");
+    in<QRadioButton>(m, "optLow")->setChecked(true);
+    in<QLineEdit>(m, "txtText")->setText("Welcome");
+    in<QPushButton>(m, "cmdOK")->click();
 
     QVERIFY(b.press("Command4"));
-    m->optPerMap->setChecked(true);
-    m->txtMap->setText("mohdm6");
-    m->txtText->setText("On this map");
-    m->cmdOK->click();
-    QCOMPARE(b.notes.size(), 1);
-    QCOMPARE(b.notes[0].icon, QMessageBox::Warning);
-    QCOMPARE(b.notes[0].title, QString("Warning!"));
-    QCOMPARE(b.notes[0].text,
+    in<QRadioButton>(m, "optPerMap")->setChecked(true);
+    in<QLineEdit>(m, "txtMap")->setText("mohdm6");
+    in<QLineEdit>(m, "txtText")->setText("On this map");
+    in<QPushButton>(m, "cmdOK")->click();
+    QCOMPARE(b.prompter.shown.size(), 1);
+    QCOMPARE(b.prompter.shown[0].icon, Prompter::Icon::Warning);
+    QCOMPARE(b.prompter.shown[0].title, QString("Warning!"));
+    QCOMPARE(b.prompter.shown[0].text,
              QString("You haven't selected a path for your map ('dm/' or 'obj/'). Message won't be displayed."));
 
     QCOMPARE(b.rows("Messages"), (QList<QStringList>{{"Scheduled", "At 07:05", "High", "Restart soon", "ticked"},
@@ -269,12 +277,12 @@ void TestModWindow::messageEditor()
     b.clickRow("Messages", 2);
     QVERIFY(!m->isVisible());
     QVERIFY(b.press("Command6"));
-    QVERIFY(m->optPerMap->isChecked() && m->fraPerMap->isVisible());
-    QCOMPARE(m->txtMap->text(), QString("mohdm6"));
-    QCOMPARE(m->txtText->text(), QString("On this map"));
-    m->txtMap->setText("dm/mohdm6");
-    m->cmdOK->click();
-    QCOMPARE(b.notes.size(), 1);
+    QVERIFY(in<QRadioButton>(m, "optPerMap")->isChecked() && in<QGroupBox>(m, "fraPerMap")->isVisible());
+    QCOMPARE(in<QLineEdit>(m, "txtMap")->text(), QString("mohdm6"));
+    QCOMPARE(in<QLineEdit>(m, "txtText")->text(), QString("On this map"));
+    in<QLineEdit>(m, "txtMap")->setText("dm/mohdm6");
+    in<QPushButton>(m, "cmdOK")->click();
+    QCOMPARE(b.prompter.shown.size(), 1);
     QCOMPARE(b.list("Messages")->topLevelItemCount(), 3);
     QCOMPARE(b.rowTexts("Messages", 2), (QStringList{"Per Map", "On dm/mohdm6", "Medium", "On this map", "ticked"}));
     QVERIFY(!b.find("Command6")->isVisible() && !b.find("Command3")->isVisible());
@@ -282,8 +290,8 @@ void TestModWindow::messageEditor()
     // Cancel changes nothing; Delete removes the clicked row.
     b.clickRow("Messages", 0);
     QVERIFY(b.press("Command6"));
-    m->txtText->setText("changed");
-    m->cmdCancel->click();
+    in<QLineEdit>(m, "txtText")->setText("changed");
+    in<QPushButton>(m, "cmdCancel")->click();
     QCOMPARE(b.rowTexts("Messages", 0)[3], QString("Restart soon"));
     b.clickRow("Messages", 0);
     QVERIFY(b.press("Command3"));
@@ -297,25 +305,25 @@ void TestModWindow::commandEditor()
     Builder b;
     b.start();
     b.find<QTabBar>("TabStrip1")->setCurrentIndex(3);
-    ComForm* c = b.w->comForm();
+    QDialog* c = b.editor("ComForm");
     QVERIFY(b.press("Command5"));
     QVERIFY(c->isVisible());
-    QCOMPARE(c->txtHour->text(), QString("00"));
-    c->txtCommand->setText("say hi");
-    c->txtHour->setText("23");
-    c->txtMinute->setText("59");
-    c->cmdOK->click();
+    QCOMPARE(in<QLineEdit>(c, "txtHour")->text(), QString("00"));
+    in<QLineEdit>(c, "txtCommand")->setText("say hi");
+    in<QLineEdit>(c, "txtHour")->setText("23");
+    in<QLineEdit>(c, "txtMinute")->setText("59");
+    in<QPushButton>(c, "cmdOK")->click();
     QVERIFY(!c->isVisible());
     QCOMPARE(b.rows("Commands"), (QList<QStringList>{{"23:59", "say hi", "ticked"}}));
-    QVERIFY(c->txtCommand->text().isEmpty() && c->txtMinute->text() == "00");
+    QVERIFY(in<QLineEdit>(c, "txtCommand")->text().isEmpty() && in<QLineEdit>(c, "txtMinute")->text() == "00");
 
     b.list("Commands")->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
     b.clickRow("Commands", 0);
     QVERIFY(b.press("Command7"));
-    QCOMPARE(c->txtCommand->text(), QString("say hi"));
-    QCOMPARE(c->txtHour->text() + ":" + c->txtMinute->text(), QString("23:59"));
-    c->txtMinute->setText("58");
-    c->cmdOK->click();
+    QCOMPARE(in<QLineEdit>(c, "txtCommand")->text(), QString("say hi"));
+    QCOMPARE(in<QLineEdit>(c, "txtHour")->text() + ":" + in<QLineEdit>(c, "txtMinute")->text(), QString("23:59"));
+    in<QLineEdit>(c, "txtMinute")->setText("58");
+    in<QPushButton>(c, "cmdOK")->click();
     // OK ticks the row it edited again.
     QCOMPARE(b.rows("Commands"), (QList<QStringList>{{"23:58", "say hi", "ticked"}}));
 }
@@ -351,7 +359,7 @@ void TestModWindow::deleteWhileEditorIsOpen()
     b.start();
     b.find<QTabBar>("TabStrip1")->setCurrentIndex(tab);
     const QList<QStringList> before = b.rows(list);
-    QDialog* editor = tab == 2 ? static_cast<QDialog*>(b.w->msjForm()) : b.w->comForm();
+    QDialog* editor = tab == 2 ? b.editor("MsjForm") : b.editor("ComForm");
 
     b.clickRow(list, 1);
     QVERIFY(b.press(edit));
@@ -382,33 +390,33 @@ void TestModWindow::mapFixEditorAndFileNames()
                                       "Origin: 0 0 0\r\nAngle: 0\r\nVisibility: show\r\nApply: 1\r\n");
     b.start();
     b.find<QTabBar>("TabStrip1")->setCurrentIndex(1);
-    FixForm* f = b.w->fixForm();
+    QDialog* f = b.editor("FixForm");
 
     auto addFix = [&](const QString& map, const QString& description) {
         QVERIFY(b.press("Command9"));
         QVERIFY(f->isVisible());
-        QVERIFY(f->txtMap->text().isEmpty() && f->txtFilename->text().isEmpty() && f->optShow->isChecked());
-        f->txtMap->setText(map);
-        f->txtAuthor->setText("Op");
-        f->txtDescription->setText(description);
-        f->txtModel->setText("static/crate.tik");
-        f->txtOrigin->setText("100 -200 32");
-        f->txtAngle->setText("90");
-        f->optHide->setChecked(true);
-        f->cmdOK->click();
+        QVERIFY(in<QLineEdit>(f, "txtMap")->text().isEmpty() && in<QLineEdit>(f, "txtFilename")->text().isEmpty() && in<QRadioButton>(f, "optShow")->isChecked());
+        in<QLineEdit>(f, "txtMap")->setText(map);
+        in<QLineEdit>(f, "txtAuthor")->setText("Op");
+        in<QLineEdit>(f, "txtDescription")->setText(description);
+        in<QLineEdit>(f, "txtModel")->setText("static/crate.tik");
+        in<QLineEdit>(f, "txtOrigin")->setText("100 -200 32");
+        in<QLineEdit>(f, "txtAngle")->setText("90");
+        in<QRadioButton>(f, "optHide")->setChecked(true);
+        in<QPushButton>(f, "cmdOK")->click();
         QVERIFY(!f->isVisible());
     };
     // Two new fixes for one map in one run, while the first name is on disk.
     addFix("dm/mohdm6", "first new");
     addFix("dm/mohdm6", "second new");
-    QVERIFY(b.notes.isEmpty());
+    QVERIFY(b.prompter.shown.isEmpty());
     addFix("..\\..\\outside map", "escape attempt");
-    QCOMPARE(b.notes.size(), 1);
-    QCOMPARE(b.notes[0].title, QString("Warning!"));
-    QCOMPARE(b.notes[0].text, QString("You haven't selected a path for your map ('dm/' or 'obj/'). Fix won't get applied."));
+    QCOMPARE(b.prompter.shown.size(), 1);
+    QCOMPARE(b.prompter.shown[0].title, QString("Warning!"));
+    QCOMPARE(b.prompter.shown[0].text, QString("You haven't selected a path for your map ('dm/' or 'obj/'). Fix won't get applied."));
 
     QStringList names;
-    for (const MapFixEntry& e : b.w->mapFixes())
+    for (const MapFixEntry& e : b.w->project().mapFixes())
         names << e.filename;
     QCOMPARE(names.mid(0, 3), (QStringList{"dmmohdm6.dmf", "dmmohdm61.dmf", "dmmohdm62.dmf"}));
     QVERIFY2(!names[3].contains('/') && !names[3].contains('\\') && !names[3].contains("..")
@@ -421,10 +429,10 @@ void TestModWindow::mapFixEditorAndFileNames()
     // Edit keeps the row and its file even when the map changes.
     b.clickRow("MapFixes", 1);
     QVERIFY(b.press("Command10"));
-    QCOMPARE(f->txtDescription->text(), QString("first new"));
-    QVERIFY(f->optHide->isChecked());
-    f->txtMap->setText("dm/mohdm4");
-    f->cmdOK->click();
+    QCOMPARE(in<QLineEdit>(f, "txtDescription")->text(), QString("first new"));
+    QVERIFY(in<QRadioButton>(f, "optHide")->isChecked());
+    in<QLineEdit>(f, "txtMap")->setText("dm/mohdm4");
+    in<QPushButton>(f, "cmdOK")->click();
     QCOMPARE(b.rowTexts("MapFixes", 1)[0], QString("dm/mohdm4"));
     QCOMPARE(b.rowTexts("MapFixes", 1)[7], QString("dmmohdm61.dmf"));
     QVERIFY(!b.find("Command10")->isVisible());
@@ -432,7 +440,7 @@ void TestModWindow::mapFixEditorAndFileNames()
     // Add New after a row click starts empty: the new row gets a file of its own.
     b.clickRow("MapFixes", 0);
     addFix("dm/mohdm6", "third new");
-    QCOMPARE(b.w->mapFixes().last().filename, QString("dmmohdm63.dmf"));
+    QCOMPARE(b.w->project().mapFixes().last().filename, QString("dmmohdm63.dmf"));
     QCOMPARE(b.rowTexts("MapFixes", 0)[2], QString("on disk"));
 
     b.list("MapFixes")->topLevelItem(1)->setCheckState(0, Qt::Checked);
@@ -475,33 +483,33 @@ void TestModWindow::mapFixEditorRefusesWhatBreaksTheScript()
     b.start();
     b.find<QTabBar>("TabStrip1")->setCurrentIndex(1);
     const QList<QStringList> before = b.rows("MapFixes");
-    FixForm* f = b.w->fixForm();
+    QDialog* f = b.editor("FixForm");
     if (editRow) {
         b.clickRow("MapFixes", 0);
         QVERIFY(b.press("Command10"));
     } else {
         QVERIFY(b.press("Command9"));
-        f->txtMap->setText("dm/mohdm6");
-        f->txtDescription->setText("new");
+        in<QLineEdit>(f, "txtMap")->setText("dm/mohdm6");
+        in<QLineEdit>(f, "txtDescription")->setText("new");
     }
-    f->txtModel->setText(model);
-    f->txtOrigin->setText(origin);
-    f->txtAngle->setText(angle);
-    f->cmdOK->click();
+    in<QLineEdit>(f, "txtModel")->setText(model);
+    in<QLineEdit>(f, "txtOrigin")->setText(origin);
+    in<QLineEdit>(f, "txtAngle")->setText(angle);
+    in<QPushButton>(f, "cmdOK")->click();
 
     if (refusal.isEmpty()) {
-        QVERIFY(b.notes.isEmpty());
+        QVERIFY(b.prompter.shown.isEmpty());
         QVERIFY(!f->isVisible());
         QCOMPARE(b.rowTexts("MapFixes", 1).mid(3, 3), (QStringList{model, origin, angle}));
         return;
     }
-    QCOMPARE(b.notes.size(), 1);
-    QCOMPARE(b.notes[0].icon, QMessageBox::Warning);
-    QCOMPARE(b.notes[0].text, "The fix was not saved. Please correct it first:\n" + refusal);
+    QCOMPARE(b.prompter.shown.size(), 1);
+    QCOMPARE(b.prompter.shown[0].icon, Prompter::Icon::Warning);
+    QCOMPARE(b.prompter.shown[0].text, "The fix was not saved. Please correct it first:\n" + refusal);
     // Nothing saved, and the editor still holds what was typed.
     QCOMPARE(b.rows("MapFixes"), before);
     QVERIFY(f->isVisible());
-    QCOMPARE(f->txtModel->text(), model);
+    QCOMPARE(in<QLineEdit>(f, "txtModel")->text(), model);
 }
 
 void TestModWindow::buildFromTheWindow()
@@ -519,42 +527,42 @@ void TestModWindow::buildFromTheWindow()
     b.list("Compatibility")->topLevelItem(0)->setCheckState(0, Qt::Checked);
 
     tabs->setCurrentIndex(2);
-    MsjForm* m = b.w->msjForm();
+    QDialog* m = b.editor("MsjForm");
     QVERIFY(b.press("Command4"));
-    m->optPeriodic->setChecked(true);
-    m->txtMinutes->setText("10");
-    m->optLow->setChecked(true);
-    m->txtText->setText("Welcome");
-    m->cmdOK->click();
+    in<QRadioButton>(m, "optPeriodic")->setChecked(true);
+    in<QLineEdit>(m, "txtMinutes")->setText("10");
+    in<QRadioButton>(m, "optLow")->setChecked(true);
+    in<QLineEdit>(m, "txtText")->setText("Welcome");
+    in<QPushButton>(m, "cmdOK")->click();
     QVERIFY(b.press("Command4"));
-    m->txtHour->setText("07");
-    m->txtMinute->setText("05");
-    m->optHigh->setChecked(true);
-    m->txtText->setText("Restart soon");
-    m->cmdOK->click();
+    in<QLineEdit>(m, "txtHour")->setText("07");
+    in<QLineEdit>(m, "txtMinute")->setText("05");
+    in<QRadioButton>(m, "optHigh")->setChecked(true);
+    in<QLineEdit>(m, "txtText")->setText("Restart soon");
+    in<QPushButton>(m, "cmdOK")->click();
 
     tabs->setCurrentIndex(3);
     QVERIFY(b.press("Command5"));
-    b.w->comForm()->txtCommand->setText("map dm/mohdm6");
-    b.w->comForm()->txtHour->setText("12");
-    b.w->comForm()->txtMinute->setText("30");
-    b.w->comForm()->cmdOK->click();
+    in<QLineEdit>(b.editor("ComForm"), "txtCommand")->setText("map dm/mohdm6");
+    in<QLineEdit>(b.editor("ComForm"), "txtHour")->setText("12");
+    in<QLineEdit>(b.editor("ComForm"), "txtMinute")->setText("30");
+    in<QPushButton>(b.editor("ComForm"), "cmdOK")->click();
 
     tabs->setCurrentIndex(1);
-    FixForm* f = b.w->fixForm();
+    QDialog* f = b.editor("FixForm");
     QVERIFY(b.press("Command9"));
-    f->txtMap->setText("dm/mohdm6");
-    f->txtAuthor->setText("Op");
-    f->txtDescription->setText("Crate on the roof");
-    f->txtModel->setText("static/crate.tik");
-    f->txtOrigin->setText("100 -200 32");
-    f->txtAngle->setText("90");
-    f->optHide->setChecked(true);
-    f->cmdOK->click();
+    in<QLineEdit>(f, "txtMap")->setText("dm/mohdm6");
+    in<QLineEdit>(f, "txtAuthor")->setText("Op");
+    in<QLineEdit>(f, "txtDescription")->setText("Crate on the roof");
+    in<QLineEdit>(f, "txtModel")->setText("static/crate.tik");
+    in<QLineEdit>(f, "txtOrigin")->setText("100 -200 32");
+    in<QLineEdit>(f, "txtAngle")->setText("90");
+    in<QRadioButton>(f, "optHide")->setChecked(true);
+    in<QPushButton>(f, "cmdOK")->click();
     b.list("MapFixes")->topLevelItem(0)->setCheckState(0, Qt::Checked);  // new fixes start unticked
 
     QVERIFY(b.press("Command1"));
-    QVERIFY2(b.notes.isEmpty(), b.notes.isEmpty() ? "" : qPrintable(b.notes[0].text));
+    QVERIFY2(b.prompter.shown.isEmpty(), b.prompter.shown.isEmpty() ? "" : qPrintable(b.prompter.shown[0].text));
     QCOMPARE(b.opened, QStringList{b.path("Generated Mod")});
     const ZipContent zc = readZip(b.path("Generated Mod/zzzzz-skelvar.pk3"));
     QCOMPARE(zc.names(), (QStringList{"global/DMprecache.scr", "global/skelvar.scr"}));
@@ -566,10 +574,10 @@ void TestModWindow::buildFromTheWindow()
     const QByteArray archive = readFile(b.path("Generated Mod/zzzzz-skelvar.pk3"));
     QFile::remove(b.path("skelvar.precache"));
     QVERIFY(b.press("Command1"));
-    QCOMPARE(b.notes.size(), 1);
-    QCOMPARE(b.notes[0].icon, QMessageBox::Critical);
-    QCOMPARE(b.notes[0].title, QString("Build Mod"));
-    QVERIFY(b.notes[0].text.contains("skelvar.precache"));
+    QCOMPARE(b.prompter.shown.size(), 1);
+    QCOMPARE(b.prompter.shown[0].icon, Prompter::Icon::Critical);
+    QCOMPARE(b.prompter.shown[0].title, QString("Build Mod"));
+    QVERIFY(b.prompter.shown[0].text.contains("skelvar.precache"));
     QCOMPARE(readFile(b.path("Generated Mod/zzzzz-skelvar.pk3")), archive);
     QCOMPARE(b.opened.size(), 1);
 }

@@ -1,18 +1,17 @@
-#include "SkelvarMod/window/builderfiles.h"
+#include "SkelvarMod/project/builderfiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSet>
 
 #include <cmath>
 
+#include "lists/fileaccess.h"
+
 namespace skelvar::mod {
 
 namespace {
-
-QString describe(const QString& path) { return QDir::toNativeSeparators(path); }
 
 void setError(QString* error, const QString& text) {
     if (error)
@@ -21,35 +20,10 @@ void setError(QString* error, const QString& text) {
 
 // Whole file, or nothing. A missing file is not an error.
 std::optional<QByteArray> readWhole(const QString& path, QString* error) {
-    const QFileInfo info(path);
-    if (!info.exists())
+    QByteArray data;
+    if (lists::readWholeFile(path, &data, error) != lists::ReadStatus::Ok)
         return std::nullopt;
-    QFile file(path);
-    if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
-        setError(error, QStringLiteral("Cannot read %1: %2")
-                            .arg(describe(path), info.isDir() ? QStringLiteral("it is a folder")
-                                                              : file.errorString()));
-        return std::nullopt;
-    }
-    return file.readAll();
-}
-
-bool writeWhole(const QString& path, const QByteArray& data, QString* error) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        setError(error, QStringLiteral("Cannot write %1: %2").arg(describe(path), file.errorString()));
-        return false;
-    }
-    if (file.write(data) != data.size()) {
-        setError(error, QStringLiteral("Cannot write %1: %2").arg(describe(path), file.errorString()));
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        setError(error, QStringLiteral("Cannot write %1: %2").arg(describe(path), file.errorString()));
-        return false;
-    }
-    return true;
+    return data;
 }
 
 QStringList splitLines(const QByteArray& data) {
@@ -245,7 +219,7 @@ Switches loadSwitches(const QString& path, QString* error) {
 }
 
 bool saveSwitches(const QString& path, const Switches& s, QString* error) {
-    return writeWhole(path, switchesText(s), error);
+    return lists::writeFileAtomic(path, switchesText(s), error);
 }
 
 // --- skelvar.dcf
@@ -274,7 +248,7 @@ QList<CompatEntry> loadCompat(const QString& path, QString* error) {
 }
 
 bool saveCompat(const QString& path, const QList<CompatEntry>& rows, QString* error) {
-    return writeWhole(path, compatText(rows), error);
+    return lists::writeFileAtomic(path, compatText(rows), error);
 }
 
 // --- messages.cfg
@@ -305,7 +279,7 @@ QList<MessageEntry> loadMessages(const QString& path, QString* error) {
 }
 
 bool saveMessages(const QString& path, const QList<MessageEntry>& rows, QString* error) {
-    return writeWhole(path, messagesText(rows), error);
+    return lists::writeFileAtomic(path, messagesText(rows), error);
 }
 
 // --- commands.cfg
@@ -334,7 +308,7 @@ QList<CommandEntry> loadCommands(const QString& path, QString* error) {
 }
 
 bool saveCommands(const QString& path, const QList<CommandEntry>& rows, QString* error) {
-    return writeWhole(path, commandsText(rows), error);
+    return lists::writeFileAtomic(path, commandsText(rows), error);
 }
 
 // --- map fixes
@@ -395,7 +369,7 @@ bool saveMapFix(const QString& folder, const MapFixEntry& e, QString* error) {
                             .arg(e.map, e.filename));
         return false;
     }
-    return writeWhole(QDir(folder).filePath(e.filename), mapFixText(e), error);
+    return lists::writeFileAtomic(QDir(folder).filePath(e.filename), mapFixText(e), error);
 }
 
 QString mapFixFileStem(const QString& map) {

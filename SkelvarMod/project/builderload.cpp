@@ -1,9 +1,9 @@
-#include "SkelvarMod/window/builderload.h"
+#include "SkelvarMod/project/builderload.h"
 
 #include <QDir>
 #include <QFileInfo>
 
-#include "SkelvarMod/window/builderfiles.h"
+#include "SkelvarMod/project/builderfiles.h"
 
 namespace skelvar::mod {
 
