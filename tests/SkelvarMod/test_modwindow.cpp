@@ -15,6 +15,8 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <QScopeGuard>
+
 #include <memory>
 
 #include "SkelvarMod/window/builderwindow.h"
@@ -130,6 +132,7 @@ private slots:
     void mapFixEditorRefusesWhatBreaksTheScript_data();
     void mapFixEditorRefusesWhatBreaksTheScript();
     void buildFromTheWindow();
+    void everyListShowsEightRowsAtOneSize();
 };
 
 void TestModWindow::firstStartWithOnlyScriptList()
@@ -580,6 +583,42 @@ void TestModWindow::buildFromTheWindow()
     QVERIFY(b.prompter.shown[0].text.contains("skelvar.precache"));
     QCOMPARE(readFile(b.path("Generated Mod/zzzzz-skelvar.pk3")), archive);
     QCOMPARE(b.opened.size(), 1);
+}
+
+void TestModWindow::everyListShowsEightRowsAtOneSize()
+{
+    Builder b;
+    // One row in each list, so its real height can be measured.
+    writeFile(b.path("skelvar.dcf"), TwoScripts);
+    writeFile(b.path("messages.cfg"), ThreeMessages);
+    writeFile(b.path("commands.cfg"), ThreeCommands);
+    writeFile(b.path("dmmohdm6.dmf"), "Map: dm/mohdm6\r\nAuthor: a\r\nDescription: d\r\nModel: m.tik\r\n"
+                                      "Origin: 0 0 0\r\nAngle: 0\r\nVisibility: show\r\nApply: 1\r\n");
+    // A large font, as an operator may have set: the lists' default height would show fewer rows.
+    const QFont normal = QApplication::font();
+    QFont large = normal;
+    large.setPixelSize(30);
+    QApplication::setFont(large);
+    auto restore = qScopeGuard([&] { QApplication::setFont(normal); });
+    b.start();
+    QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
+    const QSize start = b.w->size();
+    QTabBar* tabs = b.find<QTabBar>("TabStrip1");
+    const QList<std::pair<int, const char*>> lists{{1, "MapFixes"}, {2, "Messages"}, {3, "Commands"}, {4, "Compatibility"}};
+    for (int tab : {1, 2, 3, 4, 0, 4, 3, 2, 1}) {
+        tabs->setCurrentIndex(tab);
+        QCoreApplication::processEvents();
+        QCOMPARE(b.w->size(), start);
+    }
+    for (const auto& [tab, name] : lists) {
+        tabs->setCurrentIndex(tab);
+        QCoreApplication::processEvents();
+        QTreeWidget* list = b.list(name);
+        const int rowHeight = list->visualItemRect(list->topLevelItem(0)).height();
+        QVERIFY(rowHeight > 0);
+        QVERIFY2(8 * rowHeight <= list->viewport()->height(),
+                 qPrintable(QString("%1: row %2, viewport %3").arg(name).arg(rowHeight).arg(list->viewport()->height())));
+    }
 }
 
 QTEST_MAIN(TestModWindow)
