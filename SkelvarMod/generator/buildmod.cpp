@@ -163,7 +163,7 @@ BuildResult putInPlace(const QString& partial, const QString& target, const QStr
 
 BuildResult BuildMod(const BuildInputs& inputs, const BuildOptions& options, cZip* zip)
 {
-    const QStringList problems = ValidateInputs(inputs);
+    const QStringList problems = validateInputs(inputs);
     if (!problems.isEmpty())
         return failure(QStringLiteral("The mod was not built. Please correct these rows first:\n") + problems.join(QLatin1Char('\n')));
 

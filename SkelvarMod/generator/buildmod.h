@@ -32,7 +32,7 @@ struct BuildResult {
     QString archivePath;  // the archive in place after a successful build
 };
 
-// zip is the window's package writer; null uses one of its own.
+// zip is the project's package writer, kept between builds; null uses one of its own.
 BuildResult BuildMod(const BuildInputs& inputs, const BuildOptions& options, cZip* zip = nullptr);
 
 }  // namespace skelvar::mod

@@ -121,7 +121,7 @@ void priorityLine(Script& s, const MessageEntry& m)
 void clockTest(Script& s, const QString& time)
 {
     int h = 0, m = 0;
-    ParseClockTime(time, &h, &m);
+    parseClockTime(time, &h, &m);
     s.line(QStringLiteral("if ((level.v2 == %1) && (level.v1 == %2))").arg(h).arg(m));
 }
 
@@ -288,7 +288,7 @@ void emitMapFixes(Script& s, const QList<MapFixEntry>& fixes)
         s.line(QStringLiteral("if (getcvar(mapname) == ") + quoted(f.map) + QLatin1Char(')'));
         s.line(QStringLiteral("{"));
         s.line(v + QStringLiteral(" = spawn ") + safe(f.model.trimmed()));
-        // A value that is no number goes as typed; ValidateInputs refuses it.
+        // A value that is no number goes as typed; validateInputs refuses it.
         const QString origin = scriptOrigin(f.origin), angle = scriptNumber(f.angle.trimmed());
         s.line(v + QStringLiteral(".origin = ( ") + (origin.isEmpty() ? safe(f.origin) : origin) + QStringLiteral(" )"));
         s.line(v + QStringLiteral(".angle = ") + (angle.isEmpty() ? safe(f.angle) : angle));
@@ -343,7 +343,7 @@ void emitRename(Script& s)
 
 }  // namespace
 
-bool ParseClockTime(const QString& text, int* hour, int* minute)
+bool parseClockTime(const QString& text, int* hour, int* minute)
 {
     const QStringList parts = text.split(QLatin1Char(':'));
     int h = 0, m = 0;
@@ -376,12 +376,12 @@ QByteArray GenerateScript(const BuildInputs& in)
     return s.bytes();
 }
 
-QString MapFixRowName(qsizetype index, const MapFixEntry& fix)
+QString mapFixRowName(qsizetype index, const MapFixEntry& fix)
 {
     return QStringLiteral("Map fix %1 (%2 %3)").arg(index + 1).arg(fix.map, fix.description);
 }
 
-QStringList MapFixValueProblems(const MapFixEntry& fix)
+QStringList mapFixValueProblems(const MapFixEntry& fix)
 {
     QStringList problems;
     const QString model = fix.model.trimmed();
@@ -400,7 +400,7 @@ QStringList MapFixValueProblems(const MapFixEntry& fix)
     return problems;
 }
 
-QStringList ValidateInputs(const BuildInputs& in)
+QStringList validateInputs(const BuildInputs& in)
 {
     QStringList problems;
     auto quoteCheck = [&](const QString& row, const QString& what, const QString& value) {
@@ -422,7 +422,7 @@ QStringList ValidateInputs(const BuildInputs& in)
         const QString row = QStringLiteral("Message %1 (%2 %3)").arg(n + 1).arg(m.type, m.trigger);
         quoteCheck(row, QStringLiteral("text"), m.text);
         if (m.type == Scheduled) {
-            if (!ParseClockTime(scheduledTime(m), nullptr, nullptr))
+            if (!parseClockTime(scheduledTime(m), nullptr, nullptr))
                 problems.append(row + QStringLiteral(": the time must be hour:minute, whole numbers from 0:0 to 23:59."));
         } else if (m.type == Periodic) {
             int count = 0;
@@ -438,7 +438,7 @@ QStringList ValidateInputs(const BuildInputs& in)
         if (!c.ticked)
             continue;
         const QString row = QStringLiteral("Command %1 (%2)").arg(n + 1).arg(c.command);
-        if (!ParseClockTime(c.time, nullptr, nullptr))
+        if (!parseClockTime(c.time, nullptr, nullptr))
             problems.append(row + QStringLiteral(": the time must be hour:minute, whole numbers from 0:0 to 23:59."));
         quoteCheck(row, QStringLiteral("command"), c.command);
     }
@@ -446,10 +446,10 @@ QStringList ValidateInputs(const BuildInputs& in)
         const MapFixEntry& f = in.mapFixes[n];
         if (!f.ticked)
             continue;
-        const QString row = MapFixRowName(n, f);
+        const QString row = mapFixRowName(n, f);
         if (emptyCheck(row, QStringLiteral("map"), f.map))
             quoteCheck(row, QStringLiteral("map"), f.map);
-        for (const QString& problem : MapFixValueProblems(f))
+        for (const QString& problem : mapFixValueProblems(f))
             problems.append(row + QStringLiteral(": ") + problem);
         if (f.visibility != QLatin1String("show") && f.visibility != QLatin1String("hide"))
             problems.append(row + QStringLiteral(": the visibility must be show or hide."));

@@ -13,7 +13,7 @@ namespace skelvar::mod {
 // rows take part. Operator text is put on one line: a line break becomes a
 // blank and a double quote becomes a single quote, so no value can end a
 // string early or start a script line of its own; inside a string every
-// backslash is doubled. ValidateInputs refuses the quotes before a build, so
+// backslash is doubled. validateInputs refuses the quotes before a build, so
 // a validated build never needs that. Map-fix numbers are written without a
 // leading '+'.
 QByteArray GenerateScript(const BuildInputs& inputs);
@@ -24,19 +24,19 @@ QByteArray GenerateScript(const BuildInputs& inputs);
 // path, an origin or angle that is not numbers. One message per problem,
 // naming the list and the row (1-based, as the list shows it). Empty when
 // the build may go on.
-QStringList ValidateInputs(const BuildInputs& inputs);
+QStringList validateInputs(const BuildInputs& inputs);
 
 // The map-fix values the editor refuses too: the model (a plain path of
 // letters, digits and _ - . /), the origin (three numbers) and the angle
 // (a number, each with an optional leading '-' or '+'). One sentence per
 // problem, without the row.
-QStringList MapFixValueProblems(const MapFixEntry& fix);
+QStringList mapFixValueProblems(const MapFixEntry& fix);
 // "Map fix 2 (dm/mohdm6 Crate on the roof)" for the row at index 1.
-QString MapFixRowName(qsizetype index, const MapFixEntry& fix);
+QString mapFixRowName(qsizetype index, const MapFixEntry& fix);
 
 // Helpers the editors and tests share.
 // "At 07:05" / "07:05" gives 7 and 5; false when either part is not a whole
 // number or out of the clock's range.
-bool ParseClockTime(const QString& text, int* hour, int* minute);
+bool parseClockTime(const QString& text, int* hour, int* minute);
 
 }  // namespace skelvar::mod

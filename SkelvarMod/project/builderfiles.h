@@ -8,8 +8,9 @@
 // label-and-value lines; records of the multi-record files end with a line of
 // 40 hyphens. Readers accept CR LF, LF or a lone CR, a last line without a
 // line end, stray lines and missing lines: they keep every record that has at
-// least one of its value lines and skip the rest. Writers replace the file
-// atomically and report failure instead of leaving half a file behind.
+// least one of its value lines and skip the rest. Writers go through the
+// programs' shared atomic writer: a failed write leaves the old file whole,
+// and a write-protected file is never replaced.
 #include <QByteArray>
 #include <QList>
 #include <QString>

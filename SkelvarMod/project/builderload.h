@@ -1,8 +1,7 @@
 #pragma once
 // Everything the builder reads from its folder at start, in the window's
 // order: the switches, the map fixes, the additional scripts, the messages and
-// the scheduled commands. The window fills its lists from it; --build builds
-// from it without a window.
+// the scheduled commands. BuilderProject::load takes its lists from it.
 #include <QString>
 #include <QStringList>
 

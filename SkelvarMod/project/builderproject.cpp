@@ -144,9 +144,9 @@ bool BuilderProject::commitMapFix(const MapFixEntry& edited)
 {
     const std::optional<qsizetype> selected = m_selectedFix;
     const qsizetype row = selected ? *selected : m_inputs.mapFixes.size();
-    const QStringList problems = MapFixValueProblems(edited);
+    const QStringList problems = mapFixValueProblems(edited);
     if (!problems.isEmpty()) {
-        const QString name = MapFixRowName(row, edited);
+        const QString name = mapFixRowName(row, edited);
         QStringList lines;
         for (const QString& p : problems)
             lines.append(name + QStringLiteral(": ") + p);

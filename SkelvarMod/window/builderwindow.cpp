@@ -234,7 +234,7 @@ BuilderWindow::BuilderWindow(const QString& programDir, Prompter* prompter, QWid
     , m_boxes(prompter ? nullptr : std::make_unique<MessageBoxes>(this))
     , m_prompter(prompter ? *prompter : *m_boxes)
     , m_project(programDir, m_prompter)
-    , m_openFolder(OpenInFileBrowser)
+    , m_openFolder(openInFileBrowser)
 {
     setObjectName(QStringLiteral("SkelvarMod"));
     setWindowTitle(QStringLiteral("Mod Skelvar 2.1"));

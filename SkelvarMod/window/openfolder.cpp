@@ -5,7 +5,7 @@
 
 namespace skelvar::mod {
 
-void OpenInFileBrowser(const QString& folder)
+void openInFileBrowser(const QString& folder)
 {
     // Starts the browser detached; returns false at once when there is none.
     QDesktopServices::openUrl(QUrl::fromLocalFile(folder));

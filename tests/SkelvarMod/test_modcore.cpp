@@ -331,7 +331,7 @@ void TestModCore::backslashesAndSignsAsTheGameReadsThem()
     QFETCH(LineSwaps, swaps);
     BuildInputs in = smallFixture();
     mutate(in);
-    QVERIFY2(ValidateInputs(in).isEmpty(), qPrintable(ValidateInputs(in).join('\n')));
+    QVERIFY2(validateInputs(in).isEmpty(), qPrintable(validateInputs(in).join('\n')));
     QByteArray expected = smallFixtureScript();
     for (const auto& [from, to] : swaps) {
         const QByteArray line = from + "\r\n";
@@ -421,7 +421,7 @@ void TestModCore::validation()
     QFETCH(QString, problem);
     BuildInputs in = smallFixture();
     mutate(in);
-    const QStringList problems = ValidateInputs(in);
+    const QStringList problems = validateInputs(in);
     if (problem.isEmpty()) {
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join('\n')));
     } else {
