@@ -400,69 +400,106 @@ QStringList mapFixValueProblems(const MapFixEntry& fix)
     return problems;
 }
 
-QStringList validateInputs(const BuildInputs& in)
-{
-    QStringList problems;
-    auto quoteCheck = [&](const QString& row, const QString& what, const QString& value) {
-        if (value.contains(QLatin1Char('"')))
-            problems.append(row + QStringLiteral(": the ") + what + QStringLiteral(" holds a double quote (\")."));
-    };
-    auto emptyCheck = [&](const QString& row, const QString& what, const QString& value) {
-        if (value.trimmed().isEmpty()) {
-            problems.append(row + QStringLiteral(": the ") + what + QStringLiteral(" is empty."));
-            return false;
-        }
-        return true;
-    };
+namespace {
 
-    for (qsizetype n = 0; n < in.messages.size(); ++n) {
-        const MessageEntry& m = in.messages[n];
+// The problems found so far, one sentence each, naming the row.
+class Problems {
+public:
+    void add(const QString& row, const QString& problem) { m_list.append(row + QStringLiteral(": ") + problem); }
+    void quoteCheck(const QString& row, const QString& what, const QString& value)
+    {
+        if (value.contains(QLatin1Char('"')))
+            add(row, QStringLiteral("the ") + what + QStringLiteral(" holds a double quote (\")."));
+    }
+    // False (and noted) when the value is empty.
+    bool emptyCheck(const QString& row, const QString& what, const QString& value)
+    {
+        if (!value.trimmed().isEmpty())
+            return true;
+        add(row, QStringLiteral("the ") + what + QStringLiteral(" is empty."));
+        return false;
+    }
+    QStringList list() const { return m_list; }
+
+private:
+    QStringList m_list;
+};
+
+const QString BadTime = QStringLiteral("the time must be hour:minute, whole numbers from 0:0 to 23:59.");
+
+void checkMessages(Problems& problems, const QList<MessageEntry>& messages)
+{
+    for (qsizetype n = 0; n < messages.size(); ++n) {
+        const MessageEntry& m = messages[n];
         if (!m.ticked)
             continue;
         const QString row = QStringLiteral("Message %1 (%2 %3)").arg(n + 1).arg(m.type, m.trigger);
-        quoteCheck(row, QStringLiteral("text"), m.text);
+        problems.quoteCheck(row, QStringLiteral("text"), m.text);
         if (m.type == Scheduled) {
             if (!parseClockTime(scheduledTime(m), nullptr, nullptr))
-                problems.append(row + QStringLiteral(": the time must be hour:minute, whole numbers from 0:0 to 23:59."));
+                problems.add(row, BadTime);
         } else if (m.type == Periodic) {
             int count = 0;
             if (!toWhole(periodicCount(m), &count) || count < 1)
-                problems.append(row + QStringLiteral(": the interval must be a whole number of minutes, at least 1."));
+                problems.add(row, QStringLiteral("the interval must be a whole number of minutes, at least 1."));
         } else if (m.type == PerMap) {
-            if (emptyCheck(row, QStringLiteral("map"), perMapName(m)))
-                quoteCheck(row, QStringLiteral("map"), perMapName(m));
+            if (problems.emptyCheck(row, QStringLiteral("map"), perMapName(m)))
+                problems.quoteCheck(row, QStringLiteral("map"), perMapName(m));
         }
     }
-    for (qsizetype n = 0; n < in.commands.size(); ++n) {
-        const CommandEntry& c = in.commands[n];
+}
+
+void checkCommands(Problems& problems, const QList<CommandEntry>& commands)
+{
+    for (qsizetype n = 0; n < commands.size(); ++n) {
+        const CommandEntry& c = commands[n];
         if (!c.ticked)
             continue;
         const QString row = QStringLiteral("Command %1 (%2)").arg(n + 1).arg(c.command);
         if (!parseClockTime(c.time, nullptr, nullptr))
-            problems.append(row + QStringLiteral(": the time must be hour:minute, whole numbers from 0:0 to 23:59."));
-        quoteCheck(row, QStringLiteral("command"), c.command);
+            problems.add(row, BadTime);
+        problems.quoteCheck(row, QStringLiteral("command"), c.command);
     }
-    for (qsizetype n = 0; n < in.mapFixes.size(); ++n) {
-        const MapFixEntry& f = in.mapFixes[n];
+}
+
+void checkMapFixes(Problems& problems, const QList<MapFixEntry>& fixes)
+{
+    for (qsizetype n = 0; n < fixes.size(); ++n) {
+        const MapFixEntry& f = fixes[n];
         if (!f.ticked)
             continue;
         const QString row = mapFixRowName(n, f);
-        if (emptyCheck(row, QStringLiteral("map"), f.map))
-            quoteCheck(row, QStringLiteral("map"), f.map);
+        if (problems.emptyCheck(row, QStringLiteral("map"), f.map))
+            problems.quoteCheck(row, QStringLiteral("map"), f.map);
         for (const QString& problem : mapFixValueProblems(f))
-            problems.append(row + QStringLiteral(": ") + problem);
+            problems.add(row, problem);
         if (f.visibility != QLatin1String("show") && f.visibility != QLatin1String("hide"))
-            problems.append(row + QStringLiteral(": the visibility must be show or hide."));
+            problems.add(row, QStringLiteral("the visibility must be show or hide."));
     }
-    for (qsizetype n = 0; n < in.compat.size(); ++n) {
-        const CompatEntry& c = in.compat[n];
+}
+
+void checkCompat(Problems& problems, const QList<CompatEntry>& compat)
+{
+    for (qsizetype n = 0; n < compat.size(); ++n) {
+        const CompatEntry& c = compat[n];
         if (!c.ticked)
             continue;
         const QString row = QStringLiteral("Additional script %1 (%2)").arg(n + 1).arg(c.description);
-        if (emptyCheck(row, QStringLiteral("script name"), c.script) && !isPlainPath(c.script.trimmed()))
-            problems.append(row + QStringLiteral(": the script name must be a plain path of letters, digits and _ - . /."));
+        if (problems.emptyCheck(row, QStringLiteral("script name"), c.script) && !isPlainPath(c.script.trimmed()))
+            problems.add(row, QStringLiteral("the script name must be a plain path of letters, digits and _ - . /."));
     }
-    return problems;
+}
+
+}  // namespace
+
+QStringList validateInputs(const BuildInputs& in)
+{
+    Problems problems;
+    checkMessages(problems, in.messages);
+    checkCommands(problems, in.commands);
+    checkMapFixes(problems, in.mapFixes);
+    checkCompat(problems, in.compat);
+    return problems.list();
 }
 
 }  // namespace skelvar::mod
