@@ -151,13 +151,37 @@ MsjForm::MsjForm(QWidget* parent) : QDialog(parent)
     setWindowTitle(QStringLiteral("Message Management"));
     setModal(false);
 
+    buildTypeOptions();
+    buildTriggerPanels();
+    buildPriorityOptions();
+    m_text = scriptBox(this, "txtText");
+    auto* ok = button(QStringLiteral("OK"), "cmdOK", this);
+    auto* cancel = button(QStringLiteral("Cancel"), "cmdCancel", this);
+    layOut(okCancel(ok, cancel));
+
+    connect(ok, &QPushButton::clicked, this, &MsjForm::okClicked);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    reset();
+}
+
+void MsjForm::buildTypeOptions()
+{
     m_periodic = option(TypePeriodic, "optPeriodic", this);
     m_scheduled = option(TypeScheduled, "optScheduled", this);
     m_perMap = option(TypePerMap, "optPerMap", this);
     auto* types = new QButtonGroup(this);
-    for (QRadioButton* b : {m_periodic, m_scheduled, m_perMap})
+    for (QRadioButton* b : {m_periodic, m_scheduled, m_perMap}) {
         types->addButton(b);
+        // Choosing a type shows only its trigger panel.
+        connect(b, &QRadioButton::toggled, this, [this](bool on) {
+            if (on)
+                selectType(selectedType());
+        });
+    }
+}
 
+void MsjForm::buildTriggerPanels()
+{
     m_scheduledPanel = new QGroupBox(QStringLiteral("Trigger: Display at hours, minutes"), this);
     m_scheduledPanel->setObjectName(QStringLiteral("fraScheduled"));
     m_hour = scriptBox(m_scheduledPanel, "txtHour");
@@ -176,18 +200,20 @@ MsjForm::MsjForm(QWidget* parent) : QDialog(parent)
     m_perMapPanel->setObjectName(QStringLiteral("fraPerMap"));
     m_map = scriptBox(m_perMapPanel, "txtMap");
     (new QHBoxLayout(m_perMapPanel))->addWidget(m_map);
+}
 
+void MsjForm::buildPriorityOptions()
+{
     m_medium = option(QStringLiteral("Medium"), "optMedium", this);
     m_high = option(QStringLiteral("High"), "optHigh", this);
     m_low = option(QStringLiteral("Low"), "optLow", this);
     m_priority = new QButtonGroup(this);
     for (QRadioButton* b : {m_medium, m_high, m_low})
         m_priority->addButton(b);
+}
 
-    m_text = scriptBox(this, "txtText");
-    auto* ok = button(QStringLiteral("OK"), "cmdOK", this);
-    auto* cancel = button(QStringLiteral("Cancel"), "cmdCancel", this);
-
+void MsjForm::layOut(QHBoxLayout* buttons)
+{
     auto* top = new QVBoxLayout(this);
     top->addWidget(heading(QStringLiteral("Add a new message:"), this));
     auto* typeRow = new QHBoxLayout;
@@ -211,16 +237,7 @@ MsjForm::MsjForm(QWidget* parent) : QDialog(parent)
     textRow->addWidget(new QLabel(QStringLiteral("Text:"), this));
     textRow->addWidget(m_text);
     top->addLayout(textRow);
-    top->addLayout(okCancel(ok, cancel));
-
-    for (QRadioButton* b : {m_periodic, m_scheduled, m_perMap})
-        connect(b, &QRadioButton::toggled, this, [this](bool on) {
-            if (on)
-                selectType(selectedType());
-        });
-    connect(ok, &QPushButton::clicked, this, &MsjForm::okClicked);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    reset();
+    top->addLayout(buttons);
 }
 
 MessageEntry MsjForm::entry() const

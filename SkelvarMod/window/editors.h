@@ -8,6 +8,7 @@
 
 class QButtonGroup;
 class QGroupBox;
+class QHBoxLayout;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -59,6 +60,10 @@ signals:
     void okClicked();
 
 private:
+    void buildTypeOptions();
+    void buildTriggerPanels();
+    void buildPriorityOptions();
+    void layOut(QHBoxLayout* buttons);
     // Selects the option of that caption and shows only its trigger panel;
     // an unknown type changes nothing.
     void selectType(const QString& type);
