@@ -35,7 +35,8 @@ bool readsAsTicked(const QString& value);
 // line break (or a label-like line after it) cannot start a line of its own.
 QString flattenValue(const QString& value);
 
-// --- modskelvar.ini: seven lines, Check3, Check2, Check1, Check4 .. Check7.
+// --- modskelvar.ini: seven lines: thirdPersonView, whiteWalls, noFog, wallhack,
+// stopForcedModels, serverTime, nextMap (the boxes Check3, Check2, Check1, Check4 .. Check7).
 QByteArray switchesText(const Switches&);
 // Lines that are missing or do not read as a number leave their switch at 0.
 Switches parseSwitches(const QByteArray& data);

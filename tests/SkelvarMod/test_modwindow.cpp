@@ -1,5 +1,6 @@
-// The builder window offscreen: start and exit files, tabs, the three
-// editors, and one build from what the lists show.
+// The builder window offscreen, as it shows its project and forwards the
+// operator: start and exit, tabs, the three editors, one build from what the
+// lists show, and a size that fits every tab.
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
@@ -461,11 +462,8 @@ void TestModWindow::mapFixEditorRefusesWhatBreaksTheScript_data()
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("origin");
     QTest::addColumn<QString>("angle");
-    QTest::addColumn<QString>("refusal");  // empty: saved
+    QTest::addColumn<QString>("refusal");  // empty: saved; the texts are the project test's
 
-    QTest::newRow("new, model with blank, colon and braces")
-        << false << "static/my bush:{1}.tik" << "1 2 3" << "0"
-        << "Map fix 2 (dm/mohdm6 new): the model must be a plain path of letters, digits and _ - . /.";
     QTest::newRow("edit, origin and angle")
         << true << "m.tik" << "1 2 3)" << "90;"
         << "Map fix 1 (dm/mohdm6 on disk): the origin must be three numbers separated by blanks.\n"
