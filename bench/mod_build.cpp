@@ -24,10 +24,12 @@ int main(int argc, char** argv)
     const char* priorities[] = {"Low", "Medium", "High"};
     for (int i = 0; i < 100; ++i) {
         const QString type = types[i % 3];
-        QString trigger = type == "Periodic"    ? QString("%1 minutes").arg(5 + i)
-                          : type == "Scheduled" ? QString("At %1:%2").arg(i % 24, 2, 10, QChar('0')).arg(i % 60, 2, 10, QChar('0'))
-                                                : QString("On dm/map%1").arg(i);
-        in.messages.append({type, trigger, priorities[i % 3], QString("Message number %1 for the players").arg(i), true});
+        QString trigger = type == "Periodic" ? QString("%1 minutes").arg(5 + i)
+                          : type == "Scheduled"
+                              ? QString("At %1:%2").arg(i % 24, 2, 10, QChar('0')).arg(i % 60, 2, 10, QChar('0'))
+                              : QString("On dm/map%1").arg(i);
+        in.messages.append(
+            {type, trigger, priorities[i % 3], QString("Message number %1 for the players").arg(i), true});
         in.commands.append({QString("%1:%2").arg(i % 24).arg((i * 7) % 60), QString("say scheduled %1").arg(i), true});
         MapFixEntry f;
         f.map = QString("obj/obj_team%1").arg(i % 4);

@@ -53,7 +53,10 @@ BuildResult failure(const QString& text)
     return r;
 }
 
-QString native(const QString& path) { return QDir::toNativeSeparators(path); }
+QString native(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
 
 // The precache template, or why the build cannot go on.
 std::optional<QByteArray> readTemplate(const QDir& programDir, QString* error)
@@ -143,16 +146,17 @@ BuildResult putInPlace(const QString& partial, const QString& target, const QStr
     QString error;
     if (!moveReplacing(partial, target, &error)) {
         QFile::remove(partial);
-        return failure(QStringLiteral("The archive could not be moved into place as %1: %2. The previous archive was kept.")
-                           .arg(native(target), error));
+        return failure(
+            QStringLiteral("The archive could not be moved into place as %1: %2. The previous archive was kept.")
+                .arg(native(target), error));
     }
     BuildResult result;
     result.archivePath = target;
     const QStringList stale = removeOtherArchives(outDir);
     if (!stale.isEmpty()) {
         result.message = QStringLiteral("The archive was built, but these older archives could not be removed and the "
-                                        "server would load them too:\n")
-                         + stale.join(QLatin1Char('\n'));
+                                        "server would load them too:\n") +
+                         stale.join(QLatin1Char('\n'));
         return result;
     }
     result.ok = true;
@@ -165,7 +169,8 @@ BuildResult BuildMod(const BuildInputs& inputs, const BuildOptions& options, cZi
 {
     const QStringList problems = validateInputs(inputs);
     if (!problems.isEmpty())
-        return failure(QStringLiteral("The mod was not built. Please correct these rows first:\n") + problems.join(QLatin1Char('\n')));
+        return failure(QStringLiteral("The mod was not built. Please correct these rows first:\n") +
+                       problems.join(QLatin1Char('\n')));
 
     QString error;
     const QDir programDir(options.programDir);

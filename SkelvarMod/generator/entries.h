@@ -16,7 +16,7 @@ struct MessageEntry {
 };
 
 struct CommandEntry {
-    QString time;      // hour ":" minute, as typed
+    QString time;  // hour ":" minute, as typed
     QString command;
     bool ticked = false;
     bool operator==(const CommandEntry&) const = default;
@@ -32,7 +32,7 @@ struct MapFixEntry {
 
 struct CompatEntry {
     QString description;
-    QString script;      // file under the server's global/ folder
+    QString script;  // file under the server's global/ folder
     bool ticked = false;
     bool operator==(const CompatEntry&) const = default;
 };

@@ -20,9 +20,18 @@ QString withoutSuffix(const QString& text, const QString& suffix)
     return text.endsWith(suffix) ? text.chopped(suffix.size()) : text;
 }
 
-QString scheduledTime(const MessageEntry& m) { return withoutPrefix(m.trigger, QStringLiteral("At ")); }
-QString periodicCount(const MessageEntry& m) { return withoutSuffix(m.trigger, QStringLiteral(" minutes")); }
-QString perMapName(const MessageEntry& m) { return withoutPrefix(m.trigger, QStringLiteral("On ")); }
+QString scheduledTime(const MessageEntry& m)
+{
+    return withoutPrefix(m.trigger, QStringLiteral("At "));
+}
+QString periodicCount(const MessageEntry& m)
+{
+    return withoutSuffix(m.trigger, QStringLiteral(" minutes"));
+}
+QString perMapName(const MessageEntry& m)
+{
+    return withoutPrefix(m.trigger, QStringLiteral("On "));
+}
 
 // Operator text as it may stand on one script line.
 QString safe(const QString& value)
@@ -102,7 +111,10 @@ private:
     QByteArray m_out;
 };
 
-QString num(qsizetype n) { return QString::number(n); }
+QString num(qsizetype n)
+{
+    return QString::number(n);
+}
 
 void priorityLine(Script& s, const MessageEntry& m)
 {
@@ -124,7 +136,6 @@ void clockTest(Script& s, const QString& time)
     parseClockTime(time, &h, &m);
     s.line(QStringLiteral("if ((level.v2 == %1) && (level.v1 == %2))").arg(h).arg(m));
 }
-
 
 // The ticked rows of each list, messages split by their type.
 struct ScriptRows {
@@ -249,11 +260,26 @@ void emitPeriodicMessages(Script& s, const QList<MessageEntry>& periodic)
 // on and runs the timed and periodic rows.
 void emitClockLoop(Script& s, const Switches& sw, const ScriptRows& rows)
 {
-    s.lines({"t2:", "wait 1", "level.v3 = level.v3 + 1", "if (getcvar(nombre) != \"\")", "thread t7",
-             "if (level.v3 > 59)", "{", "level.m1 = getcvar (resetvalue)", "level.v0 = level.v0 - 1",
-             "if ( int ( getcvar (scanpass) ) == 1 )", "{", "level.v0 = int ( getcvar(scantime) ) - 1",
-             "setcvar \"scanpass\" 2", "}", "if (level.v0 == 0)", "{", "if ( int(getcvar(sv_skelvar)) != 0 )", "{",
-             "if ($player != NULL)", "{"});
+    s.lines({"t2:",
+             "wait 1",
+             "level.v3 = level.v3 + 1",
+             "if (getcvar(nombre) != \"\")",
+             "thread t7",
+             "if (level.v3 > 59)",
+             "{",
+             "level.m1 = getcvar (resetvalue)",
+             "level.v0 = level.v0 - 1",
+             "if ( int ( getcvar (scanpass) ) == 1 )",
+             "{",
+             "level.v0 = int ( getcvar(scantime) ) - 1",
+             "setcvar \"scanpass\" 2",
+             "}",
+             "if (level.v0 == 0)",
+             "{",
+             "if ( int(getcvar(sv_skelvar)) != 0 )",
+             "{",
+             "if ($player != NULL)",
+             "{"});
     emitProbes(s, sw);
     s.lines({"}", "}", "level.v0 = int ( getcvar(scantime) )", "}", "level.v3 = 0",
              "level.v1 = int (getcvar (sv_minutes)) + 1", "level.v2 = int(getcvar (sv_hours))", "if (level.v1 > 59)",
@@ -290,9 +316,11 @@ void emitMapFixes(Script& s, const QList<MapFixEntry>& fixes)
         s.line(v + QStringLiteral(" = spawn ") + safe(f.model.trimmed()));
         // A value that is no number goes as typed; validateInputs refuses it.
         const QString origin = scriptOrigin(f.origin), angle = scriptNumber(f.angle.trimmed());
-        s.line(v + QStringLiteral(".origin = ( ") + (origin.isEmpty() ? safe(f.origin) : origin) + QStringLiteral(" )"));
+        s.line(v + QStringLiteral(".origin = ( ") + (origin.isEmpty() ? safe(f.origin) : origin) +
+               QStringLiteral(" )"));
         s.line(v + QStringLiteral(".angle = ") + (angle.isEmpty() ? safe(f.angle) : angle));
-        for (const char* flag : {" solid", " immune bullet", " immune fast_bullet", " immune bash", " immune explosion"})
+        for (const char* flag :
+             {" solid", " immune bullet", " immune fast_bullet", " immune bash", " immune explosion"})
             s.line(v + QLatin1String(flag));
         s.line(v + QLatin1Char(' ') + safe(f.visibility));
         s.line(QStringLiteral("}"));
@@ -332,12 +360,26 @@ void emitConsoleCommand(Script& s, qsizetype mapFixCount)
 // then asks for a scan at once.
 void emitRename(Script& s)
 {
-    s.lines({"t7:", "local.numero = int ( getcvar(numero) )", "local.nombre = getcvar(nombre)", "if ($player != NULL)",
-             "{", "level.maxplayers = Int(getcvar(sv_maxclients))",
-             "for (local.p=1;local.p<=level.maxplayers;local.p++)", "{",
-             "if (($player.size>=local.p) && ($player[local.p]!=NULL))", "{", "local.player = $player[local.p]",
-             "if (local.player.entnum == local.numero)", "local.player stufftext (\"name \" + local.nombre)", "}", "}",
-             "}", "setcvar \"numero\" \"\"", "setcvar \"nombre\" \"\"", "setcvar \"scantime\" \"1\"", "level.v0 = 1",
+    s.lines({"t7:",
+             "local.numero = int ( getcvar(numero) )",
+             "local.nombre = getcvar(nombre)",
+             "if ($player != NULL)",
+             "{",
+             "level.maxplayers = Int(getcvar(sv_maxclients))",
+             "for (local.p=1;local.p<=level.maxplayers;local.p++)",
+             "{",
+             "if (($player.size>=local.p) && ($player[local.p]!=NULL))",
+             "{",
+             "local.player = $player[local.p]",
+             "if (local.player.entnum == local.numero)",
+             "local.player stufftext (\"name \" + local.nombre)",
+             "}",
+             "}",
+             "}",
+             "setcvar \"numero\" \"\"",
+             "setcvar \"nombre\" \"\"",
+             "setcvar \"scantime\" \"1\"",
+             "level.v0 = 1",
              "end"});
 }
 

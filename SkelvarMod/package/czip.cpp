@@ -121,10 +121,9 @@ bool cZip::fail(const QString& text)
 class cZip::Collector {
 public:
     Collector(const cZip& zip, QList<Source>& out)
-        : m_zip(zip)
-        , m_out(out)
-        , m_base(zip.m_basePath.trimmed().isEmpty() ? QDir::currentPath() : zip.m_basePath.trimmed())
-        , m_hidden(zip.m_includeHidden ? (QDir::Hidden | QDir::System) : QDir::Filters())
+        : m_zip(zip), m_out(out),
+          m_base(zip.m_basePath.trimmed().isEmpty() ? QDir::currentPath() : zip.m_basePath.trimmed()),
+          m_hidden(zip.m_includeHidden ? (QDir::Hidden | QDir::System) : QDir::Filters())
     {
     }
 
@@ -200,8 +199,8 @@ private:
         if (m_pathOfEntry.contains(entry)) {
             // Without folder names two files may meet under one name; one
             // would silently replace the other.
-            m_clash = QStringLiteral("two files would be stored as ") + entry + QStringLiteral(": ")
-                      + m_pathOfEntry.value(entry) + QStringLiteral(" and ") + absPath;
+            m_clash = QStringLiteral("two files would be stored as ") + entry + QStringLiteral(": ") +
+                      m_pathOfEntry.value(entry) + QStringLiteral(" and ") + absPath;
             return;
         }
         m_pathOfEntry.insert(entry, absPath);
@@ -360,8 +359,8 @@ bool cZip::upToDate(zip* za, zip_int64_t existing, time_t mtime) const
     zip_stat_t st;
     zip_stat_init(&st);
     // Stored times have a two-second step; compare on that grid.
-    return zip_stat_index(za, zip_uint64_t(existing), 0, &st) == 0 && (st.valid & ZIP_STAT_MTIME)
-           && (mtime & ~time_t(1)) <= st.mtime;
+    return zip_stat_index(za, zip_uint64_t(existing), 0, &st) == 0 && (st.valid & ZIP_STAT_MTIME) &&
+           (mtime & ~time_t(1)) <= st.mtime;
 }
 
 cZip::AddResult cZip::addFolderEntry(zip* za, const Source& src, zip_int64_t existing)
@@ -404,8 +403,8 @@ cZip::AddResult cZip::addFileEntry(zip* za, const Source& src, zip_int64_t exist
         return failed(zipErrorText(zip_get_error(za)));
     }
     zip_file_set_mtime(za, zip_uint64_t(index), mtime, 0);
-    if (crypt.method != ZIP_EM_NONE
-        && zip_file_set_encryption(za, zip_uint64_t(index), crypt.method, crypt.password.constData()) != 0)
+    if (crypt.method != ZIP_EM_NONE &&
+        zip_file_set_encryption(za, zip_uint64_t(index), crypt.method, crypt.password.constData()) != 0)
         return failed(zipErrorText(zip_get_error(za)));
     message((existing >= 0 ? QStringLiteral("updating: ") : QStringLiteral("  adding: ")) + src.entry);
     if (m_verbose)

@@ -86,8 +86,8 @@ signals:
 
 private:
     struct Source {
-        QString path;    // file on disk
-        QString entry;   // name inside the archive ("global/skelvar.scr")
+        QString path;   // file on disk
+        QString entry;  // name inside the archive ("global/skelvar.scr")
         bool isDir = false;
     };
     class Collector;

@@ -13,20 +13,23 @@ namespace skelvar::mod {
 
 namespace {
 
-void setError(QString* error, const QString& text) {
+void setError(QString* error, const QString& text)
+{
     if (error)
         *error = text;
 }
 
 // Whole file, or nothing. A missing file is not an error.
-std::optional<QByteArray> readWhole(const QString& path, QString* error) {
+std::optional<QByteArray> readWhole(const QString& path, QString* error)
+{
     QByteArray data;
     if (lists::readWholeFile(path, &data, error) != lists::ReadStatus::Ok)
         return std::nullopt;
     return data;
 }
 
-QStringList splitLines(const QByteArray& data) {
+QStringList splitLines(const QByteArray& data)
+{
     QString text = QString::fromLatin1(data);
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
@@ -37,7 +40,8 @@ QStringList splitLines(const QByteArray& data) {
 }
 
 // Blanks only, as the files are written; a tab inside a value stays.
-QString trimBlanks(const QString& s) {
+QString trimBlanks(const QString& s)
+{
     qsizetype begin = 0, end = s.size();
     while (begin < end && s.at(begin) == QLatin1Char(' '))
         ++begin;
@@ -46,7 +50,10 @@ QString trimBlanks(const QString& s) {
     return s.mid(begin, end - begin);
 }
 
-bool isSeparator(const QString& line) { return trimBlanks(line).toLatin1() == RecordSeparator; }
+bool isSeparator(const QString& line)
+{
+    return trimBlanks(line).toLatin1() == RecordSeparator;
+}
 
 // One record as read: a value per label, unset when its line was not seen.
 using Fields = QList<std::optional<QString>>;
@@ -56,7 +63,8 @@ using Fields = QList<std::optional<QString>>;
 // again (a lost separator). A label counts only at the start of its line, so
 // a value may hold label texts of its own. Lines without a label are stray
 // and skipped; a record without any value line is dropped.
-QList<Fields> parseRecords(const QByteArray& data, const QStringList& labels) {
+QList<Fields> parseRecords(const QByteArray& data, const QStringList& labels)
+{
     QList<Fields> records;
     Fields current(labels.size());
     auto flush = [&] {
@@ -88,59 +96,67 @@ QList<Fields> parseRecords(const QByteArray& data, const QStringList& labels) {
     return records;
 }
 
-QString fieldText(const Fields& f, qsizetype i) { return f.at(i).value_or(QString()); }
+QString fieldText(const Fields& f, qsizetype i)
+{
+    return f.at(i).value_or(QString());
+}
 
-bool fieldTick(const Fields& f, qsizetype i) {
+bool fieldTick(const Fields& f, qsizetype i)
+{
     // The tick is the text between the first and a second colon.
     return f.at(i).has_value() && readsAsTicked(f.at(i)->section(QLatin1Char(':'), 0, 0));
 }
 
-void appendLine(QByteArray& out, const char* label, const QString& value) {
+void appendLine(QByteArray& out, const char* label, const QString& value)
+{
     out += label;
     out += ' ';
     out += flattenValue(value).toLatin1();
     out += "\r\n";
 }
 
-void appendTick(QByteArray& out, const char* label, bool ticked) {
+void appendTick(QByteArray& out, const char* label, bool ticked)
+{
     out += label;
     out += ticked ? " 1\r\n" : " 0\r\n";
 }
 
-void appendSeparator(QByteArray& out) {
+void appendSeparator(QByteArray& out)
+{
     out += RecordSeparator;
     out += "\r\n";
 }
 
-const QStringList& compatLabels() {
-    static const QStringList labels{QStringLiteral("Description:"), QStringLiteral("Script:"),
-                                    QStringLiteral("Run:")};
+const QStringList& compatLabels()
+{
+    static const QStringList labels{QStringLiteral("Description:"), QStringLiteral("Script:"), QStringLiteral("Run:")};
     return labels;
 }
 
-const QStringList& messageLabels() {
-    static const QStringList labels{QStringLiteral("Type:"), QStringLiteral("Trigger:"),
-                                    QStringLiteral("Priority:"), QStringLiteral("Text:"),
-                                    QStringLiteral("Cast:")};
+const QStringList& messageLabels()
+{
+    static const QStringList labels{QStringLiteral("Type:"), QStringLiteral("Trigger:"), QStringLiteral("Priority:"),
+                                    QStringLiteral("Text:"), QStringLiteral("Cast:")};
     return labels;
 }
 
-const QStringList& commandLabels() {
-    static const QStringList labels{QStringLiteral("Time:"), QStringLiteral("Command:"),
-                                    QStringLiteral("Cast:")};
+const QStringList& commandLabels()
+{
+    static const QStringList labels{QStringLiteral("Time:"), QStringLiteral("Command:"), QStringLiteral("Cast:")};
     return labels;
 }
 
-const QStringList& mapFixLabels() {
+const QStringList& mapFixLabels()
+{
     static const QStringList labels{
-        QStringLiteral("Map:"),    QStringLiteral("Author:"), QStringLiteral("Description:"),
-        QStringLiteral("Model:"),  QStringLiteral("Origin:"), QStringLiteral("Angle:"),
-        QStringLiteral("Visibility:"), QStringLiteral("Apply:")};
+        QStringLiteral("Map:"),    QStringLiteral("Author:"), QStringLiteral("Description:"), QStringLiteral("Model:"),
+        QStringLiteral("Origin:"), QStringLiteral("Angle:"),  QStringLiteral("Visibility:"),  QStringLiteral("Apply:")};
     return labels;
 }
 
 // A Filename that names a plain ".dmf" file directly in the folder.
-bool isPlainMapFixName(const QString& name) {
+bool isPlainMapFixName(const QString& name)
+{
     if (name.size() <= MapFixSuffix.size() || !name.endsWith(MapFixSuffix, Qt::CaseInsensitive))
         return false;
     if (name == QLatin1String(".") || name == QLatin1String(".."))
@@ -152,10 +168,10 @@ bool isPlainMapFixName(const QString& name) {
     return true;
 }
 
-bool isReservedDeviceName(const QString& base) {
+bool isReservedDeviceName(const QString& base)
+{
     static const QSet<QString> names = [] {
-        QSet<QString> s{QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"),
-                        QStringLiteral("NUL")};
+        QSet<QString> s{QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"), QStringLiteral("NUL")};
         for (int i = 1; i <= 9; ++i) {
             s.insert(QStringLiteral("COM%1").arg(i));
             s.insert(QStringLiteral("LPT%1").arg(i));
@@ -169,7 +185,8 @@ constexpr qsizetype MaxStemLength = 100;
 
 }  // namespace
 
-bool readsAsTicked(const QString& value) {
+bool readsAsTicked(const QString& value)
+{
     const QString v = value.trimmed();
     if (v.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0)
         return true;
@@ -178,7 +195,8 @@ bool readsAsTicked(const QString& value) {
     return ok && !std::isnan(number) && number != 0.0;
 }
 
-QString flattenValue(const QString& value) {
+QString flattenValue(const QString& value)
+{
     QString v = value;
     v.replace(QLatin1String("\r\n"), QLatin1String(" "));
     v.replace(QLatin1Char('\r'), QLatin1Char(' '));
@@ -188,14 +206,17 @@ QString flattenValue(const QString& value) {
 
 // --- modskelvar.ini
 
-QByteArray switchesText(const Switches& s) {
+QByteArray switchesText(const Switches& s)
+{
     QByteArray out;
-    for (const int state : {s.thirdPersonView, s.whiteWalls, s.noFog, s.wallhack, s.stopForcedModels, s.serverTime, s.nextMap})
+    for (const int state :
+         {s.thirdPersonView, s.whiteWalls, s.noFog, s.wallhack, s.stopForcedModels, s.serverTime, s.nextMap})
         out += ' ' + QByteArray::number(state) + " \r\n";
     return out;
 }
 
-Switches parseSwitches(const QByteArray& data) {
+Switches parseSwitches(const QByteArray& data)
+{
     const QStringList lines = splitLines(data);
     auto state = [&](qsizetype line) {
         bool ok = false;
@@ -213,18 +234,21 @@ Switches parseSwitches(const QByteArray& data) {
     return s;
 }
 
-Switches loadSwitches(const QString& path, QString* error) {
+Switches loadSwitches(const QString& path, QString* error)
+{
     const auto data = readWhole(path, error);
     return data ? parseSwitches(*data) : Switches{};
 }
 
-bool saveSwitches(const QString& path, const Switches& s, QString* error) {
+bool saveSwitches(const QString& path, const Switches& s, QString* error)
+{
     return lists::writeFileAtomic(path, switchesText(s), error);
 }
 
 // --- skelvar.dcf
 
-QByteArray compatText(const QList<CompatEntry>& rows) {
+QByteArray compatText(const QList<CompatEntry>& rows)
+{
     QByteArray out;
     for (const CompatEntry& e : rows) {
         appendLine(out, "Description:", e.description);
@@ -235,25 +259,29 @@ QByteArray compatText(const QList<CompatEntry>& rows) {
     return out;
 }
 
-QList<CompatEntry> parseCompat(const QByteArray& data) {
+QList<CompatEntry> parseCompat(const QByteArray& data)
+{
     QList<CompatEntry> rows;
     for (const Fields& f : parseRecords(data, compatLabels()))
         rows.append({fieldText(f, 0), fieldText(f, 1), fieldTick(f, 2)});
     return rows;
 }
 
-QList<CompatEntry> loadCompat(const QString& path, QString* error) {
+QList<CompatEntry> loadCompat(const QString& path, QString* error)
+{
     const auto data = readWhole(path, error);
     return data ? parseCompat(*data) : QList<CompatEntry>{};
 }
 
-bool saveCompat(const QString& path, const QList<CompatEntry>& rows, QString* error) {
+bool saveCompat(const QString& path, const QList<CompatEntry>& rows, QString* error)
+{
     return lists::writeFileAtomic(path, compatText(rows), error);
 }
 
 // --- messages.cfg
 
-QByteArray messagesText(const QList<MessageEntry>& rows) {
+QByteArray messagesText(const QList<MessageEntry>& rows)
+{
     QByteArray out;
     for (const MessageEntry& e : rows) {
         appendLine(out, "Type:", e.type);
@@ -266,25 +294,29 @@ QByteArray messagesText(const QList<MessageEntry>& rows) {
     return out;
 }
 
-QList<MessageEntry> parseMessages(const QByteArray& data) {
+QList<MessageEntry> parseMessages(const QByteArray& data)
+{
     QList<MessageEntry> rows;
     for (const Fields& f : parseRecords(data, messageLabels()))
         rows.append({fieldText(f, 0), fieldText(f, 1), fieldText(f, 2), fieldText(f, 3), fieldTick(f, 4)});
     return rows;
 }
 
-QList<MessageEntry> loadMessages(const QString& path, QString* error) {
+QList<MessageEntry> loadMessages(const QString& path, QString* error)
+{
     const auto data = readWhole(path, error);
     return data ? parseMessages(*data) : QList<MessageEntry>{};
 }
 
-bool saveMessages(const QString& path, const QList<MessageEntry>& rows, QString* error) {
+bool saveMessages(const QString& path, const QList<MessageEntry>& rows, QString* error)
+{
     return lists::writeFileAtomic(path, messagesText(rows), error);
 }
 
 // --- commands.cfg
 
-QByteArray commandsText(const QList<CommandEntry>& rows) {
+QByteArray commandsText(const QList<CommandEntry>& rows)
+{
     QByteArray out;
     for (const CommandEntry& e : rows) {
         appendLine(out, "Time:", e.time);
@@ -295,25 +327,29 @@ QByteArray commandsText(const QList<CommandEntry>& rows) {
     return out;
 }
 
-QList<CommandEntry> parseCommands(const QByteArray& data) {
+QList<CommandEntry> parseCommands(const QByteArray& data)
+{
     QList<CommandEntry> rows;
     for (const Fields& f : parseRecords(data, commandLabels()))
         rows.append({fieldText(f, 0), fieldText(f, 1), fieldTick(f, 2)});
     return rows;
 }
 
-QList<CommandEntry> loadCommands(const QString& path, QString* error) {
+QList<CommandEntry> loadCommands(const QString& path, QString* error)
+{
     const auto data = readWhole(path, error);
     return data ? parseCommands(*data) : QList<CommandEntry>{};
 }
 
-bool saveCommands(const QString& path, const QList<CommandEntry>& rows, QString* error) {
+bool saveCommands(const QString& path, const QList<CommandEntry>& rows, QString* error)
+{
     return lists::writeFileAtomic(path, commandsText(rows), error);
 }
 
 // --- map fixes
 
-QByteArray mapFixText(const MapFixEntry& e) {
+QByteArray mapFixText(const MapFixEntry& e)
+{
     QByteArray out;
     appendLine(out, "Map:", e.map);
     appendLine(out, "Author:", e.author);
@@ -326,7 +362,8 @@ QByteArray mapFixText(const MapFixEntry& e) {
     return out;
 }
 
-std::optional<MapFixEntry> parseMapFix(const QByteArray& data, const QString& fileName) {
+std::optional<MapFixEntry> parseMapFix(const QByteArray& data, const QString& fileName)
+{
     const QList<Fields> records = parseRecords(data, mapFixLabels());
     if (records.isEmpty())
         return std::nullopt;
@@ -344,18 +381,19 @@ std::optional<MapFixEntry> parseMapFix(const QByteArray& data, const QString& fi
     return e;
 }
 
-std::optional<MapFixEntry> loadMapFix(const QString& path, QString* error) {
+std::optional<MapFixEntry> loadMapFix(const QString& path, QString* error)
+{
     const auto data = readWhole(path, error);
     if (!data)
         return std::nullopt;
     return parseMapFix(*data, QFileInfo(path).fileName());
 }
 
-QList<MapFixEntry> loadMapFixes(const QString& folder) {
+QList<MapFixEntry> loadMapFixes(const QString& folder)
+{
     const QDir dir(folder);
     QList<MapFixEntry> rows;
-    const QStringList names =
-        dir.entryList({QStringLiteral("*") + MapFixSuffix}, QDir::Files, QDir::Name);
+    const QStringList names = dir.entryList({QStringLiteral("*") + MapFixSuffix}, QDir::Files, QDir::Name);
     for (const QString& name : names) {
         if (auto e = loadMapFix(dir.filePath(name)))
             rows.append(*e);
@@ -363,16 +401,17 @@ QList<MapFixEntry> loadMapFixes(const QString& folder) {
     return rows;
 }
 
-bool saveMapFix(const QString& folder, const MapFixEntry& e, QString* error) {
+bool saveMapFix(const QString& folder, const MapFixEntry& e, QString* error)
+{
     if (!isPlainMapFixName(e.filename)) {
-        setError(error, QStringLiteral("Map fix \"%1\" has no usable file name (\"%2\")")
-                            .arg(e.map, e.filename));
+        setError(error, QStringLiteral("Map fix \"%1\" has no usable file name (\"%2\")").arg(e.map, e.filename));
         return false;
     }
     return lists::writeFileAtomic(QDir(folder).filePath(e.filename), mapFixText(e), error);
 }
 
-QString mapFixFileStem(const QString& map) {
+QString mapFixFileStem(const QString& map)
+{
     static const QString refused = QStringLiteral("<>:\"|?*.");
     QString stem;
     for (const QChar c : map) {
@@ -394,10 +433,11 @@ QString mapFixFileStem(const QString& map) {
     return stem.isEmpty() ? QStringLiteral("unnamed") : stem;
 }
 
-QString newMapFixFileName(const QString& folder, const QString& map, const QStringList& usedNames) {
+QString newMapFixFileName(const QString& folder, const QString& map, const QStringList& usedNames)
+{
     QSet<QString> taken;
-    const QStringList present = QDir(folder).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QStringList present =
+        QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString& name : present)
         taken.insert(name.toLower());
     for (const QString& name : usedNames)
@@ -417,7 +457,8 @@ QString newMapFixFileName(const QString& folder, const QString& map, const QStri
 
 // --- the editors' boxes
 
-QString triggerText(const QString& type, const TriggerBoxes& b) {
+QString triggerText(const QString& type, const TriggerBoxes& b)
+{
     if (type == TypePeriodic)
         return b.minutes + QStringLiteral(" minutes");
     if (type == TypeScheduled)
@@ -427,7 +468,8 @@ QString triggerText(const QString& type, const TriggerBoxes& b) {
     return {};
 }
 
-TriggerBoxes triggerBoxes(const QString& type, const QString& trigger) {
+TriggerBoxes triggerBoxes(const QString& type, const QString& trigger)
+{
     TriggerBoxes b;
     QString t = trigger;
     if (type == TypePeriodic) {
@@ -448,11 +490,13 @@ TriggerBoxes triggerBoxes(const QString& type, const QString& trigger) {
     return b;
 }
 
-QString timeText(const QString& hour, const QString& minute) {
+QString timeText(const QString& hour, const QString& minute)
+{
     return hour + QLatin1Char(':') + minute;
 }
 
-TimeBoxes timeBoxes(const QString& time) {
+TimeBoxes timeBoxes(const QString& time)
+{
     const QStringList parts = time.split(QLatin1Char(':'));
     return {parts.value(0), parts.value(1)};
 }

@@ -12,7 +12,10 @@ namespace {
 
 const QString NoPathWarning = QStringLiteral("You haven't selected a path for your map ('dm/' or 'obj/'). ");
 
-bool hasFolder(const QString& map) { return map.contains(QLatin1Char('/')); }
+bool hasFolder(const QString& map)
+{
+    return map.contains(QLatin1Char('/'));
+}
 
 template <class Entry>
 bool inRange(const QList<Entry>& rows, qsizetype row)
@@ -22,7 +25,9 @@ bool inRange(const QList<Entry>& rows, qsizetype row)
 
 }  // namespace
 
-BuilderProject::BuilderProject(const QString& folder, Prompter& prompter) : m_folder(folder), m_prompter(prompter) {}
+BuilderProject::BuilderProject(const QString& folder, Prompter& prompter) : m_folder(folder), m_prompter(prompter)
+{
+}
 
 void BuilderProject::load()
 {
@@ -65,14 +70,10 @@ bool BuilderProject::save(QStringList* errors)
 qsizetype BuilderProject::rowCount(BuilderList list) const
 {
     switch (list) {
-    case BuilderList::MapFixes:
-        return m_inputs.mapFixes.size();
-    case BuilderList::Messages:
-        return m_inputs.messages.size();
-    case BuilderList::Commands:
-        return m_inputs.commands.size();
-    case BuilderList::Compat:
-        return m_inputs.compat.size();
+    case BuilderList::MapFixes: return m_inputs.mapFixes.size();
+    case BuilderList::Messages: return m_inputs.messages.size();
+    case BuilderList::Commands: return m_inputs.commands.size();
+    case BuilderList::Compat: return m_inputs.compat.size();
     }
     return 0;
 }
@@ -82,18 +83,10 @@ void BuilderProject::setTicked(BuilderList list, qsizetype row, bool ticked)
     if (row < 0 || row >= rowCount(list))
         return;
     switch (list) {
-    case BuilderList::MapFixes:
-        m_inputs.mapFixes[row].ticked = ticked;
-        break;
-    case BuilderList::Messages:
-        m_inputs.messages[row].ticked = ticked;
-        break;
-    case BuilderList::Commands:
-        m_inputs.commands[row].ticked = ticked;
-        break;
-    case BuilderList::Compat:
-        m_inputs.compat[row].ticked = ticked;
-        break;
+    case BuilderList::MapFixes: m_inputs.mapFixes[row].ticked = ticked; break;
+    case BuilderList::Messages: m_inputs.messages[row].ticked = ticked; break;
+    case BuilderList::Commands: m_inputs.commands[row].ticked = ticked; break;
+    case BuilderList::Compat: m_inputs.compat[row].ticked = ticked; break;
     }
 }
 
@@ -101,14 +94,10 @@ void BuilderProject::setTicked(BuilderList list, qsizetype row, bool ticked)
 std::optional<qsizetype>* BuilderProject::selection(BuilderList list)
 {
     switch (list) {
-    case BuilderList::MapFixes:
-        return &m_selectedFix;
-    case BuilderList::Messages:
-        return &m_selectedMessage;
-    case BuilderList::Commands:
-        return &m_selectedCommand;
-    case BuilderList::Compat:
-        break;
+    case BuilderList::MapFixes: return &m_selectedFix;
+    case BuilderList::Messages: return &m_selectedMessage;
+    case BuilderList::Commands: return &m_selectedCommand;
+    case BuilderList::Compat: break;
     }
     return nullptr;
 }
@@ -151,8 +140,8 @@ bool BuilderProject::commitMapFix(const MapFixEntry& edited)
         for (const QString& p : problems)
             lines.append(name + QStringLiteral(": ") + p);
         m_prompter.message(QStringLiteral("Map Fixes"),
-                           QStringLiteral("The fix was not saved. Please correct it first:\n")
-                               + lines.join(QLatin1Char('\n')),
+                           QStringLiteral("The fix was not saved. Please correct it first:\n") +
+                               lines.join(QLatin1Char('\n')),
                            Prompter::Icon::Warning);
         return false;
     }

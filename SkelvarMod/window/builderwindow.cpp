@@ -26,7 +26,10 @@ namespace skelvar::mod {
 namespace {
 
 // The lists' column widths are given in twips; 15 twips make a pixel.
-constexpr int twips(int t) { return t / 15; }
+constexpr int twips(int t)
+{
+    return t / 15;
+}
 
 // Every list shows at least this many rows without scrolling.
 constexpr int VisibleRows = 8;
@@ -65,8 +68,8 @@ void fitRows(QTreeWidget* list)
     probe->setCheckState(0, Qt::Checked);
     const int rowHeight = list->sizeHintForRow(0);
     delete probe;
-    const int chrome = list->header()->sizeHint().height() + 2 * list->frameWidth()
-                       + list->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const int chrome = list->header()->sizeHint().height() + 2 * list->frameWidth() +
+                       list->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     list->setMinimumHeight(chrome + VisibleRows * rowHeight);
 }
 
@@ -123,12 +126,9 @@ QHBoxLayout* buttonRow(std::initializer_list<QPushButton*> buttons)
 int stateOf(const QCheckBox* c)
 {
     switch (c->checkState()) {
-    case Qt::Checked:
-        return 1;
-    case Qt::PartiallyChecked:
-        return 2;
-    default:
-        return 0;
+    case Qt::Checked: return 1;
+    case Qt::PartiallyChecked: return 2;
+    default: return 0;
     }
 }
 
@@ -158,14 +158,10 @@ QPixmap logo()
 QMessageBox::Icon boxIcon(Prompter::Icon icon)
 {
     switch (icon) {
-    case Prompter::Icon::Information:
-        return QMessageBox::Information;
-    case Prompter::Icon::Warning:
-        return QMessageBox::Warning;
-    case Prompter::Icon::Critical:
-        return QMessageBox::Critical;
-    case Prompter::Icon::Question:
-        return QMessageBox::Question;
+    case Prompter::Icon::Information: return QMessageBox::Information;
+    case Prompter::Icon::Warning: return QMessageBox::Warning;
+    case Prompter::Icon::Critical: return QMessageBox::Critical;
+    case Prompter::Icon::Question: return QMessageBox::Question;
     }
     return QMessageBox::NoIcon;
 }
@@ -200,10 +196,8 @@ QStringList rowValues(const BuilderProject& project, BuilderList list, qsizetype
         const MessageEntry& m = project.messages()[row];
         return {m.type, m.trigger, m.priority, m.text};
     }
-    case BuilderList::Commands:
-        return {project.commands()[row].time, project.commands()[row].command};
-    case BuilderList::Compat:
-        return {project.compat()[row].description, project.compat()[row].script};
+    case BuilderList::Commands: return {project.commands()[row].time, project.commands()[row].command};
+    case BuilderList::Compat: return {project.compat()[row].description, project.compat()[row].script};
     }
     return {};
 }
@@ -211,14 +205,10 @@ QStringList rowValues(const BuilderProject& project, BuilderList list, qsizetype
 bool rowTicked(const BuilderProject& project, BuilderList list, qsizetype row)
 {
     switch (list) {
-    case BuilderList::MapFixes:
-        return project.mapFixes()[row].ticked;
-    case BuilderList::Messages:
-        return project.messages()[row].ticked;
-    case BuilderList::Commands:
-        return project.commands()[row].ticked;
-    case BuilderList::Compat:
-        return project.compat()[row].ticked;
+    case BuilderList::MapFixes: return project.mapFixes()[row].ticked;
+    case BuilderList::Messages: return project.messages()[row].ticked;
+    case BuilderList::Commands: return project.commands()[row].ticked;
+    case BuilderList::Compat: return project.compat()[row].ticked;
     }
     return false;
 }
@@ -230,11 +220,8 @@ constexpr BuilderList EditedLists[] = {BuilderList::MapFixes, BuilderList::Messa
 }  // namespace
 
 BuilderWindow::BuilderWindow(const QString& programDir, Prompter* prompter, QWidget* parent)
-    : QWidget(parent)
-    , m_boxes(prompter ? nullptr : std::make_unique<MessageBoxes>(this))
-    , m_prompter(prompter ? *prompter : *m_boxes)
-    , m_project(programDir, m_prompter)
-    , m_openFolder(openInFileBrowser)
+    : QWidget(parent), m_boxes(prompter ? nullptr : std::make_unique<MessageBoxes>(this)),
+      m_prompter(prompter ? *prompter : *m_boxes), m_project(programDir, m_prompter), m_openFolder(openInFileBrowser)
 {
     setObjectName(QStringLiteral("SkelvarMod"));
     setWindowTitle(QStringLiteral("Mod Skelvar 2.1"));
@@ -330,8 +317,14 @@ QWidget* BuilderWindow::buildMapFixesPanel()
     auto* l = new QVBoxLayout(f);
     l->addWidget(new QLabel(QStringLiteral("Available Map Fixes:"), f));
     m_fixes.view = makeList("MapFixes",
-                            {{"Map", 1100}, {"Author", 900}, {"Description", 5120}, {"Model", 0}, {"Origin", 0},
-                             {"Angle", 0}, {"Visibility", 0}, {"Filename", 0}},
+                            {{"Map", 1100},
+                             {"Author", 900},
+                             {"Description", 5120},
+                             {"Model", 0},
+                             {"Origin", 0},
+                             {"Angle", 0},
+                             {"Visibility", 0},
+                             {"Filename", 0}},
                             f);
     l->addWidget(m_fixes.view, 1);
     m_fixes.add = button(QStringLiteral("Add New"), "Command9", f);
@@ -409,8 +402,8 @@ void BuilderWindow::buildEditors()
 // Hidden boxes that show the 1-based row being edited; empty while adding.
 void BuilderWindow::buildIndexBoxes()
 {
-    for (auto [list, name] : {std::pair{&m_fixes, "Text1"}, std::pair{&m_messages, "Text15"},
-                              std::pair{&m_commands, "Text17"}}) {
+    for (auto [list, name] :
+         {std::pair{&m_fixes, "Text1"}, std::pair{&m_messages, "Text15"}, std::pair{&m_commands, "Text17"}}) {
         list->index = new QLineEdit(this);
         list->index->setObjectName(QLatin1String(name));
         list->index->hide();
@@ -450,9 +443,8 @@ void BuilderWindow::connectLists()
 void BuilderWindow::connectList(BuilderList list)
 {
     EditedList& controls = edited(list);
-    connect(controls.view, &QTreeWidget::itemClicked, this, [this, list](QTreeWidgetItem* item) {
-        rowClicked(list, view(list)->indexOfTopLevelItem(item));
-    });
+    connect(controls.view, &QTreeWidget::itemClicked, this,
+            [this, list](QTreeWidgetItem* item) { rowClicked(list, view(list)->indexOfTopLevelItem(item)); });
     connect(controls.view, &QTreeWidget::itemChanged, this, [this, list](QTreeWidgetItem* item, int column) {
         if (column == 0)
             m_project.setTicked(list, view(list)->indexOfTopLevelItem(item), item->checkState(0) == Qt::Checked);
@@ -513,14 +505,10 @@ void BuilderWindow::showSelection(BuilderList list)
 QTreeWidget* BuilderWindow::view(BuilderList list) const
 {
     switch (list) {
-    case BuilderList::MapFixes:
-        return m_fixes.view;
-    case BuilderList::Messages:
-        return m_messages.view;
-    case BuilderList::Commands:
-        return m_commands.view;
-    case BuilderList::Compat:
-        break;
+    case BuilderList::MapFixes: return m_fixes.view;
+    case BuilderList::Messages: return m_messages.view;
+    case BuilderList::Commands: return m_commands.view;
+    case BuilderList::Compat: break;
     }
     return m_compat;
 }
@@ -553,17 +541,10 @@ void BuilderWindow::rowClicked(BuilderList list, int row)
     m_project.selectRow(list, row);
     showSelection(list);
     switch (list) {
-    case BuilderList::MapFixes:
-        m_fixForm->setEntry(m_project.mapFixes()[row]);
-        break;
-    case BuilderList::Messages:
-        m_msjForm->setEntry(m_project.messages()[row]);
-        break;
-    case BuilderList::Commands:
-        m_comForm->setEntry(m_project.commands()[row]);
-        break;
-    case BuilderList::Compat:
-        return;
+    case BuilderList::MapFixes: m_fixForm->setEntry(m_project.mapFixes()[row]); break;
+    case BuilderList::Messages: m_msjForm->setEntry(m_project.messages()[row]); break;
+    case BuilderList::Commands: m_comForm->setEntry(m_project.commands()[row]); break;
+    case BuilderList::Compat: return;
     }
     EditedList& controls = edited(list);
     controls.edit->show();
@@ -574,15 +555,9 @@ void BuilderWindow::rowClicked(BuilderList list, int row)
 void BuilderWindow::listButtonClicked(BuilderList list, ListAction action)
 {
     switch (action) {
-    case ListAction::AddNew:
-        addNew(list);
-        break;
-    case ListAction::Edit:
-        showEditor(edited(list).editor);
-        break;
-    case ListAction::Delete:
-        deleteRow(list);
-        break;
+    case ListAction::AddNew: addNew(list); break;
+    case ListAction::Edit: showEditor(edited(list).editor); break;
+    case ListAction::Delete: deleteRow(list); break;
     }
 }
 
@@ -630,8 +605,7 @@ void BuilderWindow::editorOk(BuilderList list)
         m_project.commitCommand(m_comForm->entry());
         m_comForm->reset();
         break;
-    case BuilderList::Compat:
-        return;
+    case BuilderList::Compat: return;
     }
     edited(list).editor->accept();
     showRows(list);
@@ -654,7 +628,10 @@ void BuilderWindow::showEditor(QDialog* editor)
     editor->activateWindow();
 }
 
-void BuilderWindow::buildMod() { m_project.build(m_openFolder); }
+void BuilderWindow::buildMod()
+{
+    m_project.build(m_openFolder);
+}
 
 void BuilderWindow::closeEvent(QCloseEvent* event)
 {

@@ -59,7 +59,8 @@ private slots:
 
 // --- modskelvar.ini
 
-void TestBuilderFiles::switchesSaveThenLoad_data() {
+void TestBuilderFiles::switchesSaveThenLoad_data()
+{
     QTest::addColumn<Switches>("switches");
     QTest::addColumn<QByteArray>("expected");
 
@@ -75,11 +76,11 @@ void TestBuilderFiles::switchesSaveThenLoad_data() {
     b.wallhack = 1;
     b.serverTime = 1;
     b.nextMap = 2;
-    QTest::newRow("line order and greyed")
-        << b << QByteArray(" 2 \r\n 1 \r\n 0 \r\n 1 \r\n 0 \r\n 1 \r\n 2 \r\n");
+    QTest::newRow("line order and greyed") << b << QByteArray(" 2 \r\n 1 \r\n 0 \r\n 1 \r\n 0 \r\n 1 \r\n 2 \r\n");
 }
 
-void TestBuilderFiles::switchesSaveThenLoad() {
+void TestBuilderFiles::switchesSaveThenLoad()
+{
     QFETCH(Switches, switches);
     QFETCH(QByteArray, expected);
     QTemporaryDir dir;
@@ -90,7 +91,8 @@ void TestBuilderFiles::switchesSaveThenLoad() {
     QCOMPARE(loadSwitches(path), switches);
 }
 
-void TestBuilderFiles::switchesMalformed_data() {
+void TestBuilderFiles::switchesMalformed_data()
+{
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<Switches>("expected");
 
@@ -108,7 +110,8 @@ void TestBuilderFiles::switchesMalformed_data() {
         << QByteArray("x\r\n  1  \r\n\x01\xff\r\n7\r\n-1\r\n2\n \r\nextra\r\n") << garbage;
 }
 
-void TestBuilderFiles::switchesMalformed() {
+void TestBuilderFiles::switchesMalformed()
+{
     QFETCH(QByteArray, data);
     QFETCH(Switches, expected);
     QCOMPARE(parseSwitches(data), expected);
@@ -116,7 +119,8 @@ void TestBuilderFiles::switchesMalformed() {
 
 // --- skelvar.dcf
 
-void TestBuilderFiles::compatSaveThenLoad() {
+void TestBuilderFiles::compatSaveThenLoad()
+{
     const QList<CompatEntry> rows{
         {QStringLiteral("Vote system"), QStringLiteral("vote.scr"), true},
         {QStringLiteral("Spawn protection"), QStringLiteral("spawnprot.scr"), false},
@@ -137,7 +141,8 @@ void TestBuilderFiles::compatSaveThenLoad() {
     QCOMPARE(loadCompat(path), rows);
 }
 
-void TestBuilderFiles::compatTickValues_data() {
+void TestBuilderFiles::compatTickValues_data()
+{
     QTest::addColumn<QByteArray>("runLine");
     QTest::addColumn<bool>("ticked");
     QTest::newRow("1") << QByteArray("Run: 1") << true;
@@ -151,7 +156,8 @@ void TestBuilderFiles::compatTickValues_data() {
     QTest::newRow("missing line") << QByteArray() << false;
 }
 
-void TestBuilderFiles::compatTickValues() {
+void TestBuilderFiles::compatTickValues()
+{
     QFETCH(QByteArray, runLine);
     QFETCH(bool, ticked);
     const QByteArray data = "Description: d\r\nScript: s.scr\r\n" + runLine + "\r\n" + Sep;
@@ -162,11 +168,15 @@ void TestBuilderFiles::compatTickValues() {
 
 // --- messages.cfg and commands.cfg
 
-void TestBuilderFiles::messagesSaveThenLoad() {
+void TestBuilderFiles::messagesSaveThenLoad()
+{
     const QList<MessageEntry> rows{
-        {TypeScheduled, QStringLiteral("At 07:05"), QStringLiteral("High"), QStringLiteral("Server restart soon"), true},
-        {TypePeriodic, QStringLiteral("10 minutes"), QStringLiteral("Low"), QStringLiteral("Text: vote with !map"), false},
-        {TypePerMap, QStringLiteral("On dm/mohdm6"), QStringLiteral("Medium"), QString::fromLatin1("Caf\xe9 Priority: x"), true},
+        {TypeScheduled, QStringLiteral("At 07:05"), QStringLiteral("High"), QStringLiteral("Server restart soon"),
+         true},
+        {TypePeriodic, QStringLiteral("10 minutes"), QStringLiteral("Low"), QStringLiteral("Text: vote with !map"),
+         false},
+        {TypePerMap, QStringLiteral("On dm/mohdm6"), QStringLiteral("Medium"),
+         QString::fromLatin1("Caf\xe9 Priority: x"), true},
     };
     const QByteArray expected = "Type: Scheduled\r\n"
                                 "Trigger: At 07:05\r\n"
@@ -200,14 +210,18 @@ void TestBuilderFiles::messagesSaveThenLoad() {
     QVERIFY(loadMessages(path).isEmpty());
 }
 
-void TestBuilderFiles::messagesMalformed_data() {
+void TestBuilderFiles::messagesMalformed_data()
+{
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QList<MessageEntry>>("expected");
 
     const QByteArray first = "Type: Periodic\r\nTrigger: 5 minutes\r\nPriority: Low\r\nText: one\r\nCast: 1\r\n";
-    const MessageEntry one{TypePeriodic, QStringLiteral("5 minutes"), QStringLiteral("Low"), QStringLiteral("one"), true};
-    const QByteArray second = "Type: Per Map\r\nTrigger: On obj/obj_team2\r\nPriority: High\r\nText: two\r\nCast: 0\r\n";
-    const MessageEntry two{TypePerMap, QStringLiteral("On obj/obj_team2"), QStringLiteral("High"), QStringLiteral("two"), false};
+    const MessageEntry one{TypePeriodic, QStringLiteral("5 minutes"), QStringLiteral("Low"), QStringLiteral("one"),
+                           true};
+    const QByteArray second =
+        "Type: Per Map\r\nTrigger: On obj/obj_team2\r\nPriority: High\r\nText: two\r\nCast: 0\r\n";
+    const MessageEntry two{TypePerMap, QStringLiteral("On obj/obj_team2"), QStringLiteral("High"),
+                           QStringLiteral("two"), false};
 
     QTest::newRow("empty") << QByteArray() << QList<MessageEntry>{};
     QTest::newRow("only junk") << QByteArray("\x00\xff junk\r\n\r\n", 11) << QList<MessageEntry>{};
@@ -219,8 +233,7 @@ void TestBuilderFiles::messagesMalformed_data() {
     QTest::newRow("stray lines and blank lines")
         << "\r\nhello\r\n" + first + "stray text\r\n" + Sep + "\r\n" + second + Sep + "trailing junk"
         << QList<MessageEntry>{one, two};
-    QTest::newRow("tick line alone is no record") << "Cast: 1\r\n" + Sep + first + Sep
-                                                  << QList<MessageEntry>{one};
+    QTest::newRow("tick line alone is no record") << "Cast: 1\r\n" + Sep + first + Sep << QList<MessageEntry>{one};
     QTest::newRow("LF and lone CR line ends")
         << QByteArray("Type: Periodic\nTrigger: 5 minutes\rPriority: Low\nText: one\r\nCast: 1\n")
         << QList<MessageEntry>{one};
@@ -231,13 +244,15 @@ void TestBuilderFiles::messagesMalformed_data() {
                                 QStringLiteral("Cast: 0 Type: x"), true}};
 }
 
-void TestBuilderFiles::messagesMalformed() {
+void TestBuilderFiles::messagesMalformed()
+{
     QFETCH(QByteArray, data);
     QFETCH(QList<MessageEntry>, expected);
     QCOMPARE(parseMessages(data), expected);
 }
 
-void TestBuilderFiles::commandsSaveThenLoad() {
+void TestBuilderFiles::commandsSaveThenLoad()
+{
     const QList<CommandEntry> rows{
         {QStringLiteral("03:00"), QStringLiteral("map dm/mohdm6"), true},
         {QStringLiteral("23:30"), QStringLiteral("say \"Time: late\""), false},
@@ -264,7 +279,8 @@ void TestBuilderFiles::commandsSaveThenLoad() {
                                              {QStringLiteral("3:4"), QString(), false}}));
 }
 
-void TestBuilderFiles::lineBreaksInValuesKeepTheLayout() {
+void TestBuilderFiles::lineBreaksInValuesKeepTheLayout()
+{
     QTemporaryDir dir;
     QString error;
 
@@ -304,7 +320,8 @@ void TestBuilderFiles::lineBreaksInValuesKeepTheLayout() {
 
 // --- map fixes
 
-void TestBuilderFiles::mapFixSaveThenLoad() {
+void TestBuilderFiles::mapFixSaveThenLoad()
+{
     MapFixEntry fix;
     fix.map = QStringLiteral("dm/mohdm6");
     fix.author = QStringLiteral("Origin: Jo");
@@ -319,15 +336,14 @@ void TestBuilderFiles::mapFixSaveThenLoad() {
     QTemporaryDir dir;
     QString error;
     QVERIFY2(saveMapFix(dir.path(), fix, &error), qPrintable(error));
-    QCOMPARE(readFile(dir.filePath(QStringLiteral("dmmohdm6.dmf"))),
-             QByteArray("Map: dm/mohdm6\r\n"
-                        "Author: Origin: Jo\r\n"
-                        "Description: Blocks the roof hole\r\n"
-                        "Model: static/crate.tik\r\n"
-                        "Origin: 512 -128 64\r\n"
-                        "Angle: 90\r\n"
-                        "Visibility: hide\r\n"
-                        "Apply: 1\r\n"));
+    QCOMPARE(readFile(dir.filePath(QStringLiteral("dmmohdm6.dmf"))), QByteArray("Map: dm/mohdm6\r\n"
+                                                                                "Author: Origin: Jo\r\n"
+                                                                                "Description: Blocks the roof hole\r\n"
+                                                                                "Model: static/crate.tik\r\n"
+                                                                                "Origin: 512 -128 64\r\n"
+                                                                                "Angle: 90\r\n"
+                                                                                "Visibility: hide\r\n"
+                                                                                "Apply: 1\r\n"));
     QCOMPARE(loadMapFix(dir.filePath(fix.filename)), std::optional<MapFixEntry>(fix));
 
     fix.ticked = false;
@@ -336,11 +352,12 @@ void TestBuilderFiles::mapFixSaveThenLoad() {
     QCOMPARE(loadMapFix(dir.filePath(fix.filename)), std::optional<MapFixEntry>(fix));
 }
 
-void TestBuilderFiles::mapFixFolderLoad() {
+void TestBuilderFiles::mapFixFolderLoad()
+{
     QTemporaryDir dir;
     writeFile(dir.filePath(QStringLiteral("b.dmf")),
-               "Map: obj/obj_team1\r\nAuthor: B\r\nDescription: d\r\nModel: m\r\nOrigin: 1 2 3\r\n"
-               "Angle: 0\r\nVisibility: show\r\nApply: True\r\n");
+              "Map: obj/obj_team1\r\nAuthor: B\r\nDescription: d\r\nModel: m\r\nOrigin: 1 2 3\r\n"
+              "Angle: 0\r\nVisibility: show\r\nApply: True\r\n");
     // Short: only the first two lines made it.
     writeFile(dir.filePath(QStringLiteral("a.dmf")), "Map: dm/mohdm1\r\nAuthor: A");
     const QByteArray junk("\x00\x01 not a fix\r\n", 14);
@@ -368,7 +385,8 @@ void TestBuilderFiles::mapFixFolderLoad() {
     QCOMPARE(readFile(dir.filePath(QStringLiteral("c.dmf"))), junk);
 }
 
-void TestBuilderFiles::mapFixRefusesNamesOutsideTheFolder_data() {
+void TestBuilderFiles::mapFixRefusesNamesOutsideTheFolder_data()
+{
     QTest::addColumn<QString>("filename");
     QTest::newRow("empty") << QString();
     QTest::newRow("parent") << QStringLiteral("../escape.dmf");
@@ -378,7 +396,8 @@ void TestBuilderFiles::mapFixRefusesNamesOutsideTheFolder_data() {
     QTest::newRow("suffix only") << QStringLiteral(".dmf");
 }
 
-void TestBuilderFiles::mapFixRefusesNamesOutsideTheFolder() {
+void TestBuilderFiles::mapFixRefusesNamesOutsideTheFolder()
+{
     QFETCH(QString, filename);
     QTemporaryDir top;
     const QString folder = top.filePath(QStringLiteral("builder"));
@@ -396,7 +415,8 @@ void TestBuilderFiles::mapFixRefusesNamesOutsideTheFolder() {
     QCOMPARE(readFile(folder + QStringLiteral("/modskelvar.ini")), QByteArray(" 1 \r\n"));
 }
 
-void TestBuilderFiles::newMapFixFileName_data() {
+void TestBuilderFiles::newMapFixFileName_data()
+{
     QTest::addColumn<QString>("map");
     QTest::addColumn<QStringList>("onDisk");
     QTest::addColumn<QStringList>("inList");
@@ -431,7 +451,8 @@ void TestBuilderFiles::newMapFixFileName_data() {
                                    << QString(100, QLatin1Char('a')) + ".dmf";
 }
 
-void TestBuilderFiles::newMapFixFileName() {
+void TestBuilderFiles::newMapFixFileName()
+{
     QFETCH(QString, map);
     QFETCH(QStringList, onDisk);
     QFETCH(QStringList, inList);
@@ -460,7 +481,8 @@ void TestBuilderFiles::newMapFixFileName() {
 
 // --- failures
 
-void TestBuilderFiles::missingAndUnwritableFiles() {
+void TestBuilderFiles::missingAndUnwritableFiles()
+{
     QTemporaryDir dir;
     QString error;
 
@@ -480,7 +502,8 @@ void TestBuilderFiles::missingAndUnwritableFiles() {
 
     // Saves that cannot be done report it and write nothing.
     const QString missingFolder = dir.filePath(QStringLiteral("gone"));
-    const QList<MessageEntry> one{{TypePeriodic, QStringLiteral("1 minutes"), QStringLiteral("Low"), QStringLiteral("t"), true}};
+    const QList<MessageEntry> one{
+        {TypePeriodic, QStringLiteral("1 minutes"), QStringLiteral("Low"), QStringLiteral("t"), true}};
     struct Save {
         const char* what;
         std::function<bool(QString*)> run;
@@ -490,7 +513,8 @@ void TestBuilderFiles::missingAndUnwritableFiles() {
         {"dcf", [&](QString* e) { return saveCompat(missingFolder + "/" + CompatFileName, {}, e); }},
         {"messages", [&](QString* e) { return saveMessages(dir.filePath(MessagesFileName), one, e); }},
         {"commands", [&](QString* e) { return saveCommands(missingFolder + "/" + CommandsFileName, {}, e); }},
-        {"map fix", [&](QString* e) {
+        {"map fix",
+         [&](QString* e) {
              MapFixEntry fix;
              fix.filename = QStringLiteral("a.dmf");
              return saveMapFix(missingFolder, fix, e);
@@ -507,7 +531,8 @@ void TestBuilderFiles::missingAndUnwritableFiles() {
 
 // --- the editors' boxes
 
-void TestBuilderFiles::triggerAndTimeBoxes_data() {
+void TestBuilderFiles::triggerAndTimeBoxes_data()
+{
     QTest::addColumn<QString>("type");
     QTest::addColumn<TriggerBoxes>("boxes");
     QTest::addColumn<QString>("trigger");
@@ -515,14 +540,15 @@ void TestBuilderFiles::triggerAndTimeBoxes_data() {
     QTest::newRow("periodic") << TypePeriodic << TriggerBoxes{"10", {}, {}, {}} << "10 minutes";
     QTest::newRow("scheduled") << TypeScheduled << TriggerBoxes{{}, "07", "05", {}} << "At 07:05";
     QTest::newRow("per map") << TypePerMap << TriggerBoxes{{}, {}, {}, "dm/mohdm6"} << "On dm/mohdm6";
-    QTest::newRow("map name holding On ") << TypePerMap << TriggerBoxes{{}, {}, {}, "obj/On At minutes"}
-                                          << "On obj/On At minutes";
-    QTest::newRow("periodic holding minutes") << TypePeriodic << TriggerBoxes{"5 minutes", {}, {}, {}}
-                                              << "5 minutes minutes";
+    QTest::newRow("map name holding On ")
+        << TypePerMap << TriggerBoxes{{}, {}, {}, "obj/On At minutes"} << "On obj/On At minutes";
+    QTest::newRow("periodic holding minutes")
+        << TypePeriodic << TriggerBoxes{"5 minutes", {}, {}, {}} << "5 minutes minutes";
     QTest::newRow("scheduled as typed") << TypeScheduled << TriggerBoxes{{}, "At ", "x", {}} << "At At :x";
 }
 
-void TestBuilderFiles::triggerAndTimeBoxes() {
+void TestBuilderFiles::triggerAndTimeBoxes()
+{
     QFETCH(QString, type);
     QFETCH(TriggerBoxes, boxes);
     QFETCH(QString, trigger);
@@ -535,7 +561,8 @@ void TestBuilderFiles::triggerAndTimeBoxes() {
     }
 }
 
-void TestBuilderFiles::boxesFromIncompleteTexts() {
+void TestBuilderFiles::boxesFromIncompleteTexts()
+{
     // Hand-edited rows: a missing part comes back empty, nothing crashes.
     QCOMPARE(timeBoxes(QStringLiteral("12")), (TimeBoxes{QStringLiteral("12"), QString()}));
     QCOMPARE(timeBoxes(QString()), (TimeBoxes{}));

@@ -117,9 +117,9 @@ void TestBuilderProject::loadThenSaveKeepsEveryFile()
     Folder f;
     // No Fog and Stop Forced Models ticked; the file lists Check3, Check2, Check1, Check4 .. Check7.
     const QByteArray ini = " 0 \r\n 0 \r\n 1 \r\n 0 \r\n 1 \r\n 0 \r\n 2 \r\n";
-    const QByteArray messages = "Type: Scheduled\r\nTrigger: At 07:05\r\nPriority: High\r\nText: first\r\nCast: 1\r\n"
-                                + Sep + "Type: Per Map\r\nTrigger: On dm/mohdm6\r\nPriority: Low\r\nText: t\r\nCast: 0\r\n"
-                                + Sep;
+    const QByteArray messages =
+        "Type: Scheduled\r\nTrigger: At 07:05\r\nPriority: High\r\nText: first\r\nCast: 1\r\n" + Sep +
+        "Type: Per Map\r\nTrigger: On dm/mohdm6\r\nPriority: Low\r\nText: t\r\nCast: 0\r\n" + Sep;
     const QByteArray commands = "Time: 12:30\r\nCommand: say one\r\nCast: 0\r\n" + Sep;
     writeFile(f.path("modskelvar.ini"), ini);
     writeFile(f.path("dmmohdm6.dmf"), FixOnDisk);
@@ -199,17 +199,25 @@ void TestBuilderProject::mapFixRefusals_data()
     QTest::addColumn<QString>("refusal");  // empty: saved
 
     QTest::newRow("new, model with blank, colon and braces")
-        << false << "static/my bush:{1}.tik" << "1 2 3" << "0"
+        << false << "static/my bush:{1}.tik"
+        << "1 2 3"
+        << "0"
         << "Map fix 2 (dm/mohdm6 new): the model must be a plain path of letters, digits and _ - . /.";
     QTest::newRow("edit, origin and angle")
-        << true << "m.tik" << "1 2 3)" << "90;"
+        << true << "m.tik"
+        << "1 2 3)"
+        << "90;"
         << "Map fix 1 (dm/mohdm6 on disk): the origin must be three numbers separated by blanks.\n"
            "Map fix 1 (dm/mohdm6 on disk): the angle must be a number.";
-    QTest::newRow("new, empty values") << false << "" << " " << ""
+    QTest::newRow("new, empty values") << false << ""
+                                       << " "
+                                       << ""
                                        << "Map fix 2 (dm/mohdm6 new): the model is empty.\n"
                                           "Map fix 2 (dm/mohdm6 new): the origin is empty.\n"
                                           "Map fix 2 (dm/mohdm6 new): the angle is empty.";
-    QTest::newRow("new, signed numbers are fine") << false << "static/crate.tik" << "+1 -2 +3" << "+90" << QString();
+    QTest::newRow("new, signed numbers are fine") << false << "static/crate.tik"
+                                                  << "+1 -2 +3"
+                                                  << "+90" << QString();
 }
 
 void TestBuilderProject::mapFixRefusals()
@@ -300,8 +308,7 @@ void TestBuilderProject::deleteSelected()
     QCOMPARE(p.selectedRow(list), std::nullopt);
     // The stale row is not taken again: a second delete removes nothing.
     QVERIFY(!p.deleteSelected(list));
-    const QString last =
-        list == BuilderList::Messages ? p.messages().last().text : p.commands().last().command;
+    const QString last = list == BuilderList::Messages ? p.messages().last().text : p.commands().last().command;
     QCOMPARE(last, QString("three"));
     // Out of range selections are ignored.
     p.selectRow(list, 2);

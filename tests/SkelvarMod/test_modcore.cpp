@@ -15,9 +15,9 @@
 #include "SkelvarMod/generator/scriptgenerator.h"
 #include "SkelvarMod/package/czip.h"
 #include "modcore_fixture.h"
-#include "zipread.h"
 #include "tests/support/files.h"
 #include "tests/support/permissions.h"
+#include "zipread.h"
 
 using namespace skelvar::mod;
 using namespace modtest;
@@ -138,7 +138,8 @@ void TestModCore::scriptCases_data()
     QTest::addColumn<LineRuns>("present");  // each run: consecutive lines
     QTest::addColumn<QByteArrayList>("absent");
 
-    QTest::newRow("everything empty") << Mutate([](BuildInputs&) {})
+    QTest::newRow("everything empty")
+        << Mutate([](BuildInputs&) {})
         << LineRuns{{"if (level.v4 != 1)", "{", "level waittill spawn"},
                     {"thread t4", "end", "t2:"},
                     {"if ($player != NULL)", "{", "}", "}", "level.v0 = int ( getcvar(scantime) )"},
@@ -147,93 +148,109 @@ void TestModCore::scriptCases_data()
                     {"stuffcmd (local.v0)"}}
         << QByteArrayList{"thread t5", "level.v4 = int(getcvar (mensa1))"};
 
-    QTest::newRow("two periodic, an unticked one between") << Mutate([](BuildInputs& in) {
-        in.messages = {msg("Periodic", "5 minutes", "Low", "a"), msg("Periodic", "7 minutes", "Low", "x", false),
-                       msg("Periodic", "10 minutes", "Medium", "b")};
-    }) << LineRuns{{"level.v4 = int(getcvar (mensa1))", "level.v5 = int(getcvar (mensa2))",
-                    "if ( getcvar (resetvalue) == \"\")"},
-                   {"if (level.v6 != 1)", "{", "level waittill spawn"},
-                   {"t1:", "if (level.v6 != 1)", "{", "level.v6 = 1"},
-                   {"level.v4 = level.v4 + 1", "if (level.v4 == 5)", "{", "waitframe", "iprintln_noloc \"a\"",
-                    "level.v4 = 0", "}", "setcvar \"mensa1\" level.v4", "level.v5 = level.v5 + 1",
-                    "if (level.v5 == 10)", "{", "waitframe", "iprintlnbold_noloc \"b\"", "level.v5 = 0", "}",
-                    "setcvar \"mensa2\" level.v5", "}", "setcvar \"sv_seconds\" level.v3"}}
-       << QByteArrayList{"level.v6 = int(getcvar (mensa3))", "iprintln_noloc \"x\""};
+    QTest::newRow("two periodic, an unticked one between")
+        << Mutate([](BuildInputs& in) {
+               in.messages = {msg("Periodic", "5 minutes", "Low", "a"), msg("Periodic", "7 minutes", "Low", "x", false),
+                              msg("Periodic", "10 minutes", "Medium", "b")};
+           })
+        << LineRuns{{"level.v4 = int(getcvar (mensa1))", "level.v5 = int(getcvar (mensa2))",
+                     "if ( getcvar (resetvalue) == \"\")"},
+                    {"if (level.v6 != 1)", "{", "level waittill spawn"},
+                    {"t1:", "if (level.v6 != 1)", "{", "level.v6 = 1"},
+                    {"level.v4 = level.v4 + 1", "if (level.v4 == 5)", "{", "waitframe", "iprintln_noloc \"a\"",
+                     "level.v4 = 0", "}", "setcvar \"mensa1\" level.v4", "level.v5 = level.v5 + 1",
+                     "if (level.v5 == 10)", "{", "waitframe", "iprintlnbold_noloc \"b\"", "level.v5 = 0", "}",
+                     "setcvar \"mensa2\" level.v5", "}", "setcvar \"sv_seconds\" level.v3"}}
+        << QByteArrayList{"level.v6 = int(getcvar (mensa3))", "iprintln_noloc \"x\""};
 
-    QTest::newRow("type and priority compare exactly") << Mutate([](BuildInputs& in) {
-        in.messages = {msg("periodic", "5 minutes", "Low", "lower-case type"),
-                       msg("Scheduled", "At 23:59", "Urgent", "no such priority"),
-                       msg("Per Map", "On obj/obj_team2", "high", "lower-case priority")};
-    }) << LineRuns{{"if (level.v4 != 1)"},
-                   {"if ((level.v2 == 23) && (level.v1 == 59))", "{", "waitframe", "}"},
-                   {"t3:", "if (getcvar(mapname) == \"obj/obj_team2\")", "{", "wait 10", "waitframe", "}", "end"}}
-       << QByteArrayList{"iprintln_noloc \"lower-case type\"", "level.v4 = int(getcvar (mensa1))"};
+    QTest::newRow("type and priority compare exactly")
+        << Mutate([](BuildInputs& in) {
+               in.messages = {msg("periodic", "5 minutes", "Low", "lower-case type"),
+                              msg("Scheduled", "At 23:59", "Urgent", "no such priority"),
+                              msg("Per Map", "On obj/obj_team2", "high", "lower-case priority")};
+           })
+        << LineRuns{{"if (level.v4 != 1)"},
+                    {"if ((level.v2 == 23) && (level.v1 == 59))", "{", "waitframe", "}"},
+                    {"t3:", "if (getcvar(mapname) == \"obj/obj_team2\")", "{", "wait 10", "waitframe", "}", "end"}}
+        << QByteArrayList{"iprintln_noloc \"lower-case type\"", "level.v4 = int(getcvar (mensa1))"};
 
-    QTest::newRow("scheduled hours and minutes are converted") << Mutate([](BuildInputs& in) {
-        in.messages = {msg("Scheduled", "At 07:05", "Low", "m")};
-        in.commands = {{"00:00", "restart", true}, {"9:07", "skipped", false}, {"23:9", "kick all", true}};
-    }) << LineRuns{{"if ((level.v2 == 7) && (level.v1 == 5))", "{", "waitframe", "iprintln_noloc \"m\"", "}",
-                    "if ((level.v2 == 0) && (level.v1 == 0))", "{", "waitframe", "thread t6 \"restart\"", "}",
-                    "if ((level.v2 == 23) && (level.v1 == 9))", "{", "waitframe", "thread t6 \"kick all\"", "}",
-                    "}"}}
-       << QByteArrayList{"thread t6 \"skipped\""};
+    QTest::newRow("scheduled hours and minutes are converted")
+        << Mutate([](BuildInputs& in) {
+               in.messages = {msg("Scheduled", "At 07:05", "Low", "m")};
+               in.commands = {{"00:00", "restart", true}, {"9:07", "skipped", false}, {"23:9", "kick all", true}};
+           })
+        << LineRuns{{"if ((level.v2 == 7) && (level.v1 == 5))", "{", "waitframe", "iprintln_noloc \"m\"", "}",
+                     "if ((level.v2 == 0) && (level.v1 == 0))", "{", "waitframe", "thread t6 \"restart\"", "}",
+                     "if ((level.v2 == 23) && (level.v1 == 9))", "{", "waitframe", "thread t6 \"kick all\"", "}", "}"}}
+        << QByteArrayList{"thread t6 \"skipped\""};
 
-    QTest::newRow("map fixes count from 0, unticked skipped") << Mutate([](BuildInputs& in) {
-        in.mapFixes = {fix("dm/a"), fix("dm/skip", false), fix("dm/b")};
-    }) << LineRuns{{"if (getcvar(mapname) == \"dm/a\")", "{", "local.v0 = spawn static/crate.tik",
-                    "local.v0.origin = ( 1 2 3 )", "local.v0.angle = 0", "local.v0 solid"},
-                   {"if (getcvar(mapname) == \"dm/b\")", "{", "local.v1 = spawn static/crate.tik"},
-                   {"local.v1 show", "}", "end", "t5:"},
-                   {"t6 local.v2:"},
-                   {"stuffcmd (local.v2)"}}
-       << QByteArrayList{"if (getcvar(mapname) == \"dm/skip\")"};
+    QTest::newRow("map fixes count from 0, unticked skipped")
+        << Mutate([](BuildInputs& in) {
+               in.mapFixes = {fix("dm/a"), fix("dm/skip", false), fix("dm/b")};
+           })
+        << LineRuns{{"if (getcvar(mapname) == \"dm/a\")", "{", "local.v0 = spawn static/crate.tik",
+                     "local.v0.origin = ( 1 2 3 )", "local.v0.angle = 0", "local.v0 solid"},
+                    {"if (getcvar(mapname) == \"dm/b\")", "{", "local.v1 = spawn static/crate.tik"},
+                    {"local.v1 show", "}", "end", "t5:"},
+                    {"t6 local.v2:"},
+                    {"stuffcmd (local.v2)"}}
+        << QByteArrayList{"if (getcvar(mapname) == \"dm/skip\")"};
 
     QTest::newRow("White Walls alone") << Mutate([](BuildInputs& in) { in.switches.whiteWalls = 1; })
-        << LineRuns{{"if ($player != NULL)", "{", "$player stufftext (\"set snaps 19\")",
-                     "$player stufftext (\"setu r_lightmap \" + level.m1)",
-                     "$player stufftext (\"setu version \" + level.m1)", "waitframe",
-                     "$player stufftext (\"set snaps 20\")", "}"}}
-        << QByteArrayList{"thread t5"};
+                                       << LineRuns{{"if ($player != NULL)", "{", "$player stufftext (\"set snaps 19\")",
+                                                    "$player stufftext (\"setu r_lightmap \" + level.m1)",
+                                                    "$player stufftext (\"setu version \" + level.m1)", "waitframe",
+                                                    "$player stufftext (\"set snaps 20\")", "}"}}
+                                       << QByteArrayList{"thread t5"};
 
     QTest::newRow("all four probes") << Mutate([](BuildInputs& in) {
         in.switches.noFog = in.switches.whiteWalls = in.switches.thirdPersonView = in.switches.wallhack = 1;
-    }) << LineRuns{{"$player stufftext (\"set snaps 19\")", "$player stufftext (\"setu r_farplane_nofog \" + level.m1)",
-                    "$player stufftext (\"setu r_farplane \" + level.m1)",
-                    "$player stufftext (\"setu r_lightmap \" + level.m1)",
-                    "$player stufftext (\"setu cg_3rd_person \" + level.m1)",
-                    "$player stufftext (\"setu r_novis \" + level.m1)",
-                    "$player stufftext (\"setu version \" + level.m1)"}}
-       << QByteArrayList{};
+    })
+                                     << LineRuns{{"$player stufftext (\"set snaps 19\")",
+                                                  "$player stufftext (\"setu r_farplane_nofog \" + level.m1)",
+                                                  "$player stufftext (\"setu r_farplane \" + level.m1)",
+                                                  "$player stufftext (\"setu r_lightmap \" + level.m1)",
+                                                  "$player stufftext (\"setu cg_3rd_person \" + level.m1)",
+                                                  "$player stufftext (\"setu r_novis \" + level.m1)",
+                                                  "$player stufftext (\"setu version \" + level.m1)"}}
+                                     << QByteArrayList{};
 
-    QTest::newRow("greyed switches open the block only") << Mutate([](BuildInputs& in) {
-        in.switches.noFog = 2;
-        in.switches.stopForcedModels = 2;
-    }) << LineRuns{{"{", "$player stufftext (\"set snaps 19\")", "$player stufftext (\"setu version \" + level.m1)"}}
-       << QByteArrayList{"$player stufftext (\"setu r_farplane \" + level.m1)", "thread t5",
-                         "$player stufftext (\"set cg_forcemodel 0\")"};
+    QTest::newRow("greyed switches open the block only")
+        << Mutate([](BuildInputs& in) {
+               in.switches.noFog = 2;
+               in.switches.stopForcedModels = 2;
+           })
+        << LineRuns{{"{", "$player stufftext (\"set snaps 19\")", "$player stufftext (\"setu version \" + level.m1)"}}
+        << QByteArrayList{"$player stufftext (\"setu r_farplane \" + level.m1)", "thread t5",
+                          "$player stufftext (\"set cg_forcemodel 0\")"};
 
     QTest::newRow("15-second tasks") << Mutate([](BuildInputs& in) {
         in.switches.stopForcedModels = 1;
         in.switches.nextMap = 1;
-    }) << LineRuns{{"thread t4", "thread t5", "end"},
-                   {"t5:", "wait 15", "waitframe", "if (getcvar(nextmap) != \"\")",
-                    "{ level.zov_order15 = \"Next Map: \" + getcvar(nextmap) }", "else", "{ level.zov_order15 = \"\" }",
-                    "if ($player != NULL)", "{", "$player stufftext (\"set cg_forcemodel 0\")", "}", "goto t5"}}
-       << QByteArrayList{"local.v1 = \"\""};
+    })
+                                     << LineRuns{{"thread t4", "thread t5", "end"},
+                                                 {"t5:", "wait 15", "waitframe", "if (getcvar(nextmap) != \"\")",
+                                                  "{ level.zov_order15 = \"Next Map: \" + getcvar(nextmap) }", "else",
+                                                  "{ level.zov_order15 = \"\" }", "if ($player != NULL)", "{",
+                                                  "$player stufftext (\"set cg_forcemodel 0\")", "}", "goto t5"}}
+                                     << QByteArrayList{"local.v1 = \"\""};
 
     QTest::newRow("additional scripts in list order") << Mutate([](BuildInputs& in) {
         in.compat = {{"b", "zeta.scr", true}, {"skip", "no.scr", false}, {"a", "alpha.scr", true}};
     }) << LineRuns{{"}", "exec global/zeta.scr", "exec global/alpha.scr", "if (level.v4 != 1)"}}
-       << QByteArrayList{"exec global/no.scr"};
+                                                      << QByteArrayList{"exec global/no.scr"};
 
-    QTest::newRow("prefix and suffix only at their place") << Mutate([](BuildInputs& in) {
-        in.messages = {msg("Per Map", "On dm/On the roof", "Low", "p")};
-    }) << LineRuns{{"if (getcvar(mapname) == \"dm/On the roof\")"}} << QByteArrayList{};
+    QTest::newRow("prefix and suffix only at their place")
+        << Mutate([](BuildInputs& in) { in.messages = {msg("Per Map", "On dm/On the roof", "Low", "p")}; })
+        << LineRuns{{"if (getcvar(mapname) == \"dm/On the roof\")"}} << QByteArrayList{};
 
     QTest::newRow("Latin-1 text") << Mutate([](BuildInputs& in) {
         in.messages = {msg("Per Map", "On dm/x", "Low", "")};
         in.messages[0].text = QString::fromUtf8("Caf\u00e9 \u00fcber");
-    }) << LineRuns{{"iprintln_noloc \"Caf\xe9 \xfc" "ber\""}} << QByteArrayList{};
+    })
+                                  << LineRuns{{"iprintln_noloc \"Caf\xe9 \xfc"
+                                               "ber\""}}
+                                  << QByteArrayList{};
 }
 
 void TestModCore::scriptCases()
@@ -268,16 +285,14 @@ void TestModCore::operatorTextStaysOnItsLine_data()
     QTest::newRow("message text") << Mutate([](BuildInputs& in) {
         in.messages[1].text = "Restart\r\nend\nthread t7 \"now\"";
     }) << QByteArray("locprint 15 200 \"Restart end thread t7 'now'\"");
-    QTest::newRow("command") << Mutate([](BuildInputs& in) {
-        in.commands[0].command = "say \"hi\"\rquit";
-    }) << QByteArray("thread t6 \"say 'hi' quit\"");
+    QTest::newRow("command") << Mutate([](BuildInputs& in) { in.commands[0].command = "say \"hi\"\rquit"; })
+                             << QByteArray("thread t6 \"say 'hi' quit\"");
     QTest::newRow("map fix map and model") << Mutate([](BuildInputs& in) {
         in.mapFixes[0].map = "dm/\"x\nend";
         in.mapFixes[0].model = "a.tik\nthread t7";
     }) << QByteArray("local.v0 = spawn a.tik thread t7");
-    QTest::newRow("additional script") << Mutate([](BuildInputs& in) {
-        in.compat[0].script = "x.scr\r\nthread t7";
-    }) << QByteArray("exec global/x.scr thread t7");
+    QTest::newRow("additional script") << Mutate([](BuildInputs& in) { in.compat[0].script = "x.scr\r\nthread t7"; })
+                                       << QByteArray("exec global/x.scr thread t7");
 }
 
 void TestModCore::operatorTextStaysOnItsLine()
@@ -298,30 +313,34 @@ void TestModCore::backslashesAndSignsAsTheGameReadsThem_data()
     QTest::addColumn<Mutate>("mutate");
     QTest::addColumn<LineSwaps>("swaps");  // fixture line -> expected line
 
-    QTest::newRow("message ending in a backslash") << Mutate([](BuildInputs& in) {
-        in.messages[1].text = "Files are in C:\\mohaa\\";
-    }) << LineSwaps{{"locprint 15 200 \"Restart soon\"", "locprint 15 200 \"Files are in C:\\\\mohaa\\\\\""}};
-    QTest::newRow("periodic message with escape-like pairs") << Mutate([](BuildInputs& in) {
-        in.messages[0].text = "C:\\new\\temp \\\\server";
-    }) << LineSwaps{{"iprintln_noloc \"Welcome\"", "iprintln_noloc \"C:\\\\new\\\\temp \\\\\\\\server\""}};
-    QTest::newRow("command ending in a backslash") << Mutate([](BuildInputs& in) {
-        in.commands[0].command = "echo trailing backslash \\";
-    }) << LineSwaps{{"thread t6 \"map dm/mohdm6\"", "thread t6 \"echo trailing backslash \\\\\""}};
-    QTest::newRow("map names") << Mutate([](BuildInputs& in) {
-        in.mapFixes[0].map = "dm\\mohdm6\\";
-        in.messages.append(msg("Per Map", "On obj\\team2", "Low", "p"));
-    }) << LineSwaps{{"if (getcvar(mapname) == \"dm/mohdm6\")", "if (getcvar(mapname) == \"dm\\\\mohdm6\\\\\")"},
-                    {"t3:", "t3:\r\nif (getcvar(mapname) == \"obj\\\\team2\")\r\n{\r\nwait 10\r\nwaitframe\r\n"
-                            "iprintln_noloc \"p\"\r\n}"}};
+    QTest::newRow("message ending in a backslash")
+        << Mutate([](BuildInputs& in) { in.messages[1].text = "Files are in C:\\mohaa\\"; })
+        << LineSwaps{{"locprint 15 200 \"Restart soon\"", "locprint 15 200 \"Files are in C:\\\\mohaa\\\\\""}};
+    QTest::newRow("periodic message with escape-like pairs")
+        << Mutate([](BuildInputs& in) { in.messages[0].text = "C:\\new\\temp \\\\server"; })
+        << LineSwaps{{"iprintln_noloc \"Welcome\"", "iprintln_noloc \"C:\\\\new\\\\temp \\\\\\\\server\""}};
+    QTest::newRow("command ending in a backslash")
+        << Mutate([](BuildInputs& in) { in.commands[0].command = "echo trailing backslash \\"; })
+        << LineSwaps{{"thread t6 \"map dm/mohdm6\"", "thread t6 \"echo trailing backslash \\\\\""}};
+    QTest::newRow("map names")
+        << Mutate([](BuildInputs& in) {
+               in.mapFixes[0].map = "dm\\mohdm6\\";
+               in.messages.append(msg("Per Map", "On obj\\team2", "Low", "p"));
+           })
+        << LineSwaps{{"if (getcvar(mapname) == \"dm/mohdm6\")", "if (getcvar(mapname) == \"dm\\\\mohdm6\\\\\")"},
+                     {"t3:", "t3:\r\nif (getcvar(mapname) == \"obj\\\\team2\")\r\n{\r\nwait 10\r\nwaitframe\r\n"
+                             "iprintln_noloc \"p\"\r\n}"}};
     QTest::newRow("plus signs dropped") << Mutate([](BuildInputs& in) {
         in.mapFixes[0].origin = "+100 -200 +32";
         in.mapFixes[0].angle = "+90";
     }) << LineSwaps{};
-    QTest::newRow("numbers without digits before or after the dot") << Mutate([](BuildInputs& in) {
-        in.mapFixes[0].origin = " 100  -.5 +32. ";
-        in.mapFixes[0].angle = "-.25";
-    }) << LineSwaps{{"local.v0.origin = ( 100 -200 32 )", "local.v0.origin = ( 100 -0.5 32 )"},
-                    {"local.v0.angle = 90", "local.v0.angle = -0.25"}};
+    QTest::newRow("numbers without digits before or after the dot")
+        << Mutate([](BuildInputs& in) {
+               in.mapFixes[0].origin = " 100  -.5 +32. ";
+               in.mapFixes[0].angle = "-.25";
+           })
+        << LineSwaps{{"local.v0.origin = ( 100 -200 32 )", "local.v0.origin = ( 100 -0.5 32 )"},
+                     {"local.v0.angle = 90", "local.v0.angle = -0.25"}};
 }
 
 // The whole script, against the fixture's bytes with the named lines changed.
@@ -347,8 +366,8 @@ void TestModCore::validation_data()
     QTest::addColumn<QString>("problem");  // part of the message; empty: valid
 
     QTest::newRow("fixture is valid") << Mutate([](BuildInputs&) {}) << QString();
-    QTest::newRow("line break is not a problem") << Mutate([](BuildInputs& in) { in.messages[0].text = "a\r\nb"; })
-                                                  << QString();
+    QTest::newRow("line break is not a problem")
+        << Mutate([](BuildInputs& in) { in.messages[0].text = "a\r\nb"; }) << QString();
     QTest::newRow("blanks around numbers") << Mutate([](BuildInputs& in) {
         in.messages[1].trigger = "At  7: 05";
         in.commands[0].time = " 0:0 ";
@@ -359,14 +378,14 @@ void TestModCore::validation_data()
     }) << QString();
     QTest::newRow("quote in text") << Mutate([](BuildInputs& in) { in.messages[1].text = "say \"hi\""; })
                                    << "Message 2 (Scheduled At 07:05): the text holds a double quote";
-    QTest::newRow("scheduled minute not a number") << Mutate([](BuildInputs& in) { in.messages[1].trigger = "At 07:xx"; })
-                                                   << "Message 2";
+    QTest::newRow("scheduled minute not a number")
+        << Mutate([](BuildInputs& in) { in.messages[1].trigger = "At 07:xx"; }) << "Message 2";
     QTest::newRow("scheduled hour 24") << Mutate([](BuildInputs& in) { in.messages[1].trigger = "At 24:00"; })
                                        << "Message 2";
-    QTest::newRow("scheduled without colon") << Mutate([](BuildInputs& in) { in.messages[1].trigger = "At 0705"; })
-                                             << "Message 2";
-    QTest::newRow("periodic not a number") << Mutate([](BuildInputs& in) { in.messages[0].trigger = "ten minutes"; })
-                                           << "Message 1";
+    QTest::newRow("scheduled without colon")
+        << Mutate([](BuildInputs& in) { in.messages[1].trigger = "At 0705"; }) << "Message 2";
+    QTest::newRow("periodic not a number")
+        << Mutate([](BuildInputs& in) { in.messages[0].trigger = "ten minutes"; }) << "Message 1";
     QTest::newRow("periodic zero") << Mutate([](BuildInputs& in) { in.messages[0].trigger = "0 minutes"; })
                                    << "Message 1";
     QTest::newRow("per map without map") << Mutate([](BuildInputs& in) {
@@ -377,22 +396,19 @@ void TestModCore::validation_data()
                                    << "Command 1 (say \"x): the command holds a double quote";
     QTest::newRow("fix empty model") << Mutate([](BuildInputs& in) { in.mapFixes[0].model = " "; })
                                      << "Map fix 1 (dm/mohdm6 Crate on the roof): the model is empty";
-    QTest::newRow("fix empty map") << Mutate([](BuildInputs& in) { in.mapFixes[0].map.clear(); })
-                                   << "Map fix 1";
-    QTest::newRow("fix origin of two") << Mutate([](BuildInputs& in) { in.mapFixes[0].origin = "1 2"; })
-                                       << "Map fix 1";
-    QTest::newRow("fix origin in parentheses") << Mutate([](BuildInputs& in) { in.mapFixes[0].origin = "( 1 2 3 )"; })
-                                               << "Map fix 1";
-    QTest::newRow("fix empty angle") << Mutate([](BuildInputs& in) { in.mapFixes[0].angle.clear(); })
-                                     << "Map fix 1";
-    QTest::newRow("fix angle not a number") << Mutate([](BuildInputs& in) { in.mapFixes[0].angle = "nan"; })
-                                            << "Map fix 1";
+    QTest::newRow("fix empty map") << Mutate([](BuildInputs& in) { in.mapFixes[0].map.clear(); }) << "Map fix 1";
+    QTest::newRow("fix origin of two") << Mutate([](BuildInputs& in) { in.mapFixes[0].origin = "1 2"; }) << "Map fix 1";
+    QTest::newRow("fix origin in parentheses")
+        << Mutate([](BuildInputs& in) { in.mapFixes[0].origin = "( 1 2 3 )"; }) << "Map fix 1";
+    QTest::newRow("fix empty angle") << Mutate([](BuildInputs& in) { in.mapFixes[0].angle.clear(); }) << "Map fix 1";
+    QTest::newRow("fix angle not a number")
+        << Mutate([](BuildInputs& in) { in.mapFixes[0].angle = "nan"; }) << "Map fix 1";
     QTest::newRow("fix signed numbers") << Mutate([](BuildInputs& in) {
         in.mapFixes[0].origin = "+1 -2 +.5";
         in.mapFixes[0].angle = " +90 ";
     }) << QString();
-    QTest::newRow("fix plain model path") << Mutate([](BuildInputs& in) { in.mapFixes[0].model = "models/a_b-c.9/x.TIK"; })
-                                          << QString();
+    QTest::newRow("fix plain model path")
+        << Mutate([](BuildInputs& in) { in.mapFixes[0].model = "models/a_b-c.9/x.TIK"; }) << QString();
     for (const char* model : {"static/my bush:{1}.tik", "a.tik\nthread t7", "a\\b.tik"})
         QTest::newRow(qPrintable(QString("fix model ") + model))
             << Mutate([model](BuildInputs& in) { in.mapFixes[0].model = model; })
@@ -405,14 +421,14 @@ void TestModCore::validation_data()
         QTest::newRow(qPrintable(QString("fix angle ") + angle))
             << Mutate([angle](BuildInputs& in) { in.mapFixes[0].angle = angle; })
             << "Map fix 1 (dm/mohdm6 Crate on the roof): the angle must be a number";
-    QTest::newRow("fix quote in map") << Mutate([](BuildInputs& in) { in.mapFixes[0].map = "dm/\"a"; })
-                                      << "Map fix 1";
+    QTest::newRow("fix quote in map") << Mutate([](BuildInputs& in) { in.mapFixes[0].map = "dm/\"a"; }) << "Map fix 1";
     QTest::newRow("fix visibility") << Mutate([](BuildInputs& in) { in.mapFixes[0].visibility.clear(); })
                                     << "Map fix 1";
-    QTest::newRow("additional script empty") << Mutate([](BuildInputs& in) { in.compat[0].script.clear(); })
-                                             << "Additional script 1 (Team balance)";
-    QTest::newRow("additional script with a blank") << Mutate([](BuildInputs& in) { in.compat[0].script = "team balance.scr"; })
-                                                    << "Additional script 1 (Team balance): the script name must be a plain path";
+    QTest::newRow("additional script empty")
+        << Mutate([](BuildInputs& in) { in.compat[0].script.clear(); }) << "Additional script 1 (Team balance)";
+    QTest::newRow("additional script with a blank")
+        << Mutate([](BuildInputs& in) { in.compat[0].script = "team balance.scr"; })
+        << "Additional script 1 (Team balance): the script name must be a plain path";
 }
 
 void TestModCore::validation()
@@ -460,18 +476,18 @@ void TestModCore::zipEntryNames_data()
     QTest::addColumn<bool>("hidden");
     QTest::addColumn<QStringList>("names");
 
-    QTest::newRow("backslash spec, bare names") << "global\\*.*" << false << false << false << false
-                                                << QStringList{"a.scr", "b.scr", "noext"};
+    QTest::newRow("backslash spec, bare names")
+        << "global\\*.*" << false << false << false << false << QStringList{"a.scr", "b.scr", "noext"};
     QTest::newRow("folder names kept") << "global/*.*" << true << false << false << false
                                        << QStringList{"global/a.scr", "global/b.scr", "global/noext"};
     QTest::newRow("pattern with recursion") << "global/*.scr" << true << true << false << false
                                             << QStringList{"global/a.scr", "global/b.scr", "global/sub/c.scr"};
-    QTest::newRow("hidden files on request") << "global/*" << true << false << false << true
-                                             << QStringList{"global/.hidden", "global/a.scr", "global/b.scr",
-                                                            "global/noext"};
-    QTest::newRow("folder with directory entries") << "global" << true << true << true << false
-                                                   << QStringList{"global/", "global/a.scr", "global/b.scr",
-                                                                  "global/noext", "global/sub/", "global/sub/c.scr"};
+    QTest::newRow("hidden files on request")
+        << "global/*" << true << false << false << true
+        << QStringList{"global/.hidden", "global/a.scr", "global/b.scr", "global/noext"};
+    QTest::newRow("folder with directory entries")
+        << "global" << true << true << true << false
+        << QStringList{"global/", "global/a.scr", "global/b.scr", "global/noext", "global/sub/", "global/sub/c.scr"};
     QTest::newRow("single file") << "global/sub/c.scr" << true << false << false << false
                                  << QStringList{"global/sub/c.scr"};
 }
@@ -769,10 +785,13 @@ void TestModCore::buildFailureKeepsOldArchive_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("message");  // part of the result's message
-    for (const char* kind : {"read-only output folder", "temporary name taken", "packing cancelled", "write fails part way"})
+    for (const char* kind :
+         {"read-only output folder", "temporary name taken", "packing cancelled", "write fails part way"})
         QTest::newRow(kind) << QString(kind) << "could not be written";
-    QTest::newRow("invalid row") << "invalid row" << "Command 1 (say \"x\"): the command holds a double quote";
-    QTest::newRow("template missing") << "template missing" << "skelvar.precache";
+    QTest::newRow("invalid row") << "invalid row"
+                                 << "Command 1 (say \"x\"): the command holds a double quote";
+    QTest::newRow("template missing") << "template missing"
+                                      << "skelvar.precache";
 }
 
 void TestModCore::buildFailureKeepsOldArchive()
@@ -812,7 +831,8 @@ void TestModCore::buildFailureKeepsOldArchive()
 
     const BuildResult r = BuildMod(in, p.options(), &zip);
     FileSizeLimit::lift();
-    QFile::setPermissions(p.path("Generated Mod"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(p.path("Generated Mod"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QVERIFY(!r.ok);
     QVERIFY2(r.message.contains(message), qPrintable(r.message));
     QCOMPARE(readFile(archive), old);

@@ -22,9 +22,9 @@
 
 #include "SkelvarMod/window/builderwindow.h"
 #include "modcore_fixture.h"
-#include "zipread.h"
 #include "tests/support/files.h"
 #include "tests/support/scriptedprompter.h"
+#include "zipread.h"
 
 using namespace skelvar::mod;
 using namespace modtest;
@@ -104,17 +104,17 @@ struct Builder {
     }
 };
 
-const QByteArray TwoScripts = "Description: Team balance\r\nScript: teambalance.scr\r\nRun: 1\r\n" + Sep
-                              + "Description: Map vote\r\nScript: mapvote.scr\r\nRun: 0\r\n" + Sep;
+const QByteArray TwoScripts = "Description: Team balance\r\nScript: teambalance.scr\r\nRun: 1\r\n" + Sep +
+                              "Description: Map vote\r\nScript: mapvote.scr\r\nRun: 0\r\n" + Sep;
 
-const QByteArray ThreeMessages = "Type: Scheduled\r\nTrigger: At 07:05\r\nPriority: High\r\nText: first\r\nCast: 1\r\n" + Sep
-                                 + "Type: Periodic\r\nTrigger: 10 minutes\r\nPriority: Low\r\nText: Text: vote\r\nCast: 0\r\n"
-                                 + Sep + "Type: Per Map\r\nTrigger: On dm/mohdm6\r\nPriority: Medium\r\nText: third\r\nCast: 1\r\n"
-                                 + Sep;
+const QByteArray ThreeMessages =
+    "Type: Scheduled\r\nTrigger: At 07:05\r\nPriority: High\r\nText: first\r\nCast: 1\r\n" + Sep +
+    "Type: Periodic\r\nTrigger: 10 minutes\r\nPriority: Low\r\nText: Text: vote\r\nCast: 0\r\n" + Sep +
+    "Type: Per Map\r\nTrigger: On dm/mohdm6\r\nPriority: Medium\r\nText: third\r\nCast: 1\r\n" + Sep;
 
-const QByteArray ThreeCommands = "Time: 12:30\r\nCommand: say one\r\nCast: 1\r\n" + Sep
-                                 + "Time: 1:05\r\nCommand: say two\r\nCast: 0\r\n" + Sep
-                                 + "Time: 23:59\r\nCommand: say three\r\nCast: 1\r\n" + Sep;
+const QByteArray ThreeCommands = "Time: 12:30\r\nCommand: say one\r\nCast: 1\r\n" + Sep +
+                                 "Time: 1:05\r\nCommand: say two\r\nCast: 0\r\n" + Sep +
+                                 "Time: 23:59\r\nCommand: say three\r\nCast: 1\r\n" + Sep;
 
 }  // namespace
 
@@ -146,12 +146,13 @@ void TestModWindow::firstStartWithOnlyScriptList()
     QVERIFY(b.w->project().loadErrors().isEmpty());
     for (const char* l : {"MapFixes", "Messages", "Commands"})
         QCOMPARE(b.list(l)->topLevelItemCount(), 0);
-    QCOMPARE(b.rows("Compatibility"), (QList<QStringList>{{"Team balance", "teambalance.scr", "ticked"},
-                                                           {"Map vote", "mapvote.scr", "clear"}}));
+    QCOMPARE(b.rows("Compatibility"),
+             (QList<QStringList>{{"Team balance", "teambalance.scr", "ticked"}, {"Map vote", "mapvote.scr", "clear"}}));
     QVERIFY(b.find("Frame1_1")->isVisible());
     for (const char* f : {"Frame1_2", "Frame1_3", "Frame1_4", "Frame1_5"})
         QVERIFY(!b.find(f)->isVisible());
-    for (const char* hidden : {"Command3", "Command6", "Command7", "Command8", "Command10", "Text1", "Text15", "Text17"})
+    for (const char* hidden :
+         {"Command3", "Command6", "Command7", "Command8", "Command10", "Text1", "Text15", "Text17"})
         QVERIFY2(!b.find(hidden)->isVisible(), hidden);
 
     b.list("Compatibility")->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
@@ -159,9 +160,9 @@ void TestModWindow::firstStartWithOnlyScriptList()
     QCOMPARE(readFile(b.path("modskelvar.ini")), QByteArray(" 0 \r\n 0 \r\n 0 \r\n 0 \r\n 0 \r\n 0 \r\n 0 \r\n"));
     QCOMPARE(readFile(b.path("messages.cfg")), QByteArray());
     QCOMPARE(readFile(b.path("commands.cfg")), QByteArray());
-    QCOMPARE(readFile(b.path("skelvar.dcf")),
-             "Description: Team balance\r\nScript: teambalance.scr\r\nRun: 0\r\n" + Sep
-                 + "Description: Map vote\r\nScript: mapvote.scr\r\nRun: 0\r\n" + Sep);
+    QCOMPARE(readFile(b.path("skelvar.dcf")), "Description: Team balance\r\nScript: teambalance.scr\r\nRun: 0\r\n" +
+                                                  Sep + "Description: Map vote\r\nScript: mapvote.scr\r\nRun: 0\r\n" +
+                                                  Sep);
     QVERIFY(QDir(b.dir.path()).entryList({"*.dmf"}).isEmpty());
 }
 
@@ -186,11 +187,11 @@ void TestModWindow::filesSurviveARestart()
     QCOMPARE(b.rows("MapFixes"), (QList<QStringList>{{"dm/mohdm6", "Op", "Crate", "static/crate.tik", "1 2 3", "90",
                                                       "hide", "dmmohdm6.dmf", "clear"}}));
     QCOMPARE(b.rows("Messages"), (QList<QStringList>{{"Scheduled", "At 07:05", "High", "first", "ticked"},
-                                                      {"Periodic", "10 minutes", "Low", "Text: vote", "clear"},
-                                                      {"Per Map", "On dm/mohdm6", "Medium", "third", "ticked"}}));
-    QCOMPARE(b.rows("Commands"), (QList<QStringList>{{"12:30", "say one", "ticked"},
-                                                      {"1:05", "say two", "clear"},
-                                                      {"23:59", "say three", "ticked"}}));
+                                                     {"Periodic", "10 minutes", "Low", "Text: vote", "clear"},
+                                                     {"Per Map", "On dm/mohdm6", "Medium", "third", "ticked"}}));
+    QCOMPARE(b.rows("Commands"),
+             (QList<QStringList>{
+                 {"12:30", "say one", "ticked"}, {"1:05", "say two", "clear"}, {"23:59", "say three", "ticked"}}));
 
     // Unchanged lists are written back byte for byte.
     b.w->close();
@@ -244,14 +245,16 @@ void TestModWindow::messageEditor()
     QVERIFY(b.press("Command4"));
     QVERIFY(m->isVisible());
     QVERIFY(in<QRadioButton>(m, "optScheduled")->isChecked() && in<QRadioButton>(m, "optMedium")->isChecked());
-    QVERIFY(in<QGroupBox>(m, "fraScheduled")->isVisible() && !in<QGroupBox>(m, "fraPeriodic")->isVisible() && !in<QGroupBox>(m, "fraPerMap")->isVisible());
+    QVERIFY(in<QGroupBox>(m, "fraScheduled")->isVisible() && !in<QGroupBox>(m, "fraPeriodic")->isVisible() &&
+            !in<QGroupBox>(m, "fraPerMap")->isVisible());
     in<QLineEdit>(m, "txtHour")->setText("07");
     in<QLineEdit>(m, "txtMinute")->setText("05");
     in<QRadioButton>(m, "optHigh")->setChecked(true);
     in<QLineEdit>(m, "txtText")->setText("Restart soon");
     in<QPushButton>(m, "cmdOK")->click();
     QVERIFY(!m->isVisible());
-    QVERIFY(in<QRadioButton>(m, "optScheduled")->isChecked() && in<QRadioButton>(m, "optMedium")->isChecked() && in<QLineEdit>(m, "txtText")->text().isEmpty());
+    QVERIFY(in<QRadioButton>(m, "optScheduled")->isChecked() && in<QRadioButton>(m, "optMedium")->isChecked() &&
+            in<QLineEdit>(m, "txtText")->text().isEmpty());
     QCOMPARE(in<QLineEdit>(m, "txtHour")->text(), QString("00"));
 
     QVERIFY(b.press("Command4"));
@@ -274,8 +277,8 @@ void TestModWindow::messageEditor()
              QString("You haven't selected a path for your map ('dm/' or 'obj/'). Message won't be displayed."));
 
     QCOMPARE(b.rows("Messages"), (QList<QStringList>{{"Scheduled", "At 07:05", "High", "Restart soon", "ticked"},
-                                                      {"Periodic", "10 minutes", "Low", "Welcome", "ticked"},
-                                                      {"Per Map", "On mohdm6", "Medium", "On this map", "ticked"}}));
+                                                     {"Periodic", "10 minutes", "Low", "Welcome", "ticked"},
+                                                     {"Per Map", "On mohdm6", "Medium", "On this map", "ticked"}}));
 
     // Edit the Per Map row: the editor shows it, OK writes the same row.
     b.clickRow("Messages", 2);
@@ -399,7 +402,8 @@ void TestModWindow::mapFixEditorAndFileNames()
     auto addFix = [&](const QString& map, const QString& description) {
         QVERIFY(b.press("Command9"));
         QVERIFY(f->isVisible());
-        QVERIFY(in<QLineEdit>(f, "txtMap")->text().isEmpty() && in<QLineEdit>(f, "txtFilename")->text().isEmpty() && in<QRadioButton>(f, "optShow")->isChecked());
+        QVERIFY(in<QLineEdit>(f, "txtMap")->text().isEmpty() && in<QLineEdit>(f, "txtFilename")->text().isEmpty() &&
+                in<QRadioButton>(f, "optShow")->isChecked());
         in<QLineEdit>(f, "txtMap")->setText(map);
         in<QLineEdit>(f, "txtAuthor")->setText("Op");
         in<QLineEdit>(f, "txtDescription")->setText(description);
@@ -417,18 +421,18 @@ void TestModWindow::mapFixEditorAndFileNames()
     addFix("..\\..\\outside map", "escape attempt");
     QCOMPARE(b.prompter.shown.size(), 1);
     QCOMPARE(b.prompter.shown[0].title, QString("Warning!"));
-    QCOMPARE(b.prompter.shown[0].text, QString("You haven't selected a path for your map ('dm/' or 'obj/'). Fix won't get applied."));
+    QCOMPARE(b.prompter.shown[0].text,
+             QString("You haven't selected a path for your map ('dm/' or 'obj/'). Fix won't get applied."));
 
     QStringList names;
     for (const MapFixEntry& e : b.w->project().mapFixes())
         names << e.filename;
     QCOMPARE(names.mid(0, 3), (QStringList{"dmmohdm6.dmf", "dmmohdm61.dmf", "dmmohdm62.dmf"}));
-    QVERIFY2(!names[3].contains('/') && !names[3].contains('\\') && !names[3].contains("..")
-                 && names[3].endsWith(".dmf"),
+    QVERIFY2(!names[3].contains('/') && !names[3].contains('\\') && !names[3].contains("..") &&
+                 names[3].endsWith(".dmf"),
              qPrintable(names[3]));
-    QCOMPARE(b.rowTexts("MapFixes", 1),
-             (QStringList{"dm/mohdm6", "Op", "first new", "static/crate.tik", "100 -200 32", "90", "hide",
-                          "dmmohdm61.dmf", "clear"}));
+    QCOMPARE(b.rowTexts("MapFixes", 1), (QStringList{"dm/mohdm6", "Op", "first new", "static/crate.tik", "100 -200 32",
+                                                     "90", "hide", "dmmohdm61.dmf", "clear"}));
 
     // Edit keeps the row and its file even when the map changes.
     b.clickRow("MapFixes", 1);
@@ -465,10 +469,14 @@ void TestModWindow::mapFixEditorRefusesWhatBreaksTheScript_data()
     QTest::addColumn<QString>("refusal");  // empty: saved; the texts are the project test's
 
     QTest::newRow("edit, origin and angle")
-        << true << "m.tik" << "1 2 3)" << "90;"
+        << true << "m.tik"
+        << "1 2 3)"
+        << "90;"
         << "Map fix 1 (dm/mohdm6 on disk): the origin must be three numbers separated by blanks.\n"
            "Map fix 1 (dm/mohdm6 on disk): the angle must be a number.";
-    QTest::newRow("new, signed numbers are fine") << false << "static/crate.tik" << "+1 -2 +3" << "+90" << QString();
+    QTest::newRow("new, signed numbers are fine") << false << "static/crate.tik"
+                                                  << "+1 -2 +3"
+                                                  << "+90" << QString();
 }
 
 void TestModWindow::mapFixEditorRefusesWhatBreaksTheScript()
@@ -516,8 +524,8 @@ void TestModWindow::mapFixEditorRefusesWhatBreaksTheScript()
 void TestModWindow::buildFromTheWindow()
 {
     Builder b;
-    writeFile(b.path("skelvar.dcf"), "Description: Team balance\r\nScript: teambalance.scr\r\nRun: 0\r\n" + Sep
-                                         + "Description: Map vote\r\nScript: mapvote.scr\r\nRun: 0\r\n" + Sep);
+    writeFile(b.path("skelvar.dcf"), "Description: Team balance\r\nScript: teambalance.scr\r\nRun: 0\r\n" + Sep +
+                                         "Description: Map vote\r\nScript: mapvote.scr\r\nRun: 0\r\n" + Sep);
     writeFile(b.path("skelvar.precache"), "main:\r\nexec global/skelvar.scr\r\nend\r\n");
     b.start();
     QTabBar* tabs = b.find<QTabBar>("TabStrip1");
@@ -602,7 +610,8 @@ void TestModWindow::everyListShowsEightRowsAtOneSize()
     QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
     const QSize start = b.w->size();
     QTabBar* tabs = b.find<QTabBar>("TabStrip1");
-    const QList<std::pair<int, const char*>> lists{{1, "MapFixes"}, {2, "Messages"}, {3, "Commands"}, {4, "Compatibility"}};
+    const QList<std::pair<int, const char*>> lists{
+        {1, "MapFixes"}, {2, "Messages"}, {3, "Commands"}, {4, "Compatibility"}};
     for (int tab : {1, 2, 3, 4, 0, 4, 3, 2, 1}) {
         tabs->setCurrentIndex(tab);
         QCoreApplication::processEvents();
@@ -614,8 +623,9 @@ void TestModWindow::everyListShowsEightRowsAtOneSize()
         QTreeWidget* list = b.list(name);
         const int rowHeight = list->visualItemRect(list->topLevelItem(0)).height();
         QVERIFY(rowHeight > 0);
-        QVERIFY2(8 * rowHeight <= list->viewport()->height(),
-                 qPrintable(QString("%1: row %2, viewport %3").arg(name).arg(rowHeight).arg(list->viewport()->height())));
+        QVERIFY2(
+            8 * rowHeight <= list->viewport()->height(),
+            qPrintable(QString("%1: row %2, viewport %3").arg(name).arg(rowHeight).arg(list->viewport()->height())));
     }
 }
 
