@@ -289,9 +289,8 @@ void BuilderWindow::buildPanels(QVBoxLayout* top)
     // largest, so the window does not change its size with the tab.
     m_panels = new QStackedWidget(this);
     int number = 1;
-    for (QWidget* panel : {buildAnticheatsPanel(), buildMapFixesPanel(), buildMessagingPanel(), buildCommandsPanel(),
-                           buildMiscellaneousPanel()}) {
-        auto* frame = static_cast<QFrame*>(panel);
+    for (QFrame* frame : {buildAnticheatsPanel(), buildMapFixesPanel(), buildMessagingPanel(), buildCommandsPanel(),
+                          buildMiscellaneousPanel()}) {
         frame->setObjectName(QStringLiteral("Frame1_%1").arg(number++));
         frame->setFrameShape(QFrame::StyledPanel);
         m_panels->addWidget(frame);
@@ -300,7 +299,7 @@ void BuilderWindow::buildPanels(QVBoxLayout* top)
     connect(m_tabs, &QTabBar::currentChanged, this, [this](int index) { tabClicked(index); });
 }
 
-QWidget* BuilderWindow::buildAnticheatsPanel()
+QFrame* BuilderWindow::buildAnticheatsPanel()
 {
     auto* f = new QFrame(this);
     auto* l = new QVBoxLayout(f);
@@ -311,7 +310,7 @@ QWidget* BuilderWindow::buildAnticheatsPanel()
     return f;
 }
 
-QWidget* BuilderWindow::buildMapFixesPanel()
+QFrame* BuilderWindow::buildMapFixesPanel()
 {
     auto* f = new QFrame(this);
     auto* l = new QVBoxLayout(f);
@@ -334,7 +333,7 @@ QWidget* BuilderWindow::buildMapFixesPanel()
     return f;
 }
 
-QWidget* BuilderWindow::buildMessagingPanel()
+QFrame* BuilderWindow::buildMessagingPanel()
 {
     auto* f = new QFrame(this);
     auto* l = new QVBoxLayout(f);
@@ -354,7 +353,7 @@ QWidget* BuilderWindow::buildMessagingPanel()
     return f;
 }
 
-QWidget* BuilderWindow::buildCommandsPanel()
+QFrame* BuilderWindow::buildCommandsPanel()
 {
     auto* f = new QFrame(this);
     auto* l = new QVBoxLayout(f);
@@ -374,7 +373,7 @@ QWidget* BuilderWindow::buildCommandsPanel()
     return f;
 }
 
-QWidget* BuilderWindow::buildMiscellaneousPanel()
+QFrame* BuilderWindow::buildMiscellaneousPanel()
 {
     auto* f = new QFrame(this);
     auto* l = new QVBoxLayout(f);

@@ -14,6 +14,7 @@
 
 class QCheckBox;
 class QDialog;
+class QFrame;
 class QLineEdit;
 class QPushButton;
 class QStackedWidget;
@@ -61,11 +62,11 @@ private:
     void buildUi();
     void buildHeader(QVBoxLayout* top);
     void buildPanels(QVBoxLayout* top);
-    QWidget* buildAnticheatsPanel();
-    QWidget* buildMapFixesPanel();
-    QWidget* buildMessagingPanel();
-    QWidget* buildCommandsPanel();
-    QWidget* buildMiscellaneousPanel();
+    QFrame* buildAnticheatsPanel();
+    QFrame* buildMapFixesPanel();
+    QFrame* buildMessagingPanel();
+    QFrame* buildCommandsPanel();
+    QFrame* buildMiscellaneousPanel();
     void buildEditors();
     void buildIndexBoxes();
     void buildButtons(QVBoxLayout* top);
