@@ -123,6 +123,7 @@ class TestModWindow : public QObject {
 
 private slots:
     void firstStartWithOnlyScriptList();
+    void loadErrorsAreTold();
     void filesSurviveARestart();
     void tabsResetTheEditors();
     void messageEditor();
@@ -141,6 +142,8 @@ void TestModWindow::firstStartWithOnlyScriptList()
     Builder b;
     writeFile(b.path("skelvar.dcf"), TwoScripts);
     b.start();
+    b.w->tellLoadErrors();
+    QVERIFY(b.prompter.shown.isEmpty());
     QCOMPARE(b.w->windowTitle(), QString("Mod Skelvar 2.1"));
     QCOMPARE(b.w->project().switches(), Switches{});
     QVERIFY(b.w->project().loadErrors().isEmpty());
@@ -164,6 +167,20 @@ void TestModWindow::firstStartWithOnlyScriptList()
                                                   Sep + "Description: Map vote\r\nScript: mapvote.scr\r\nRun: 0\r\n" +
                                                   Sep);
     QVERIFY(QDir(b.dir.path()).entryList({"*.dmf"}).isEmpty());
+}
+
+void TestModWindow::loadErrorsAreTold()
+{
+    // Without its list of scripts the builder starts all the same and says so.
+    Builder b;
+    b.start();
+    QVERIFY(b.prompter.shown.isEmpty());
+    b.w->tellLoadErrors();
+    QCOMPARE(b.prompter.shown.size(), 1);
+    QCOMPARE(b.prompter.shown[0].title, QString("Mod Skelvar"));
+    QCOMPARE(b.prompter.shown[0].icon, Prompter::Icon::Warning);
+    QVERIFY2(b.prompter.shown[0].text.contains("skelvar.dcf was not found"), qPrintable(b.prompter.shown[0].text));
+    QCOMPARE(b.list("Compatibility")->topLevelItemCount(), 0);
 }
 
 void TestModWindow::filesSurviveARestart()
