@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -14,7 +15,6 @@
 #include <QStackedWidget>
 #include <QStyle>
 #include <QTabBar>
-#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+
 #include "SkelvarMod/project/builderfiles.h"
 #include "SkelvarMod/project/builderproject.h"
 #include "tests/support/files.h"
