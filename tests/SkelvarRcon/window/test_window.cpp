@@ -274,7 +274,7 @@ private slots:
             writeFile(log, "2026-01-01 10:00:00 x\r\n");
             MonitorWindow w(options(), &prompter);
             prompter.answers = {yes};
-            w.monitor().deleteLogClicked();
+            w.monitor().deleteLog();
             QCOMPARE(prompter.shown.last().title, QString("Delete Log File"));
             QCOMPARE(prompter.shown.last().text, QString("Are you sure you want to delete the log file??"));
             QVERIFY(QFile::exists(log));
