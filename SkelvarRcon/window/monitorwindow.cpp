@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QStandardItemModel>
 #include <QTabBar>
 #include <QTimer>
 #include <QTreeView>
@@ -82,6 +83,23 @@ void setUpListView(QTreeView* v)
     v->setSelectionBehavior(QAbstractItemView::SelectRows);
 }
 
+// The height of a list view that shows `rows` rows under its header, measured
+// on a view of the same make, since the list itself may still be empty.
+int heightForRows(int rows)
+{
+    QStandardItemModel probeModel(1, 1);
+    probeModel.setHeaderData(0, Qt::Horizontal, QStringLiteral("X"));
+    probeModel.setItem(0, 0, new QStandardItem(QStringLiteral("X")));
+    QTreeView probe;
+    setUpListView(&probe);
+    probe.setModel(&probeModel);
+    // The style sets the fonts and margins the rows are measured with.
+    probe.ensurePolished();
+    probe.header()->ensurePolished();
+    const int frame = 2 * probe.frameWidth();
+    return probe.header()->sizeHint().height() + rows * probe.sizeHintForRow(0) + frame;
+}
+
 QTreeView* listView(const char* name, QAbstractItemModel* model, const QList<ListColumn>& columns)
 {
     auto* v = named(new QTreeView, name);
@@ -90,6 +108,8 @@ QTreeView* listView(const char* name, QAbstractItemModel* model, const QList<Lis
     v->header()->setSectionsClickable(true);
     for (int i = 0; i < columns.size(); ++i)
         v->setColumnWidth(i, twips(columns[i].widthTwips));
+    static const int height = heightForRows(MonitorWindow::listRowsShown);
+    v->setMinimumHeight(height);
     return v;
 }
 
@@ -149,6 +169,7 @@ MonitorWindow::MonitorWindow(MonitorOptions options, Prompter* prompter, QWidget
     auto* top = new QVBoxLayout(this);
     buildPages(top);
     buildExitRow(top);
+    fixPageSize();
 
     bindUiState();
     connect(m_monitor.get(), &Monitor::consoleOutput, this, &MonitorWindow::onConsoleOutput);
@@ -204,6 +225,17 @@ void MonitorWindow::buildExitRow(QBoxLayout* top)
         exitButton->setEnabled(false);
         close();
     });
+}
+
+// Every page gets the room the largest one needs, so the window starts at a
+// size that fits each page and keeps it when the tabs change.
+void MonitorWindow::fixPageSize()
+{
+    QSize room;
+    for (QWidget* page : std::as_const(m_pages))
+        room = room.expandedTo(page->minimumSizeHint());
+    for (QWidget* page : std::as_const(m_pages))
+        page->setMinimumSize(room);
 }
 
 // ---- Main Setup ---------------------------------------------------------------
@@ -663,8 +695,10 @@ void MonitorWindow::onTabClicked(int index)
     const int shown = m_monitor->currentTab();
     if (!m_monitor->selectTab(index))
         return;
-    m_pages[index]->show();
+    // The page left goes first: for a moment with both shown, the window
+    // would take the room of both and keep it.
     m_pages[shown]->hide();
+    m_pages[index]->show();
 }
 
 void MonitorWindow::onConsoleEnter()

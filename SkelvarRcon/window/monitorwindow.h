@@ -48,6 +48,10 @@ private:
 class MonitorWindow : public QWidget {
     Q_OBJECT
 public:
+    // Every list view shows at least this many rows in the window's starting
+    // size, on every tab.
+    static constexpr int listRowsShown = 8;
+
     // Without a prompter the window shows real message boxes.
     explicit MonitorWindow(MonitorOptions options = {}, Prompter* prompter = nullptr, QWidget* parent = nullptr);
     ~MonitorWindow() override;
@@ -65,6 +69,7 @@ protected:
 private:
     void buildPages(QBoxLayout* top);
     void buildExitRow(QBoxLayout* top);
+    void fixPageSize();
 
     void buildMainPage(QWidget* page);
     QLayout* connectionRow();

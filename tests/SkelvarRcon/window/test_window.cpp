@@ -213,6 +213,39 @@ private slots:
         closeWindow(w);
     }
 
+    void everyListShowsEightRowsAndTheSizeHolds()
+    {
+        MonitorWindow w(options(), &prompter);
+        Monitor& m = w.monitor();
+        for (int i = 0; i < 10; ++i) {
+            const QString ip = QString("10.0.0.%1").arg(i);
+            m.players.add({QString::number(i), "48", QString("p%1").arg(i), ip, "25000", "", ""});
+            m.lists.warnings().add({ip, "w", "r", "2026-01-01", ""});
+            m.lists.kicks().add({ip, "k", "r", "2026-01-01", ""});
+            m.lists.bans().add({ip, "b", "r", "2026-01-01", ""});
+        }
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QApplication::processEvents();
+        const QSize start = w.size();
+        auto* tabs = find<QTabBar>(w, "TabStrip1");
+        QSet<QString> checked;
+        for (int tab : {0, 3, 1, 2, 0, 3}) {
+            emit tabs->tabBarClicked(tab);
+            QApplication::processEvents();
+            QCOMPARE(w.size(), start);
+            for (QTreeView* v : w.findChildren<QTreeView*>()) {
+                if (!v->isVisible())
+                    continue;
+                const QRect eighth = v->visualRect(v->model()->index(7, 0));
+                QVERIFY2(!eighth.isEmpty() && v->viewport()->rect().contains(eighth), qPrintable(v->objectName()));
+                checked.insert(v->objectName());
+            }
+        }
+        QCOMPARE(checked, (QSet<QString>{"Players", "Warnings", "Kicks", "Bans"}));
+        closeWindow(w);
+    }
+
     void loggingAndSilentMode()
     {
         MonitorWindow w(options(), &prompter);
