@@ -202,14 +202,70 @@ private slots:
         MonitorWindow w(options(), &prompter);
         w.show();
         auto* tabs = find<QTabBar>(w, "TabStrip1");
-        w.monitor().ui.setVisible("Command5", true);
-        emit tabs->tabBarClicked(0);  // the tab already shown
+        const QStringList rowControls{"Option1",  "Option2",  "Text2",    "Command5",  "Command6",
+                                      "Command7", "Command8", "Command9", "Command10", "Command11"};
+        const QStringList convertButtons{"Command14", "Command15"};
+        w.monitor().ui.setVisible(rowControls + convertButtons, true);
+        emit tabs->tabBarClicked(0); // the tab already shown
+        for (const QString& c : rowControls + convertButtons)
+            QVERIFY2(w.monitor().ui.isVisible(c), qPrintable(c));
         QVERIFY(find<QWidget>(w, "Command5")->isVisible());
         emit tabs->tabBarClicked(2);
         QCOMPARE(w.currentTab(), 2);
         QVERIFY(find<QWidget>(w, "Solapa_2")->isVisible());
         QVERIFY(!find<QWidget>(w, "Solapa_0")->isVisible());
-        QVERIFY(!w.monitor().ui.isVisible("Command5"));
+        for (const QString& c : rowControls)
+            QVERIFY2(!w.monitor().ui.isVisible(c), qPrintable(c));
+        // The convert buttons are not among the controls a tab change hides.
+        for (const QString& c : convertButtons)
+            QVERIFY2(w.monitor().ui.isVisible(c), qPrintable(c));
+        closeWindow(w);
+    }
+
+    void listButtonsActOnTheirRow_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QStringList>("warnings");
+        QTest::addColumn<QStringList>("kicks");
+        QTest::addColumn<QStringList>("bans");
+        const QStringList w{"10.0.0.1"}, k{"10.0.0.2"}, b{"10.1.2.3"};
+        QTest::newRow("Remove Warning") << "Command11" << QStringList{} << k << b;
+        QTest::newRow("warning: Convert to Ban") << "Command14" << QStringList{} << k << QStringList{"10.0.0.1", "10.1.2.3"};
+        QTest::newRow("Remove Kick") << "Command10" << w << QStringList{} << b;
+        QTest::newRow("kick: Convert to Ban") << "Command15" << w << QStringList{} << QStringList{"10.0.0.2", "10.1.2.3"};
+        QTest::newRow("Remove Ban") << "Command7" << w << k << QStringList{};
+        QTest::newRow("Ban Subrank") << "Command8" << w << k << QStringList{"10.1.2.xxx"};
+        QTest::newRow("Ban Provider") << "Command9" << w << k << QStringList{"10.1.xxx.xxx"};
+    }
+    void listButtonsActOnTheirRow()
+    {
+        QFETCH(QString, button);
+        QFETCH(QStringList, warnings);
+        QFETCH(QStringList, kicks);
+        QFETCH(QStringList, bans);
+        MonitorWindow w(options(), &prompter);
+        w.show();
+        Monitor& m = w.monitor();
+        m.lists.warnings().add({"10.0.0.1", "w", "r", "2026-01-01", ""});
+        m.lists.kicks().add({"10.0.0.2", "k", "r", "2026-01-01", ""});
+        m.lists.bans().add({"10.1.2.3", "b", "r", "2026-01-01", ""});
+        emit find<QTabBar>(w, "TabStrip1")->tabBarClicked(3);
+        for (const char* name : {"Warnings", "Kicks", "Bans"}) {
+            auto* view = find<QTreeView>(w, name);
+            view->setCurrentIndex(view->model()->index(0, 0));
+        }
+        auto* b = w.findChild<QPushButton*>(button);
+        QVERIFY(b);
+        b->click();
+        auto ips = [](const RecordList& list) {
+            QStringList out;
+            for (int i = 0; i < list.size(); ++i)
+                out << list.at(i).ip;
+            return out;
+        };
+        QCOMPARE(ips(m.lists.warnings()), warnings);
+        QCOMPARE(ips(m.lists.kicks()), kicks);
+        QCOMPARE(ips(m.lists.bans()), bans);
         closeWindow(w);
     }
 
