@@ -134,30 +134,40 @@ void RecordActions::convertToBan(ListKind kind, int row)
     m_ui.setListButtonsVisible(kind, false);
 }
 
+// The address pattern the ban widens to; empty, with the operator told why,
+// when the address cannot be widened that way.
+QString RecordActions::widenedPattern(const QString& ip, Widen how)
+{
+    const int needed = how == Widen::Subrank ? 3 : 2;
+    if (ip.split(QLatin1Char('.')).size() < needed) {
+        m_prompter.message(kNotWidened,
+                           QStringLiteral("%1 has too few address groups for this pattern. The ban is left as it was.")
+                               .arg(ip),
+                           Prompter::Icon::Warning);
+        return {};
+    }
+    const QString pattern = how == Widen::Subrank ? SubrankPattern(ip) : ProviderPattern(ip);
+    if (!parseBanAddress(pattern)) {
+        // Either every group would be xxx, or the text is no address at all.
+        m_prompter.message(kNotWidened,
+                           QStringLiteral("The pattern %1 would not be a usable address range. The ban is left as it "
+                                          "was.")
+                               .arg(pattern),
+                           Prompter::Icon::Warning);
+        return {};
+    }
+    return pattern;
+}
+
 void RecordActions::widenBan(int row, Widen how)
 {
     RecordList& bans = m_lists.bans();
     if (row < 0 || row >= bans.size())
         return;
     const Record ban = bans.at(row);
-    const int needed = how == Widen::Subrank ? 3 : 2;
-    if (ban.ip.split(QLatin1Char('.')).size() < needed) {
-        m_prompter.message(kNotWidened,
-                          QStringLiteral("%1 has too few address groups for this pattern. The ban is left as it was.")
-                              .arg(ban.ip),
-                          Prompter::Icon::Warning);
+    const QString pattern = widenedPattern(ban.ip, how);
+    if (pattern.isEmpty())
         return;
-    }
-    const QString pattern = how == Widen::Subrank ? SubrankPattern(ban.ip) : ProviderPattern(ban.ip);
-    if (!parseBanAddress(pattern)) {
-        // Either every group would be xxx, or the text is no address at all.
-        m_prompter.message(kNotWidened,
-                          QStringLiteral("The pattern %1 would not be a usable address range. The ban is left as it "
-                                         "was.")
-                              .arg(pattern),
-                          Prompter::Icon::Warning);
-        return;
-    }
     if (pattern != ban.ip) {
         bool same = false;
         for (int i = 0; i < bans.size() && !same; ++i)

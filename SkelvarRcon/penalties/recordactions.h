@@ -69,6 +69,7 @@ public:
 
 private:
     Task<> sendKick(QString clientNum);
+    QString widenedPattern(const QString& ip, Widen how);
     void applyReservedSkinControls();
 
     RconTransport& m_rcon;

@@ -1,4 +1,7 @@
 #pragma once
+// rconskelvar.ini: the 73 values of the monitor window's settings, their
+// defaults, their one-line file form, and the accessors the logic reads
+// them through.
 
 #include "SkelvarRcon/store/controlnames.h"
 #include "SkelvarRcon/store/reporter.h"
