@@ -389,6 +389,12 @@ void TestSettings::optionGroupsAndChangeSignal()
     QCOMPARE(s.penaltyDays(4), QString("7"));
     QCOMPARE(spy.size(), 1);
     QCOMPARE(spy.at(0).at(0).toString(), QString("Text3_8"));
+
+    // Only the three values the session talks to the server with are the connection.
+    QSignalSpy connection(&s, &Settings::connectionChanged);
+    for (const char* c : {"txtSVR", "txtPORT", "txtPWD", "txtMin", "MinPolt", "txtPRP"})
+        s.setText(c, "new");
+    QCOMPARE(connection.size(), 3);
 }
 
 void TestSettings::wholeNumbers_data()

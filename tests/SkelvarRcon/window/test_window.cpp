@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QFile>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -27,6 +28,8 @@ using skelvar::test::ScriptedPrompter;
 
 using skelvar::test::readFile;
 using skelvar::test::writeFile;
+
+Q_DECLARE_METATYPE(skelvar::rcon::EditableFile)
 
 namespace {
 constexpr int kWait = 40;
@@ -370,6 +373,28 @@ private slots:
             QCOMPARE(readFile(log).isEmpty(), yes);
             closeWindow(w);
         }
+    }
+
+    void editorFilesAreCreatedWhenMissing_data()
+    {
+        QTest::addColumn<EditableFile>("file");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("log") << EditableFile::Log << "skelvar.log";
+        QTest::newRow("suspicious skins") << EditableFile::SuspiciousSkins << "skins.txt";
+        QTest::newRow("reserved skins") << EditableFile::ReservedSkins << "reserved.txt";
+    }
+    void editorFilesAreCreatedWhenMissing()
+    {
+        QFETCH(EditableFile, file);
+        QFETCH(QString, name);
+        Monitor m(prompter, options());
+        const QString path = dir->filePath(name);
+        QCOMPARE(m.prepareForEditor(file), QFileInfo(path).absoluteFilePath());
+        QVERIFY(QFile::exists(path));
+        QCOMPARE(readFile(path), QByteArray());
+        writeFile(path, "kept\r\n");
+        m.prepareForEditor(file);
+        QCOMPARE(readFile(path), QByteArray("kept\r\n"));
     }
 
     void logLines()
