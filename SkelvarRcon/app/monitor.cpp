@@ -9,13 +9,10 @@
 namespace skelvar::rcon {
 
 Monitor::Monitor(Prompter& prompter, MonitorOptions options, QObject* parent)
-    : QObject(parent),
-      rcon(nullptr, options.replyWaitMs),
-      session(rcon, settings, ui, prompter),
+    : QObject(parent), rcon(nullptr, options.replyWaitMs), session(rcon, settings, ui, prompter),
       enforcement(rcon, session, settings, lists, log, prompter),
       engine(session, rcon, settings, ui, EngineServices{&lists, &players, &log, &prompter, &enforcement}),
-      actions(rcon, session, settings, lists, players, ui, prompter),
-      m_prompter(prompter),
+      actions(rcon, session, settings, lists, players, ui, prompter), m_prompter(prompter),
       m_options(std::move(options))
 {
     session.setTimingForTests(m_options.timing);
@@ -147,8 +144,8 @@ Task<> Monitor::runConsole(QString command)
 void Monitor::deleteLog()
 {
     if (m_prompter.askYesNo(QStringLiteral("Delete Log File"),
-                            QStringLiteral("Are you sure you want to delete the log file??"),
-                            Prompter::Icon::Critical, true)) {
+                            QStringLiteral("Are you sure you want to delete the log file??"), Prompter::Icon::Critical,
+                            true)) {
         if (!log.clear())
             m_prompter.message(QStringLiteral("Delete Log File"), QStringLiteral("skelvar.log could not be emptied."),
                                Prompter::Icon::Critical);
@@ -217,4 +214,4 @@ Task<> Monitor::exit()
     m_exited = true;
 }
 
-} // namespace skelvar::rcon
+}  // namespace skelvar::rcon

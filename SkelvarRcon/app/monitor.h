@@ -27,7 +27,7 @@
 namespace skelvar::rcon {
 
 struct MonitorOptions {
-    QString folder = QStringLiteral("."); // where the monitor keeps its files
+    QString folder = QStringLiteral(".");  // where the monitor keeps its files
     int replyWaitMs = RconTransport::kReplyWaitMs;
     Pacing pacing = RconTransport::kEnginePacing;
     EngineTiming timing;
@@ -111,4 +111,4 @@ private:
     bool m_settingsUnreadable = false;
 };
 
-} // namespace skelvar::rcon
+}  // namespace skelvar::rcon

@@ -19,15 +19,8 @@ const QString kNotWidened = QStringLiteral("Ban not widened");
 
 RecordActions::RecordActions(RconTransport& rcon, MonitorSession& session, Settings& settings, ListStore& lists,
                              PlayerList& players, UiState& ui, Prompter& prompter, QObject* parent)
-    : QObject(parent),
-      m_rcon(rcon),
-      m_session(session),
-      m_settings(settings),
-      m_lists(lists),
-      m_players(players),
-      m_ui(ui),
-      m_prompter(prompter),
-      m_today([] { return QDate::currentDate(); })
+    : QObject(parent), m_rcon(rcon), m_session(session), m_settings(settings), m_lists(lists), m_players(players),
+      m_ui(ui), m_prompter(prompter), m_today([] { return QDate::currentDate(); })
 {
     hideAll();
 }
@@ -79,7 +72,8 @@ void RecordActions::kickPlayer(int row)
         return;
     // The row as it is now: a scan may rebuild Players while the kick waits.
     const PlayerRow player = m_players.at(row);
-    m_lists.kicks().add({player.ip, player.name, QStringLiteral("Admin. Kick"), lists::formatDate(m_today()), QString()});
+    m_lists.kicks().add(
+        {player.ip, player.name, QStringLiteral("Admin. Kick"), lists::formatDate(m_today()), QString()});
     m_players.removeAt(row);
     m_ui.setPlayerControlsVisible(false);
     m_tasks.keep(sendKick(player.no));
@@ -96,15 +90,15 @@ void RecordActions::banPlayer(int row)
         const auto days = toInt16(m_settings.handBanDays());
         if (!days) {
             m_prompter.message(QStringLiteral("Ban not made"),
-                              QStringLiteral("The number of days is not a whole number. Type the days of the ban, "
-                                             "or choose Indefinitely."),
-                              Prompter::Icon::Warning);
+                               QStringLiteral("The number of days is not a whole number. Type the days of the ban, "
+                                              "or choose Indefinitely."),
+                               Prompter::Icon::Warning);
             return;
         }
         until = lists::formatDate(today.addDays(*days));
     }
-    addBanUnlessCovered(m_lists.bans(), {player.ip, player.name, QStringLiteral("Admin. Ban"), lists::formatDate(today), until},
-                        today);
+    addBanUnlessCovered(m_lists.bans(),
+                        {player.ip, player.name, QStringLiteral("Admin. Ban"), lists::formatDate(today), until}, today);
     m_players.removeAt(row);
     m_ui.setPlayerControlsVisible(false);
     m_tasks.keep(sendKick(player.no));
@@ -128,7 +122,8 @@ void RecordActions::convertToBan(ListKind kind, int row)
         return;
     const Record source = list.at(row);
     const QDate today = m_today();
-    addBanUnlessCovered(m_lists.bans(), {source.ip, source.name, QStringLiteral("Admin. Ban"), lists::formatDate(today), QString()},
+    addBanUnlessCovered(m_lists.bans(),
+                        {source.ip, source.name, QStringLiteral("Admin. Ban"), lists::formatDate(today), QString()},
                         today);
     list.removeAt(row);
     m_ui.setListButtonsVisible(kind, false);
@@ -140,10 +135,10 @@ QString RecordActions::widenedPattern(const QString& ip, Widen how)
 {
     const int needed = how == Widen::Subrank ? 3 : 2;
     if (ip.split(QLatin1Char('.')).size() < needed) {
-        m_prompter.message(kNotWidened,
-                           QStringLiteral("%1 has too few address groups for this pattern. The ban is left as it was.")
-                               .arg(ip),
-                           Prompter::Icon::Warning);
+        m_prompter.message(
+            kNotWidened,
+            QStringLiteral("%1 has too few address groups for this pattern. The ban is left as it was.").arg(ip),
+            Prompter::Icon::Warning);
         return {};
     }
     const QString pattern = how == Widen::Subrank ? SubrankPattern(ip) : ProviderPattern(ip);

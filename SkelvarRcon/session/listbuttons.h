@@ -47,4 +47,4 @@ inline const ListButtonDef& listButton(ListButton button)
     return listButtons()[int(button)];
 }
 
-} // namespace skelvar::rcon
+}  // namespace skelvar::rcon

@@ -23,13 +23,13 @@ const char* progressName(Progress bar)
     return bar == Progress::Scan ? control::scanProgress : control::patrolProgress;
 }
 
-} // namespace
+}  // namespace
 
 const QStringList& UiState::sessionControls()
 {
-    static const QStringList names{control::startButton,   control::exitButton,    control::stopButton,
-                                   control::consoleInput,  control::serverAddress, control::serverPort,
-                                   control::rconPassword,  control::scanMinutes,   control::patrolSeconds};
+    static const QStringList names{control::startButton,  control::exitButton,    control::stopButton,
+                                   control::consoleInput, control::serverAddress, control::serverPort,
+                                   control::rconPassword, control::scanMinutes,   control::patrolSeconds};
     return names;
 }
 
@@ -51,15 +51,31 @@ bool UiState::isKnown(const QString& name)
 {
     static const QSet<QString> shown = [] {
         QSet<QString> s;
-        for (const char* n :
-             {control::startButton, control::exitButton, control::stopButton, control::consoleInput,
-              control::serverStatus, control::lastDataLine, control::serverOs, control::cheatsState,
-              control::modSkelvarState, control::zovPlinketState, control::notMonitoredPicture, control::windowsIcon,
-              control::linuxIcon, control::cheatsEnabledIcon, control::cheatsDisabledIcon,
-              control::modSkelvarStoppedIcon, control::modSkelvarRunningIcon, control::zovPlinketStoppedIcon,
-              control::zovPlinketRunningIcon, control::scanProgress, control::patrolProgress,
-              control::kickPlayerButton, control::banPlayerButton, control::banAfterKicksLabel,
-              control::reservedSkinsEditLabel})
+        for (const char* n : {control::startButton,
+                              control::exitButton,
+                              control::stopButton,
+                              control::consoleInput,
+                              control::serverStatus,
+                              control::lastDataLine,
+                              control::serverOs,
+                              control::cheatsState,
+                              control::modSkelvarState,
+                              control::zovPlinketState,
+                              control::notMonitoredPicture,
+                              control::windowsIcon,
+                              control::linuxIcon,
+                              control::cheatsEnabledIcon,
+                              control::cheatsDisabledIcon,
+                              control::modSkelvarStoppedIcon,
+                              control::modSkelvarRunningIcon,
+                              control::zovPlinketStoppedIcon,
+                              control::zovPlinketRunningIcon,
+                              control::scanProgress,
+                              control::patrolProgress,
+                              control::kickPlayerButton,
+                              control::banPlayerButton,
+                              control::banAfterKicksLabel,
+                              control::reservedSkinsEditLabel})
             s.insert(QString::fromLatin1(n));
         for (const ListButtonDef& b : listButtons())
             s.insert(QString::fromLatin1(b.name));
@@ -333,4 +349,4 @@ int UiState::maximum(const QString& name, int fallback) const
     return c ? c->maximum.value_or(fallback) : fallback;
 }
 
-} // namespace skelvar::rcon
+}  // namespace skelvar::rcon

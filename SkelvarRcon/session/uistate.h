@@ -81,10 +81,10 @@ public:
     void setListButtonsVisible(lists::ListKind list, bool visible);
 
     // Controls that follow a detection's or an option's check box.
-    void setPrivateClientControlsEnabled(bool on); // Alert1, Alert2
-    void setReservedSkinControlsEnabled(bool on);  // Label16, Label17, Alert4
-    void setPingKickNoticeEnabled(bool on);        // Text7
-    void setConnectionAlertEnabled(bool on);       // Alert5
+    void setPrivateClientControlsEnabled(bool on);  // Alert1, Alert2
+    void setReservedSkinControlsEnabled(bool on);   // Label16, Label17, Alert4
+    void setPingKickNoticeEnabled(bool on);         // Text7
+    void setConnectionAlertEnabled(bool on);        // Alert5
     void setSilentEnabled(bool on);
 
     // By name, for the window and the tests. An unknown name is a programming
@@ -120,4 +120,4 @@ private:
 
 using skelvar::Prompter;
 
-} // namespace skelvar::rcon
+}  // namespace skelvar::rcon

@@ -139,4 +139,4 @@ inline constexpr char rconTimer[] = "Timer2";
 inline constexpr char engineTimer[] = "Timer3";
 inline constexpr char countdownTimer[] = "Timer4";
 
-} // namespace skelvar::rcon::control
+}  // namespace skelvar::rcon::control

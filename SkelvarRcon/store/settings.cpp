@@ -32,7 +32,7 @@ using Form = Settings::Form;
 
 struct RowDef {
     const char* enable;
-    int warning, kick, ban, days; // control-array member numbers
+    int warning, kick, ban, days;  // control-array member numbers
     bool enabled;
     Settings::Penalty choice;
 };
@@ -133,7 +133,7 @@ const QHash<QString, int>& indexByName()
     return index;
 }
 
-} // namespace
+}  // namespace
 
 const QList<Settings::SettingDef>& Settings::definitions()
 {
@@ -191,8 +191,7 @@ const char* Settings::alertControl(Alert alert)
     return control::cheatAlert;
 }
 
-Settings::Settings(QObject* parent)
-    : QObject(parent)
+Settings::Settings(QObject* parent) : QObject(parent)
 {
     m_values.resize(valueCount);
     for (int i = 0; i < valueCount; ++i) {
@@ -372,12 +371,8 @@ QByteArray Settings::serialize() const
             line += t;
             break;
         }
-        case Form::Check:
-            line += m_values[i].checked ? "1" : "0";
-            break;
-        case Form::Option:
-            line += m_values[i].checked ? "-1" : "0";
-            break;
+        case Form::Check: line += m_values[i].checked ? "1" : "0"; break;
+        case Form::Option: line += m_values[i].checked ? "-1" : "0"; break;
         }
         line += '\x02';
     }
@@ -476,10 +471,9 @@ bool Settings::saveFile()
     if (!m_reported) {
         m_reported = true;
         if (m_reporter)
-            m_reporter(tr("Settings not saved"),
-                       tr("Could not write %1: %2\nThe settings are kept in the window and "
-                          "will be written again at the next change and at exit.")
-                           .arg(QFileInfo(m_file).fileName(), error));
+            m_reporter(tr("Settings not saved"), tr("Could not write %1: %2\nThe settings are kept in the window and "
+                                                    "will be written again at the next change and at exit.")
+                                                     .arg(QFileInfo(m_file).fileName(), error));
     }
     return false;
 }
@@ -496,4 +490,4 @@ void Settings::setReporter(Reporter reporter)
     m_reporter = std::move(reporter);
 }
 
-} // namespace skelvar::rcon
+}  // namespace skelvar::rcon

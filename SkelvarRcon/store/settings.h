@@ -36,31 +36,31 @@ enum class Detection {
 
 // The alert and notice templates the monitor fills in and says.
 enum class Alert {
-    PrivateSlot,  // Alert1: a public client in a private slot
-    PublicSlot,   // Alert2: a private player in a public slot
-    Cheat,        // Alert3
-    ReservedSkin, // Alert4
-    Connection,   // Alert5: non-optimized connection
-    PrivateMode,  // Alert6: the private-mode countdown
-    BanNotice,    // Alert7
-    PingKick,     // Text7
+    PrivateSlot,   // Alert1: a public client in a private slot
+    PublicSlot,    // Alert2: a private player in a public slot
+    Cheat,         // Alert3
+    ReservedSkin,  // Alert4
+    Connection,    // Alert5: non-optimized connection
+    PrivateMode,   // Alert6: the private-mode countdown
+    BanNotice,     // Alert7
+    PingKick,      // Text7
 };
 
 // The five controls of one penalty row.
 struct PenaltyRowNames {
-    QString enable;  // Cheats_n, Check1 or Check5
-    QString warning; // Option5_n
-    QString kick;    // Option3_n
-    QString ban;     // Option4_n
-    QString days;    // Text3_n
+    QString enable;   // Cheats_n, Check1 or Check5
+    QString warning;  // Option5_n
+    QString kick;     // Option3_n
+    QString ban;      // Option4_n
+    QString days;     // Text3_n
 };
 
 // What a load found, for the window to tell the operator if it wants to.
 struct SettingsLoad {
-    bool exists = false;    // the file was there
-    bool readError = false; // it was there but could not be read
-    int missing = 0;        // positions absent from a short line
-    int unreadable = 0;     // check/option positions that held no number
+    bool exists = false;     // the file was there
+    bool readError = false;  // it was there but could not be read
+    int missing = 0;         // positions absent from a short line
+    int unreadable = 0;      // check/option positions that held no number
 };
 
 // The 73 values of rconskelvar.ini. The logic reads and sets them through
@@ -74,18 +74,18 @@ public:
 
     // One value of the file: where it sits, its control, its form and default.
     struct SettingDef {
-        int position; // 1..73, the order in the file
+        int position;  // 1..73, the order in the file
         const char* control;
         Form form;
-        const char* defaultValue; // text, or "1"/"0" for checks and options
-        int group;                // option group (0 = none)
+        const char* defaultValue;  // text, or "1"/"0" for checks and options
+        int group;                 // option group (0 = none)
     };
 
     // What one penalty row holds.
     struct PenaltyRow {
         bool enabled = false;
         Penalty choice = Penalty::Kick;
-        QString days; // the days box's text: 0 or not a number bans without end
+        QString days;  // the days box's text: 0 or not a number bans without end
     };
 
     static constexpr int valueCount = 73;
@@ -95,10 +95,10 @@ public:
 
     // The table in file order, and look-ups in it.
     static const QList<SettingDef>& definitions();
-    static int indexOf(const QString& control); // -1 when unknown
+    static int indexOf(const QString& control);  // -1 when unknown
     static std::optional<Form> formOf(const QString& control);
     static PenaltyRowNames rowNames(Detection detection);
-    static PenaltyRowNames penaltyRow(int row); // row 1..9; empty names otherwise
+    static PenaltyRowNames penaltyRow(int row);  // row 1..9; empty names otherwise
     static int rowOf(Detection detection) { return int(detection) + 1; }
     static const char* alertControl(Alert alert);
 
@@ -214,4 +214,4 @@ private:
     QTimer m_saveTimer;
 };
 
-} // namespace skelvar::rcon
+}  // namespace skelvar::rcon

@@ -44,7 +44,10 @@ QMessageBox::Icon boxIcon(Prompter::Icon icon)
 constexpr char handBanDaysCaption[] = "Text2_days";
 
 // List widths are given in twips; 15 twips make a pixel on a common screen.
-int twips(int t) { return t / 15; }
+int twips(int t)
+{
+    return t / 15;
+}
 
 template <typename W>
 W* named(W* w, const char* name)
@@ -121,7 +124,6 @@ QWidget* captionAround(const char* name, const QString& before, QLineEdit* box, 
     return w;
 }
 
-
 // The row the operator last clicked in a list, or -1; read when a button is
 // clicked, so the action takes that row as it is then.
 int currentRow(const QTreeView* view)
@@ -150,7 +152,6 @@ void MessageBoxPrompter::message(const QString& title, const QString& text, Icon
     QMessageBox box(boxIcon(icon), title, text, QMessageBox::Ok, m_parent);
     box.exec();
 }
-
 
 MonitorWindow::MonitorWindow(MonitorOptions options, Prompter* prompter, QWidget* parent) : QWidget(parent)
 {
@@ -498,14 +499,14 @@ int MonitorWindow::addPrivatePanel(QGridLayout* grid, int row)
 int MonitorWindow::addDetectionLines(QGridLayout* grid, int row)
 {
     grid->addWidget(new QLabel(QStringLiteral("Details")), row++, 1);
-    grid->addWidget(named(new QCheckBox(QStringLiteral("Scan for private clients:")), control::scanPrivateClients),
-                    row, 0);
+    grid->addWidget(named(new QCheckBox(QStringLiteral("Scan for private clients:")), control::scanPrivateClients), row,
+                    0);
     grid->addWidget(penaltyRowFrame(Detection::PrivateClients, 3), row++, 1, 1, 3);
     grid->addWidget(named(new QCheckBox(QStringLiteral("Scan for reserved skins")), control::scanReservedSkins), row,
                     0);
     grid->addWidget(penaltyRowFrame(Detection::ReservedSkins, 7), row++, 1, 1, 3);
-    auto* reserved = named(new ClickLabel(QStringLiteral("<u>View/Edit reserved skins list</u>")),
-                           control::reservedSkinsEditLabel);
+    auto* reserved =
+        named(new ClickLabel(QStringLiteral("<u>View/Edit reserved skins list</u>")), control::reservedSkinsEditLabel);
     grid->addWidget(reserved, row++, 0);
     connect(reserved, &ClickLabel::clicked, this, [this] { openInEditor(EditableFile::ReservedSkins); });
     grid->addWidget(
@@ -533,9 +534,9 @@ int MonitorWindow::addPingPanel(QGridLayout* grid, int row)
     captionRow->addStretch();
     grid->addWidget(caption, row++, 1, 1, 3);
     grid->addWidget(lineEdit(control::pingKickNotice), row++, 0, 1, 4);
-    grid->addWidget(named(new QCheckBox(QStringLiteral("Enable Spearhead compatibility")),
-                          control::spearheadCompatibility),
-                    row++, 0, 1, 2);
+    grid->addWidget(
+        named(new QCheckBox(QStringLiteral("Enable Spearhead compatibility")), control::spearheadCompatibility), row++,
+        0, 1, 2);
     return row;
 }
 

@@ -109,10 +109,10 @@ private:
     QList<QWidget*> m_pages;
     QPlainTextEdit* m_output = nullptr;
     QLineEdit* m_input = nullptr;
-    QLineEdit* m_held = nullptr; // the console command while it is sent
+    QLineEdit* m_held = nullptr;  // the console command while it is sent
     bool m_closing = false;
     bool m_closed = false;
     TaskKeeper m_tasks;
 };
 
-} // namespace skelvar::rcon
+}  // namespace skelvar::rcon

@@ -75,15 +75,20 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("shown");
         QTest::addColumn<QStringList>("hidden");
-        auto row = [](const char* name, UiChange change, const char* control, const char* text,
-                      QStringList shown = {}, QStringList hidden = {}) {
+        auto row = [](const char* name, UiChange change, const char* control, const char* text, QStringList shown = {},
+                      QStringList hidden = {}) {
             QTest::newRow(name) << change << QString(control) << QString(text) << shown << hidden;
         };
-        row("start", [](UiState& u) { u.setStartCaption(StartCaption::Start); }, "Command1", "Start");
-        row("warming", [](UiState& u) { u.setStartCaption(StartCaption::Warming); }, "Command1", "Warming");
-        row("scanning", [](UiState& u) { u.setStartCaption(StartCaption::Scanning); }, "Command1", "Scanning");
-        row("data age", [](UiState& u) { u.setLastDataAge(12); }, "Label18", "Last Data Retrieval: 12 seconds ago");
-        row("no data age", [](UiState& u) { u.setLastDataAge(std::nullopt); }, "Label18", "");
+        row(
+            "start", [](UiState& u) { u.setStartCaption(StartCaption::Start); }, "Command1", "Start");
+        row(
+            "warming", [](UiState& u) { u.setStartCaption(StartCaption::Warming); }, "Command1", "Warming");
+        row(
+            "scanning", [](UiState& u) { u.setStartCaption(StartCaption::Scanning); }, "Command1", "Scanning");
+        row(
+            "data age", [](UiState& u) { u.setLastDataAge(12); }, "Label18", "Last Data Retrieval: 12 seconds ago");
+        row(
+            "no data age", [](UiState& u) { u.setLastDataAge(std::nullopt); }, "Label18", "");
         row("os unknown", [](UiState& u) { u.setServerOs(ServerOs::Unknown); }, "Label35", "Server OS: ?", {},
             {"Image2", "Image5"});
         row("linux", [](UiState& u) { u.setServerOs(ServerOs::Linux); }, "Label35", "Server OS: Linux", {"Image5"},

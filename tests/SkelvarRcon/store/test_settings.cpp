@@ -34,23 +34,39 @@ namespace {
 QList<QByteArray> defaultFields()
 {
     QList<QByteArray> f = {
-        "127.0.0.1", "12203", "kuTrob", "3", "45", "1",
-        "Warning: Possible non-optimized connection - Player: $name",
-        "1", "0", "3", "-1", "0",
+        "127.0.0.1", "12203", "kuTrob", "3",  "45", "1", "Warning: Possible non-optimized connection - Player: $name",
+        "1",         "0",     "3",      "-1", "0",
     };
     for (int row = 1; row <= 7; ++row)
-        f << "1" << "0" << "-1" << "0" << "0";
+        f << "1"
+          << "0"
+          << "-1"
+          << "0"
+          << "0";
     f << "Cheat Detected!! Player: $name Cheat: $cheat IP: $IP"
-      << "[MyClan]" << "KuTrob"
+      << "[MyClan]"
+      << "KuTrob"
       << "Server will be private in $time seconds, public players please leave";
-    f << "0" << "-1" << "0" << "0" << "0"; // private clients: Warning
-    f << "0" << "0" << "-1" << "0" << "0"; // reserved skins: Kick
+    f << "0"
+      << "-1"
+      << "0"
+      << "0"
+      << "0";  // private clients: Warning
+    f << "0"
+      << "0"
+      << "-1"
+      << "0"
+      << "0";  // reserved skins: Kick
     f << "Warning: Public client using private slot. Player: $name"
       << "Warning: Public slot used by private player. Player: $name"
       << "Warning: Public client using reserved skin. Player: $name Skin: $skin"
-      << "0" << "3"
+      << "0"
+      << "3"
       << "$ip was banned from this server on $date. Reason: $reason"
-      << "0" << "0" << "160" << "4"
+      << "0"
+      << "0"
+      << "160"
+      << "4"
       << "Ping Kick: Ping>$ping on $scans consecutive scans - Player: $name"
       << "1";
     return f;
@@ -79,7 +95,7 @@ QString valueOf(const Settings& s, const QString& control)
     return s.isChecked(control) ? "1" : "0";
 }
 
-} // namespace
+}  // namespace
 
 class TestSettings : public QObject {
     Q_OBJECT
@@ -116,20 +132,38 @@ void TestSettings::penaltyRows_data()
 {
     QTest::addColumn<Detection>("detection");
     QTest::addColumn<QStringList>("names");
-    QTest::addColumn<int>("position"); // of the enable box
+    QTest::addColumn<int>("position");  // of the enable box
     QTest::addColumn<bool>("enabled");
     QTest::addColumn<Penalty>("choice");
 
     const Penalty kick = Penalty::Kick, warning = Penalty::Warning;
-    QTest::newRow("1 no fog") << Detection::NoFog << QStringList{"Cheats_0", "Option5_0", "Option3_0", "Option4_0", "Text3_7"} << 13 << true << kick;
-    QTest::newRow("2 white walls") << Detection::WhiteWalls << QStringList{"Cheats_1", "Option5_1", "Option3_1", "Option4_1", "Text3_1"} << 18 << true << kick;
-    QTest::newRow("3 wallhack") << Detection::Wallhack << QStringList{"Cheats_2", "Option5_2", "Option3_2", "Option4_2", "Text3_3"} << 23 << true << kick;
-    QTest::newRow("4 3rd person") << Detection::ThirdPerson << QStringList{"Cheats_3", "Option5_3", "Option3_4", "Option4_4", "Text3_8"} << 28 << true << kick;
-    QTest::newRow("5 aimbot") << Detection::Aimbot << QStringList{"Cheats_4", "Option5_4", "Option3_5", "Option4_5", "Text3_9"} << 33 << true << kick;
-    QTest::newRow("6 glowing skins") << Detection::GlowingSkins << QStringList{"Cheats_5", "Option5_5", "Option3_6", "Option4_6", "Text3_10"} << 38 << true << kick;
-    QTest::newRow("7 binaries") << Detection::ModifiedBinaries << QStringList{"Cheats_6", "Option5_8", "Option3_8", "Option4_8", "Text3_4"} << 43 << true << kick;
-    QTest::newRow("8 private clients") << Detection::PrivateClients << QStringList{"Check1", "Option5_6", "Option3_3", "Option4_3", "Text3_0"} << 52 << false << warning;
-    QTest::newRow("9 reserved skins") << Detection::ReservedSkins << QStringList{"Check5", "Option5_7", "Option3_7", "Option4_7", "Text3_2"} << 57 << false << kick;
+    QTest::newRow("1 no fog") << Detection::NoFog
+                              << QStringList{"Cheats_0", "Option5_0", "Option3_0", "Option4_0", "Text3_7"} << 13 << true
+                              << kick;
+    QTest::newRow("2 white walls") << Detection::WhiteWalls
+                                   << QStringList{"Cheats_1", "Option5_1", "Option3_1", "Option4_1", "Text3_1"} << 18
+                                   << true << kick;
+    QTest::newRow("3 wallhack") << Detection::Wallhack
+                                << QStringList{"Cheats_2", "Option5_2", "Option3_2", "Option4_2", "Text3_3"} << 23
+                                << true << kick;
+    QTest::newRow("4 3rd person") << Detection::ThirdPerson
+                                  << QStringList{"Cheats_3", "Option5_3", "Option3_4", "Option4_4", "Text3_8"} << 28
+                                  << true << kick;
+    QTest::newRow("5 aimbot") << Detection::Aimbot
+                              << QStringList{"Cheats_4", "Option5_4", "Option3_5", "Option4_5", "Text3_9"} << 33 << true
+                              << kick;
+    QTest::newRow("6 glowing skins") << Detection::GlowingSkins
+                                     << QStringList{"Cheats_5", "Option5_5", "Option3_6", "Option4_6", "Text3_10"} << 38
+                                     << true << kick;
+    QTest::newRow("7 binaries") << Detection::ModifiedBinaries
+                                << QStringList{"Cheats_6", "Option5_8", "Option3_8", "Option4_8", "Text3_4"} << 43
+                                << true << kick;
+    QTest::newRow("8 private clients") << Detection::PrivateClients
+                                       << QStringList{"Check1", "Option5_6", "Option3_3", "Option4_3", "Text3_0"} << 52
+                                       << false << warning;
+    QTest::newRow("9 reserved skins") << Detection::ReservedSkins
+                                      << QStringList{"Check5", "Option5_7", "Option3_7", "Option4_7", "Text3_2"} << 57
+                                      << false << kick;
 }
 
 void TestSettings::penaltyRows()
@@ -292,27 +326,41 @@ void TestSettings::roundTripRestoresEveryValue()
 void TestSettings::parseKeepsDefaultsForBadValues_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<Values>("expect"); // after the load
+    QTest::addColumn<Values>("expect");  // after the load
     QTest::addColumn<int>("missing");
     QTest::addColumn<int>("unreadable");
 
     const QList<QByteArray> d = defaultFields();
 
-    QTest::newRow("empty file") << QByteArray()
-        << Values{{"txtSVR", "127.0.0.1"}, {"Check3", "1"}, {"Option3_0", "1"}} << 73 << 0;
-    QTest::newRow("two values") << QByteArray("10.0.0.9\x02" "28960\x02\r\n")
-        << Values{{"txtSVR", "10.0.0.9"}, {"txtPORT", "28960"}, {"txtPWD", "kuTrob"}, {"Logea", "1"}, {"AcKicks", "3"}} << 71 << 0;
-    QTest::newRow("cut inside a value") << d.mid(0, 6).join('\x02') + "\x02" "Warn"
-        << Values{{"Check6", "1"}, {"Alert5", "Warn"}, {"Logea", "1"}, {"Text2", "3"}} << 66 << 0;
+    QTest::newRow("empty file") << QByteArray() << Values{{"txtSVR", "127.0.0.1"}, {"Check3", "1"}, {"Option3_0", "1"}}
+                                << 73 << 0;
+    QTest::newRow("two values")
+        << QByteArray("10.0.0.9\x02"
+                      "28960\x02\r\n")
+        << Values{{"txtSVR", "10.0.0.9"}, {"txtPORT", "28960"}, {"txtPWD", "kuTrob"}, {"Logea", "1"}, {"AcKicks", "3"}}
+        << 71 << 0;
+    QTest::newRow("cut inside a value") << d.mid(0, 6).join('\x02') + "\x02"
+                                                                      "Warn"
+                                        << Values{{"Check6", "1"}, {"Alert5", "Warn"}, {"Logea", "1"}, {"Text2", "3"}}
+                                        << 66 << 0;
     QTest::newRow("no numbers at check positions")
         << line(withValues(d, {{6, "yes"}, {8, ""}, {9, "1"}, {69, "2"}, {73, "-1"}}))
         << Values{{"Check6", "1"}, {"Logea", "1"}, {"Silent", "1"}, {"Check2", "0"}, {"Check3", "1"}} << 0 << 4;
     QTest::newRow("bad options keep the row's choice")
-        << line(withValues(d, {{14, "0"}, {15, "x"}, {16, "0"},              // row 1: unreadable
-                               {19, "0"}, {20, "0"}, {21, "-1"},             // row 2: ban
-                               {24, "0"}, {25, "0"}, {26, "0"},              // row 3: none selected
-                               {11, "0"}, {12, " 1 "}}))                     // any true number selects
-        << Values{{"Option3_0", "1"}, {"Option4_1", "1"}, {"Option3_1", "0"}, {"Option3_2", "1"}, {"Option2", "1"}, {"Option1", "0"}} << 0 << 1;
+        << line(withValues(d, {{14, "0"},
+                               {15, "x"},
+                               {16, "0"},  // row 1: unreadable
+                               {19, "0"},
+                               {20, "0"},
+                               {21, "-1"},  // row 2: ban
+                               {24, "0"},
+                               {25, "0"},
+                               {26, "0"},  // row 3: none selected
+                               {11, "0"},
+                               {12, " 1 "}}))  // any true number selects
+        << Values{{"Option3_0", "1"}, {"Option4_1", "1"}, {"Option3_1", "0"},
+                  {"Option3_2", "1"}, {"Option2", "1"},   {"Option1", "0"}}
+        << 0 << 1;
     QTest::newRow("only the first line counts")
         << line(withValues(d, {{1, "1.1.1.1"}})) + line(withValues(d, {{1, "9.9.9.9"}, {3, "other"}}))
         << Values{{"txtSVR", "1.1.1.1"}, {"txtPWD", "kuTrob"}} << 0 << 0;
@@ -346,7 +394,8 @@ void TestSettings::parseKeepsDefaultsForBadValues()
 void TestSettings::separatorsAndLineBreaksAreStripped()
 {
     Settings s;
-    s.setText("Alert3", "a\x02" "b\r\nc");
+    s.setText("Alert3", "a\x02"
+                        "b\r\nc");
     s.setText("txtTAG", "[X]\x02");
     s.setText("txtPWD", "\r\n");
     QCOMPARE(s.serialize(), line(withValues(defaultFields(), {{3, ""}, {48, "abc"}, {49, "[X]"}})));
@@ -366,7 +415,7 @@ void TestSettings::optionGroupsAndChangeSignal()
     s.setChecked("Option2", true);
     QVERIFY(s.isChecked("Option2"));
     QVERIFY(!s.isChecked("Option1"));
-    QCOMPARE(spy.size(), 2); // both options changed
+    QCOMPARE(spy.size(), 2);  // both options changed
     spy.clear();
 
     // An option is cleared only by choosing another one.
@@ -400,8 +449,8 @@ void TestSettings::optionGroupsAndChangeSignal()
 void TestSettings::wholeNumbers_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("int16"); // -1000000 = not a 16-bit number
-    QTest::addColumn<qlonglong>("int32"); // -1 << 40 = not a 32-bit number
+    QTest::addColumn<int>("int16");        // -1000000 = not a 16-bit number
+    QTest::addColumn<qlonglong>("int32");  // -1 << 40 = not a 32-bit number
 
     const int no16 = -1000000;
     const qlonglong no32 = -(1LL << 40);
@@ -458,7 +507,7 @@ void TestSettings::autosaveWritesAfterTheTurn()
     s.setAutosave(true);
     s.setText("txtSVR", "10.1.1.1");
     s.setChecked("SoS", true);
-    QCOMPARE(readFile(path), old); // not inside the handler that made the change
+    QCOMPARE(readFile(path), old);  // not inside the handler that made the change
     QTRY_COMPARE(readFile(path), line(withValues(defaultFields(), {{1, "10.1.1.1"}, {68, "1"}})));
 }
 

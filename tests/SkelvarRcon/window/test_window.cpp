@@ -99,8 +99,8 @@ private slots:
                 QVERIFY2(b->isChecked() == (QByteArray(spec.defaultValue) != "0"), spec.control);
         }
         QCOMPARE(find<QLineEdit>(w, "txtPORT")->text(), QString("12203"));
-        QVERIFY(find<QRadioButton>(w, "Option3_0")->isChecked());   // row 1: Kick
-        QVERIFY(find<QRadioButton>(w, "Option5_6")->isChecked());   // row 8: Warning
+        QVERIFY(find<QRadioButton>(w, "Option3_0")->isChecked());  // row 1: Kick
+        QVERIFY(find<QRadioButton>(w, "Option5_6")->isChecked());  // row 8: Warning
         QCOMPARE(find<QPushButton>(w, "Command1")->text(), QString("Start"));
         QVERIFY(!find<QPushButton>(w, "Command5")->isVisible());
         QVERIFY(!find<QWidget>(w, "Alert1")->isEnabled());  // Check1 is not ticked
@@ -142,10 +142,14 @@ private slots:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("received");
-        QTest::newRow("rcon prefix removed") << "rcon status" << "status";
-        QTest::newRow("capital RCON kept") << "RCON status" << "RCON status";
-        QTest::newRow("plain command") << "say hi" << "say hi";
-        QTest::newRow("status query") << "getstatus" << "getstatus";
+        QTest::newRow("rcon prefix removed") << "rcon status"
+                                             << "status";
+        QTest::newRow("capital RCON kept") << "RCON status"
+                                           << "RCON status";
+        QTest::newRow("plain command") << "say hi"
+                                       << "say hi";
+        QTest::newRow("status query") << "getstatus"
+                                      << "getstatus";
     }
     void consoleSendsWhatTheOperatorTyped()
     {
@@ -209,7 +213,7 @@ private slots:
                                       "Command7", "Command8", "Command9", "Command10", "Command11"};
         const QStringList convertButtons{"Command14", "Command15"};
         w.monitor().ui.setVisible(rowControls + convertButtons, true);
-        emit tabs->tabBarClicked(0); // the tab already shown
+        emit tabs->tabBarClicked(0);  // the tab already shown
         for (const QString& c : rowControls + convertButtons)
             QVERIFY2(w.monitor().ui.isVisible(c), qPrintable(c));
         QVERIFY(find<QWidget>(w, "Command5")->isVisible());
@@ -233,9 +237,11 @@ private slots:
         QTest::addColumn<QStringList>("bans");
         const QStringList w{"10.0.0.1"}, k{"10.0.0.2"}, b{"10.1.2.3"};
         QTest::newRow("Remove Warning") << "Command11" << QStringList{} << k << b;
-        QTest::newRow("warning: Convert to Ban") << "Command14" << QStringList{} << k << QStringList{"10.0.0.1", "10.1.2.3"};
+        QTest::newRow("warning: Convert to Ban")
+            << "Command14" << QStringList{} << k << QStringList{"10.0.0.1", "10.1.2.3"};
         QTest::newRow("Remove Kick") << "Command10" << w << QStringList{} << b;
-        QTest::newRow("kick: Convert to Ban") << "Command15" << w << QStringList{} << QStringList{"10.0.0.2", "10.1.2.3"};
+        QTest::newRow("kick: Convert to Ban")
+            << "Command15" << w << QStringList{} << QStringList{"10.0.0.2", "10.1.2.3"};
         QTest::newRow("Remove Ban") << "Command7" << w << k << QStringList{};
         QTest::newRow("Ban Subrank") << "Command8" << w << k << QStringList{"10.1.2.xxx"};
         QTest::newRow("Ban Provider") << "Command9" << w << k << QStringList{"10.1.xxx.xxx"};
@@ -326,12 +332,30 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("after");
         QTest::addColumn<QString>("title");
-        QTest::newRow("patrol below 30") << "MinPolt" << "12" << "30" << "";
-        QTest::newRow("patrol 45 stays") << "MinPolt" << "45" << "45" << "";
-        QTest::newRow("patrol not a number") << "MinPolt" << "abc" << "30" << "";
-        QTest::newRow("no password") << "txtPWD" << "" << "" << "No rcon password provided!!";
-        QTest::newRow("no tag") << "txtTAG" << "" << "" << "No tag provided!!";
-        QTest::newRow("no private password") << "txtPRP" << "" << "" << "No password provided!!";
+        QTest::newRow("patrol below 30") << "MinPolt"
+                                         << "12"
+                                         << "30"
+                                         << "";
+        QTest::newRow("patrol 45 stays") << "MinPolt"
+                                         << "45"
+                                         << "45"
+                                         << "";
+        QTest::newRow("patrol not a number") << "MinPolt"
+                                             << "abc"
+                                             << "30"
+                                             << "";
+        QTest::newRow("no password") << "txtPWD"
+                                     << ""
+                                     << ""
+                                     << "No rcon password provided!!";
+        QTest::newRow("no tag") << "txtTAG"
+                                << ""
+                                << ""
+                                << "No tag provided!!";
+        QTest::newRow("no private password") << "txtPRP"
+                                             << ""
+                                             << ""
+                                             << "No password provided!!";
     }
     void focusLossChecks()
     {
@@ -447,7 +471,8 @@ private slots:
             s.setChecked("SoS", true);
             QVERIFY(s.save(dir->filePath("rconskelvar.ini")));
         }
-        writeFile(dir->filePath("bans.lst"), "1.2.3.4\x02n\x02r\x02" "2026-01-01\x02\r\n");
+        writeFile(dir->filePath("bans.lst"), "1.2.3.4\x02n\x02r\x02"
+                                             "2026-01-01\x02\r\n");
         MonitorWindow w(options(), &prompter);
         // No click: the session starts by itself.
         QTRY_VERIFY(w.monitor().session.claimed());
@@ -457,7 +482,8 @@ private slots:
         // The server is released before the lists are written.
         QCOMPARE(server.commands().mid(server.commands().size() - 3),
                  (QStringList{"set sv_skelvar 0", "set nextmap \"\"", "set resetvalue 0"}));
-        QCOMPARE(readFile(dir->filePath("bans.lst")), QByteArray("1.2.3.4\x02n\x02r\x02" "2026-01-01\x02\r\n"));
+        QCOMPARE(readFile(dir->filePath("bans.lst")), QByteArray("1.2.3.4\x02n\x02r\x02"
+                                                                 "2026-01-01\x02\r\n"));
     }
 
     void listButtonsAndHandKick()
