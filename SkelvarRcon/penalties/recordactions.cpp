@@ -19,150 +19,150 @@ const QString kNotWidened = QStringLiteral("Ban not widened");
 
 RecordActions::RecordActions(RconTransport& rcon, MonitorSession& session, Settings& settings, ListStore& lists,
                              PlayerList& players, UiState& ui, Prompter& prompter, QObject* parent)
-    : QObject(parent),
-      rcon_(rcon),
-      session_(session),
-      settings_(settings),
-      lists_(lists),
-      players_(players),
-      ui_(ui),
-      prompter_(prompter),
-      today_([] { return QDate::currentDate(); })
+    : QObject(parent), m_rcon(rcon), m_session(session), m_settings(settings), m_lists(lists), m_players(players),
+      m_ui(ui), m_prompter(prompter), m_today([] { return QDate::currentDate(); })
 {
     hideAll();
 }
 
-const QStringList& RecordActions::playerControls()
-{
-    static const QStringList names{"Command5", "Command6", "Option1", "Option2", "Text2"};
-    return names;
-}
-
-const QStringList& RecordActions::buttonsOf(ListKind kind)
-{
-    static const QStringList bans{"Command7", "Command8", "Command9"};
-    static const QStringList kicks{"Command10", "Command15"};
-    static const QStringList warnings{"Command11", "Command14"};
-    switch (kind) {
-    case ListKind::Bans: return bans;
-    case ListKind::Kicks: return kicks;
-    case ListKind::Warnings: break;
-    }
-    return warnings;
-}
-
 void RecordActions::hideAll()
 {
-    ui_.setVisible(playerControls(), false);
+    m_ui.setPlayerControlsVisible(false);
     for (const ListKind k : {ListKind::Bans, ListKind::Kicks, ListKind::Warnings})
-        ui_.setVisible(buttonsOf(k), false);
+        m_ui.setListButtonsVisible(k, false);
 }
 
 void RecordActions::playersRowClicked()
 {
-    ui_.setVisible(playerControls(), true);
+    m_ui.setPlayerControlsVisible(true);
 }
 
 void RecordActions::recordRowClicked(ListKind kind)
 {
     for (const ListKind k : {ListKind::Bans, ListKind::Kicks, ListKind::Warnings})
-        ui_.setVisible(buttonsOf(k), k == kind);
+        m_ui.setListButtonsVisible(k, k == kind);
+}
+
+void RecordActions::press(ListButton button, int row)
+{
+    const ListKind list = listButton(button).list;
+    switch (button) {
+    case ListButton::RemoveWarning:
+    case ListButton::RemoveKick:
+    case ListButton::RemoveBan: removeRecord(list, row); return;
+    case ListButton::WarningToBan:
+    case ListButton::KickToBan: convertToBan(list, row); return;
+    case ListButton::BanSubrank: widenBan(row, Widen::Subrank); return;
+    case ListButton::BanProvider: widenBan(row, Widen::Provider); return;
+    }
 }
 
 Task<> RecordActions::sendKick(QString clientNum)
 {
     const QString command = QStringLiteral("clientkick ") + clientNum;
-    if (session_.running())
-        co_await rcon_.send(command, session_.target());
+    if (m_session.running())
+        co_await m_rcon.send(command, m_session.target());
     else
-        co_await rcon_.send(command);
+        co_await m_rcon.send(command);
 }
 
 void RecordActions::kickPlayer(int row)
 {
-    if (row < 0 || row >= players_.size())
+    if (row < 0 || row >= m_players.size())
         return;
     // The row as it is now: a scan may rebuild Players while the kick waits.
-    const PlayerRow player = players_.at(row);
-    lists_.kicks().add({player.ip, player.name, QStringLiteral("Admin. Kick"), lists::formatDate(today_()), QString()});
-    players_.removeAt(row);
-    ui_.setVisible(playerControls(), false);
-    tasks_.keep(sendKick(player.no));
+    const PlayerRow player = m_players.at(row);
+    m_lists.kicks().add(
+        {player.ip, player.name, QStringLiteral("Admin. Kick"), lists::formatDate(m_today()), QString()});
+    m_players.removeAt(row);
+    m_ui.setPlayerControlsVisible(false);
+    m_tasks.keep(sendKick(player.no));
 }
 
 void RecordActions::banPlayer(int row)
 {
-    if (row < 0 || row >= players_.size())
+    if (row < 0 || row >= m_players.size())
         return;
-    const PlayerRow player = players_.at(row);
-    const QDate today = today_();
+    const PlayerRow player = m_players.at(row);
+    const QDate today = m_today();
     QString until;
-    if (settings_.isChecked(QStringLiteral("Option2"))) {
-        const auto days = toInt16(settings_.text(QStringLiteral("Text2")));
+    if (m_settings.handBanForDays()) {
+        const auto days = toInt16(m_settings.handBanDays());
         if (!days) {
-            prompter_.message(QStringLiteral("Ban not made"),
-                              QStringLiteral("The number of days is not a whole number. Type the days of the ban, "
-                                             "or choose Indefinitely."),
-                              Prompter::Icon::Warning);
+            m_prompter.message(QStringLiteral("Ban not made"),
+                               QStringLiteral("The number of days is not a whole number. Type the days of the ban, "
+                                              "or choose Indefinitely."),
+                               Prompter::Icon::Warning);
             return;
         }
         until = lists::formatDate(today.addDays(*days));
     }
-    addBanUnlessCovered(lists_.bans(), {player.ip, player.name, QStringLiteral("Admin. Ban"), lists::formatDate(today), until},
-                        today);
-    players_.removeAt(row);
-    ui_.setVisible(playerControls(), false);
-    tasks_.keep(sendKick(player.no));
+    addBanUnlessCovered(m_lists.bans(),
+                        {player.ip, player.name, QStringLiteral("Admin. Ban"), lists::formatDate(today), until}, today);
+    m_players.removeAt(row);
+    m_ui.setPlayerControlsVisible(false);
+    m_tasks.keep(sendKick(player.no));
 }
 
 void RecordActions::removeRecord(ListKind kind, int row)
 {
-    RecordList& list = lists_.list(kind);
+    RecordList& list = m_lists.list(kind);
     if (row < 0 || row >= list.size())
         return;
     list.removeAt(row);
-    ui_.setVisible(buttonsOf(kind), false);
+    m_ui.setListButtonsVisible(kind, false);
 }
 
 void RecordActions::convertToBan(ListKind kind, int row)
 {
     if (kind == ListKind::Bans)
         return;
-    RecordList& list = lists_.list(kind);
+    RecordList& list = m_lists.list(kind);
     if (row < 0 || row >= list.size())
         return;
     const Record source = list.at(row);
-    const QDate today = today_();
-    addBanUnlessCovered(lists_.bans(), {source.ip, source.name, QStringLiteral("Admin. Ban"), lists::formatDate(today), QString()},
+    const QDate today = m_today();
+    addBanUnlessCovered(m_lists.bans(),
+                        {source.ip, source.name, QStringLiteral("Admin. Ban"), lists::formatDate(today), QString()},
                         today);
     list.removeAt(row);
-    ui_.setVisible(buttonsOf(kind), false);
+    m_ui.setListButtonsVisible(kind, false);
+}
+
+// The address pattern the ban widens to; empty, with the operator told why,
+// when the address cannot be widened that way.
+QString RecordActions::widenedPattern(const QString& ip, Widen how)
+{
+    const int needed = how == Widen::Subrank ? 3 : 2;
+    if (ip.split(QLatin1Char('.')).size() < needed) {
+        m_prompter.message(
+            kNotWidened,
+            QStringLiteral("%1 has too few address groups for this pattern. The ban is left as it was.").arg(ip),
+            Prompter::Icon::Warning);
+        return {};
+    }
+    const QString pattern = how == Widen::Subrank ? SubrankPattern(ip) : ProviderPattern(ip);
+    if (!parseBanAddress(pattern)) {
+        // Either every group would be xxx, or the text is no address at all.
+        m_prompter.message(kNotWidened,
+                           QStringLiteral("The pattern %1 would not be a usable address range. The ban is left as it "
+                                          "was.")
+                               .arg(pattern),
+                           Prompter::Icon::Warning);
+        return {};
+    }
+    return pattern;
 }
 
 void RecordActions::widenBan(int row, Widen how)
 {
-    RecordList& bans = lists_.bans();
+    RecordList& bans = m_lists.bans();
     if (row < 0 || row >= bans.size())
         return;
     const Record ban = bans.at(row);
-    const int needed = how == Widen::Subrank ? 3 : 2;
-    if (ban.ip.split(QLatin1Char('.')).size() < needed) {
-        prompter_.message(kNotWidened,
-                          QStringLiteral("%1 has too few address groups for this pattern. The ban is left as it was.")
-                              .arg(ban.ip),
-                          Prompter::Icon::Warning);
+    const QString pattern = widenedPattern(ban.ip, how);
+    if (pattern.isEmpty())
         return;
-    }
-    const QString pattern = how == Widen::Subrank ? SubrankPattern(ban.ip) : ProviderPattern(ban.ip);
-    if (!parseBanAddress(pattern)) {
-        // Either every group would be xxx, or the text is no address at all.
-        prompter_.message(kNotWidened,
-                          QStringLiteral("The pattern %1 would not be a usable address range. The ban is left as it "
-                                         "was.")
-                              .arg(pattern),
-                          Prompter::Icon::Warning);
-        return;
-    }
     if (pattern != ban.ip) {
         bool same = false;
         for (int i = 0; i < bans.size() && !same; ++i)
@@ -173,63 +173,72 @@ void RecordActions::widenBan(int row, Widen how)
         else
             bans.setIp(row, pattern);
     }
-    ui_.setVisible(buttonsOf(ListKind::Bans), false);
+    m_ui.setListButtonsVisible(ListKind::Bans, false);
 }
 
-void RecordActions::text2Edited()
+void RecordActions::handBanDaysEdited()
 {
-    settings_.setChecked(QStringLiteral("Option2"), true);
+    m_settings.chooseHandBanForDays();
 }
 
-void RecordActions::check1Clicked()
+void RecordActions::privateClientsToggled()
 {
-    const bool on = settings_.isChecked(QStringLiteral("Check1"));
-    if (on && settings_.text(QStringLiteral("txtTAG")).isEmpty()) {
-        prompter_.message(QStringLiteral("No tag provided!!"),
-                          QStringLiteral("Reserved slots can't be checked without an appropiate tag"),
-                          Prompter::Icon::Critical);
-        settings_.setChecked(QStringLiteral("Check1"), false);
-        check1Clicked();
+    const bool on = m_settings.scanPrivateClients();
+    if (on && m_settings.privateTag().isEmpty()) {
+        refusePrivateClients();
         return;
     }
-    ui_.setEnabled(QStringList{"Alert1", "Alert2"}, on);
+    m_ui.setPrivateClientControlsEnabled(on);
 }
 
-void RecordActions::check5Clicked()
+void RecordActions::refusePrivateClients()
 {
-    const bool on = settings_.isChecked(QStringLiteral("Check5"));
-    if (on && settings_.text(QStringLiteral("txtPRP")).isEmpty()) {
-        prompter_.message(QStringLiteral("No password provided!!"),
-                          QStringLiteral("Reserved skins can't be checked without an appropiate password"),
-                          Prompter::Icon::Critical);
-        settings_.setChecked(QStringLiteral("Check5"), false);
-        check5Clicked();
+    m_prompter.message(QStringLiteral("No tag provided!!"),
+                       QStringLiteral("Reserved slots can't be checked without an appropiate tag"),
+                       Prompter::Icon::Critical);
+    m_settings.setDetectionEnabled(Detection::PrivateClients, false);
+    privateClientsToggled();
+}
+
+void RecordActions::reservedSkinsToggled()
+{
+    if (m_settings.scanReservedSkins() && m_settings.privatePassword().isEmpty()) {
+        refuseReservedSkins();
         return;
     }
     applyReservedSkinControls();
 }
 
+void RecordActions::refuseReservedSkins()
+{
+    m_prompter.message(QStringLiteral("No password provided!!"),
+                       QStringLiteral("Reserved skins can't be checked without an appropiate password"),
+                       Prompter::Icon::Critical);
+    m_settings.setDetectionEnabled(Detection::ReservedSkins, false);
+    applyReservedSkinControls();
+}
+
 void RecordActions::applyReservedSkinControls()
 {
-    ui_.setEnabled(QStringList{"Label16", "Label17", "Alert4"}, settings_.isChecked(QStringLiteral("Check5")));
+    m_ui.setReservedSkinControlsEnabled(m_settings.scanReservedSkins());
 }
 
-void RecordActions::check2Clicked()
+void RecordActions::pingKickToggled()
 {
-    ui_.setEnabled(QStringLiteral("Text7"), settings_.isChecked(QStringLiteral("Check2")));
+    m_ui.setPingKickNoticeEnabled(m_settings.kickOnHighPing());
 }
 
-void RecordActions::check6Clicked()
+void RecordActions::connectionWarningToggled()
 {
-    ui_.setEnabled(QStringLiteral("Alert5"), settings_.isChecked(QStringLiteral("Check6")));
+    m_ui.setConnectionAlertEnabled(m_settings.warnOnConnection());
 }
 
-void RecordActions::applyAllChecks()
+void RecordActions::applyAllCompanions()
 {
-    check1Clicked();
-    check2Clicked();
-    check5Clicked();
-    check6Clicked();
+    privateClientsToggled();
+    pingKickToggled();
+    reservedSkinsToggled();
+    connectionWarningToggled();
 }
 
 }  // namespace skelvar::rcon

@@ -1,12 +1,14 @@
 #pragma once
 // What the window's list buttons and detection check boxes do: kick and ban
 // by hand from Players, remove and convert records, widen bans to address
-// patterns, and the enable rules of Check1, Check2, Check5 and Check6.
+// patterns, and which controls follow the boxes for private clients, reserved
+// skins, the ping kick and the connection warning.
 // Every button acts on the row the window passes (its list's selected row at
 // the click); a row that is not there does nothing.
 
-#include "lists/prompter.h"
+#include "SkelvarRcon/session/listbuttons.h"
 #include "SkelvarRcon/transport/task.h"
+#include "lists/prompter.h"
 #include "lists/records.h"
 
 #include <QDate>
@@ -34,48 +36,51 @@ public:
     RecordActions(RconTransport& rcon, MonitorSession& session, Settings& settings, ListStore& lists,
                   PlayerList& players, UiState& ui, Prompter& prompter, QObject* parent = nullptr);
 
-    // The controls each list's row click shows.
-    static const QStringList& playerControls();  // Command5, Command6, Option1, Option2, Text2
-    static const QStringList& buttonsOf(lists::ListKind kind);
-
-    // Hides all twelve, as when the window opens.
+    // Hides the Players controls and every list button, as when the window opens.
     void hideAll();
     void playersRowClicked();
     void recordRowClicked(lists::ListKind kind);
 
-    void kickPlayer(int row);                            // Command5
-    void banPlayer(int row);                             // Command6
-    void removeRecord(lists::ListKind kind, int row);    // Command7, Command10, Command11
-    void convertToBan(lists::ListKind kind, int row);    // Command14, Command15
-    void widenBan(int row, Widen how);                   // Command8, Command9
-    // The operator typed in Text2 (not a load): the days apply.
-    void text2Edited();
+    void kickPlayer(int row);
+    void banPlayer(int row);
+    // One of the record lists' buttons, on the row of its list.
+    void press(ListButton button, int row);
+    void removeRecord(lists::ListKind kind, int row);
+    void convertToBan(lists::ListKind kind, int row);
+    void widenBan(int row, Widen how);
+    // The operator typed in the hand ban's days box (not a load): the days apply.
+    void handBanDaysEdited();
 
-    // Check boxes, on every click and once after the settings are loaded.
-    void check1Clicked();
-    void check2Clicked();
-    void check5Clicked();
-    void check6Clicked();
-    void applyAllChecks();
-    // Check5's three controls; also run when txtPRP loses the focus.
-    void applyReservedSkinControls();
+    // The check boxes, on every click and once after the settings are loaded.
+    void privateClientsToggled();
+    void pingKickToggled();
+    void reservedSkinsToggled();
+    void connectionWarningToggled();
+    void applyAllCompanions();
+    // A box that cannot work without its tag or password: the operator is
+    // told, the box unticked and its controls disabled. Also when the tag or
+    // the private password box is left empty.
+    void refusePrivateClients();
+    void refuseReservedSkins();
 
     // No kick is waiting to be sent.
-    bool idle() { return tasks_.idle(); }
-    void setClockForTests(std::function<QDate()> today) { today_ = std::move(today); }
+    bool idle() { return m_tasks.idle(); }
+    void setClockForTests(std::function<QDate()> today) { m_today = std::move(today); }
 
 private:
     Task<> sendKick(QString clientNum);
+    QString widenedPattern(const QString& ip, Widen how);
+    void applyReservedSkinControls();
 
-    RconTransport& rcon_;
-    MonitorSession& session_;
-    Settings& settings_;
-    ListStore& lists_;
-    PlayerList& players_;
-    UiState& ui_;
-    Prompter& prompter_;
-    TaskKeeper tasks_;
-    std::function<QDate()> today_;
+    RconTransport& m_rcon;
+    MonitorSession& m_session;
+    Settings& m_settings;
+    ListStore& m_lists;
+    PlayerList& m_players;
+    UiState& m_ui;
+    Prompter& m_prompter;
+    TaskKeeper m_tasks;
+    std::function<QDate()> m_today;
 };
 
 }  // namespace skelvar::rcon

@@ -95,7 +95,7 @@ int HeadlessRun::exec()
         return kExitFailed;
     }
     console_.line(QStringLiteral("Monitoring %1:%2 from %3")
-                      .arg(monitor_.settings.text("txtSVR"), monitor_.settings.text("txtPORT"),
+                      .arg(monitor_.settings.serverAddress(), monitor_.settings.serverPort(),
                            QDir::toNativeSeparators(QDir(folder_).absolutePath())));
     monitor_.session.autoStart();
     return QCoreApplication::exec();
@@ -104,10 +104,7 @@ int HeadlessRun::exec()
 void HeadlessRun::watch()
 {
     monitor_.log.setEcho([this](const QString& text) { console_.line(text); });
-    connect(&monitor_.ui, &UiState::changed, this, [this](const QString& name) {
-        if (name != QLatin1String("Label21"))
-            return;
-        const QString text = monitor_.ui.text(name);
+    connect(&monitor_.ui, &UiState::serverStatusChanged, this, [this](const QString& text) {
         if (text != status_) {
             status_ = text;
             console_.line(QStringLiteral("Status: ") + text);

@@ -4,7 +4,7 @@
 // to work in DIR. And the test hook that shortens the waits, which main reads
 // from the environment so that it stays out of --help.
 
-#include "SkelvarRcon/window/monitor.h"
+#include "SkelvarRcon/app/monitor.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,5 +1,7 @@
 #include "SkelvarRcon/transport/rcontransport.h"
 
+#include "SkelvarRcon/store/controlnames.h"
+
 #include <QFile>
 #include <QVarLengthArray>
 
@@ -126,7 +128,7 @@ QString rconSafe(const QString& text)
 RconTransport::RconTransport(QObject* parent, int replyWaitMs) : QObject(parent), waitMs_(replyWaitMs)
 {
     timer2_ = new QTimer(this);
-    timer2_->setObjectName(QStringLiteral("Timer2"));
+    timer2_->setObjectName(QLatin1String(control::rconTimer));
     timer2_->setSingleShot(true);
     // The wait is the same 700 ms every time, never a little less.
     timer2_->setTimerType(Qt::PreciseTimer);

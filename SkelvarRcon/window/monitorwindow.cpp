@@ -1,16 +1,15 @@
 #include "SkelvarRcon/window/monitorwindow.h"
 
+#include "SkelvarRcon/store/controlnames.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
-#include <QFile>
-#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QGridLayout>
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -19,7 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScrollBar>
+#include <QStandardItemModel>
 #include <QTabBar>
 #include <QTimer>
 #include <QTreeView>
@@ -41,8 +40,14 @@ QMessageBox::Icon boxIcon(Prompter::Icon icon)
     return QMessageBox::NoIcon;
 }
 
+// The caption after the hand ban's days box; it hides with the box.
+constexpr char handBanDaysCaption[] = "Text2_days";
+
 // List widths are given in twips; 15 twips make a pixel on a common screen.
-int twips(int t) { return t / 15; }
+int twips(int t)
+{
+    return t / 15;
+}
 
 template <typename W>
 W* named(W* w, const char* name)
@@ -69,18 +74,54 @@ QLabel* statusIcon(const char* name, const char* colour, const QString& tip)
     return l;
 }
 
-QTreeView* listView(const char* name, QAbstractItemModel* model, const QList<ListColumn>& columns)
+void setUpListView(QTreeView* v)
 {
-    auto* v = named(new QTreeView, name);
-    v->setModel(model);
     v->setRootIsDecorated(false);
     v->setUniformRowHeights(true);
     v->setAllColumnsShowFocus(true);
     v->setSelectionBehavior(QAbstractItemView::SelectRows);
+}
+
+// The height of a list view that shows `rows` rows under its header, measured
+// on a view of the same make, since the list itself may still be empty.
+int heightForRows(int rows)
+{
+    QStandardItemModel probeModel(1, 1);
+    probeModel.setHeaderData(0, Qt::Horizontal, QStringLiteral("X"));
+    probeModel.setItem(0, 0, new QStandardItem(QStringLiteral("X")));
+    QTreeView probe;
+    setUpListView(&probe);
+    probe.setModel(&probeModel);
+    // The style sets the fonts and margins the rows are measured with.
+    probe.ensurePolished();
+    probe.header()->ensurePolished();
+    const int frame = 2 * probe.frameWidth();
+    return probe.header()->sizeHint().height() + rows * probe.sizeHintForRow(0) + frame;
+}
+
+QTreeView* listView(const char* name, QAbstractItemModel* model, const QList<ListColumn>& columns)
+{
+    auto* v = named(new QTreeView, name);
+    setUpListView(v);
+    v->setModel(model);
     v->header()->setSectionsClickable(true);
     for (int i = 0; i < columns.size(); ++i)
         v->setColumnWidth(i, twips(columns[i].widthTwips));
+    static const int height = heightForRows(MonitorWindow::listRowsShown);
+    v->setMinimumHeight(height);
     return v;
+}
+
+// A caption with a box in its gap, as one widget that can be disabled whole.
+QWidget* captionAround(const char* name, const QString& before, QLineEdit* box, const QString& after)
+{
+    auto* w = named(new QWidget, name);
+    auto* row = new QHBoxLayout(w);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(new QLabel(before));
+    row->addWidget(box);
+    row->addWidget(new QLabel(after));
+    return w;
 }
 
 // The row the operator last clicked in a list, or -1; read when a button is
@@ -101,209 +142,278 @@ void ClickLabel::mouseReleaseEvent(QMouseEvent* e)
 
 bool MessageBoxPrompter::askYesNo(const QString& title, const QString& text, Icon icon, bool defaultNo)
 {
-    QMessageBox box(boxIcon(icon), title, text, QMessageBox::Yes | QMessageBox::No, parent_);
+    QMessageBox box(boxIcon(icon), title, text, QMessageBox::Yes | QMessageBox::No, m_parent);
     box.setDefaultButton(defaultNo ? QMessageBox::No : QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
 }
 
 void MessageBoxPrompter::message(const QString& title, const QString& text, Icon icon)
 {
-    QMessageBox box(boxIcon(icon), title, text, QMessageBox::Ok, parent_);
+    QMessageBox box(boxIcon(icon), title, text, QMessageBox::Ok, m_parent);
     box.exec();
 }
 
 MonitorWindow::MonitorWindow(MonitorOptions options, Prompter* prompter, QWidget* parent) : QWidget(parent)
 {
-    setObjectName(QStringLiteral("Form1"));
+    setObjectName(QLatin1String(control::window));
     setWindowTitle(QStringLiteral("Rcon Skelvar 2.1"));
     if (!prompter) {
-        ownPrompter_ = std::make_unique<MessageBoxPrompter>(this);
-        prompter = ownPrompter_.get();
+        m_ownPrompter = std::make_unique<MessageBoxPrompter>(this);
+        prompter = m_ownPrompter.get();
     }
-    monitor_ = std::make_unique<Monitor>(*prompter, std::move(options));
+    m_monitor = std::make_unique<Monitor>(*prompter, std::move(options));
 
     auto* top = new QVBoxLayout(this);
-    tabs_ = named(new QTabBar, "TabStrip1");
-    for (const char* caption : {"Main Setup", "Cheat Management", "Server Management", "Penalties Management"})
-        tabs_->addTab(QString::fromLatin1(caption));
-    top->addWidget(tabs_);
-    for (int i = 0; i < 4; ++i) {
-        auto* page = new QFrame;
-        page->setObjectName(QStringLiteral("Solapa_%1").arg(i));
-        pages_.append(page);
-        top->addWidget(page, 1);
-    }
-    buildMainPage(pages_[0]);
-    buildCheatPage(pages_[1]);
-    buildServerPage(pages_[2]);
-    buildPenaltiesPage(pages_[3]);
-
-    auto* bottom = new QHBoxLayout;
-    bottom->addStretch();
-    auto* exitButton = named(new QPushButton(QStringLiteral("Exit")), "Command2");
-    bottom->addWidget(exitButton);
-    top->addLayout(bottom);
-    connect(exitButton, &QPushButton::clicked, this, [this, exitButton] {
-        exitButton->setEnabled(false);
-        close();
-    });
-
-    for (int i = 1; i < 4; ++i)
-        pages_[i]->hide();
-    connect(tabs_, &QTabBar::tabBarClicked, this, &MonitorWindow::onTabClicked);
+    buildPages(top);
+    buildExitRow(top);
+    fixPageSize();
 
     bindUiState();
-    connect(monitor_.get(), &Monitor::consoleOutput, this, &MonitorWindow::onConsoleOutput);
-    const QList<StoreMessage> messages = monitor_->create();
+    connect(m_monitor.get(), &Monitor::consoleOutput, this, &MonitorWindow::onConsoleOutput);
+    const QList<StoreMessage> messages = m_monitor->create();
     bindSettings();
-    for (const char* name : {"MinPolt", "txtPWD", "txtPRP", "txtTAG", "txtMin"}) {
-        if (auto* w = findChild<QWidget*>(QString::fromLatin1(name)))
+    for (const QString& name : Monitor::watchedControls()) {
+        if (auto* w = findChild<QWidget*>(name))
             w->installEventFilter(this);
     }
     // Tell the operator about the files once the window is up.
     if (!messages.isEmpty()) {
         QTimer::singleShot(0, this, [this, messages] {
             for (const StoreMessage& m : messages)
-                monitor_->prompter().message(m.title, m.text, Prompter::Icon::Warning);
+                m_monitor->prompter().message(m.title, m.text, Prompter::Icon::Warning);
         });
     }
 }
 
 MonitorWindow::~MonitorWindow()
 {
-    tasks_.clear();
+    m_tasks.clear();
 }
+
+void MonitorWindow::buildPages(QBoxLayout* top)
+{
+    m_tabs = named(new QTabBar, control::tabStrip);
+    for (const char* caption : {"Main Setup", "Cheat Management", "Server Management", "Penalties Management"})
+        m_tabs->addTab(QString::fromLatin1(caption));
+    top->addWidget(m_tabs);
+    for (int i = 0; i < Monitor::tabCount; ++i) {
+        auto* page = new QFrame;
+        page->setObjectName(QStringLiteral("%1_%2").arg(QLatin1String(control::tabPageArray)).arg(i));
+        m_pages.append(page);
+        top->addWidget(page, 1);
+    }
+    buildMainPage(m_pages[0]);
+    buildCheatPage(m_pages[1]);
+    buildServerPage(m_pages[2]);
+    buildPenaltiesPage(m_pages[3]);
+    for (int i = 1; i < Monitor::tabCount; ++i)
+        m_pages[i]->hide();
+    connect(m_tabs, &QTabBar::tabBarClicked, this, &MonitorWindow::onTabClicked);
+}
+
+void MonitorWindow::buildExitRow(QBoxLayout* top)
+{
+    auto* bottom = new QHBoxLayout;
+    bottom->addStretch();
+    auto* exitButton = named(new QPushButton(QStringLiteral("Exit")), control::exitButton);
+    bottom->addWidget(exitButton);
+    top->addLayout(bottom);
+    connect(exitButton, &QPushButton::clicked, this, [this, exitButton] {
+        exitButton->setEnabled(false);
+        close();
+    });
+}
+
+// Every page gets the room the largest one needs, so the window starts at a
+// size that fits each page and keeps it when the tabs change.
+void MonitorWindow::fixPageSize()
+{
+    QSize room;
+    for (QWidget* page : std::as_const(m_pages))
+        room = room.expandedTo(page->minimumSizeHint());
+    for (QWidget* page : std::as_const(m_pages))
+        page->setMinimumSize(room);
+}
+
+// ---- Main Setup ---------------------------------------------------------------
 
 void MonitorWindow::buildMainPage(QWidget* page)
 {
     auto* grid = new QGridLayout(page);
-    auto* conn = new QGridLayout;
-    conn->addWidget(new QLabel(QStringLiteral("Server IP")), 0, 0);
-    conn->addWidget(lineEdit("txtSVR"), 0, 1);
-    conn->addWidget(new QLabel(QStringLiteral("Port")), 0, 2);
-    conn->addWidget(lineEdit("txtPORT", 70), 0, 3);
-    conn->addWidget(new QLabel(QStringLiteral("Password")), 0, 4);
-    conn->addWidget(lineEdit("txtPWD"), 0, 5);
-    grid->addLayout(conn, 0, 0, 1, 2);
+    grid->addLayout(connectionRow(), 0, 0);
+    grid->addLayout(periodsRow(), 1, 0);
+    grid->addLayout(optionsRow(), 2, 0);
+    grid->addLayout(playersPanel(), 3, 0);
+    grid->addLayout(statusRow(), 4, 0);
+    grid->addLayout(progressRow(), 5, 0);
+    addConsole(grid, 6);
+}
 
-    auto* timing = new QHBoxLayout;
-    timing->addWidget(new QLabel(QStringLiteral("Scan players every")));
-    timing->addWidget(lineEdit("txtMin", 50));
-    timing->addWidget(new QLabel(QStringLiteral("minutes")));
-    timing->addSpacing(16);
-    timing->addWidget(new QLabel(QStringLiteral("Patrol server every")));
-    timing->addWidget(lineEdit("MinPolt", 50));
-    timing->addWidget(new QLabel(QStringLiteral("seconds")));
-    timing->addStretch();
-    auto* start = named(new QPushButton(QStringLiteral("Start")), "Command1");
-    auto* stop = named(new QPushButton(QStringLiteral("Stop")), "Command13");
-    timing->addWidget(start);
-    timing->addWidget(stop);
-    grid->addLayout(timing, 1, 0, 1, 2);
-    connect(start, &QPushButton::clicked, this, [this] { monitor_->session.start(); });
-    connect(stop, &QPushButton::clicked, this, [this] { monitor_->session.stop(); });
+QLayout* MonitorWindow::connectionRow()
+{
+    auto* row = new QGridLayout;
+    row->addWidget(new QLabel(QStringLiteral("Server IP")), 0, 0);
+    row->addWidget(lineEdit(control::serverAddress), 0, 1);
+    row->addWidget(new QLabel(QStringLiteral("Port")), 0, 2);
+    row->addWidget(lineEdit(control::serverPort, 70), 0, 3);
+    row->addWidget(new QLabel(QStringLiteral("Password")), 0, 4);
+    row->addWidget(lineEdit(control::rconPassword), 0, 5);
+    return row;
+}
 
-    auto* options = new QHBoxLayout;
-    options->addWidget(named(new QCheckBox(QStringLiteral("Scan on Start")), "SoS"));
-    options->addWidget(named(new QCheckBox(QStringLiteral("Log Skelvar output to file")), "Logea"));
-    options->addWidget(named(new QCheckBox(QStringLiteral("Run in Silent Mode")), "Silent"));
-    auto* viewLog = named(new ClickLabel(QStringLiteral("<u>View log</u>")), "Label12");
-    auto* deleteLog = named(new ClickLabel(QStringLiteral("<u>Delete log</u>")), "Label13");
-    options->addWidget(viewLog);
-    options->addWidget(deleteLog);
-    options->addStretch();
-    grid->addLayout(options, 2, 0, 1, 2);
-    connect(viewLog, &ClickLabel::clicked, this, [this] { openInEditor(QStringLiteral("skelvar.log")); });
-    connect(deleteLog, &ClickLabel::clicked, this, [this] { monitor_->deleteLogClicked(); });
+QLayout* MonitorWindow::periodsRow()
+{
+    auto* row = new QHBoxLayout;
+    row->addWidget(new QLabel(QStringLiteral("Scan players every")));
+    row->addWidget(lineEdit(control::scanMinutes, 50));
+    row->addWidget(new QLabel(QStringLiteral("minutes")));
+    row->addSpacing(16);
+    row->addWidget(new QLabel(QStringLiteral("Patrol server every")));
+    row->addWidget(lineEdit(control::patrolSeconds, 50));
+    row->addWidget(new QLabel(QStringLiteral("seconds")));
+    row->addStretch();
+    auto* start = named(new QPushButton(QStringLiteral("Start")), control::startButton);
+    auto* stop = named(new QPushButton(QStringLiteral("Stop")), control::stopButton);
+    row->addWidget(start);
+    row->addWidget(stop);
+    connect(start, &QPushButton::clicked, this, [this] { m_monitor->session.start(); });
+    connect(stop, &QPushButton::clicked, this, [this] { m_monitor->session.stop(); });
+    return row;
+}
 
-    auto* players = listView("Players", &monitor_->players, PlayerList::columns());
-    grid->addWidget(players, 3, 0);
-    connect(players, &QTreeView::clicked, this, [this] { monitor_->actions.playersRowClicked(); });
+QLayout* MonitorWindow::optionsRow()
+{
+    auto* row = new QHBoxLayout;
+    row->addWidget(named(new QCheckBox(QStringLiteral("Scan on Start")), control::scanOnStart));
+    row->addWidget(named(new QCheckBox(QStringLiteral("Log Skelvar output to file")), control::logAlerts));
+    row->addWidget(named(new QCheckBox(QStringLiteral("Run in Silent Mode")), control::silent));
+    auto* viewLog = named(new ClickLabel(QStringLiteral("<u>View log</u>")), control::viewLogLabel);
+    auto* deleteLog = named(new ClickLabel(QStringLiteral("<u>Delete log</u>")), control::deleteLogLabel);
+    row->addWidget(viewLog);
+    row->addWidget(deleteLog);
+    row->addStretch();
+    connect(viewLog, &ClickLabel::clicked, this, [this] { openInEditor(EditableFile::Log); });
+    connect(deleteLog, &ClickLabel::clicked, this, [this] { m_monitor->deleteLog(); });
+    return row;
+}
+
+QLayout* MonitorWindow::playersPanel()
+{
+    auto* panel = new QHBoxLayout;
+    auto* players = listView(control::playersList, &m_monitor->players, PlayerList::columns());
+    panel->addWidget(players, 1);
+    connect(players, &QTreeView::clicked, this, [this] { m_monitor->actions.playersRowClicked(); });
 
     auto* side = new QVBoxLayout;
-    auto* kick = named(new QPushButton(QStringLiteral("Kick")), "Command5");
-    auto* ban = named(new QPushButton(QStringLiteral("Ban")), "Command6");
-    side->addWidget(kick);
-    side->addWidget(ban);
-    connect(kick, &QPushButton::clicked, this, [this, players] { monitor_->actions.kickPlayer(currentRow(players)); });
-    connect(ban, &QPushButton::clicked, this, [this, players] { monitor_->actions.banPlayer(currentRow(players)); });
-    auto* banLength = new QWidget;
-    auto* banLengthLayout = new QVBoxLayout(banLength);
-    banLengthLayout->setContentsMargins(0, 0, 0, 0);
-    banLengthLayout->addWidget(named(new QRadioButton(QStringLiteral("Indefinitely")), "Option1"));
-    auto* forRow = new QHBoxLayout;
-    forRow->addWidget(named(new QRadioButton(QStringLiteral("For")), "Option2"));
-    forRow->addWidget(lineEdit("Text2", 40));
-    forRow->addWidget(named(new QLabel(QStringLiteral("days")), "Text2_days"));
-    banLengthLayout->addLayout(forRow);
-    side->addWidget(banLength);
+    side->addLayout(handPenaltyControls(players));
     side->addWidget(new QLabel(QStringLiteral("Additional Info:")));
-    auto statusLine = [&](QLabel* label, std::initializer_list<QLabel*> icons) {
+    side->addLayout(serverInfo());
+    side->addWidget(named(new QLabel(QStringLiteral("No server monitored")), control::notMonitoredPicture));
+    side->addStretch();
+    panel->addLayout(side);
+    return panel;
+}
+
+QLayout* MonitorWindow::handPenaltyControls(QTreeView* players)
+{
+    auto* controls = new QVBoxLayout;
+    auto* kick = named(new QPushButton(QStringLiteral("Kick")), control::kickPlayerButton);
+    auto* ban = named(new QPushButton(QStringLiteral("Ban")), control::banPlayerButton);
+    controls->addWidget(kick);
+    controls->addWidget(ban);
+    connect(kick, &QPushButton::clicked, this, [this, players] { m_monitor->actions.kickPlayer(currentRow(players)); });
+    connect(ban, &QPushButton::clicked, this, [this, players] { m_monitor->actions.banPlayer(currentRow(players)); });
+    controls->addWidget(named(new QRadioButton(QStringLiteral("Indefinitely")), control::handBanForever));
+    auto* forRow = new QHBoxLayout;
+    forRow->addWidget(named(new QRadioButton(QStringLiteral("For")), control::handBanForDays));
+    forRow->addWidget(lineEdit(control::handBanDays, 40));
+    forRow->addWidget(named(new QLabel(QStringLiteral("days")), handBanDaysCaption));
+    controls->addLayout(forRow);
+    return controls;
+}
+
+QLayout* MonitorWindow::serverInfo()
+{
+    auto* info = new QVBoxLayout;
+    auto line = [info](QLabel* label, std::initializer_list<QLabel*> icons) {
         auto* row = new QHBoxLayout;
         for (QLabel* i : icons)
             row->addWidget(i);
         row->addWidget(label, 1);
-        side->addLayout(row);
+        info->addLayout(row);
     };
-    statusLine(named(new QLabel(QStringLiteral("Server OS:")), "Label35"),
-               {statusIcon("Image2", "#3a6ea5", "Windows"), statusIcon("Image5", "#e0a000", "Linux")});
-    statusLine(named(new QLabel(QStringLiteral("Cheats")), "Label23"),
-               {statusIcon("Image1_0", "#c03030", "enabled"), statusIcon("Image1_1", "#30a030", "disabled")});
-    statusLine(named(new QLabel(QStringLiteral("ModSkelvar")), "Label25"),
-               {statusIcon("Image3_0", "#c03030", "not running"), statusIcon("Image3_1", "#30a030", "running")});
-    statusLine(named(new QLabel(QStringLiteral("Zov Plinket")), "Label26"),
-               {statusIcon("Image4_0", "#c03030", "not running"), statusIcon("Image4_1", "#30a030", "running")});
-    side->addWidget(named(new QLabel(QStringLiteral("No server monitored")), "Picture1"));
-    side->addStretch();
-    grid->addLayout(side, 3, 1);
+    line(named(new QLabel(QStringLiteral("Server OS:")), control::serverOs),
+         {statusIcon(control::windowsIcon, "#3a6ea5", "Windows"), statusIcon(control::linuxIcon, "#e0a000", "Linux")});
+    line(named(new QLabel(QStringLiteral("Cheats")), control::cheatsState),
+         {statusIcon(control::cheatsEnabledIcon, "#c03030", "enabled"),
+          statusIcon(control::cheatsDisabledIcon, "#30a030", "disabled")});
+    line(named(new QLabel(QStringLiteral("ModSkelvar")), control::modSkelvarState),
+         {statusIcon(control::modSkelvarStoppedIcon, "#c03030", "not running"),
+          statusIcon(control::modSkelvarRunningIcon, "#30a030", "running")});
+    line(named(new QLabel(QStringLiteral("Zov Plinket")), control::zovPlinketState),
+         {statusIcon(control::zovPlinketStoppedIcon, "#c03030", "not running"),
+          statusIcon(control::zovPlinketRunningIcon, "#30a030", "running")});
+    return info;
+}
 
-    auto* state = new QHBoxLayout;
-    state->addWidget(named(new QLabel(QStringLiteral("Server not running!")), "Label21"), 1);
-    state->addWidget(named(new QLabel, "Label18"));
-    grid->addLayout(state, 4, 0, 1, 2);
-    auto* bars = new QHBoxLayout;
-    auto* scanpro = named(new QProgressBar, "scanpro");
-    auto* kickpro = named(new QProgressBar, "kickpro");
-    for (QProgressBar* b : {scanpro, kickpro}) {
-        b->setRange(0, 0);
-        b->setTextVisible(false);
-        b->setMaximum(1);
-        b->setValue(0);
-        bars->addWidget(b);
+QLayout* MonitorWindow::statusRow()
+{
+    auto* row = new QHBoxLayout;
+    row->addWidget(named(new QLabel(QStringLiteral("Server not running!")), control::serverStatus), 1);
+    row->addWidget(named(new QLabel, control::lastDataLine));
+    return row;
+}
+
+QLayout* MonitorWindow::progressRow()
+{
+    auto* row = new QHBoxLayout;
+    for (const char* name : {control::scanProgress, control::patrolProgress}) {
+        auto* bar = named(new QProgressBar, name);
+        bar->setRange(0, 0);
+        bar->setTextVisible(false);
+        bar->setMaximum(1);
+        bar->setValue(0);
+        row->addWidget(bar);
     }
-    grid->addLayout(bars, 5, 0, 1, 2);
+    return row;
+}
 
-    grid->addWidget(new QLabel(QStringLiteral("Mini Console:")), 6, 0);
+void MonitorWindow::addConsole(QGridLayout* grid, int row)
+{
+    grid->addWidget(new QLabel(QStringLiteral("Mini Console:")), row++, 0);
     const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     QFont courier(QStringLiteral("Courier New"));
     courier.setStyleHint(QFont::Monospace);
     courier.setPointSize(fixed.pointSize());
-    output_ = named(new QPlainTextEdit, "txtOutput");
-    output_->setReadOnly(true);
-    output_->setFont(courier);
-    grid->addWidget(output_, 7, 0, 1, 2);
-    auto* consoleRow = new QHBoxLayout;
-    input_ = lineEdit("Text1");
-    input_->setFont(courier);
-    consoleRow->addWidget(input_, 1);
-    auto* copy = named(new QPushButton(QStringLiteral("copy")), "Command3");
-    auto* clear = named(new QPushButton(QStringLiteral("clear")), "Command4");
-    consoleRow->addWidget(copy);
-    consoleRow->addWidget(clear);
-    grid->addLayout(consoleRow, 8, 0, 1, 2);
-    held_ = lineEdit("Text4");
-    held_->hide();
-    grid->addWidget(held_, 9, 0);
-    connect(input_, &QLineEdit::returnPressed, this, &MonitorWindow::onConsoleEnter);
+    m_output = named(new QPlainTextEdit, control::consoleOutput);
+    m_output->setReadOnly(true);
+    m_output->setFont(courier);
+    grid->addWidget(m_output, row++, 0);
+
+    auto* inputRow = new QHBoxLayout;
+    m_input = lineEdit(control::consoleInput);
+    m_input->setFont(courier);
+    inputRow->addWidget(m_input, 1);
+    auto* copy = named(new QPushButton(QStringLiteral("copy")), control::copyButton);
+    auto* clear = named(new QPushButton(QStringLiteral("clear")), control::clearButton);
+    inputRow->addWidget(copy);
+    inputRow->addWidget(clear);
+    grid->addLayout(inputRow, row++, 0);
+    m_held = lineEdit(control::consoleHeld);
+    m_held->hide();
+    grid->addWidget(m_held, row, 0);
+    connect(m_input, &QLineEdit::returnPressed, this, &MonitorWindow::onConsoleEnter);
     connect(copy, &QPushButton::clicked, this, &MonitorWindow::copyOutput);
-    connect(clear, &QPushButton::clicked, output_, &QPlainTextEdit::clear);
+    connect(clear, &QPushButton::clicked, m_output, &QPlainTextEdit::clear);
 }
 
-QWidget* MonitorWindow::penaltyRowFrame(int row, int frameMember)
+// ---- Cheat Management -----------------------------------------------------------
+
+QWidget* MonitorWindow::penaltyRowFrame(Detection detection, int frameMember)
 {
-    const PenaltyRowNames names = Settings::penaltyRow(row);
+    const PenaltyRowNames names = Settings::rowNames(detection);
     auto* frame = new QFrame;
-    frame->setObjectName(QStringLiteral("Frame3_%1").arg(frameMember));
+    frame->setObjectName(QStringLiteral("%1_%2").arg(QLatin1String(control::penaltyFrameArray)).arg(frameMember));
     auto* l = new QHBoxLayout(frame);
     l->setContentsMargins(0, 0, 0, 0);
     auto radio = [](const QString& name, const QString& caption) {
@@ -325,152 +435,176 @@ QWidget* MonitorWindow::penaltyRowFrame(int row, int frameMember)
 
 void MonitorWindow::buildCheatPage(QWidget* page)
 {
+    struct CheatLine {
+        Detection detection;
+        const char* caption;
+        int frame;
+    };
+    static const CheatLine lines[] = {
+        {Detection::NoFog, "No fog", 0},
+        {Detection::WhiteWalls, "White Walls", 1},
+        {Detection::Wallhack, "Wallhack / Doorhack", 2},
+        {Detection::ThirdPerson, "3rd Person", 4},
+        {Detection::Aimbot, "Pathetic OGC aimbot *", 5},
+        {Detection::GlowingSkins, "Glowing skins *", 6},
+        {Detection::ModifiedBinaries, "Modified binaries", 8},
+    };
     auto* grid = new QGridLayout(page);
     grid->addWidget(new QLabel(QStringLiteral("Detection")), 0, 0);
     grid->addWidget(new QLabel(QStringLiteral("Penalty")), 0, 1);
-    static const char* captions[] = {"No fog",           "White Walls",           "Wallhack / Doorhack", "3rd Person",
-                                     "Pathetic OGC aimbot *", "Glowing skins *", "Modified binaries"};
-    static const int frames[] = {0, 1, 2, 4, 5, 6, 8};
-    for (int i = 0; i < 7; ++i) {
-        auto* box = new QCheckBox(QString::fromLatin1(captions[i]));
-        box->setObjectName(QStringLiteral("Cheats_%1").arg(i));
-        grid->addWidget(box, i + 1, 0);
-        grid->addWidget(penaltyRowFrame(i + 1, frames[i]), i + 1, 1);
+    int row = 1;
+    for (const CheatLine& line : lines) {
+        auto* box = new QCheckBox(QString::fromLatin1(line.caption));
+        box->setObjectName(Settings::rowNames(line.detection).enable);
+        grid->addWidget(box, row, 0);
+        grid->addWidget(penaltyRowFrame(line.detection, line.frame), row++, 1);
     }
-    grid->addWidget(new QLabel(QStringLiteral("Custom Warning:")), 8, 0);
-    grid->addWidget(lineEdit("Alert3"), 8, 1);
-    grid->addWidget(new QLabel(QStringLiteral("* Detection for these cheats is VERY basic.")), 9, 0, 1, 2);
-    auto* skins = named(new ClickLabel(QStringLiteral("<u>View/Edit suspicious skins list</u>")), "Label11");
-    grid->addWidget(skins, 10, 0);
-    connect(skins, &ClickLabel::clicked, this, [this] { openInEditor(QStringLiteral("skins.txt")); });
+    grid->addWidget(new QLabel(QStringLiteral("Custom Warning:")), row, 0);
+    grid->addWidget(lineEdit(control::cheatAlert), row++, 1);
+    grid->addWidget(new QLabel(QStringLiteral("* Detection for these cheats is VERY basic.")), row++, 0, 1, 2);
+    auto* skins = named(new ClickLabel(QStringLiteral("<u>View/Edit suspicious skins list</u>")),
+                        control::suspiciousSkinsEditLabel);
+    grid->addWidget(skins, row++, 0);
+    connect(skins, &ClickLabel::clicked, this, [this] { openInEditor(EditableFile::SuspiciousSkins); });
     grid->addWidget(new QLabel(QStringLiteral("Rcon Skelvar 2.1 - watches a game server over its remote console.")),
-                    11, 0, 1, 2);
-    grid->setRowStretch(12, 1);
+                    row++, 0, 1, 2);
+    grid->setRowStretch(row, 1);
 }
+
+// ---- Server Management ----------------------------------------------------------
 
 void MonitorWindow::buildServerPage(QWidget* page)
 {
     auto* grid = new QGridLayout(page);
-    grid->addWidget(new QLabel(QStringLiteral("Private clients tag:")), 0, 0);
-    grid->addWidget(lineEdit("txtTAG"), 0, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Private password:")), 1, 0);
-    grid->addWidget(lineEdit("txtPRP"), 1, 1);
-    auto* makePrivate = named(new QPushButton(QStringLiteral("Make it private!")), "Command12");
-    grid->addWidget(makePrivate, 0, 2);
-    connect(makePrivate, &QPushButton::clicked, this, [this] { monitor_->enforcement.makePrivate(); });
-    grid->addWidget(new QLabel(QStringLiteral("Warning notice:")), 2, 0);
-    grid->addWidget(lineEdit("Alert6"), 2, 1, 1, 3);
-
-    grid->addWidget(new QLabel(QStringLiteral("Details")), 3, 1);
-    grid->addWidget(named(new QCheckBox(QStringLiteral("Scan for private clients:")), "Check1"), 4, 0);
-    grid->addWidget(penaltyRowFrame(8, 3), 4, 1, 1, 3);
-    grid->addWidget(named(new QCheckBox(QStringLiteral("Scan for reserved skins")), "Check5"), 5, 0);
-    grid->addWidget(penaltyRowFrame(9, 7), 5, 1, 1, 3);
-    auto* reserved = named(new ClickLabel(QStringLiteral("<u>View/Edit reserved skins list</u>")), "Label17");
-    grid->addWidget(reserved, 6, 0);
-    connect(reserved, &ClickLabel::clicked, this, [this] { openInEditor(QStringLiteral("reserved.txt")); });
-    grid->addWidget(named(new QCheckBox(QStringLiteral("Warn on non-optimized connections")), "Check6"), 7, 0);
-    grid->addWidget(new QLabel(QStringLiteral("   No punishment available")), 7, 1);
-
-    grid->addWidget(new QLabel(QStringLiteral("Custom warnings:")), 8, 0);
-    int r = 9;
-    for (const char* alert : {"Alert1", "Alert2", "Alert4", "Alert5"})
-        grid->addWidget(lineEdit(alert), r++, 0, 1, 4);
-
-    grid->addWidget(named(new QCheckBox(QStringLiteral("Kick on high ping")), "Check2"), r, 0);
-    auto* ping = named(new QWidget, "Label36");
-    auto* pingRow = new QHBoxLayout(ping);
-    pingRow->setContentsMargins(0, 0, 0, 0);
-    pingRow->addWidget(new QLabel(QStringLiteral("Kick if ping higher than")));
-    pingRow->addWidget(lineEdit("Text5", 50));
-    pingRow->addWidget(new QLabel(QStringLiteral("ms on")));
-    pingRow->addWidget(lineEdit("Text6", 40));
-    pingRow->addWidget(new QLabel(QStringLiteral("consecutive scans")));
-    pingRow->addStretch();
-    grid->addWidget(ping, r++, 1, 1, 3);
-    grid->addWidget(lineEdit("Text7"), r++, 0, 1, 4);
-    grid->addWidget(named(new QCheckBox(QStringLiteral("Enable Spearhead compatibility")), "Check3"), r++, 0, 1, 2);
-    grid->setRowStretch(r, 1);
+    int row = addPrivatePanel(grid, 0);
+    row = addDetectionLines(grid, row);
+    row = addPingPanel(grid, row);
+    grid->setRowStretch(row, 1);
 }
+
+int MonitorWindow::addPrivatePanel(QGridLayout* grid, int row)
+{
+    grid->addWidget(new QLabel(QStringLiteral("Private clients tag:")), row, 0);
+    grid->addWidget(lineEdit(control::privateTag), row, 1);
+    auto* makePrivate = named(new QPushButton(QStringLiteral("Make it private!")), control::makePrivateButton);
+    grid->addWidget(makePrivate, row++, 2);
+    connect(makePrivate, &QPushButton::clicked, this, [this] { m_monitor->enforcement.makePrivate(); });
+    grid->addWidget(new QLabel(QStringLiteral("Private password:")), row, 0);
+    grid->addWidget(lineEdit(control::privatePassword), row++, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Warning notice:")), row, 0);
+    grid->addWidget(lineEdit(control::privateModeNotice), row++, 1, 1, 3);
+    return row;
+}
+
+int MonitorWindow::addDetectionLines(QGridLayout* grid, int row)
+{
+    grid->addWidget(new QLabel(QStringLiteral("Details")), row++, 1);
+    grid->addWidget(named(new QCheckBox(QStringLiteral("Scan for private clients:")), control::scanPrivateClients), row,
+                    0);
+    grid->addWidget(penaltyRowFrame(Detection::PrivateClients, 3), row++, 1, 1, 3);
+    grid->addWidget(named(new QCheckBox(QStringLiteral("Scan for reserved skins")), control::scanReservedSkins), row,
+                    0);
+    grid->addWidget(penaltyRowFrame(Detection::ReservedSkins, 7), row++, 1, 1, 3);
+    auto* reserved =
+        named(new ClickLabel(QStringLiteral("<u>View/Edit reserved skins list</u>")), control::reservedSkinsEditLabel);
+    grid->addWidget(reserved, row++, 0);
+    connect(reserved, &ClickLabel::clicked, this, [this] { openInEditor(EditableFile::ReservedSkins); });
+    grid->addWidget(
+        named(new QCheckBox(QStringLiteral("Warn on non-optimized connections")), control::warnOnConnection), row, 0);
+    grid->addWidget(new QLabel(QStringLiteral("   No punishment available")), row++, 1);
+
+    grid->addWidget(new QLabel(QStringLiteral("Custom warnings:")), row++, 0);
+    for (const char* alert :
+         {control::privateSlotAlert, control::publicSlotAlert, control::reservedSkinAlert, control::connectionAlert})
+        grid->addWidget(lineEdit(alert), row++, 0, 1, 4);
+    return row;
+}
+
+int MonitorWindow::addPingPanel(QGridLayout* grid, int row)
+{
+    grid->addWidget(named(new QCheckBox(QStringLiteral("Kick on high ping")), control::kickOnHighPing), row, 0);
+    auto* caption = named(new QWidget, control::pingLimitLabel);
+    auto* captionRow = new QHBoxLayout(caption);
+    captionRow->setContentsMargins(0, 0, 0, 0);
+    captionRow->addWidget(new QLabel(QStringLiteral("Kick if ping higher than")));
+    captionRow->addWidget(lineEdit(control::pingLimit, 50));
+    captionRow->addWidget(new QLabel(QStringLiteral("ms on")));
+    captionRow->addWidget(lineEdit(control::pingScans, 40));
+    captionRow->addWidget(new QLabel(QStringLiteral("consecutive scans")));
+    captionRow->addStretch();
+    grid->addWidget(caption, row++, 1, 1, 3);
+    grid->addWidget(lineEdit(control::pingKickNotice), row++, 0, 1, 4);
+    grid->addWidget(
+        named(new QCheckBox(QStringLiteral("Enable Spearhead compatibility")), control::spearheadCompatibility), row++,
+        0, 1, 2);
+    return row;
+}
+
+// ---- Penalties Management -------------------------------------------------------
 
 void MonitorWindow::buildPenaltiesPage(QWidget* page)
 {
     auto* grid = new QGridLayout(page);
+    int row = 0;
+    for (const lists::ListKind kind : {lists::ListKind::Warnings, lists::ListKind::Kicks, lists::ListKind::Bans})
+        row = addRecordList(grid, row, kind);
+    grid->addLayout(thresholdsRow(), row++, 0, 1, 2);
+    auto* notice = new QHBoxLayout;
+    notice->addWidget(new QLabel(QStringLiteral("Ban Notice:")));
+    notice->addWidget(lineEdit(control::banNotice), 1);
+    grid->addLayout(notice, row++, 0, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("View/Edit immunity list")), row, 0);
+}
+
+int MonitorWindow::addRecordList(QGridLayout* grid, int row, lists::ListKind kind)
+{
     struct ListPart {
         const char* label;
         const char* view;
-        lists::ListKind kind;
-        QStringList buttons;  // object name, caption
-        QStringList captions;
     };
-    const ListPart parts[] = {
-        {"Warning history", "Warnings", lists::ListKind::Warnings, {"Command11", "Command14"},
-         {"Remove Warning", "Convert to Ban"}},
-        {"Kick history", "Kicks", lists::ListKind::Kicks, {"Command10", "Command15"}, {"Remove Kick", "Convert to Ban"}},
-        {"Ban history", "Bans", lists::ListKind::Bans, {"Command7", "Command8", "Command9"},
-         {"Remove Ban", "Ban Subrank", "Ban Provider"}},
-    };
-    int row = 0;
-    for (const ListPart& p : parts) {
-        grid->addWidget(new QLabel(QString::fromLatin1(p.label)), row++, 0);
-        RecordList& model = monitor_->lists.list(p.kind);
-        auto* view = listView(p.view, &model, RecordList::columns(p.kind));
-        grid->addWidget(view, row, 0);
-        connect(view->header(), &QHeaderView::sectionClicked, &model, [&model](int column) { model.sort(column); });
-        auto* buttons = new QVBoxLayout;
-        for (int i = 0; i < p.buttons.size(); ++i) {
-            auto* b = new QPushButton(p.captions[i]);
-            b->setObjectName(p.buttons[i]);
-            buttons->addWidget(b);
-            const lists::ListKind kind = p.kind;
-            const QString action = p.captions[i];
-            connect(b, &QPushButton::clicked, this, [this, view, kind, action] {
-                const int r = currentRow(view);
-                RecordActions& a = monitor_->actions;
-                if (action.startsWith(QLatin1String("Remove")))
-                    a.removeRecord(kind, r);
-                else if (action == QLatin1String("Convert to Ban"))
-                    a.convertToBan(kind, r);
-                else if (action == QLatin1String("Ban Subrank"))
-                    a.widenBan(r, RecordActions::Widen::Subrank);
-                else if (action == QLatin1String("Ban Provider"))
-                    a.widenBan(r, RecordActions::Widen::Provider);
-            });
-        }
-        buttons->addStretch();
-        grid->addLayout(buttons, row++, 1);
-        const lists::ListKind kind = p.kind;
-        connect(view, &QTreeView::clicked, this, [this, kind] { monitor_->actions.recordRowClicked(kind); });
+    const ListPart part = kind == lists::ListKind::Warnings ? ListPart{"Warning history", control::warningsList}
+                          : kind == lists::ListKind::Kicks  ? ListPart{"Kick history", control::kicksList}
+                                                            : ListPart{"Ban history", control::bansList};
+    grid->addWidget(new QLabel(QString::fromLatin1(part.label)), row++, 0);
+    RecordList& model = m_monitor->lists.list(kind);
+    auto* view = listView(part.view, &model, RecordList::columns(kind));
+    grid->addWidget(view, row, 0);
+    connect(view->header(), &QHeaderView::sectionClicked, &model, [&model](int column) { model.sort(column); });
+    connect(view, &QTreeView::clicked, this, [this, kind] { m_monitor->actions.recordRowClicked(kind); });
+
+    auto* buttons = new QVBoxLayout;
+    for (const ListButtonDef& def : listButtons()) {
+        if (def.list != kind)
+            continue;
+        auto* b = named(new QPushButton(QString::fromLatin1(def.caption)), def.name);
+        buttons->addWidget(b);
+        const ListButton which = def.button;
+        connect(b, &QPushButton::clicked, this,
+                [this, view, which] { m_monitor->actions.press(which, currentRow(view)); });
     }
-    auto* thresholds = new QHBoxLayout;
-    auto* warnLabel = named(new QWidget, "Label9");
-    auto* warnRow = new QHBoxLayout(warnLabel);
-    warnRow->setContentsMargins(0, 0, 0, 0);
-    warnRow->addWidget(new QLabel(QStringLiteral("Make kick after")));
-    warnRow->addWidget(lineEdit("AcWarns", 40));
-    warnRow->addWidget(new QLabel(QStringLiteral("warnings  /")));
-    thresholds->addWidget(warnLabel);
-    auto* kickLabel = named(new QWidget, "Label16");
-    auto* kickRow = new QHBoxLayout(kickLabel);
-    kickRow->setContentsMargins(0, 0, 0, 0);
-    kickRow->addWidget(new QLabel(QStringLiteral("Make ban after")));
-    kickRow->addWidget(lineEdit("AcKicks", 40));
-    kickRow->addWidget(new QLabel(QStringLiteral("kicks")));
-    thresholds->addWidget(kickLabel);
-    thresholds->addStretch();
-    grid->addLayout(thresholds, row++, 0, 1, 2);
-    auto* notice = new QHBoxLayout;
-    notice->addWidget(new QLabel(QStringLiteral("Ban Notice:")));
-    notice->addWidget(lineEdit("Alert7"), 1);
-    grid->addLayout(notice, row++, 0, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("View/Edit immunity list")), row++, 0);
+    buttons->addStretch();
+    grid->addLayout(buttons, row++, 1);
+    return row;
 }
+
+QLayout* MonitorWindow::thresholdsRow()
+{
+    auto* row = new QHBoxLayout;
+    row->addWidget(captionAround(control::kickAfterWarningsLabel, QStringLiteral("Make kick after"),
+                                 lineEdit(control::kickAfterWarnings, 40), QStringLiteral("warnings  /")));
+    row->addWidget(captionAround(control::banAfterKicksLabel, QStringLiteral("Make ban after"),
+                                 lineEdit(control::banAfterKicks, 40), QStringLiteral("kicks")));
+    row->addStretch();
+    return row;
+}
+
+// ---- Binding the models -----------------------------------------------------------
 
 void MonitorWindow::bindSettings()
 {
-    Settings& s = monitor_->settings;
-    for (const Settings::Spec& spec : Settings::specs()) {
-        const QString name = QString::fromLatin1(spec.control);
+    Settings& s = m_monitor->settings;
+    for (const Settings::SettingDef& def : Settings::definitions()) {
+        const QString name = QString::fromLatin1(def.control);
         QWidget* w = findChild<QWidget*>(name);
         if (auto* edit = qobject_cast<QLineEdit*>(w)) {
             edit->setText(s.text(name));
@@ -491,34 +625,38 @@ void MonitorWindow::bindSettings()
                     s.setChecked(name, on);
             });
         } else {
-            qWarning("no control for setting %s", spec.control);
+            qWarning("no control for setting %s", def.control);
         }
     }
-    connect(&s, &Settings::changed, this, [this, &s](const QString& name) {
-        QWidget* w = findChild<QWidget*>(name);
-        if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-            if (edit->text() != s.text(name))
-                edit->setText(s.text(name));
-        } else if (auto* radio = qobject_cast<QRadioButton*>(w)) {
-            if (s.isChecked(name))
-                radio->setChecked(true);
-        } else if (auto* box = qobject_cast<QCheckBox*>(w)) {
-            box->setChecked(s.isChecked(name));
-        }
-    });
+    connect(&s, &Settings::changed, this, &MonitorWindow::applySetting);
+}
+
+void MonitorWindow::applySetting(const QString& name)
+{
+    const Settings& s = m_monitor->settings;
+    QWidget* w = findChild<QWidget*>(name);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        if (edit->text() != s.text(name))
+            edit->setText(s.text(name));
+    } else if (auto* radio = qobject_cast<QRadioButton*>(w)) {
+        if (s.isChecked(name))
+            radio->setChecked(true);
+    } else if (auto* box = qobject_cast<QCheckBox*>(w)) {
+        box->setChecked(s.isChecked(name));
+    }
 }
 
 void MonitorWindow::bindUiState()
 {
-    const auto& controls = monitor_->ui.controls();
+    const auto& controls = m_monitor->ui.controls();
     for (auto it = controls.cbegin(); it != controls.cend(); ++it)
         applyUi(it.key());
-    connect(&monitor_->ui, &UiState::changed, this, &MonitorWindow::applyUi);
+    connect(&m_monitor->ui, &UiState::changed, this, &MonitorWindow::applyUi);
 }
 
 void MonitorWindow::applyUi(const QString& name)
 {
-    const auto& controls = monitor_->ui.controls();
+    const auto& controls = m_monitor->ui.controls();
     const auto it = controls.constFind(name);
     QWidget* w = findChild<QWidget*>(name);
     if (it == controls.cend() || !w)
@@ -529,8 +667,8 @@ void MonitorWindow::applyUi(const QString& name)
     if (c.visible) {
         w->setVisible(*c.visible);
         // The rest of the caption around the days box goes with it.
-        if (name == QLatin1String("Text2"))
-            if (auto* days = findChild<QWidget*>(QStringLiteral("Text2_days")))
+        if (name == QLatin1String(control::handBanDays))
+            if (auto* days = findChild<QWidget*>(QLatin1String(handBanDaysCaption)))
                 days->setVisible(*c.visible);
     }
     if (c.text) {
@@ -547,95 +685,84 @@ void MonitorWindow::applyUi(const QString& name)
     }
 }
 
+// ---- Forwarding ---------------------------------------------------------------------
+
 void MonitorWindow::onTabClicked(int index)
 {
-    if (index < 0 || index == currentTab_)
+    const int shown = m_monitor->currentTab();
+    if (!m_monitor->selectTab(index))
         return;
-    pages_[index]->show();
-    pages_[currentTab_]->hide();
-    currentTab_ = index;
-    monitor_->ui.setVisible({"Option1", "Option2", "Text2", "Command5", "Command6", "Command7", "Command8",
-                             "Command9", "Command10", "Command11"},
-                            false);
+    // The page left goes first: for a moment with both shown, the window
+    // would take the room of both and keep it.
+    m_pages[shown]->hide();
+    m_pages[index]->show();
 }
 
 void MonitorWindow::onConsoleEnter()
 {
-    const QString line = input_->text();
+    const QString line = m_input->text();
     if (line.isEmpty())
         return;
-    held_->setText(line);
-    input_->clear();
-    monitor_->consoleEnter(line);
+    m_held->setText(line);
+    m_input->clear();
+    m_monitor->consoleEnter(line);
 }
 
 void MonitorWindow::onConsoleOutput(const QString& text)
 {
-    output_->moveCursor(QTextCursor::End);
-    output_->insertPlainText(text);
-    output_->moveCursor(QTextCursor::End);
-    input_->clear();
-    held_->clear();
-    input_->setFocus();
+    m_output->moveCursor(QTextCursor::End);
+    m_output->insertPlainText(text);
+    m_output->moveCursor(QTextCursor::End);
+    m_input->clear();
+    m_held->clear();
+    m_input->setFocus();
 }
 
 void MonitorWindow::copyOutput()
 {
     QClipboard* clipboard = QApplication::clipboard();
     clipboard->clear();
-    const QString selected = output_->textCursor().selectedText().replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
-    clipboard->setText(selected.isEmpty() ? output_->toPlainText() : selected);
+    const QString selected =
+        m_output->textCursor().selectedText().replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    clipboard->setText(selected.isEmpty() ? m_output->toPlainText() : selected);
 }
 
-void MonitorWindow::openInEditor(const QString& fileName)
+void MonitorWindow::openInEditor(EditableFile file)
 {
-    const QString path = monitor_->filePath(fileName);
-    if (!QFileInfo::exists(path)) {
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-    }
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath())))
-        monitor_->prompter().message(QStringLiteral("No text editor!"),
-                                     QStringLiteral("No text editor could be started for %1.").arg(fileName),
-                                     Prompter::Icon::Warning);
+    const QString path = m_monitor->prepareForEditor(file);
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        m_monitor->prompter().message(
+            QStringLiteral("No text editor!"),
+            QStringLiteral("No text editor could be started for %1.").arg(Monitor::fileName(file)),
+            Prompter::Icon::Warning);
 }
 
 bool MonitorWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    const QString name = watched->objectName();
-    if (event->type() == QEvent::FocusOut) {
-        if (name == QLatin1String("MinPolt"))
-            monitor_->minPoltFocusLost();
-        else if (name == QLatin1String("txtPWD"))
-            monitor_->pwdFocusLost();
-        else if (name == QLatin1String("txtTAG"))
-            monitor_->tagFocusLost();
-        else if (name == QLatin1String("txtPRP"))
-            monitor_->prpFocusLost();
-    } else if (event->type() == QEvent::KeyPress) {
-        if (name == QLatin1String("txtMin") || name == QLatin1String("MinPolt"))
-            monitor_->session.connectionEdited();
-    }
+    if (event->type() == QEvent::FocusOut)
+        m_monitor->focusLost(watched->objectName());
+    else if (event->type() == QEvent::KeyPress)
+        m_monitor->keyPressed(watched->objectName());
     return QWidget::eventFilter(watched, event);
 }
 
 void MonitorWindow::closeEvent(QCloseEvent* e)
 {
-    if (closed_) {
+    if (m_closed) {
         e->accept();
         return;
     }
     e->ignore();
-    if (closing_)
+    if (m_closing)
         return;
-    closing_ = true;
+    m_closing = true;
     auto finish = [](MonitorWindow* w) -> Task<> {
-        co_await w->monitor_->exit();
-        w->closed_ = true;
+        co_await w->m_monitor->exit();
+        w->m_closed = true;
         // Not from inside the close event that began the exit.
         QTimer::singleShot(0, w, &QWidget::close);
     };
-    tasks_.keep(finish(this));
+    m_tasks.keep(finish(this));
 }
 
 }  // namespace skelvar::rcon

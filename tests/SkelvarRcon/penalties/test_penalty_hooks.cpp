@@ -564,7 +564,7 @@ private slots:
         r.players.add({"3", "40", "Bob", "10.0.0.5", "25000", "", ""});
         r.players.add({"4", "40", "Ann", "10.0.0.6", "25000", "", ""});
         r.actions->playersRowClicked();
-        for (const QString& c : RecordActions::playerControls())
+        for (const QString& c : UiState::playerControls())
             QVERIFY(r.ui.isVisible(c));
 
         r.rcon.request("status", [](const QString&) {});  // the click's kick has to wait behind it
@@ -579,7 +579,7 @@ private slots:
         QCOMPARE(list.size(), 1);
         const Record& got = list.at(0);
         QCOMPARE(QStringList({got.ip, got.name, got.reason, got.date, got.until}).join('|'), records[0]);
-        for (const QString& c : RecordActions::playerControls())
+        for (const QString& c : UiState::playerControls())
             QVERIFY(!r.ui.isVisible(c));
     }
 
@@ -733,10 +733,10 @@ private slots:
         Rig r;
         auto click = [&](bool on) {
             r.settings.setChecked(box, on);
-            if (box == "Check1") r.actions->check1Clicked();
-            if (box == "Check2") r.actions->check2Clicked();
-            if (box == "Check5") r.actions->check5Clicked();
-            if (box == "Check6") r.actions->check6Clicked();
+            if (box == "Check1") r.actions->privateClientsToggled();
+            if (box == "Check2") r.actions->pingKickToggled();
+            if (box == "Check5") r.actions->reservedSkinsToggled();
+            if (box == "Check6") r.actions->connectionWarningToggled();
         };
         auto enabled = [&](bool on) {
             for (const QString& c : controls)

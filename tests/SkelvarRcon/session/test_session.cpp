@@ -10,12 +10,18 @@
 #include <QTest>
 #include <QTimer>
 
+#include <QSignalSpy>
+
+#include <functional>
 #include <memory>
 
 using namespace skelvar;
 using namespace skelvar::rcon;
 using skelvar::test::GameServerDouble;
 using skelvar::test::ScriptedPrompter;
+
+using UiChange = std::function<void(UiState&)>;
+Q_DECLARE_METATYPE(UiChange)
 
 namespace {
 constexpr int kWait = 40;
@@ -61,6 +67,121 @@ class TestSession : public QObject {
 
 private slots:
     void initTestCase() { QVERIFY(dir.isValid()); }
+
+    void statusSettersShowTheirTexts_data()
+    {
+        QTest::addColumn<UiChange>("change");
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QStringList>("hidden");
+        auto row = [](const char* name, UiChange change, const char* control, const char* text, QStringList shown = {},
+                      QStringList hidden = {}) {
+            QTest::newRow(name) << change << QString(control) << QString(text) << shown << hidden;
+        };
+        row(
+            "start", [](UiState& u) { u.setStartCaption(StartCaption::Start); }, "Command1", "Start");
+        row(
+            "warming", [](UiState& u) { u.setStartCaption(StartCaption::Warming); }, "Command1", "Warming");
+        row(
+            "scanning", [](UiState& u) { u.setStartCaption(StartCaption::Scanning); }, "Command1", "Scanning");
+        row(
+            "data age", [](UiState& u) { u.setLastDataAge(12); }, "Label18", "Last Data Retrieval: 12 seconds ago");
+        row(
+            "no data age", [](UiState& u) { u.setLastDataAge(std::nullopt); }, "Label18", "");
+        row("os unknown", [](UiState& u) { u.setServerOs(ServerOs::Unknown); }, "Label35", "Server OS: ?", {},
+            {"Image2", "Image5"});
+        row("linux", [](UiState& u) { u.setServerOs(ServerOs::Linux); }, "Label35", "Server OS: Linux", {"Image5"},
+            {"Image2"});
+        row("windows", [](UiState& u) { u.setServerOs(ServerOs::Windows); }, "Label35", "Server OS: Windows",
+            {"Image2"}, {"Image5"});
+        row("cheats unknown", [](UiState& u) { u.setCheatsState(CheatsState::Unknown); }, "Label23", "Cheats: ?", {},
+            {"Image1_0", "Image1_1"});
+        row("cheats enabled", [](UiState& u) { u.setCheatsState(CheatsState::Enabled); }, "Label23",
+            "Cheats - Enabled!!", {"Image1_0"}, {"Image1_1"});
+        row("cheats disabled", [](UiState& u) { u.setCheatsState(CheatsState::Disabled); }, "Label23",
+            "Cheats - Disabled", {"Image1_1"}, {"Image1_0"});
+        row("mod unknown", [](UiState& u) { u.setModState(ServerMod::ModSkelvar, ModState::Unknown); }, "Label25",
+            "ModSkelvar: ?", {}, {"Image3_0", "Image3_1"});
+        row("mod running", [](UiState& u) { u.setModState(ServerMod::ModSkelvar, ModState::Running); }, "Label25",
+            "ModSkelvar - Running", {"Image3_1"}, {"Image3_0"});
+        row("zov unknown", [](UiState& u) { u.setModState(ServerMod::ZovPlinket, ModState::Unknown); }, "Label26",
+            "Zov Plinket: ?", {}, {"Image4_0", "Image4_1"});
+        row("zov not running", [](UiState& u) { u.setModState(ServerMod::ZovPlinket, ModState::NotRunning); },
+            "Label26", "Zov Plinket - Not Running", {"Image4_0"}, {"Image4_1"});
+        row("disconnecting", [](UiState& u) { u.showDisconnecting(); }, "Command2", "Disconnecting...", {}, {});
+    }
+    void statusSettersShowTheirTexts()
+    {
+        QFETCH(UiChange, change);
+        QFETCH(QString, control);
+        QFETCH(QString, text);
+        QFETCH(QStringList, shown);
+        QFETCH(QStringList, hidden);
+        UiState ui;
+        change(ui);
+        QCOMPARE(ui.text(control, "unset"), text);
+        for (const QString& c : shown)
+            QVERIFY2(ui.isVisible(c, false), qPrintable(c));
+        for (const QString& c : hidden)
+            QVERIFY2(!ui.isVisible(c, true), qPrintable(c));
+    }
+
+    void uiLocksAndProgress()
+    {
+        UiState ui;
+        ui.setPassLocked(true);
+        for (const char* c : {"Command1", "Command2", "Command13", "Text1"})
+            QVERIFY2(!ui.isEnabled(c), c);
+        QVERIFY(!ui.controls().contains("txtSVR"));
+        ui.setSessionControlsEnabled(false);
+        ui.setPassLocked(false);
+        for (const char* c : {"Command1", "Command2", "Command13", "Text1"})
+            QVERIFY2(ui.isEnabled(c), c);
+        for (const char* c : {"txtSVR", "txtPORT", "txtPWD", "txtMin", "MinPolt"})
+            QVERIFY2(!ui.isEnabled(c), c);
+        ui.showDisconnecting();
+        for (const char* c : {"Command1", "Command13", "Text1"})
+            QVERIFY2(!ui.isEnabled(c), c);
+        QVERIFY(ui.isEnabled("Command2"));
+
+        // A bar steps up to its maximum and no further.
+        ui.setProgressMaximum(Progress::Patrol, 2);
+        for (int i = 0; i < 3; ++i)
+            ui.advanceProgress(Progress::Patrol);
+        ui.advanceProgress(Progress::Scan);
+        QCOMPARE(ui.value("kickpro"), 2);
+        QCOMPARE(ui.maximum("kickpro"), 2);
+        QCOMPARE(ui.value("scanpro", -1), -1);
+        ui.setProgressMaximum(Progress::Scan, 180);
+        ui.advanceProgress(Progress::Scan);
+        QCOMPARE(ui.value("scanpro"), 1);
+        ui.resetProgress();
+        QCOMPARE(ui.value("kickpro"), 0);
+        QCOMPARE(ui.value("scanpro"), 0);
+    }
+
+    void uiUnknownNamesMakeNoEntry()
+    {
+#ifndef QT_NO_DEBUG
+        QSKIP("an unknown name asserts in a debug build");
+#else
+        UiState ui;
+        QSignalSpy spy(&ui, &UiState::changed);
+        QTest::ignoreMessage(QtWarningMsg, "UiState::setText: no control Label99");
+        ui.setText("Label99", "x");
+        QTest::ignoreMessage(QtWarningMsg, "UiState::setVisible: no control Comand1");
+        ui.setVisible("Comand1", false);
+        QTest::ignoreMessage(QtWarningMsg, "UiState::text: no control Label99");
+        QCOMPARE(ui.text("Label99", "fallback"), QString("fallback"));
+        QTest::ignoreMessage(QtWarningMsg, "UiState::isVisible: no control Comand1");
+        QVERIFY(ui.isVisible("Comand1", true));
+        QVERIFY(ui.controls().isEmpty());
+        QCOMPARE(spy.size(), 0);
+        // A known control that was never set reads as the fallback, silently.
+        QCOMPARE(ui.text("Label21", "fallback"), QString("fallback"));
+#endif
+    }
 
     void freeServerIsClaimedAndReleased()
     {

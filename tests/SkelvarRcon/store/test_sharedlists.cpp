@@ -3,7 +3,7 @@
 // another program are enforced from the next patrol pass.
 #include "SkelvarRcon/engine/engine.h"
 #include "SkelvarRcon/penalties/enforcement.h"
-#include "SkelvarRcon/window/monitor.h"
+#include "SkelvarRcon/app/monitor.h"
 #include "lists/records.h"
 #include "tests/SkelvarRcon/engine/statusfixture.h"
 #include "tests/support/files.h"

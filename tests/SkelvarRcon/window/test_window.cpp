@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QFile>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -27,6 +28,8 @@ using skelvar::test::ScriptedPrompter;
 
 using skelvar::test::readFile;
 using skelvar::test::writeFile;
+
+Q_DECLARE_METATYPE(skelvar::rcon::EditableFile)
 
 namespace {
 constexpr int kWait = 40;
@@ -87,7 +90,7 @@ private slots:
         QCOMPARE(tabs->tabText(0), QString("Main Setup"));
         QCOMPARE(tabs->tabText(3), QString("Penalties Management"));
         // Every stored value has its control, showing the default.
-        for (const Settings::Spec& spec : Settings::specs()) {
+        for (const Settings::SettingDef& spec : Settings::definitions()) {
             QWidget* c = w.findChild<QWidget*>(QString::fromLatin1(spec.control));
             QVERIFY2(c, spec.control);
             if (auto* e = qobject_cast<QLineEdit*>(c))
@@ -96,8 +99,8 @@ private slots:
                 QVERIFY2(b->isChecked() == (QByteArray(spec.defaultValue) != "0"), spec.control);
         }
         QCOMPARE(find<QLineEdit>(w, "txtPORT")->text(), QString("12203"));
-        QVERIFY(find<QRadioButton>(w, "Option3_0")->isChecked());   // row 1: Kick
-        QVERIFY(find<QRadioButton>(w, "Option5_6")->isChecked());   // row 8: Warning
+        QVERIFY(find<QRadioButton>(w, "Option3_0")->isChecked());  // row 1: Kick
+        QVERIFY(find<QRadioButton>(w, "Option5_6")->isChecked());  // row 8: Warning
         QCOMPARE(find<QPushButton>(w, "Command1")->text(), QString("Start"));
         QVERIFY(!find<QPushButton>(w, "Command5")->isVisible());
         QVERIFY(!find<QWidget>(w, "Alert1")->isEnabled());  // Check1 is not ticked
@@ -139,10 +142,14 @@ private slots:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("received");
-        QTest::newRow("rcon prefix removed") << "rcon status" << "status";
-        QTest::newRow("capital RCON kept") << "RCON status" << "RCON status";
-        QTest::newRow("plain command") << "say hi" << "say hi";
-        QTest::newRow("status query") << "getstatus" << "getstatus";
+        QTest::newRow("rcon prefix removed") << "rcon status"
+                                             << "status";
+        QTest::newRow("capital RCON kept") << "RCON status"
+                                           << "RCON status";
+        QTest::newRow("plain command") << "say hi"
+                                       << "say hi";
+        QTest::newRow("status query") << "getstatus"
+                                      << "getstatus";
     }
     void consoleSendsWhatTheOperatorTyped()
     {
@@ -202,14 +209,105 @@ private slots:
         MonitorWindow w(options(), &prompter);
         w.show();
         auto* tabs = find<QTabBar>(w, "TabStrip1");
-        w.monitor().ui.setVisible("Command5", true);
+        const QStringList rowControls{"Option1",  "Option2",  "Text2",    "Command5",  "Command6",
+                                      "Command7", "Command8", "Command9", "Command10", "Command11"};
+        const QStringList convertButtons{"Command14", "Command15"};
+        w.monitor().ui.setVisible(rowControls + convertButtons, true);
         emit tabs->tabBarClicked(0);  // the tab already shown
+        for (const QString& c : rowControls + convertButtons)
+            QVERIFY2(w.monitor().ui.isVisible(c), qPrintable(c));
         QVERIFY(find<QWidget>(w, "Command5")->isVisible());
         emit tabs->tabBarClicked(2);
         QCOMPARE(w.currentTab(), 2);
         QVERIFY(find<QWidget>(w, "Solapa_2")->isVisible());
         QVERIFY(!find<QWidget>(w, "Solapa_0")->isVisible());
-        QVERIFY(!w.monitor().ui.isVisible("Command5"));
+        for (const QString& c : rowControls)
+            QVERIFY2(!w.monitor().ui.isVisible(c), qPrintable(c));
+        // The convert buttons are not among the controls a tab change hides.
+        for (const QString& c : convertButtons)
+            QVERIFY2(w.monitor().ui.isVisible(c), qPrintable(c));
+        closeWindow(w);
+    }
+
+    void listButtonsActOnTheirRow_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QStringList>("warnings");
+        QTest::addColumn<QStringList>("kicks");
+        QTest::addColumn<QStringList>("bans");
+        const QStringList w{"10.0.0.1"}, k{"10.0.0.2"}, b{"10.1.2.3"};
+        QTest::newRow("Remove Warning") << "Command11" << QStringList{} << k << b;
+        QTest::newRow("warning: Convert to Ban")
+            << "Command14" << QStringList{} << k << QStringList{"10.0.0.1", "10.1.2.3"};
+        QTest::newRow("Remove Kick") << "Command10" << w << QStringList{} << b;
+        QTest::newRow("kick: Convert to Ban")
+            << "Command15" << w << QStringList{} << QStringList{"10.0.0.2", "10.1.2.3"};
+        QTest::newRow("Remove Ban") << "Command7" << w << k << QStringList{};
+        QTest::newRow("Ban Subrank") << "Command8" << w << k << QStringList{"10.1.2.xxx"};
+        QTest::newRow("Ban Provider") << "Command9" << w << k << QStringList{"10.1.xxx.xxx"};
+    }
+    void listButtonsActOnTheirRow()
+    {
+        QFETCH(QString, button);
+        QFETCH(QStringList, warnings);
+        QFETCH(QStringList, kicks);
+        QFETCH(QStringList, bans);
+        MonitorWindow w(options(), &prompter);
+        w.show();
+        Monitor& m = w.monitor();
+        m.lists.warnings().add({"10.0.0.1", "w", "r", "2026-01-01", ""});
+        m.lists.kicks().add({"10.0.0.2", "k", "r", "2026-01-01", ""});
+        m.lists.bans().add({"10.1.2.3", "b", "r", "2026-01-01", ""});
+        emit find<QTabBar>(w, "TabStrip1")->tabBarClicked(3);
+        for (const char* name : {"Warnings", "Kicks", "Bans"}) {
+            auto* view = find<QTreeView>(w, name);
+            view->setCurrentIndex(view->model()->index(0, 0));
+        }
+        auto* b = w.findChild<QPushButton*>(button);
+        QVERIFY(b);
+        b->click();
+        auto ips = [](const RecordList& list) {
+            QStringList out;
+            for (int i = 0; i < list.size(); ++i)
+                out << list.at(i).ip;
+            return out;
+        };
+        QCOMPARE(ips(m.lists.warnings()), warnings);
+        QCOMPARE(ips(m.lists.kicks()), kicks);
+        QCOMPARE(ips(m.lists.bans()), bans);
+        closeWindow(w);
+    }
+
+    void everyListShowsEightRowsAndTheSizeHolds()
+    {
+        MonitorWindow w(options(), &prompter);
+        Monitor& m = w.monitor();
+        for (int i = 0; i < 10; ++i) {
+            const QString ip = QString("10.0.0.%1").arg(i);
+            m.players.add({QString::number(i), "48", QString("p%1").arg(i), ip, "25000", "", ""});
+            m.lists.warnings().add({ip, "w", "r", "2026-01-01", ""});
+            m.lists.kicks().add({ip, "k", "r", "2026-01-01", ""});
+            m.lists.bans().add({ip, "b", "r", "2026-01-01", ""});
+        }
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QApplication::processEvents();
+        const QSize start = w.size();
+        auto* tabs = find<QTabBar>(w, "TabStrip1");
+        QSet<QString> checked;
+        for (int tab : {0, 3, 1, 2, 0, 3}) {
+            emit tabs->tabBarClicked(tab);
+            QApplication::processEvents();
+            QCOMPARE(w.size(), start);
+            for (QTreeView* v : w.findChildren<QTreeView*>()) {
+                if (!v->isVisible())
+                    continue;
+                const QRect eighth = v->visualRect(v->model()->index(7, 0));
+                QVERIFY2(!eighth.isEmpty() && v->viewport()->rect().contains(eighth), qPrintable(v->objectName()));
+                checked.insert(v->objectName());
+            }
+        }
+        QCOMPARE(checked, (QSet<QString>{"Players", "Warnings", "Kicks", "Bans"}));
         closeWindow(w);
     }
 
@@ -234,12 +332,30 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("after");
         QTest::addColumn<QString>("title");
-        QTest::newRow("patrol below 30") << "MinPolt" << "12" << "30" << "";
-        QTest::newRow("patrol 45 stays") << "MinPolt" << "45" << "45" << "";
-        QTest::newRow("patrol not a number") << "MinPolt" << "abc" << "30" << "";
-        QTest::newRow("no password") << "txtPWD" << "" << "" << "No rcon password provided!!";
-        QTest::newRow("no tag") << "txtTAG" << "" << "" << "No tag provided!!";
-        QTest::newRow("no private password") << "txtPRP" << "" << "" << "No password provided!!";
+        QTest::newRow("patrol below 30") << "MinPolt"
+                                         << "12"
+                                         << "30"
+                                         << "";
+        QTest::newRow("patrol 45 stays") << "MinPolt"
+                                         << "45"
+                                         << "45"
+                                         << "";
+        QTest::newRow("patrol not a number") << "MinPolt"
+                                             << "abc"
+                                             << "30"
+                                             << "";
+        QTest::newRow("no password") << "txtPWD"
+                                     << ""
+                                     << ""
+                                     << "No rcon password provided!!";
+        QTest::newRow("no tag") << "txtTAG"
+                                << ""
+                                << ""
+                                << "No tag provided!!";
+        QTest::newRow("no private password") << "txtPRP"
+                                             << ""
+                                             << ""
+                                             << "No password provided!!";
     }
     void focusLossChecks()
     {
@@ -274,13 +390,35 @@ private slots:
             writeFile(log, "2026-01-01 10:00:00 x\r\n");
             MonitorWindow w(options(), &prompter);
             prompter.answers = {yes};
-            w.monitor().deleteLogClicked();
+            w.monitor().deleteLog();
             QCOMPARE(prompter.shown.last().title, QString("Delete Log File"));
             QCOMPARE(prompter.shown.last().text, QString("Are you sure you want to delete the log file??"));
             QVERIFY(QFile::exists(log));
             QCOMPARE(readFile(log).isEmpty(), yes);
             closeWindow(w);
         }
+    }
+
+    void editorFilesAreCreatedWhenMissing_data()
+    {
+        QTest::addColumn<EditableFile>("file");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("log") << EditableFile::Log << "skelvar.log";
+        QTest::newRow("suspicious skins") << EditableFile::SuspiciousSkins << "skins.txt";
+        QTest::newRow("reserved skins") << EditableFile::ReservedSkins << "reserved.txt";
+    }
+    void editorFilesAreCreatedWhenMissing()
+    {
+        QFETCH(EditableFile, file);
+        QFETCH(QString, name);
+        Monitor m(prompter, options());
+        const QString path = dir->filePath(name);
+        QCOMPARE(m.prepareForEditor(file), QFileInfo(path).absoluteFilePath());
+        QVERIFY(QFile::exists(path));
+        QCOMPARE(readFile(path), QByteArray());
+        writeFile(path, "kept\r\n");
+        m.prepareForEditor(file);
+        QCOMPARE(readFile(path), QByteArray("kept\r\n"));
     }
 
     void logLines()
@@ -333,7 +471,8 @@ private slots:
             s.setChecked("SoS", true);
             QVERIFY(s.save(dir->filePath("rconskelvar.ini")));
         }
-        writeFile(dir->filePath("bans.lst"), "1.2.3.4\x02n\x02r\x02" "2026-01-01\x02\r\n");
+        writeFile(dir->filePath("bans.lst"), "1.2.3.4\x02n\x02r\x02"
+                                             "2026-01-01\x02\r\n");
         MonitorWindow w(options(), &prompter);
         // No click: the session starts by itself.
         QTRY_VERIFY(w.monitor().session.claimed());
@@ -343,7 +482,8 @@ private slots:
         // The server is released before the lists are written.
         QCOMPARE(server.commands().mid(server.commands().size() - 3),
                  (QStringList{"set sv_skelvar 0", "set nextmap \"\"", "set resetvalue 0"}));
-        QCOMPARE(readFile(dir->filePath("bans.lst")), QByteArray("1.2.3.4\x02n\x02r\x02" "2026-01-01\x02\r\n"));
+        QCOMPARE(readFile(dir->filePath("bans.lst")), QByteArray("1.2.3.4\x02n\x02r\x02"
+                                                                 "2026-01-01\x02\r\n"));
     }
 
     void listButtonsAndHandKick()

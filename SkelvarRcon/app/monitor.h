@@ -1,8 +1,9 @@
 #pragma once
 // The monitor without its widgets: every model, the transport, the session and
 // the engine, put together in the window's creation order, and the operator
-// window's own rules (mini console, log commands, focus-loss checks, the
-// coupling of logging and silent mode). The window only shows this.
+// window's own rules (mini console, log commands, the tab change, focus-loss
+// checks, the coupling of logging and silent mode). The window only shows
+// this and forwards to it.
 
 #include "SkelvarRcon/engine/engine.h"
 #include "SkelvarRcon/penalties/enforcement.h"
@@ -19,6 +20,7 @@
 #include <QDate>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -32,9 +34,14 @@ struct MonitorOptions {
     QDate today = QDate::currentDate();
 };
 
+// The text files the operator edits in the desktop's editor.
+enum class EditableFile { Log, SuspiciousSkins, ReservedSkins };
+
 class Monitor : public QObject {
     Q_OBJECT
 public:
+    static constexpr int tabCount = 4;
+
     explicit Monitor(Prompter& prompter, MonitorOptions options = {}, QObject* parent = nullptr);
     ~Monitor() override;
 
@@ -43,24 +50,34 @@ public:
     QList<StoreMessage> create();
 
     QString filePath(const QString& name) const;
+    static QString fileName(EditableFile file);
+    // The file's absolute path for the editor; a file that is not there yet is
+    // created empty, so the editor opens it instead of asking.
+    QString prepareForEditor(EditableFile file);
 
-    // Mini console: Enter in Text1.
+    // The tab strip: the page shown, 0 to 3. Clicking another tab hides the
+    // row controls that belong to the page left; clicking the shown one does
+    // nothing. Returns whether the page changes.
+    int currentTab() const { return m_currentTab; }
+    bool selectTab(int tab);
+
+    // The mini console: Enter in its input box.
     void consoleEnter(const QString& line);
-    // Label13 "Delete log".
-    void deleteLogClicked();
-    // Loss of focus.
-    void minPoltFocusLost();
-    void pwdFocusLost();
-    void tagFocusLost();
-    void prpFocusLost();
+    // "Delete log": asks, then empties skelvar.log.
+    void deleteLog();
+
+    // The boxes whose focus loss or key presses the window reports by object name.
+    static const QStringList& watchedControls();
+    void focusLost(const QString& control);
+    void keyPressed(const QString& control);
 
     // The close of the window: releases the server, then writes everything.
     Task<> exit();
-    bool exited() const { return exited_; }
+    bool exited() const { return m_exited; }
     // rconskelvar.ini was there at create() but could not be read.
-    bool settingsUnreadable() const { return settingsUnreadable_; }
+    bool settingsUnreadable() const { return m_settingsUnreadable; }
 
-    Prompter& prompter() { return prompter_; }
+    Prompter& prompter() { return m_prompter; }
 
     Settings settings;
     ListStore lists;
@@ -74,19 +91,24 @@ public:
     RecordActions actions;
 
 signals:
-    // Text to add at the end of txtOutput.
+    // Text to add at the end of the console's output box.
     void consoleOutput(const QString& text);
 
 private:
     Task<> runConsole(QString command);
     void onSettingChanged(const QString& control);
     void applyLogging();
+    void checkPatrolPeriod();
+    void checkRconPassword();
+    void checkPrivateTag();
+    void checkPrivatePassword();
 
-    Prompter& prompter_;
-    MonitorOptions options_;
-    TaskKeeper tasks_;
-    bool exited_ = false;
-    bool settingsUnreadable_ = false;
+    Prompter& m_prompter;
+    MonitorOptions m_options;
+    TaskKeeper m_tasks;
+    int m_currentTab = 0;
+    bool m_exited = false;
+    bool m_settingsUnreadable = false;
 };
 
 }  // namespace skelvar::rcon
