@@ -101,7 +101,8 @@ struct SkinList {
     QStringList entries;  // one entry per line, plus one empty last entry
     int count = 0;        // lines read
 };
-// Missing or unreadable file: leaves `list` untouched and returns false.
-bool loadSkinList(const QString& path, SkinList& list);
+// Missing or unreadable file: leaves `list` untouched and returns false
+// (error says why for a file that is there but cannot be read).
+bool loadSkinList(const QString& path, SkinList& list, QString* error = nullptr);
 
 }  // namespace skelvar::lists

@@ -11,6 +11,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 using namespace skelvar::lists;
 
 Q_DECLARE_METATYPE(skelvar::lists::ListKind)
@@ -35,11 +39,25 @@ Record ban(const QString& ip, const QString& until = {})
 }
 
 // Where a write is pointed, for the writer's policy table.
-enum class Place { Plain, ReadOnly, OwnerReadOnly, Folder, Link, LinkToReadOnly, DanglingLink, LinkChain };
+enum class Place {
+    Nothing,
+    Plain,
+    ReadOnly,
+    OwnerReadOnly,
+    Folder,
+    Pipe,
+    Link,
+    LinkToReadOnly,
+    DanglingLink,
+    LinkChain,
+    LinkToFolder,
+    LinkCircle,
+};
 
 }  // namespace
 
 Q_DECLARE_METATYPE(Place)
+Q_DECLARE_METATYPE(skelvar::lists::ReadStatus)
 
 namespace skelvar::lists {
 // Readable failure output for QCOMPARE on records.
@@ -72,8 +90,8 @@ private slots:
     void skinList();
     void skinListMissingKeepsPrevious();
 
-    void writerPolicy_data();
-    void writerPolicy();
+    void fileAccessPolicy_data();
+    void fileAccessPolicy();
     void lockHeldElsewhereFailsTheWrite();
     void staleLockOfAKilledWriterIsTakenOver();
     void mergeWithOtherWriters_data();
@@ -459,25 +477,31 @@ void TestLists::skinListMissingKeepsPrevious()
     QCOMPARE(suspicious.count, 2);
 }
 
-void TestLists::writerPolicy_data()
+void TestLists::fileAccessPolicy_data()
 {
     QTest::addColumn<Place>("place");
-    QTest::addColumn<bool>("written");
+    QTest::addColumn<ReadStatus>("read");
+    QTest::addColumn<bool>("written");  // by writeFileAtomic, and by appendToFile after it
 
-    QTest::newRow("writable file") << Place::Plain << true;
+    QTest::newRow("nothing there") << Place::Nothing << ReadStatus::Missing << true;
+    QTest::newRow("writable file") << Place::Plain << ReadStatus::Ok << true;
     // As root too, which the system's own access checks let through.
-    QTest::newRow("read-only file") << Place::ReadOnly << false;
-    QTest::newRow("file only its owner may read") << Place::OwnerReadOnly << false;
-    QTest::newRow("folder") << Place::Folder << false;
-    QTest::newRow("link") << Place::Link << true;
-    QTest::newRow("link to a read-only file") << Place::LinkToReadOnly << false;
-    QTest::newRow("link to a file not made yet") << Place::DanglingLink << true;
-    QTest::newRow("link to a link") << Place::LinkChain << true;
+    QTest::newRow("read-only file") << Place::ReadOnly << ReadStatus::Ok << false;
+    QTest::newRow("file only its owner may read") << Place::OwnerReadOnly << ReadStatus::Ok << false;
+    QTest::newRow("folder") << Place::Folder << ReadStatus::Failed << false;
+    QTest::newRow("pipe") << Place::Pipe << ReadStatus::Failed << false;
+    QTest::newRow("link") << Place::Link << ReadStatus::Ok << true;
+    QTest::newRow("link to a read-only file") << Place::LinkToReadOnly << ReadStatus::Ok << false;
+    QTest::newRow("link to a file not made yet") << Place::DanglingLink << ReadStatus::Missing << true;
+    QTest::newRow("link to a link") << Place::LinkChain << ReadStatus::Ok << true;
+    QTest::newRow("link to a folder") << Place::LinkToFolder << ReadStatus::Failed << false;
+    QTest::newRow("circle of links") << Place::LinkCircle << ReadStatus::Failed << false;
 }
 
-void TestLists::writerPolicy()
+void TestLists::fileAccessPolicy()
 {
     QFETCH(Place, place);
+    QFETCH(ReadStatus, read);
     QFETCH(bool, written);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -490,7 +514,12 @@ void TestLists::writerPolicy()
     const auto ro = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
     writeFile(dir.filePath("shared/bans.lst"), old);
     QFile::setPermissions(dir.filePath("shared/bans.lst"), place == Place::LinkToReadOnly ? ro : rw);
+    auto link = [&](const QString& to, const QString& from) {
+        QVERIFY(QFile::link(QDir(QFileInfo(from).path()).relativeFilePath(to), from));
+    };
     switch (place) {
+    case Place::Nothing:
+        break;
     case Place::Plain:
     case Place::ReadOnly:
     case Place::OwnerReadOnly:
@@ -500,30 +529,60 @@ void TestLists::writerPolicy()
     case Place::Folder:
         QVERIFY(QDir(dir.path()).mkdir("bans.lst"));
         break;
+    case Place::Pipe:
+#ifdef Q_OS_UNIX
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
+        break;
+#else
+        QSKIP("no named pipes here");
+#endif
     case Place::Link:
     case Place::LinkToReadOnly:
     case Place::DanglingLink:
-        QVERIFY(QFile::link(QDir(dir.path()).relativeFilePath(target), path));
+        link(target, path);
         break;
     case Place::LinkChain:
-        QVERIFY(QFile::link("shared/bans.lst", dir.filePath("middle.lst")));
-        QVERIFY(QFile::link("middle.lst", path));
+        link(dir.filePath("shared/bans.lst"), dir.filePath("middle.lst"));
+        link(dir.filePath("middle.lst"), path);
+        break;
+    case Place::LinkToFolder:
+        link(dir.filePath("shared"), path);
+        break;
+    case Place::LinkCircle:
+        link(dir.filePath("middle.lst"), path);
+        link(path, dir.filePath("middle.lst"));
         break;
     }
     const bool isLink = QFileInfo(path).isSymLink();
-    const QString file = isLink ? target : path;
+    const bool toFile = place == Place::Link || place == Place::LinkToReadOnly || place == Place::DanglingLink
+                        || place == Place::LinkChain;
+    const QString file = toFile ? target : path;
     const QFileDevice::Permissions mode = QFileInfo(file).permissions();
+    const QFileInfo before(path);
 
+    QByteArray data;
     QString error;
+    QCOMPARE(readWholeFile(path, &data, &error), read);
+    QCOMPARE(error.isEmpty(), read != ReadStatus::Failed);
+    QCOMPARE(data, read == ReadStatus::Ok ? old : QByteArray());
+
+    error.clear();
     QCOMPARE(writeFileAtomic(path, fresh, &error), written);
     QCOMPARE(error.isEmpty(), written);
+    error.clear();
+    QCOMPARE(appendToFile(path, fresh, &error), written);
+    QCOMPARE(error.isEmpty(), written);
+    if (!written)
+        QVERIFY2(error.startsWith("Cannot write " + QDir::toNativeSeparators(path) + ": "), qPrintable(error));
+
     QCOMPARE(QFileInfo(path).isSymLink(), isLink);
-    if (place == Place::Folder) {
-        QVERIFY(QFileInfo(path).isDir());
+    if (place == Place::Folder || place == Place::Pipe || place == Place::LinkToFolder || place == Place::LinkCircle) {
+        QCOMPARE(QFileInfo(path).isDir(), before.isDir());
+        QCOMPARE(QFileInfo(path).isFile(), false);
         return;
     }
-    QCOMPARE(readFile(file), written ? fresh : old);
-    if (place != Place::DanglingLink)
+    QCOMPARE(readFile(file), written ? fresh + fresh : old);
+    if (place != Place::DanglingLink && place != Place::Nothing)
         QCOMPARE(QFileInfo(file).permissions(), mode);
     // No temporary file is left beside the target.
     QCOMPARE(QDir(QFileInfo(file).path()).entryList({QFileInfo(file).fileName() + ".*"}, QDir::Files | QDir::Hidden),
