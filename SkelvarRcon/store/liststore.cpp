@@ -83,9 +83,15 @@ RecordList& ListStore::list(ListKind kind)
     return *slot(kind).model;
 }
 
-void ListStore::setReporter(Reporter reporter)
+void ListStore::setPrompter(Prompter* prompter)
 {
-    m_reporter = std::move(reporter);
+    m_prompter = prompter;
+}
+
+void ListStore::tell(const QString& title, const QString& text)
+{
+    if (m_prompter)
+        m_prompter->message(title, text, Prompter::Icon::Critical);
 }
 
 QList<StoreMessage> ListStore::load(const QDate& today)
@@ -186,11 +192,9 @@ void ListStore::syncFromDisk()
             s.syncReported = false;
         } else if (!s.syncReported) {
             s.syncReported = true;
-            if (m_reporter)
-                m_reporter(tr("List not read"),
-                           tr("%1 changed on disk but could not be read: %2\nThe list keeps the records it "
-                              "holds.")
-                               .arg(lists::fileName(kind), error));
+            tell(tr("List not read"), tr("%1 changed on disk but could not be read: %2\nThe list keeps the records it "
+                                         "holds.")
+                                          .arg(lists::fileName(kind), error));
         }
     }
 }
@@ -226,11 +230,9 @@ void ListStore::reportWriteFailure(ListKind kind, const QString& error)
     if (s.reported)
         return;
     s.reported = true;
-    if (m_reporter)
-        m_reporter(tr("List not saved"),
-                   tr("Could not write %1: %2\nThe records are kept in the window and will be "
-                      "written again at the next change and at exit.")
-                       .arg(lists::fileName(kind), error));
+    tell(tr("List not saved"), tr("Could not write %1: %2\nThe records are kept in the window and will be "
+                                  "written again at the next change and at exit.")
+                                   .arg(lists::fileName(kind), error));
 }
 
 void ListStore::flush()

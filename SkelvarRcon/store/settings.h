@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SkelvarRcon/store/reporter.h"
+#include "lists/prompter.h"
 
 #include <QByteArray>
 #include <QList>
@@ -99,7 +99,8 @@ public:
     // After load(): write the file once per event-loop turn in which a value
     // changed.
     void setAutosave(bool on);
-    void setReporter(Reporter reporter);
+    // Where a failed write is told; nowhere when null.
+    void setPrompter(Prompter* prompter);
     bool fileProtected() const { return m_fileProtected; }
 
 signals:
@@ -119,7 +120,7 @@ private:
     bool m_fileProtected = false;
     bool m_reported = false;
     bool m_autosave = false;
-    Reporter m_reporter;
+    Prompter* m_prompter = nullptr;
     QTimer m_saveTimer;
 };
 

@@ -22,11 +22,8 @@ Monitor::Monitor(Prompter& prompter, MonitorOptions options, QObject* parent)
     enforcement.setSpearheadServer([this] { return engine.spearheadServer(); });
     enforcement.setStartScan([this] { engine.scanAtNextTick(); });
     connect(&settings, &Settings::changed, this, &Monitor::onSettingChanged);
-    const Reporter report = [this](const QString& title, const QString& text) {
-        prompter_.message(title, text, Prompter::Icon::Critical);
-    };
-    lists.setReporter(report);
-    settings.setReporter(report);
+    lists.setPrompter(&prompter_);
+    settings.setPrompter(&prompter_);
 }
 
 Monitor::~Monitor() = default;

@@ -3,6 +3,7 @@
 #include "tests/support/files.h"
 #include "tests/support/lockholder.h"
 #include "tests/support/permissions.h"
+#include "tests/support/scriptedprompter.h"
 
 #include <QAbstractItemModelTester>
 #include <QElapsedTimer>
@@ -426,8 +427,8 @@ void TestListStore::unreadableListIsNeverOverwritten()
     QFile::setPermissions(bansPath, QFileDevice::WriteOwner);
 
     ListStore store;
-    QStringList reports;
-    store.setReporter([&](const QString& title, const QString&) { reports << title; });
+    skelvar::test::ScriptedPrompter prompter;
+    store.setPrompter(&prompter);
     store.setFolder(dir.path());
     const QList<StoreMessage> messages = store.load(Today);
     store.bans().add(rec("1.1.1.1", "new"));
@@ -443,7 +444,7 @@ void TestListStore::unreadableListIsNeverOverwritten()
     QCOMPARE(readFile(bansPath), bans);
     QCOMPARE(store.bans().size(), 1); // the new ban is still enforced this run
     QCOMPARE(readFile(dir.filePath("kicks.lst")), fileLine({"2.2.2.2", "kicked", "r", "2024-06-15"}));
-    QVERIFY(reports.isEmpty()); // told once, at start
+    QVERIFY(prompter.shown.isEmpty()); // told once, at start
 }
 
 void TestListStore::failedWriteReportedOnceKeepsOldFile()
@@ -460,8 +461,8 @@ void TestListStore::failedWriteReportedOnceKeepsOldFile()
         QSKIP("permission bits are not enforced here");
 
     ListStore store;
-    QStringList reports;
-    store.setReporter([&](const QString& title, const QString& text) { reports << title + "|" + text; });
+    skelvar::test::ScriptedPrompter prompter;
+    store.setPrompter(&prompter);
     store.setFolder(folder);
     QVERIFY(store.load(Today).isEmpty());
 
@@ -477,16 +478,16 @@ void TestListStore::failedWriteReportedOnceKeepsOldFile()
     // Two autosaves and the exit failed for kicks.lst; the exit also failed
     // for the other two lists. Each file is reported once.
     QVERIFY(!exitSaved);
-    QCOMPARE(reports.filter("kicks.lst").size(), 1);
-    QCOMPARE(reports.filter("bans.lst").size(), 1);
-    QCOMPARE(reports.size(), 3);
+    QCOMPARE(prompter.boxes().filter("kicks.lst").size(), 1);
+    QCOMPARE(prompter.boxes().filter("bans.lst").size(), 1);
+    QCOMPARE(prompter.shown.size(), 3);
     QCOMPARE(during, old);
     QCOMPARE(store.kicks().size(), 3);
 
     QVERIFY(store.saveAll());
     QCOMPARE(readFile(folder + "/kicks.lst"),
              old + fileLine({"2.2.2.2", "second", "r", "2024-06-15"}) + fileLine({"3.3.3.3", "third", "r", "2024-06-15"}));
-    QCOMPARE(reports.size(), 3);
+    QCOMPARE(prompter.shown.size(), 3);
 }
 
 void TestListStore::hostileNameCannotMakeASecondRecord()
@@ -603,8 +604,8 @@ void TestListStore::lockThatCannotBeHadIsReportedAndNothingLost()
     const QByteArray old = banLine("9.9.9.9", "Old");
     writeFile(path, old);
     ListStore store;
-    QStringList reports;
-    store.setReporter([&](const QString& title, const QString& text) { reports << title + "|" + text; });
+    skelvar::test::ScriptedPrompter prompter;
+    store.setPrompter(&prompter);
     store.setFolder(dir.path());
     store.setSyncDelayForTests(NoSyncDuringTest);
     constexpr int wait = 300;
@@ -614,9 +615,9 @@ void TestListStore::lockThatCannotBeHadIsReportedAndNothingLost()
     skelvar::test::LockHolder other;
     QVERIFY(other.hold(path));
     store.bans().add(rec("1.1.1.1", "New"));
-    QTRY_COMPARE(reports.size(), 1);
-    QVERIFY2(reports[0].startsWith("List not saved|") && reports[0].contains("bans.lst") && reports[0].contains("lock"),
-             qPrintable(reports[0]));
+    QTRY_COMPARE(prompter.shown.size(), 1);
+    QVERIFY2(prompter.boxes()[0].startsWith("List not saved|") && prompter.boxes()[0].contains("bans.lst") && prompter.boxes()[0].contains("lock"),
+             qPrintable(prompter.boxes()[0]));
     QCOMPARE(readFile(path), old);
     QCOMPARE(column(store.bans(), 0), (QStringList{"1.1.1.1", "9.9.9.9"}));
 
@@ -631,7 +632,7 @@ void TestListStore::lockThatCannotBeHadIsReportedAndNothingLost()
     store.bans().add(rec("2.2.2.2", "Next"));
     QTRY_COMPARE(readFile(path), banLine("1.1.1.1", "New") + banLine("2.2.2.2", "Next") + old);
     QVERIFY(timer.elapsed() < longWait);
-    QCOMPARE(reports.size(), 1);
+    QCOMPARE(prompter.shown.size(), 1);
 }
 
 void TestListStore::readOnlyListIsNotReplacedByRoot()
@@ -646,17 +647,18 @@ void TestListStore::readOnlyListIsNotReplacedByRoot()
     QFile::setPermissions(path, readOnly);
 
     ListStore store;
-    QStringList reports;
-    store.setReporter([&](const QString& title, const QString&) { reports << title; });
+    skelvar::test::ScriptedPrompter prompter;
+    store.setPrompter(&prompter);
     store.setFolder(dir.path());
     QVERIFY(store.load(Today).isEmpty());
     store.bans().add(rec("1.1.1.1", "New"));
-    QTRY_COMPARE(reports, QStringList{"List not saved"});
+    QTRY_COMPARE(prompter.titles(), QStringList{"List not saved"});
+    QCOMPARE(prompter.shown[0].icon, skelvar::Prompter::Icon::Critical);
     QVERIFY(!store.saveAll());
     QCOMPARE(readFile(path), old);
     QCOMPARE(QFileInfo(path).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser), readOnly);
     QCOMPARE(store.bans().size(), 2);
-    QCOMPARE(reports.size(), 1);
+    QCOMPARE(prompter.shown.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestListStore)
