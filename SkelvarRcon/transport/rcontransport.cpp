@@ -1,15 +1,16 @@
 #include "SkelvarRcon/transport/rcontransport.h"
 
-#include <QFile>
+#include "lists/fileaccess.h"
+
+#include <QHostInfo>
+#include <QNetworkDatagram>
+#include <QTimer>
+#include <QUdpSocket>
 #include <QVarLengthArray>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <QHostInfo>
-#include <QNetworkDatagram>
-#include <QTimer>
-#include <QUdpSocket>
 
 namespace skelvar::rcon {
 
@@ -146,17 +147,13 @@ RconTransport::~RconTransport()
 
 void RconTransport::resetActivityLog()
 {
-    QFile f(logPath_);
-    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        f.close();
+    lists::writeFileAtomic(logPath_, {});
 }
 
 void RconTransport::appendLog(const QByteArray& bytes)
 {
     // Log trouble never stops a request.
-    QFile f(logPath_);
-    if (f.open(QIODevice::WriteOnly | QIODevice::Append))
-        f.write(bytes);
+    lists::appendToFile(logPath_, bytes);
 }
 
 quint64 RconTransport::request(const QString& command, const RconTarget& target, Callback done, Kind kind)
