@@ -92,7 +92,22 @@ private:
     void remember(const QByteArray& data, Base base);
     void indexWrittenLines();
     void pointIntoNewestBuffer();
+    using ParsedLines = QHash<LineView, Record>;
+    using Deltas = QHash<QByteArray, int>;  // a line, or a record's key, and how many more times it occurs
+    struct LineDeltas {
+        Deltas records;
+        Deltas unparsed;
+    };
+
     void mergeAppended(const QByteArray& data, const QList<Record>& held, const QDate& today, MergeResult* result);
+    void mergeRewritten(const QByteArray& data, const QList<Record>& held, const QDate& today, MergeResult* result);
+    Base indexLines(const QList<QByteArrayView>& lines, const QDate& today, ParsedLines* parsedNew,
+                    qsizetype* known) const;
+    LineDeltas lineDeltas(const Base& now, qsizetype known) const;
+    void applyUnparsedDeltas(const Deltas& unparsed);
+    QList<bool> takeRemoved(const QList<Record>& held, Deltas& recordDeltas, MergeResult* result) const;
+    QList<Record> takeAdded(const QList<QByteArrayView>& lines, const Base& now, const ParsedLines& parsedNew,
+                            Deltas& recordDeltas, const QDate& today) const;
 
     QString m_path;
     ListKind m_kind;

@@ -171,22 +171,30 @@ void RecordList::merge(const QList<int>& removedRows, QList<Record> added)
     // Row by row each change moves the rows below it; past this many, one
     // rebuild costs less.
     constexpr qsizetype rowByRowLimit = 16;
-    if (removedRows.size() + added.size() <= rowByRowLimit) {
-        for (auto row = removedRows.crbegin(); row != removedRows.crend(); ++row) {
-            beginRemoveRows({}, *row, *row);
-            m_records.removeAt(*row);
-            endRemoveRows();
-        }
-        for (Record& r : added) {
-            const int row = firstAfter(field(r, m_sortColumn), 0, size());
-            beginInsertRows({}, row, row);
-            m_records.insert(row, std::move(r));
-            endInsertRows();
-        }
-        emit changed();
-        return;
-    }
+    if (removedRows.size() + added.size() <= rowByRowLimit)
+        mergeRowByRow(removedRows, std::move(added));
+    else
+        mergeByRebuild(removedRows, std::move(added));
+    emit changed();
+}
 
+void RecordList::mergeRowByRow(const QList<int>& removedRows, QList<Record> added)
+{
+    for (auto row = removedRows.crbegin(); row != removedRows.crend(); ++row) {
+        beginRemoveRows({}, *row, *row);
+        m_records.removeAt(*row);
+        endRemoveRows();
+    }
+    for (Record& r : added) {
+        const int row = firstAfter(field(r, m_sortColumn), 0, size());
+        beginInsertRows({}, row, row);
+        m_records.insert(row, std::move(r));
+        endInsertRows();
+    }
+}
+
+void RecordList::mergeByRebuild(const QList<int>& removedRows, QList<Record> added)
+{
     QList<Record> kept;
     kept.reserve(m_records.size() - removedRows.size() + added.size());
     for (int row = 0, next = 0; row < size(); ++row) {
@@ -215,7 +223,6 @@ void RecordList::merge(const QList<int>& removedRows, QList<Record> added)
     beginResetModel();
     m_records = std::move(merged);
     endResetModel();
-    emit changed();
 }
 
 int RecordList::rowCount(const QModelIndex& parent) const

@@ -59,6 +59,8 @@ private:
     QList<int> sortedOrder(const QList<lists::Record>& records) const;
     int firstAfter(const QString& key, int from, int to) const;
     int firstNotBefore(const QString& key, int from, int to) const;
+    void mergeRowByRow(const QList<int>& removedRows, QList<lists::Record> added);
+    void mergeByRebuild(const QList<int>& removedRows, QList<lists::Record> added);
 
     lists::ListKind m_kind;
     int m_sortColumn = 0;
