@@ -106,17 +106,31 @@ bool writeFileAtomic(const QString& path, const QByteArray& data, QString* error
     return true;
 }
 
-bool appendToFile(const QString& path, const QByteArray& data, QString* error)
+namespace {
+
+bool writeInPlace(const QString& path, QIODevice::OpenMode mode, const QByteArray& data, QString* error)
 {
     QString target;
     if (!writableTarget(path, &target, error))
         return false;
     QFile file(target);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+    if (!file.open(QIODevice::WriteOnly | mode))
         return fail(error, "write", path, file.errorString());
     if (file.write(data) != data.size() || !file.flush())
         return fail(error, "write", path, file.errorString());
     return true;
+}
+
+}  // namespace
+
+bool appendToFile(const QString& path, const QByteArray& data, QString* error)
+{
+    return writeInPlace(path, QIODevice::Append, data, error);
+}
+
+bool emptyFile(const QString& path, QString* error)
+{
+    return writeInPlace(path, QIODevice::Truncate, {}, error);
 }
 
 FileLock::FileLock(const QString& path)

@@ -43,9 +43,11 @@ bool writeProtected(const QString& path);
 // temporary file fails too. On failure the old file is left whole.
 bool writeFileAtomic(const QString& path, const QByteArray& data, QString* error = nullptr);
 
-// Appends data to the file (made when missing), for logs that only grow;
-// the same policy as writeFileAtomic, without its atomic replace.
+// For logs, which need no atomic replace (and no wait for the disk that it
+// takes): appends data to the file, or makes it anew, empty. The file is made
+// when missing; the same policy as writeFileAtomic.
 bool appendToFile(const QString& path, const QByteArray& data, QString* error = nullptr);
+bool emptyFile(const QString& path, QString* error = nullptr);
 
 // An advisory lock beside the file a path names ("bans.lst.lock", beside the
 // link's target for a link), taken by every program that rewrites the file

@@ -147,7 +147,7 @@ RconTransport::~RconTransport()
 
 void RconTransport::resetActivityLog()
 {
-    lists::writeFileAtomic(logPath_, {});
+    lists::emptyFile(logPath_);
 }
 
 void RconTransport::appendLog(const QByteArray& bytes)
