@@ -390,6 +390,7 @@ void TestSettings::failedWriteReportedOnceAndKeepsOldFile()
 
     QVERIFY(!exitSaved);
     QCOMPARE(prompter.shown.size(), 1);
+    QCOMPARE(prompter.shown[0].icon, skelvar::Prompter::Icon::Critical);
     QVERIFY2(prompter.boxes()[0].contains("rconskelvar.ini"), qPrintable(prompter.boxes()[0]));
     QCOMPARE(readFile(path), old);
     QCOMPARE(s.text("txtPORT"), QString("2"));
