@@ -1,4 +1,7 @@
 #pragma once
+// Ostrel's work: carries the banned addresses of bannedip.txt over into
+// bans.lst as permanent bans, through the shared file layer, and tells the
+// operator through a Prompter that prints its lines.
 
 #include "lists/prompter.h"
 #include "lists/records.h"
@@ -11,8 +14,6 @@
 
 class QTextStream;
 
-// Carries the banned addresses of bannedip.txt over into bans.lst as
-// permanent bans.
 namespace skelvar::importer {
 
 inline constexpr auto InputFileName = "bannedip.txt";

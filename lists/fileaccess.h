@@ -1,9 +1,4 @@
 #pragma once
-
-#include <QByteArray>
-#include <QLockFile>
-#include <QString>
-
 // The one file layer of the three programs: how they read the files they
 // keep (record lists, skin lists, settings, the builder's files, Ostrel's
 // input), replace or append to them, and the lock that writers of a shared
@@ -15,6 +10,11 @@
 // - a write that does not write every byte fails and says so.
 // Failures come back as false (or Failed) with error set to one line
 // "Cannot read|write <path>: <why>".
+
+#include <QByteArray>
+#include <QLockFile>
+#include <QString>
+
 namespace skelvar::lists {
 
 enum class ReadStatus { Missing, Failed, Ok };

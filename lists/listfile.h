@@ -1,4 +1,8 @@
 #pragma once
+// A record list file that other programs write too: Ostrel appends to
+// bans.lst, and monitors can share one bans.lst through links. Each program
+// remembers the file as it last read or wrote it, so it can tell what the
+// others changed since and merge that in instead of writing over it.
 
 #include "lists/fileaccess.h"
 #include "lists/records.h"
@@ -11,10 +15,6 @@
 #include <QList>
 #include <QString>
 
-// A record list file that other programs write too: Ostrel appends to
-// bans.lst, and monitors can share one bans.lst through links. Each program
-// remembers the file as it last read or wrote it, so it can tell what the
-// others changed since and merge that in instead of writing over it.
 namespace skelvar::lists {
 
 // A line of a file held in memory, as a hash key. Qt's seeded hash of a view

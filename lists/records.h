@@ -1,4 +1,7 @@
 #pragma once
+// Penalty record lists (warnings.lst, kicks.lst, bans.lst) and the two skin
+// lists. One line per record, fields separated by 0x02, CR LF line ends,
+// single-byte Latin-1 text.
 
 #include "lists/fileaccess.h"
 
@@ -9,9 +12,6 @@
 #include <QString>
 #include <QStringList>
 
-// Penalty record lists (warnings.lst, kicks.lst, bans.lst) and the two skin
-// lists. One line per record, fields separated by 0x02, CR LF line ends,
-// single-byte Latin-1 text.
 namespace skelvar::lists {
 
 enum class ListKind { Warnings, Kicks, Bans };

@@ -1,4 +1,7 @@
 #pragma once
+// The monitor's record lists and skin lists with their files: load at start,
+// autosave with a merge of what other programs wrote, and the operator told
+// of files that cannot be read or written.
 
 #include "SkelvarRcon/store/recordlist.h"
 #include "lists/listfile.h"

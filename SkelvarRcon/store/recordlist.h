@@ -1,4 +1,6 @@
 #pragma once
+// The table models the window shows: the three record lists, always sorted,
+// and the players of the last scan.
 
 #include "lists/records.h"
 
