@@ -87,11 +87,8 @@ ImportResult importBans(const QString& folder, const QDate& today, int lockWaitM
         result.exitCode = ExitInputUnreadable;
         result.error = QStringLiteral("Cannot find %1").arg(QDir::toNativeSeparators(inputPath));
         return result;
-    case lists::ReadStatus::Failed:
-        result.exitCode = ExitInputUnreadable;
-        return result;
-    case lists::ReadStatus::Ok:
-        break;
+    case lists::ReadStatus::Failed: result.exitCode = ExitInputUnreadable; return result;
+    case lists::ReadStatus::Ok: break;
     }
 
     ParsedInput parsed = parseBannedIp(data, today);
@@ -155,8 +152,8 @@ int runImport(const QString& folder, const QDate& today, Prompter& prompter)
     const ImportResult result = importBans(folder, today);
     for (const LineComplaint& c : result.complaints) {
         prompter.message(QStringLiteral("%1 line %2").arg(QLatin1String(InputFileName)).arg(c.line),
-                         QStringLiteral("not an address or address pattern, skipped: ") + printable(c.text)
-                             + (c.cut ? QStringLiteral("\u2026") : QString()),
+                         QStringLiteral("not an address or address pattern, skipped: ") + printable(c.text) +
+                             (c.cut ? QStringLiteral("\u2026") : QString()),
                          Prompter::Icon::Warning);
     }
     if (!result.ok) {

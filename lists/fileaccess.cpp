@@ -133,9 +133,7 @@ bool emptyFile(const QString& path, QString* error)
     return writeInPlace(path, QIODevice::Truncate, {}, error);
 }
 
-FileLock::FileLock(const QString& path)
-    : m_path(path)
-    , m_lock(linkTarget(path) + QStringLiteral(".lock"))
+FileLock::FileLock(const QString& path) : m_path(path), m_lock(linkTarget(path) + QStringLiteral(".lock"))
 {
     m_lock.setStaleLockTime(StaleLockMs);
 }
@@ -151,8 +149,7 @@ bool FileLock::lock(int waitMs, QString* error)
         return fail(error, "write", m_path, QStringLiteral("another program holds its lock"));
     case QLockFile::PermissionError:
         return fail(error, "write", m_path, QStringLiteral("its lock file cannot be made in the folder"));
-    default:
-        return fail(error, "write", m_path, QStringLiteral("its lock could not be taken"));
+    default: return fail(error, "write", m_path, QStringLiteral("its lock could not be taken"));
     }
 }
 

@@ -67,10 +67,7 @@ void dropCovered(QList<Record>& added, const QList<Record>& held, const QList<bo
 
 }  // namespace
 
-ListFile::ListFile(QString path, ListKind kind)
-    : m_path(std::move(path))
-    , m_kind(kind)
-    , m_lock(m_path)
+ListFile::ListFile(QString path, ListKind kind) : m_path(std::move(path)), m_kind(kind), m_lock(m_path)
 {
 }
 
@@ -92,11 +89,8 @@ ListFile::BaseLine ListFile::describe(QByteArrayView line, const QDate& today, R
     ParsedLine parsed = parseLine(line, m_kind, today);
     BaseLine d;
     switch (parsed.status) {
-    case LineStatus::Short:
-        d.kind = line.isEmpty() ? LineKind::Ignored : LineKind::Unparsed;
-        break;
-    case LineStatus::Expired:
-        break;
+    case LineStatus::Short: d.kind = line.isEmpty() ? LineKind::Ignored : LineKind::Unparsed; break;
+    case LineStatus::Expired: break;
     case LineStatus::Record:
         d.kind = LineKind::Record;
         if (!parsed.unchanged)
@@ -124,15 +118,12 @@ LoadResult ListFile::load(const QDate& today)
     m_unparsed.clear();
     QByteArray data;
     switch (readWholeFile(m_path, &data)) {
-    case ReadStatus::Missing:
-        remember({}, {});
-        return result;
+    case ReadStatus::Missing: remember({}, {}); return result;
     case ReadStatus::Failed:
         result.exists = true;
         result.readError = true;
         return result;
-    case ReadStatus::Ok:
-        break;
+    case ReadStatus::Ok: break;
     }
     result = parseRecords(data, m_kind, today);
     m_unparsed = result.unparsed;
@@ -152,14 +143,12 @@ bool ListFile::merge(const QList<Record>& held, const QDate& today, MergeResult*
     *result = {};
     QByteArray data;
     switch (readWholeFile(m_path, &data, error)) {
-    case ReadStatus::Failed:
-        return false;
+    case ReadStatus::Failed: return false;
     case ReadStatus::Missing:
         // Not taken for the removal of every record: the next write makes it again.
         m_stamp = stampNow();
         return true;
-    case ReadStatus::Ok:
-        break;
+    case ReadStatus::Ok: break;
     }
     if (data == m_bytes) {
         m_stamp = stampNow();
@@ -302,8 +291,7 @@ QList<Record> ListFile::takeAdded(const QList<QByteArrayView>& lines, const Base
     return added;
 }
 
-void ListFile::mergeAppended(const QByteArray& data, const QList<Record>& held, const QDate& today,
-                             MergeResult* result)
+void ListFile::mergeAppended(const QByteArray& data, const QList<Record>& held, const QDate& today, MergeResult* result)
 {
     // The known lines keep pointing into the buffer they were read from.
     m_buffers.append(data);

@@ -29,12 +29,12 @@ namespace skelvar::lists {
 
 inline constexpr char FieldSeparator = '\x02';
 
-int fieldCount(ListKind);       // 4, 4, 5
-QString fileName(ListKind);     // "warnings.lst", "kicks.lst", "bans.lst"
+int fieldCount(ListKind);    // 4, 4, 5
+QString fileName(ListKind);  // "warnings.lst", "kicks.lst", "bans.lst"
 
 // Dates are written in one locale-independent form and read leniently so
 // lists written by older installs in a short local form still load.
-QString formatDate(const QDate&);   // yyyy-MM-dd
+QString formatDate(const QDate&);  // yyyy-MM-dd
 // Accepts yyyy-MM-dd (also with '/' or '.'), and d/M/yyyy or M/d/yyyy (also
 // with '.' or '-', two-digit years meaning 20yy). When both of the first two
 // numbers could be the month, the order of the current locale's short date

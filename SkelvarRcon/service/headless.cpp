@@ -95,8 +95,8 @@ int HeadlessRun::exec()
         return kExitFailed;
     }
     m_console.line(QStringLiteral("Monitoring %1:%2 from %3")
-                      .arg(m_monitor.settings.text("txtSVR"), m_monitor.settings.text("txtPORT"),
-                           QDir::toNativeSeparators(QDir(m_folder).absolutePath())));
+                       .arg(m_monitor.settings.text("txtSVR"), m_monitor.settings.text("txtPORT"),
+                            QDir::toNativeSeparators(QDir(m_folder).absolutePath())));
     m_monitor.session.autoStart();
     return QCoreApplication::exec();
 }
@@ -120,7 +120,8 @@ void HeadlessRun::watch()
             stop(statusFor(m_monitor.session.connectFailure()));
     });
     connect(&m_signals, &StopSignals::stopRequested, this, [this](int signalNumber) {
-        m_console.line(QStringLiteral("Signal %1: stopping (a second signal ends the program at once).").arg(signalNumber));
+        m_console.line(
+            QStringLiteral("Signal %1: stopping (a second signal ends the program at once).").arg(signalNumber));
         stop(kExitStopped);
     });
 }

@@ -28,8 +28,8 @@ bool HeadlessPrompter::askYesNo(const QString& title, const QString& text, Icon,
         return true;
     }
     m_console.line(title + (takeOver ? QStringLiteral(" Answered No, the safe answer (start with --force to take "
-                                                     "the server over).")
-                                    : QStringLiteral(" Answered No, the safe answer.")));
+                                                      "the server over).")
+                                     : QStringLiteral(" Answered No, the safe answer.")));
     return false;
 }
 

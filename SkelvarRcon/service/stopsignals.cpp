@@ -31,7 +31,9 @@ extern "C" void onStopSignal(int signalNumber)
 
 }  // namespace
 
-StopSignals::StopSignals(QObject* parent) : QObject(parent) {}
+StopSignals::StopSignals(QObject* parent) : QObject(parent)
+{
+}
 
 StopSignals::~StopSignals()
 {
@@ -52,7 +54,8 @@ bool StopSignals::install(QString* error)
         return true;
     if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         if (error)
-            *error = QStringLiteral("No pipe for the stop signals: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+            *error =
+                QStringLiteral("No pipe for the stop signals: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);

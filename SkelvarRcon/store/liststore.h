@@ -121,4 +121,4 @@ private:
     bool m_loading = false;  // changes of the lists that are not the operator's or the engine's
 };
 
-} // namespace skelvar::rcon
+}  // namespace skelvar::rcon

@@ -26,11 +26,9 @@ int compareKeys(const QString& a, const QString& b)
     return a.toCaseFolded().compare(b.toCaseFolded());
 }
 
-} // namespace
+}  // namespace
 
-RecordList::RecordList(ListKind kind, QObject* parent)
-    : QAbstractTableModel(parent)
-    , m_kind(kind)
+RecordList::RecordList(ListKind kind, QObject* parent) : QAbstractTableModel(parent), m_kind(kind)
 {
 }
 
@@ -210,10 +208,10 @@ void RecordList::mergeByRebuild(const QList<int>& removedRows, QList<Record> add
     qsizetype from = 0;
     for (int i : order) {
         const QString key = field(added[i], m_sortColumn);
-        const auto end = std::upper_bound(kept.cbegin() + from, kept.cend(), key,
-                                          [this](const QString& k, const Record& r) {
-                                              return compareKeys(k, field(r, m_sortColumn)) < 0;
-                                          });
+        const auto end =
+            std::upper_bound(kept.cbegin() + from, kept.cend(), key, [this](const QString& k, const Record& r) {
+                return compareKeys(k, field(r, m_sortColumn)) < 0;
+            });
         for (const qsizetype to = end - kept.cbegin(); from < to; ++from)
             merged.append(std::move(kept[from]));
         merged.append(std::move(added[i]));
@@ -280,14 +278,13 @@ void RecordList::sort(int column, Qt::SortOrder)
     emit changed();
 }
 
-PlayerList::PlayerList(QObject* parent)
-    : QAbstractTableModel(parent)
+PlayerList::PlayerList(QObject* parent) : QAbstractTableModel(parent)
 {
 }
 
 QList<ListColumn> PlayerList::columns()
 {
-    return {{"No", 350},   {"Ping", 500},         {"Name", 2000},      {"IP", 1400},
+    return {{"No", 350},   {"Ping", 500},         {"Name", 2000},     {"IP", 1400},
             {"Rate", 700}, {"Allied skin", 2250}, {"Axis Skin", 2250}};
 }
 
@@ -366,4 +363,4 @@ QVariant PlayerList::headerData(int section, Qt::Orientation orientation, int ro
     return QString::fromLatin1(cols[section].header);
 }
 
-} // namespace skelvar::rcon
+}  // namespace skelvar::rcon

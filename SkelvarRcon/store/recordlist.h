@@ -99,4 +99,4 @@ private:
     QList<PlayerRow> m_rows;
 };
 
-} // namespace skelvar::rcon
+}  // namespace skelvar::rcon

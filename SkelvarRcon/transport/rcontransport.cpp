@@ -89,7 +89,7 @@ QString cleanReply(const QList<QByteArray>& datagrams)
     // Every line feed becomes carriage return plus line feed.
     const QString plain = QString::fromLatin1(joined);
     QVarLengthArray<qsizetype, 64> feeds;
-    for (const char* p = joined.constData(), *e = p + joined.size();
+    for (const char *p = joined.constData(), *e = p + joined.size();
          (p = static_cast<const char*>(std::memchr(p, '\n', size_t(e - p)))); ++p)
         feeds.append(p - joined.constData());
     if (feeds.isEmpty())

@@ -115,7 +115,9 @@ public:
     class Awaiter {
     public:
         Awaiter(RconTransport* t, QString command, std::optional<RconTarget> target, Kind kind)
-            : m_transport(t), m_command(std::move(command)), m_target(std::move(target)), m_kind(kind) {}
+            : m_transport(t), m_command(std::move(command)), m_target(std::move(target)), m_kind(kind)
+        {
+        }
         Awaiter(const Awaiter&) = delete;
         ~Awaiter()
         {
@@ -130,7 +132,8 @@ public:
                 m_id = 0;
                 h.resume();
             };
-            m_id = m_target ? m_transport->request(m_command, *m_target, done, m_kind) : m_transport->request(m_command, done, m_kind);
+            m_id = m_target ? m_transport->request(m_command, *m_target, done, m_kind)
+                            : m_transport->request(m_command, done, m_kind);
         }
         QString await_resume() { return m_answer; }
 

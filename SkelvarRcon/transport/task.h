@@ -98,11 +98,7 @@ public:
     bool done() const { return !m_handle || m_handle.done(); }
     void onDone(std::function<void()> f) { m_handle.promise().onDone = std::move(f); }
     // The result of a finished task.
-    const auto& result() const
-        requires(!std::is_void_v<T>)
-    {
-        return *m_handle.promise().value;
-    }
+    const auto& result() const requires(!std::is_void_v<T>) { return *m_handle.promise().value; }
 
     bool await_ready() const noexcept { return m_handle.done(); }
     void await_suspend(std::coroutine_handle<> c) noexcept { m_handle.promise().continuation = c; }
@@ -187,7 +183,10 @@ public:
     void clear() { m_tasks.clear(); }
 
 private:
-    void prune() { m_tasks.remove_if([](const Task<>& t) { return t.done(); }); }
+    void prune()
+    {
+        m_tasks.remove_if([](const Task<>& t) { return t.done(); });
+    }
     std::list<Task<>> m_tasks;
 };
 
