@@ -39,10 +39,12 @@ int main(int argc, char* argv[])
     QByteArray data;
     data.reserve(Count * 80);
     for (int i = 0; i < Count; ++i) {
-        data += QByteArray::number(10 + i % 200) + '.' + QByteArray::number(i / 256 % 256) + '.'
-              + QByteArray::number(i % 256) + ".xxx\x02Player name " + QByteArray::number(i)
-              + "\x02" "Cheat: wallhack detected\x02" "2024-06-01\x02"
-              + (i % 2 ? QByteArray("2025-01-01") : QByteArray()) + "\r\n";
+        data += QByteArray::number(10 + i % 200) + '.' + QByteArray::number(i / 256 % 256) + '.' +
+                QByteArray::number(i % 256) + ".xxx\x02Player name " + QByteArray::number(i) +
+                "\x02"
+                "Cheat: wallhack detected\x02"
+                "2024-06-01\x02" +
+                (i % 2 ? QByteArray("2025-01-01") : QByteArray()) + "\r\n";
     }
     {
         QFile f(path);

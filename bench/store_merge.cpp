@@ -28,9 +28,10 @@ QList<Record> bans(int count, quint32 salt)
     for (int i = 0; i < count; ++i) {
         // Scattered addresses, so the new rows land all over the sorted list.
         const quint32 a = (quint32(i) + salt) * 2654435761u;
-        records.append({QStringLiteral("%1.%2.%3.%4").arg(a >> 24).arg((a >> 16) & 255).arg((a >> 8) & 255).arg(a & 255),
-                        QStringLiteral("Player %1").arg(i), QStringLiteral("Cheat Detected"),
-                        QStringLiteral("2024-06-15"), i % 3 ? QString() : QStringLiteral("2030-01-01")});
+        records.append(
+            {QStringLiteral("%1.%2.%3.%4").arg(a >> 24).arg((a >> 16) & 255).arg((a >> 8) & 255).arg(a & 255),
+             QStringLiteral("Player %1").arg(i), QStringLiteral("Cheat Detected"), QStringLiteral("2024-06-15"),
+             i % 3 ? QString() : QStringLiteral("2030-01-01")});
     }
     return records;
 }
@@ -67,7 +68,8 @@ int main(int argc, char** argv)
         held += merged.added;
         const bool saved = file.save(held, Today);
         file.unlock();
-        std::printf("file: read-merge-write of %d + %d bans: %lld ms (target < 150 ms)\n", Count, Appended, t.elapsed());
+        std::printf("file: read-merge-write of %d + %d bans: %lld ms (target < 150 ms)\n", Count, Appended,
+                    t.elapsed());
         if (!saved || merged.added.size() != Appended)
             return 1;
     }
@@ -98,7 +100,8 @@ int main(int argc, char** argv)
     store.load(Today);
     if (!appendOthers(path, 8888888))
         return 1;
-    store.bans().add({QStringLiteral("10.0.0.1"), QStringLiteral("n"), QStringLiteral("r"), QStringLiteral("2024-06-15"), {}});
+    store.bans().add(
+        {QStringLiteral("10.0.0.1"), QStringLiteral("n"), QStringLiteral("r"), QStringLiteral("2024-06-15"), {}});
     QElapsedTimer t;
     t.start();
     // The autosave of that change: the store merges the 100 and writes.

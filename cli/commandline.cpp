@@ -14,8 +14,7 @@ QString versionText()
     return commit.isEmpty() ? QStringLiteral("2.1") : QStringLiteral("2.1 (git %1)").arg(commit);
 }
 
-std::optional<int> readCommandLine(QCommandLineParser& parser, const QStringList& arguments,
-                                   const QString& programName)
+std::optional<int> readCommandLine(QCommandLineParser& parser, const QStringList& arguments, const QString& programName)
 {
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();

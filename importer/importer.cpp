@@ -84,14 +84,11 @@ ImportResult importBans(const QString& folder, const QDate& today, int lockWaitM
     QByteArray data;
     switch (lists::readWholeFile(inputPath, &data, &result.error)) {
     case lists::ReadStatus::Missing:
-        result.exitCode = 1;
+        result.exitCode = ExitInputUnreadable;
         result.error = QStringLiteral("Cannot find %1").arg(QDir::toNativeSeparators(inputPath));
         return result;
-    case lists::ReadStatus::Failed:
-        result.exitCode = 1;
-        return result;
-    case lists::ReadStatus::Ok:
-        break;
+    case lists::ReadStatus::Failed: result.exitCode = ExitInputUnreadable; return result;
+    case lists::ReadStatus::Ok: break;
     }
 
     ParsedInput parsed = parseBannedIp(data, today);
@@ -100,7 +97,7 @@ ImportResult importBans(const QString& folder, const QDate& today, int lockWaitM
     // at all means the wrong file or a broken one.
     const int textLines = parsed.lines - parsed.blank;
     if (parsed.records.isEmpty() && textLines > 0) {
-        result.exitCode = 3;
+        result.exitCode = ExitNoAddress;
         result.error = QStringLiteral("No address found in %1 (%2 %3); nothing was imported")
                            .arg(QDir::toNativeSeparators(inputPath))
                            .arg(textLines)
@@ -111,7 +108,7 @@ ImportResult importBans(const QString& folder, const QDate& today, int lockWaitM
     // Under bans.lst's lock: a monitor that holds the list merges these lines
     // in at its next write instead of writing over them.
     if (!lists::appendRecords(banPath, parsed.records, lists::ListKind::Bans, &error, lockWaitMs)) {
-        result.exitCode = 2;
+        result.exitCode = ExitBansUnwritable;
         result.error = error + QStringLiteral("; nothing was imported");
         return result;
     }
@@ -135,26 +132,50 @@ QString printable(const QString& text)
 
 }  // namespace
 
-int runImport(const QString& folder, const QDate& today, QTextStream& out, QTextStream& err)
+bool StreamPrompter::askYesNo(const QString& title, const QString& text, Icon icon, bool)
+{
+    message(title, text + QStringLiteral(" Answered No."), icon);
+    return false;
+}
+
+void StreamPrompter::message(const QString& title, const QString& text, Icon icon)
+{
+    QTextStream& stream = icon == Icon::Information ? m_out : m_err;
+    if (!title.isEmpty())
+        stream << title << ": ";
+    stream << text << '\n';
+    stream.flush();
+}
+
+int runImport(const QString& folder, const QDate& today, Prompter& prompter)
 {
     const ImportResult result = importBans(folder, today);
+    for (const LineComplaint& c : result.complaints) {
+        prompter.message(QStringLiteral("%1 line %2").arg(QLatin1String(InputFileName)).arg(c.line),
+                         QStringLiteral("not an address or address pattern, skipped: ") + printable(c.text) +
+                             (c.cut ? QStringLiteral("\u2026") : QString()),
+                         Prompter::Icon::Warning);
+    }
+    if (!result.ok) {
+        prompter.message(QStringLiteral("Ostrel"), result.error, Prompter::Icon::Critical);
+        return result.exitCode;
+    }
+    prompter.message(QString(),
+                     QStringLiteral("Appended %1 %2 to %3")
+                         .arg(result.appended)
+                         .arg(result.appended == 1 ? QStringLiteral("ban") : QStringLiteral("bans"),
+                              lists::fileName(lists::ListKind::Bans)),
+                     Prompter::Icon::Information);
+    return ExitDone;
+}
+
+int runImport(const QString& folder, const QDate& today, QTextStream& out, QTextStream& err)
+{
     // The cut mark and the Latin-1 letters of a shown line reach a UTF-8
     // terminal intact only in UTF-8.
     err.setEncoding(QStringConverter::Utf8);
-    for (const LineComplaint& c : result.complaints) {
-        err << InputFileName << " line " << c.line << ": not an address or address pattern, skipped: "
-            << printable(c.text) << (c.cut ? QStringLiteral("\u2026") : QString()) << '\n';
-    }
-    if (!result.ok) {
-        err << "Ostrel: " << result.error << '\n';
-        err.flush();
-        return result.exitCode;
-    }
-    out << "Appended " << result.appended << (result.appended == 1 ? " ban" : " bans") << " to "
-        << lists::fileName(lists::ListKind::Bans) << '\n';
-    out.flush();
-    err.flush();
-    return 0;
+    StreamPrompter prompter(out, err);
+    return runImport(folder, today, prompter);
 }
 
 }  // namespace skelvar::importer

@@ -1,5 +1,9 @@
 #pragma once
+// Ostrel's work: carries the banned addresses of bannedip.txt over into
+// bans.lst as permanent bans, through the shared file layer, and tells the
+// operator through a Prompter that prints its lines.
 
+#include "lists/prompter.h"
 #include "lists/records.h"
 
 #include <QByteArray>
@@ -10,8 +14,6 @@
 
 class QTextStream;
 
-// Carries the banned addresses of bannedip.txt over into bans.lst as
-// permanent bans.
 namespace skelvar::importer {
 
 inline constexpr auto InputFileName = "bannedip.txt";
@@ -42,11 +44,15 @@ struct ParsedInput {
 // would match every player. A UTF-8 byte-order mark at the start is skipped.
 ParsedInput parseBannedIp(const QByteArray& data, const QDate& today);
 
+// The program's exit statuses.
+inline constexpr int ExitDone = 0;
+inline constexpr int ExitInputUnreadable = 1;  // bannedip.txt missing or unreadable
+inline constexpr int ExitBansUnwritable = 2;   // bans.lst not writable or locked
+inline constexpr int ExitNoAddress = 3;        // lines of text but no address among them; nothing appended
+
 struct ImportResult {
     bool ok = false;
-    // 0 done, 1 input missing or unreadable, 2 bans.lst not writable or locked,
-    // 3 the input has lines of text but no address among them (nothing appended)
-    int exitCode = 0;
+    int exitCode = ExitDone;
     int appended = 0;
     QList<LineComplaint> complaints;
     QString error;
@@ -57,8 +63,25 @@ struct ImportResult {
 // failure (the lock included) bans.lst is left exactly as it was.
 ImportResult importBans(const QString& folder, const QDate& today, int lockWaitMs = lists::LockWaitMs);
 
-// importBans plus the program's messages: complaints and errors to err, the
-// success line to out. Returns the exit status.
+// How Ostrel tells the operator: one line per message, "title: text" (the
+// text alone for an empty title); information on out, warnings and errors on
+// err. It asks nothing, so a question gets the safe answer, No.
+class StreamPrompter : public Prompter {
+public:
+    StreamPrompter(QTextStream& out, QTextStream& err) : m_out(out), m_err(err) {}
+    bool askYesNo(const QString& title, const QString& text, Icon icon, bool defaultNo) override;
+    void message(const QString& title, const QString& text, Icon icon) override;
+
+private:
+    QTextStream& m_out;
+    QTextStream& m_err;
+};
+
+// importBans plus the program's messages, told through prompter: each
+// rejected line and a failure as warnings, the success line as information.
+// Returns the exit status.
+int runImport(const QString& folder, const QDate& today, Prompter& prompter);
+// runImport told through a StreamPrompter on out and err.
 int runImport(const QString& folder, const QDate& today, QTextStream& out, QTextStream& err);
 
 }  // namespace skelvar::importer

@@ -67,10 +67,7 @@ void dropCovered(QList<Record>& added, const QList<Record>& held, const QList<bo
 
 }  // namespace
 
-ListFile::ListFile(QString path, ListKind kind)
-    : m_path(std::move(path))
-    , m_kind(kind)
-    , m_lock(m_path)
+ListFile::ListFile(QString path, ListKind kind) : m_path(std::move(path)), m_kind(kind), m_lock(m_path)
 {
 }
 
@@ -92,11 +89,8 @@ ListFile::BaseLine ListFile::describe(QByteArrayView line, const QDate& today, R
     ParsedLine parsed = parseLine(line, m_kind, today);
     BaseLine d;
     switch (parsed.status) {
-    case LineStatus::Short:
-        d.kind = line.isEmpty() ? LineKind::Ignored : LineKind::Unparsed;
-        break;
-    case LineStatus::Expired:
-        break;
+    case LineStatus::Short: d.kind = line.isEmpty() ? LineKind::Ignored : LineKind::Unparsed; break;
+    case LineStatus::Expired: break;
     case LineStatus::Record:
         d.kind = LineKind::Record;
         if (!parsed.unchanged)
@@ -124,15 +118,12 @@ LoadResult ListFile::load(const QDate& today)
     m_unparsed.clear();
     QByteArray data;
     switch (readWholeFile(m_path, &data)) {
-    case ReadStatus::Missing:
-        remember({}, {});
-        return result;
+    case ReadStatus::Missing: remember({}, {}); return result;
     case ReadStatus::Failed:
         result.exists = true;
         result.readError = true;
         return result;
-    case ReadStatus::Ok:
-        break;
+    case ReadStatus::Ok: break;
     }
     result = parseRecords(data, m_kind, today);
     m_unparsed = result.unparsed;
@@ -152,14 +143,12 @@ bool ListFile::merge(const QList<Record>& held, const QDate& today, MergeResult*
     *result = {};
     QByteArray data;
     switch (readWholeFile(m_path, &data, error)) {
-    case ReadStatus::Failed:
-        return false;
+    case ReadStatus::Failed: return false;
     case ReadStatus::Missing:
         // Not taken for the removal of every record: the next write makes it again.
         m_stamp = stampNow();
         return true;
-    case ReadStatus::Ok:
-        break;
+    case ReadStatus::Ok: break;
     }
     if (data == m_bytes) {
         m_stamp = stampNow();
@@ -172,12 +161,36 @@ bool ListFile::merge(const QList<Record>& held, const QDate& today, MergeResult*
         return true;
     }
 
-    // The lines as they are now; only lines not seen before are parsed.
+    mergeRewritten(data, held, today, result);
+    return true;
+}
+
+// Another program rewrote the file: what it changed is the difference of the
+// lines now and the lines before.
+void ListFile::mergeRewritten(const QByteArray& data, const QList<Record>& held, const QDate& today,
+                              MergeResult* result)
+{
     const QList<QByteArrayView> lines = splitLines(data);
+    ParsedLines parsedNew;
+    qsizetype known = 0;
+    Base now = indexLines(lines, today, &parsedNew, &known);
+    LineDeltas deltas = lineDeltas(now, known);
+    applyUnparsedDeltas(deltas.unparsed);
+    const QList<bool> gone = takeRemoved(held, deltas.records, result);
+    QList<Record> added = takeAdded(lines, now, parsedNew, deltas.records, today);
+    if (m_kind == ListKind::Bans)
+        dropCovered(added, held, gone, today);
+    result->added = std::move(added);
+    remember(data, std::move(now));
+}
+
+// The lines as they are now; only lines not seen before are parsed (into
+// parsedNew). known counts the distinct lines of before that are still there.
+ListFile::Base ListFile::indexLines(const QList<QByteArrayView>& lines, const QDate& today, ParsedLines* parsedNew,
+                                    qsizetype* known) const
+{
     Base now;
     now.reserve(m_base.size() + 16);
-    QHash<LineView, Record> parsedNew;
-    qsizetype known = 0;  // distinct lines of before that are still there
     for (const QByteArrayView line : lines) {
         BaseLine& entry = now[{line}];
         if (entry.count == 0) {
@@ -186,28 +199,31 @@ bool ListFile::merge(const QList<Record>& held, const QDate& today, MergeResult*
                 entry = *old;
                 entry.before = old->count;
                 entry.count = 0;
-                ++known;
+                ++*known;
             } else {
                 Record record;
                 entry = describe(line, today, &record);
                 if (entry.kind == LineKind::Record)
-                    parsedNew.insert({line}, std::move(record));
+                    parsedNew->insert({line}, std::move(record));
             }
         }
         ++entry.count;
     }
+    return now;
+}
 
-    // Their changes, per record line and per kept line: now minus before.
-    QHash<QByteArray, int> recordDelta;
-    QHash<QByteArray, int> unparsedDelta;
+// Their changes, per record line and per kept line: now minus before.
+ListFile::LineDeltas ListFile::lineDeltas(const Base& now, qsizetype known) const
+{
+    LineDeltas deltas;
     auto note = [&](LineView view, const BaseLine& entry, int delta) {
         const QByteArrayView line = view.bytes;
         if (delta == 0 || entry.kind == LineKind::Ignored)
             return;
         if (entry.kind == LineKind::Unparsed)
-            unparsedDelta[line.toByteArray()] += delta;
+            deltas.unparsed[line.toByteArray()] += delta;
         else
-            recordDelta[entry.key.isEmpty() ? line.toByteArray() : entry.key] += delta;
+            deltas.records[entry.key.isEmpty() ? line.toByteArray() : entry.key] += delta;
     };
     for (auto it = now.constBegin(); it != now.constEnd(); ++it)
         note(it.key(), *it, it->count - it->before);
@@ -217,33 +233,46 @@ bool ListFile::merge(const QList<Record>& held, const QDate& today, MergeResult*
                 note(it.key(), *it, -it->count);
         }
     }
+    return deltas;
+}
 
-    for (auto it = unparsedDelta.constBegin(); it != unparsedDelta.constEnd(); ++it) {
+void ListFile::applyUnparsedDeltas(const Deltas& unparsed)
+{
+    for (auto it = unparsed.constBegin(); it != unparsed.constEnd(); ++it) {
         int n = it.value();
         for (; n > 0; --n)
             m_unparsed.append(it.key());
         while (n < 0 && m_unparsed.removeOne(it.key()))
             ++n;
     }
+}
 
-    // Removed by them: as many held records with that line.
+// Removed by them: as many held records with that line, from the end. The
+// rows go into result; the flags say which rows are gone (empty for none).
+QList<bool> ListFile::takeRemoved(const QList<Record>& held, Deltas& recordDeltas, MergeResult* result) const
+{
     bool anyRemoved = false;
-    for (int delta : std::as_const(recordDelta))
+    for (int delta : std::as_const(recordDeltas))
         anyRemoved = anyRemoved || delta < 0;
-    QList<bool> gone(anyRemoved ? held.size() : 0, false);
-    if (anyRemoved) {
-        for (int row = held.size() - 1; row >= 0; --row) {
-            auto it = recordDelta.find(keyOf(held[row], m_kind));
-            if (it != recordDelta.end() && *it < 0) {
-                ++*it;
-                gone[row] = true;
-                result->removed.prepend(row);
-            }
+    if (!anyRemoved)
+        return {};
+    QList<bool> gone(held.size(), false);
+    for (int row = held.size() - 1; row >= 0; --row) {
+        auto it = recordDeltas.find(keyOf(held[row], m_kind));
+        if (it != recordDeltas.end() && *it < 0) {
+            ++*it;
+            gone[row] = true;
+            result->removed.prepend(row);
         }
     }
+    return gone;
+}
 
-    // Added by them, in the file's order; a ban is not doubled. Only lines
-    // that occur more often than before can bring a record in.
+// Added by them, in the file's order. Only lines that occur more often than
+// before can bring a record in.
+QList<Record> ListFile::takeAdded(const QList<QByteArrayView>& lines, const Base& now, const ParsedLines& parsedNew,
+                                  Deltas& recordDeltas, const QDate& today) const
+{
     QList<std::pair<QByteArrayView, QByteArray>> candidates;
     for (const QByteArrayView line : lines) {
         const BaseLine& entry = *now.constFind({line});
@@ -252,23 +281,17 @@ bool ListFile::merge(const QList<Record>& held, const QDate& today, MergeResult*
     }
     QList<Record> added;
     for (const auto& [line, key] : std::as_const(candidates)) {
-        auto it = recordDelta.find(key);
-        if (it == recordDelta.end() || *it <= 0)
+        auto it = recordDeltas.find(key);
+        if (it == recordDeltas.end() || *it <= 0)
             continue;
         --*it;
         const auto known = parsedNew.constFind({line});
         added.append(known != parsedNew.constEnd() ? *known : parseLine(line, m_kind, today).record);
     }
-    if (m_kind == ListKind::Bans)
-        dropCovered(added, held, gone, today);
-    result->added = std::move(added);
-
-    remember(data, std::move(now));
-    return true;
+    return added;
 }
 
-void ListFile::mergeAppended(const QByteArray& data, const QList<Record>& held, const QDate& today,
-                             MergeResult* result)
+void ListFile::mergeAppended(const QByteArray& data, const QList<Record>& held, const QDate& today, MergeResult* result)
 {
     // The known lines keep pointing into the buffer they were read from.
     m_buffers.append(data);

@@ -1,4 +1,8 @@
 #pragma once
+// A record list file that other programs write too: Ostrel appends to
+// bans.lst, and monitors can share one bans.lst through links. Each program
+// remembers the file as it last read or wrote it, so it can tell what the
+// others changed since and merge that in instead of writing over it.
 
 #include "lists/fileaccess.h"
 #include "lists/records.h"
@@ -11,10 +15,6 @@
 #include <QList>
 #include <QString>
 
-// A record list file that other programs write too: Ostrel appends to
-// bans.lst, and monitors can share one bans.lst through links. Each program
-// remembers the file as it last read or wrote it, so it can tell what the
-// others changed since and merge that in instead of writing over it.
 namespace skelvar::lists {
 
 // A line of a file held in memory, as a hash key. Qt's seeded hash of a view
@@ -92,7 +92,22 @@ private:
     void remember(const QByteArray& data, Base base);
     void indexWrittenLines();
     void pointIntoNewestBuffer();
+    using ParsedLines = QHash<LineView, Record>;
+    using Deltas = QHash<QByteArray, int>;  // a line, or a record's key, and how many more times it occurs
+    struct LineDeltas {
+        Deltas records;
+        Deltas unparsed;
+    };
+
     void mergeAppended(const QByteArray& data, const QList<Record>& held, const QDate& today, MergeResult* result);
+    void mergeRewritten(const QByteArray& data, const QList<Record>& held, const QDate& today, MergeResult* result);
+    Base indexLines(const QList<QByteArrayView>& lines, const QDate& today, ParsedLines* parsedNew,
+                    qsizetype* known) const;
+    LineDeltas lineDeltas(const Base& now, qsizetype known) const;
+    void applyUnparsedDeltas(const Deltas& unparsed);
+    QList<bool> takeRemoved(const QList<Record>& held, Deltas& recordDeltas, MergeResult* result) const;
+    QList<Record> takeAdded(const QList<QByteArrayView>& lines, const Base& now, const ParsedLines& parsedNew,
+                            Deltas& recordDeltas, const QDate& today) const;
 
     QString m_path;
     ListKind m_kind;

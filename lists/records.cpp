@@ -8,8 +8,7 @@ namespace skelvar::lists {
 
 bool operator==(const Record& a, const Record& b)
 {
-    return a.ip == b.ip && a.name == b.name && a.reason == b.reason && a.date == b.date
-        && a.until == b.until;
+    return a.ip == b.ip && a.name == b.name && a.reason == b.reason && a.date == b.date && a.until == b.until;
 }
 
 int fieldCount(ListKind kind)
@@ -20,12 +19,9 @@ int fieldCount(ListKind kind)
 QString fileName(ListKind kind)
 {
     switch (kind) {
-    case ListKind::Warnings:
-        return QStringLiteral("warnings.lst");
-    case ListKind::Kicks:
-        return QStringLiteral("kicks.lst");
-    case ListKind::Bans:
-        break;
+    case ListKind::Warnings: return QStringLiteral("warnings.lst");
+    case ListKind::Kicks: return QStringLiteral("kicks.lst");
+    case ListKind::Bans: break;
     }
     return QStringLiteral("bans.lst");
 }
@@ -33,9 +29,8 @@ QString fileName(ListKind kind)
 QString cleanField(const QString& text)
 {
     QString out = text;
-    out.removeIf([](QChar c) {
-        return c == QLatin1Char(FieldSeparator) || c == QLatin1Char('\r') || c == QLatin1Char('\n');
-    });
+    out.removeIf(
+        [](QChar c) { return c == QLatin1Char(FieldSeparator) || c == QLatin1Char('\r') || c == QLatin1Char('\n'); });
     return out;
 }
 
@@ -76,8 +71,8 @@ void appendRecordLine(QByteArray& out, const Record& record, ListKind kind)
 QByteArray recordLine(const Record& record, ListKind kind)
 {
     QByteArray line;
-    line.reserve(record.ip.size() + record.name.size() + record.reason.size() + record.date.size()
-                 + record.until.size() + 6);
+    line.reserve(record.ip.size() + record.name.size() + record.reason.size() + record.date.size() +
+                 record.until.size() + 6);
     appendRecordLine(line, record, kind);
     return line;
 }
@@ -195,17 +190,13 @@ LoadResult parseRecords(const QByteArray& data, ListKind kind, const QDate& toda
     for (const QByteArrayView line : splitLines(data)) {
         ParsedLine parsed = parseLine(line, kind, today);
         switch (parsed.status) {
-        case LineStatus::Record:
-            result.records.append(std::move(parsed.record));
-            break;
+        case LineStatus::Record: result.records.append(std::move(parsed.record)); break;
         case LineStatus::Short:
             ++result.skipped;
             if (!line.isEmpty())
                 result.unparsed.append(line.toByteArray());
             break;
-        case LineStatus::Expired:
-            ++result.expired;
-            break;
+        case LineStatus::Expired: ++result.expired; break;
         }
     }
     return result;
@@ -215,16 +206,14 @@ LoadResult loadRecords(const QString& path, ListKind kind, const QDate& today)
 {
     QByteArray data;
     switch (readWholeFile(path, &data)) {
-    case ReadStatus::Missing:
-        return {};
+    case ReadStatus::Missing: return {};
     case ReadStatus::Failed: {
         LoadResult result;
         result.exists = true;
         result.readError = true;
         return result;
     }
-    case ReadStatus::Ok:
-        break;
+    case ReadStatus::Ok: break;
     }
     return parseRecords(data, kind, today);
 }
@@ -237,8 +226,7 @@ bool saveRecords(const QString& path, const QList<Record>& records, ListKind kin
     return writeFileAtomic(path, serializeRecords(records, kind), error);
 }
 
-bool appendRecords(const QString& path, const QList<Record>& records, ListKind kind, QString* error,
-                   int lockWaitMs)
+bool appendRecords(const QString& path, const QList<Record>& records, ListKind kind, QString* error, int lockWaitMs)
 {
     if (records.isEmpty() && QFileInfo(path).isFile())
         return true;

@@ -1,4 +1,7 @@
 #pragma once
+// Penalty record lists (warnings.lst, kicks.lst, bans.lst) and the two skin
+// lists. One line per record, fields separated by 0x02, CR LF line ends,
+// single-byte Latin-1 text.
 
 #include "lists/fileaccess.h"
 
@@ -9,9 +12,6 @@
 #include <QString>
 #include <QStringList>
 
-// Penalty record lists (warnings.lst, kicks.lst, bans.lst) and the two skin
-// lists. One line per record, fields separated by 0x02, CR LF line ends,
-// single-byte Latin-1 text.
 namespace skelvar::lists {
 
 enum class ListKind { Warnings, Kicks, Bans };
@@ -29,12 +29,12 @@ namespace skelvar::lists {
 
 inline constexpr char FieldSeparator = '\x02';
 
-int fieldCount(ListKind);       // 4, 4, 5
-QString fileName(ListKind);     // "warnings.lst", "kicks.lst", "bans.lst"
+int fieldCount(ListKind);    // 4, 4, 5
+QString fileName(ListKind);  // "warnings.lst", "kicks.lst", "bans.lst"
 
 // Dates are written in one locale-independent form and read leniently so
 // lists written by older installs in a short local form still load.
-QString formatDate(const QDate&);   // yyyy-MM-dd
+QString formatDate(const QDate&);  // yyyy-MM-dd
 // Accepts yyyy-MM-dd (also with '/' or '.'), and d/M/yyyy or M/d/yyyy (also
 // with '.' or '-', two-digit years meaning 20yy). When both of the first two
 // numbers could be the month, the order of the current locale's short date
@@ -101,7 +101,8 @@ struct SkinList {
     QStringList entries;  // one entry per line, plus one empty last entry
     int count = 0;        // lines read
 };
-// Missing or unreadable file: leaves `list` untouched and returns false.
-bool loadSkinList(const QString& path, SkinList& list);
+// Missing or unreadable file: leaves `list` untouched and returns false
+// (error says why for a file that is there but cannot be read).
+bool loadSkinList(const QString& path, SkinList& list, QString* error = nullptr);
 
 }  // namespace skelvar::lists

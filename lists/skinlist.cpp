@@ -1,19 +1,11 @@
 #include "lists/records.h"
 
-#include <QFile>
-#include <QFileInfo>
-
 namespace skelvar::lists {
 
-bool loadSkinList(const QString& path, SkinList& list)
+bool loadSkinList(const QString& path, SkinList& list, QString* error)
 {
-    if (QFileInfo(path).isDir())
-        return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    QByteArray data;
+    if (readWholeFile(path, &data, error) != ReadStatus::Ok)
         return false;
 
     SkinList result;

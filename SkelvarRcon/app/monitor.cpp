@@ -23,11 +23,8 @@ Monitor::Monitor(Prompter& prompter, MonitorOptions options, QObject* parent)
     enforcement.setSpearheadServer([this] { return engine.spearheadServer(); });
     enforcement.setStartScan([this] { engine.scanAtNextTick(); });
     connect(&settings, &Settings::changed, this, &Monitor::onSettingChanged);
-    const Reporter report = [this](const QString& title, const QString& text) {
-        m_prompter.message(title, text, Prompter::Icon::Critical);
-    };
-    lists.setReporter(report);
-    settings.setReporter(report);
+    lists.setPrompter(&m_prompter);
+    settings.setPrompter(&m_prompter);
 }
 
 Monitor::~Monitor() = default;

@@ -55,7 +55,7 @@ QString summaryLine(const PassSummary& s)
 class HeadlessRun : public QObject {
 public:
     explicit HeadlessRun(const MonitorCommandLine& line)
-        : prompter_(console_, line.force), monitor_(prompter_, line.monitor), folder_(line.monitor.folder)
+        : m_prompter(m_console, line.force), m_monitor(m_prompter, line.monitor), m_folder(line.monitor.folder)
     {
     }
 
@@ -66,74 +66,75 @@ private:
     void stop(int status);
     Task<> exitSteps(int status);
 
-    ConsoleLines console_;
-    HeadlessPrompter prompter_;
-    Monitor monitor_;
-    QString folder_;
-    StopSignals signals_;
-    TaskKeeper tasks_;
-    QString status_;
-    bool stopping_ = false;
+    ConsoleLines m_console;
+    HeadlessPrompter m_prompter;
+    Monitor m_monitor;
+    QString m_folder;
+    StopSignals m_signals;
+    TaskKeeper m_tasks;
+    QString m_status;
+    bool m_stopping = false;
 };
 
 int HeadlessRun::exec()
 {
     QString why;
-    if (!folderWritable(folder_, &why)) {
-        console_.line(why);
+    if (!folderWritable(m_folder, &why)) {
+        m_console.line(why);
         return kExitFailed;
     }
-    if (!signals_.install(&why)) {
-        console_.line(why);
+    if (!m_signals.install(&why)) {
+        m_console.line(why);
         return kExitFailed;
     }
     watch();
-    for (const StoreMessage& m : monitor_.create())
-        prompter_.message(m.title, m.text, Prompter::Icon::Warning);
-    if (monitor_.settingsUnreadable()) {
-        console_.line(QStringLiteral("Not started: the settings could not be read."));
+    for (const StoreMessage& m : m_monitor.create())
+        m_prompter.message(m.title, m.text, Prompter::Icon::Warning);
+    if (m_monitor.settingsUnreadable()) {
+        m_console.line(QStringLiteral("Not started: the settings could not be read."));
         return kExitFailed;
     }
-    console_.line(QStringLiteral("Monitoring %1:%2 from %3")
-                      .arg(monitor_.settings.serverAddress(), monitor_.settings.serverPort(),
-                           QDir::toNativeSeparators(QDir(folder_).absolutePath())));
-    monitor_.session.autoStart();
+    m_console.line(QStringLiteral("Monitoring %1:%2 from %3")
+                      .arg(m_monitor.settings.serverAddress(), m_monitor.settings.serverPort(),
+                           QDir::toNativeSeparators(QDir(m_folder).absolutePath())));
+    m_monitor.session.autoStart();
     return QCoreApplication::exec();
 }
 
 void HeadlessRun::watch()
 {
-    monitor_.log.setEcho([this](const QString& text) { console_.line(text); });
-    connect(&monitor_.ui, &UiState::serverStatusChanged, this, [this](const QString& text) {
-        if (text != status_) {
-            status_ = text;
-            console_.line(QStringLiteral("Status: ") + text);
+    m_monitor.log.setEcho([this](const QString& text) { m_console.line(text); });
+    connect(&m_monitor.ui, &UiState::serverStatusChanged, this, [this](const QString& text) {
+        if (text != m_status) {
+            m_status = text;
+            m_console.line(QStringLiteral("Status: ") + text);
         }
     });
-    connect(&monitor_.engine, &Engine::passSummary, this,
-            [this](const PassSummary& s) { console_.line(summaryLine(s)); });
-    connect(&monitor_.session, &MonitorSession::ended, this, [this] {
-        if (!stopping_)
-            stop(statusFor(monitor_.session.connectFailure()));
+    connect(&m_monitor.engine, &Engine::passSummary, this,
+            [this](const PassSummary& s) { m_console.line(summaryLine(s)); });
+    connect(&m_monitor.session, &MonitorSession::ended, this, [this] {
+        if (!m_stopping)
+            stop(statusFor(m_monitor.session.connectFailure()));
     });
-    connect(&signals_, &StopSignals::stopRequested, this, [this](int signalNumber) {
-        console_.line(QStringLiteral("Signal %1: stopping (a second signal ends the program at once).").arg(signalNumber));
+    connect(&m_signals, &StopSignals::stopRequested, this, [this](int signalNumber) {
+        m_console.line(
+            QStringLiteral("Signal %1: stopping (a second signal ends the program at once).").arg(signalNumber));
         stop(kExitStopped);
     });
 }
 
 void HeadlessRun::stop(int status)
 {
-    if (stopping_)
+    if (m_stopping)
         return;
-    stopping_ = true;
-    tasks_.keep(exitSteps(status));
+    m_stopping = true;
+    m_tasks.keep(exitSteps(status));
 }
 
 Task<> HeadlessRun::exitSteps(int status)
 {
-    co_await monitor_.exit();
-    console_.line(QStringLiteral("Stopped, exit status %1.").arg(status));
+    co_await m_monitor.exit();
+    m_console.line(QStringLiteral("Stopped, exit status %1.").arg(status));
     QCoreApplication::exit(status);
 }
 

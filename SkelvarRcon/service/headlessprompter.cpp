@@ -15,27 +15,27 @@ void ConsoleLines::line(const QString& text) const
     }
     const QByteArray bytes =
         (QDateTime::currentDateTime().toString(Qt::ISODate) + QLatin1Char(' ') + flat + QLatin1Char('\n')).toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream_);
-    std::fflush(stream_);
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_stream);
+    std::fflush(m_stream);
 }
 
 bool HeadlessPrompter::askYesNo(const QString& title, const QString& text, Icon, bool)
 {
-    console_.line(title + QStringLiteral(": ") + text);
+    m_console.line(title + QStringLiteral(": ") + text);
     const bool takeOver = title == MonitorSession::alreadyMonitoredTitle();
-    if (takeOver && force_) {
-        console_.line(title + QStringLiteral(" Answered Yes (--force): the server is taken over."));
+    if (takeOver && m_force) {
+        m_console.line(title + QStringLiteral(" Answered Yes (--force): the server is taken over."));
         return true;
     }
-    console_.line(title + (takeOver ? QStringLiteral(" Answered No, the safe answer (start with --force to take "
-                                                     "the server over).")
-                                    : QStringLiteral(" Answered No, the safe answer.")));
+    m_console.line(title + (takeOver ? QStringLiteral(" Answered No, the safe answer (start with --force to take "
+                                                      "the server over).")
+                                     : QStringLiteral(" Answered No, the safe answer.")));
     return false;
 }
 
 void HeadlessPrompter::message(const QString& title, const QString& text, Icon)
 {
-    console_.line(title + QStringLiteral(": ") + text);
+    m_console.line(title + QStringLiteral(": ") + text);
 }
 
 }  // namespace skelvar::rcon

@@ -31,15 +31,17 @@ extern "C" void onStopSignal(int signalNumber)
 
 }  // namespace
 
-StopSignals::StopSignals(QObject* parent) : QObject(parent) {}
+StopSignals::StopSignals(QObject* parent) : QObject(parent)
+{
+}
 
 StopSignals::~StopSignals()
 {
-    if (!installed_)
+    if (!m_installed)
         return;
     for (const int s : kSignals)
         std::signal(s, SIG_DFL);
-    delete notifier_;
+    delete m_notifier;
     ::close(g_pipe[0]);
     ::close(g_pipe[1]);
     g_pipe[0] = g_pipe[1] = -1;
@@ -48,22 +50,23 @@ StopSignals::~StopSignals()
 
 bool StopSignals::install(QString* error)
 {
-    if (installed_)
+    if (m_installed)
         return true;
     if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         if (error)
-            *error = QStringLiteral("No pipe for the stop signals: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+            *error =
+                QStringLiteral("No pipe for the stop signals: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
-    notifier_ = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &StopSignals::onReadable);
+    m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &StopSignals::onReadable);
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (const int s : kSignals)
         sigaction(s, &action, nullptr);
-    installed_ = true;
+    m_installed = true;
     return true;
 }
 

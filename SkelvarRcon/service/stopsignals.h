@@ -27,8 +27,8 @@ signals:
 private:
     void onReadable();
 
-    QSocketNotifier* notifier_ = nullptr;
-    bool installed_ = false;
+    QSocketNotifier* m_notifier = nullptr;
+    bool m_installed = false;
 };
 
 }  // namespace skelvar::rcon

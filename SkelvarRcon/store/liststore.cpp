@@ -18,18 +18,15 @@ constexpr int SyncDelayMs = 200;
 QString skippedText(const QString& fileName, int n)
 {
     if (n == 1)
-        return ListStore::tr("%1: 1 line could not be read and was skipped; the file keeps it as it is.")
-            .arg(fileName);
+        return ListStore::tr("%1: 1 line could not be read and was skipped; the file keeps it as it is.").arg(fileName);
     return ListStore::tr("%1: %2 lines could not be read and were skipped; the file keeps them as they are.")
         .arg(fileName)
         .arg(n);
 }
 
-} // namespace
+}  // namespace
 
-ListStore::ListStore(QObject* parent)
-    : QObject(parent)
-    , m_folder(QStringLiteral("."))
+ListStore::ListStore(QObject* parent) : QObject(parent), m_folder(QStringLiteral("."))
 {
     for (ListKind kind : allKinds) {
         Slot& s = slot(kind);
@@ -83,9 +80,15 @@ RecordList& ListStore::list(ListKind kind)
     return *slot(kind).model;
 }
 
-void ListStore::setReporter(Reporter reporter)
+void ListStore::setPrompter(Prompter* prompter)
 {
-    m_reporter = std::move(reporter);
+    m_prompter = prompter;
+}
+
+void ListStore::tell(const QString& title, const QString& text)
+{
+    if (m_prompter)
+        m_prompter->message(title, text, Prompter::Icon::Critical);
 }
 
 QList<StoreMessage> ListStore::load(const QDate& today)
@@ -104,10 +107,9 @@ QList<StoreMessage> ListStore::load(const QDate& today)
         s.reported = false;
         s.protectedFile = r.readError;
         if (r.readError) {
-            messages.append({tr("List not read"),
-                             tr("%1 could not be read. Its records are not shown, and the file "
-                                "will not be overwritten while the program runs.")
-                                 .arg(name)});
+            messages.append({tr("List not read"), tr("%1 could not be read. Its records are not shown, and the file "
+                                                     "will not be overwritten while the program runs.")
+                                                      .arg(name)});
             s.model->setRecords({});
             continue;
         }
@@ -131,7 +133,8 @@ void ListStore::watchFiles()
         if (!s.loaded || s.protectedFile)
             continue;
         const QString target = lists::linkTarget(s.file->path());
-        for (const QString& path : {target, QFileInfo(target).absolutePath(), QFileInfo(s.file->path()).absolutePath()}) {
+        for (const QString& path :
+             {target, QFileInfo(target).absolutePath(), QFileInfo(s.file->path()).absolutePath()}) {
             if (QFileInfo::exists(path) && !paths.contains(path))
                 paths.append(path);
         }
@@ -186,11 +189,9 @@ void ListStore::syncFromDisk()
             s.syncReported = false;
         } else if (!s.syncReported) {
             s.syncReported = true;
-            if (m_reporter)
-                m_reporter(tr("List not read"),
-                           tr("%1 changed on disk but could not be read: %2\nThe list keeps the records it "
-                              "holds.")
-                               .arg(lists::fileName(kind), error));
+            tell(tr("List not read"), tr("%1 changed on disk but could not be read: %2\nThe list keeps the records it "
+                                         "holds.")
+                                          .arg(lists::fileName(kind), error));
         }
     }
 }
@@ -226,11 +227,9 @@ void ListStore::reportWriteFailure(ListKind kind, const QString& error)
     if (s.reported)
         return;
     s.reported = true;
-    if (m_reporter)
-        m_reporter(tr("List not saved"),
-                   tr("Could not write %1: %2\nThe records are kept in the window and will be "
-                      "written again at the next change and at exit.")
-                       .arg(lists::fileName(kind), error));
+    tell(tr("List not saved"), tr("Could not write %1: %2\nThe records are kept in the window and will be "
+                                  "written again at the next change and at exit.")
+                                   .arg(lists::fileName(kind), error));
 }
 
 void ListStore::flush()
@@ -252,4 +251,4 @@ bool ListStore::saveAll()
     return ok;
 }
 
-} // namespace skelvar::rcon
+}  // namespace skelvar::rcon

@@ -1,8 +1,11 @@
 #pragma once
+// The monitor's record lists and skin lists with their files: load at start,
+// autosave with a merge of what other programs wrote, and the operator told
+// of files that cannot be read or written.
 
 #include "SkelvarRcon/store/recordlist.h"
-#include "SkelvarRcon/store/reporter.h"
 #include "lists/listfile.h"
+#include "lists/prompter.h"
 #include "lists/records.h"
 
 #include <QDate>
@@ -70,7 +73,8 @@ public:
     // records show in the lists; a write does not follow from it.
     void syncFromDisk();
 
-    void setReporter(Reporter reporter);
+    // Where a failed write or re-read is told; nowhere when null.
+    void setPrompter(Prompter* prompter);
     bool isProtected(lists::ListKind kind) const { return slot(kind).protectedFile; }
     // The lists are taking in what the files hold (a load, or what other
     // programs wrote): rows added now are nobody's penalty.
@@ -99,6 +103,7 @@ private:
     bool write(lists::ListKind kind);
     bool mergeFromDisk(lists::ListKind kind, QString* error);
     void reportWriteFailure(lists::ListKind kind, const QString& error);
+    void tell(const QString& title, const QString& text);
     void flush();
     void watchFiles();
 
@@ -106,7 +111,7 @@ private:
     Slot m_slots[3];
     lists::SkinList m_suspicious;
     lists::SkinList m_reserved;
-    Reporter m_reporter;
+    Prompter* m_prompter = nullptr;
     QDate m_loadDay;
     QDate m_loadRealDay;
     QTimer m_flushTimer;
@@ -116,4 +121,4 @@ private:
     bool m_loading = false;  // changes of the lists that are not the operator's or the engine's
 };
 
-} // namespace skelvar::rcon
+}  // namespace skelvar::rcon

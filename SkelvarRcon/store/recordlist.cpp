@@ -26,11 +26,9 @@ int compareKeys(const QString& a, const QString& b)
     return a.toCaseFolded().compare(b.toCaseFolded());
 }
 
-} // namespace
+}  // namespace
 
-RecordList::RecordList(ListKind kind, QObject* parent)
-    : QAbstractTableModel(parent)
-    , m_kind(kind)
+RecordList::RecordList(ListKind kind, QObject* parent) : QAbstractTableModel(parent), m_kind(kind)
 {
 }
 
@@ -171,22 +169,30 @@ void RecordList::merge(const QList<int>& removedRows, QList<Record> added)
     // Row by row each change moves the rows below it; past this many, one
     // rebuild costs less.
     constexpr qsizetype rowByRowLimit = 16;
-    if (removedRows.size() + added.size() <= rowByRowLimit) {
-        for (auto row = removedRows.crbegin(); row != removedRows.crend(); ++row) {
-            beginRemoveRows({}, *row, *row);
-            m_records.removeAt(*row);
-            endRemoveRows();
-        }
-        for (Record& r : added) {
-            const int row = firstAfter(field(r, m_sortColumn), 0, size());
-            beginInsertRows({}, row, row);
-            m_records.insert(row, std::move(r));
-            endInsertRows();
-        }
-        emit changed();
-        return;
-    }
+    if (removedRows.size() + added.size() <= rowByRowLimit)
+        mergeRowByRow(removedRows, std::move(added));
+    else
+        mergeByRebuild(removedRows, std::move(added));
+    emit changed();
+}
 
+void RecordList::mergeRowByRow(const QList<int>& removedRows, QList<Record> added)
+{
+    for (auto row = removedRows.crbegin(); row != removedRows.crend(); ++row) {
+        beginRemoveRows({}, *row, *row);
+        m_records.removeAt(*row);
+        endRemoveRows();
+    }
+    for (Record& r : added) {
+        const int row = firstAfter(field(r, m_sortColumn), 0, size());
+        beginInsertRows({}, row, row);
+        m_records.insert(row, std::move(r));
+        endInsertRows();
+    }
+}
+
+void RecordList::mergeByRebuild(const QList<int>& removedRows, QList<Record> added)
+{
     QList<Record> kept;
     kept.reserve(m_records.size() - removedRows.size() + added.size());
     for (int row = 0, next = 0; row < size(); ++row) {
@@ -202,10 +208,10 @@ void RecordList::merge(const QList<int>& removedRows, QList<Record> added)
     qsizetype from = 0;
     for (int i : order) {
         const QString key = field(added[i], m_sortColumn);
-        const auto end = std::upper_bound(kept.cbegin() + from, kept.cend(), key,
-                                          [this](const QString& k, const Record& r) {
-                                              return compareKeys(k, field(r, m_sortColumn)) < 0;
-                                          });
+        const auto end =
+            std::upper_bound(kept.cbegin() + from, kept.cend(), key, [this](const QString& k, const Record& r) {
+                return compareKeys(k, field(r, m_sortColumn)) < 0;
+            });
         for (const qsizetype to = end - kept.cbegin(); from < to; ++from)
             merged.append(std::move(kept[from]));
         merged.append(std::move(added[i]));
@@ -215,7 +221,6 @@ void RecordList::merge(const QList<int>& removedRows, QList<Record> added)
     beginResetModel();
     m_records = std::move(merged);
     endResetModel();
-    emit changed();
 }
 
 int RecordList::rowCount(const QModelIndex& parent) const
@@ -273,14 +278,13 @@ void RecordList::sort(int column, Qt::SortOrder)
     emit changed();
 }
 
-PlayerList::PlayerList(QObject* parent)
-    : QAbstractTableModel(parent)
+PlayerList::PlayerList(QObject* parent) : QAbstractTableModel(parent)
 {
 }
 
 QList<ListColumn> PlayerList::columns()
 {
-    return {{"No", 350},   {"Ping", 500},         {"Name", 2000},      {"IP", 1400},
+    return {{"No", 350},   {"Ping", 500},         {"Name", 2000},     {"IP", 1400},
             {"Rate", 700}, {"Allied skin", 2250}, {"Axis Skin", 2250}};
 }
 
@@ -359,4 +363,4 @@ QVariant PlayerList::headerData(int section, Qt::Orientation orientation, int ro
     return QString::fromLatin1(cols[section].header);
 }
 
-} // namespace skelvar::rcon
+}  // namespace skelvar::rcon

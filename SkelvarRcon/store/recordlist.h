@@ -1,4 +1,6 @@
 #pragma once
+// The table models the window shows: the three record lists, always sorted,
+// and the players of the last scan.
 
 #include "lists/records.h"
 
@@ -59,6 +61,8 @@ private:
     QList<int> sortedOrder(const QList<lists::Record>& records) const;
     int firstAfter(const QString& key, int from, int to) const;
     int firstNotBefore(const QString& key, int from, int to) const;
+    void mergeRowByRow(const QList<int>& removedRows, QList<lists::Record> added);
+    void mergeByRebuild(const QList<int>& removedRows, QList<lists::Record> added);
 
     lists::ListKind m_kind;
     int m_sortColumn = 0;
@@ -95,4 +99,4 @@ private:
     QList<PlayerRow> m_rows;
 };
 
-} // namespace skelvar::rcon
+}  // namespace skelvar::rcon

@@ -2,7 +2,6 @@
 
 #include "lists/fileaccess.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 
@@ -426,25 +425,20 @@ bool Settings::load(const QString& path, SettingsLoad* details)
     m_fileProtected = false;
     m_reported = false;
     SettingsLoad result;
-    QFile f(path);
-    const QFileInfo info(path);
-    if (!info.exists()) {
+    QByteArray bytes;
+    switch (lists::readWholeFile(path, &bytes)) {
+    case lists::ReadStatus::Missing:
         resetToDefaults();
-    } else if (info.isDir() || !f.open(QIODevice::ReadOnly)) {
+        break;
+    case lists::ReadStatus::Failed:
         resetToDefaults();
         result.exists = true;
         result.readError = true;
         m_fileProtected = true;
-    } else {
-        const QByteArray bytes = f.readAll();
-        if (f.error() != QFileDevice::NoError) {
-            resetToDefaults();
-            result.exists = true;
-            result.readError = true;
-            m_fileProtected = true;
-        } else {
-            result = parse(bytes);
-        }
+        break;
+    case lists::ReadStatus::Ok:
+        result = parse(bytes);
+        break;
     }
     // Loading is not an edit: it must not write the file back.
     m_saveTimer.stop();
@@ -470,10 +464,12 @@ bool Settings::saveFile()
     }
     if (!m_reported) {
         m_reported = true;
-        if (m_reporter)
-            m_reporter(tr("Settings not saved"), tr("Could not write %1: %2\nThe settings are kept in the window and "
-                                                    "will be written again at the next change and at exit.")
-                                                     .arg(QFileInfo(m_file).fileName(), error));
+        if (m_prompter)
+            m_prompter->message(tr("Settings not saved"),
+                                tr("Could not write %1: %2\nThe settings are kept in the window and "
+                                   "will be written again at the next change and at exit.")
+                                    .arg(QFileInfo(m_file).fileName(), error),
+                                Prompter::Icon::Critical);
     }
     return false;
 }
@@ -485,9 +481,9 @@ void Settings::setAutosave(bool on)
         m_saveTimer.stop();
 }
 
-void Settings::setReporter(Reporter reporter)
+void Settings::setPrompter(Prompter* prompter)
 {
-    m_reporter = std::move(reporter);
+    m_prompter = prompter;
 }
 
 }  // namespace skelvar::rcon

@@ -4,7 +4,7 @@
 // them through.
 
 #include "SkelvarRcon/store/controlnames.h"
-#include "SkelvarRcon/store/reporter.h"
+#include "lists/prompter.h"
 
 #include <QByteArray>
 #include <QList>
@@ -187,7 +187,8 @@ public:
     // After load(): write the file once per event-loop turn in which a value
     // changed.
     void setAutosave(bool on);
-    void setReporter(Reporter reporter);
+    // Where a failed write is told; nowhere when null.
+    void setPrompter(Prompter* prompter);
     bool fileProtected() const { return m_fileProtected; }
 
 signals:
@@ -210,7 +211,7 @@ private:
     bool m_fileProtected = false;
     bool m_reported = false;
     bool m_autosave = false;
-    Reporter m_reporter;
+    Prompter* m_prompter = nullptr;
     QTimer m_saveTimer;
 };
 

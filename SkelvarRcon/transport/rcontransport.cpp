@@ -1,17 +1,17 @@
 #include "SkelvarRcon/transport/rcontransport.h"
 
 #include "SkelvarRcon/store/controlnames.h"
+#include "lists/fileaccess.h"
 
-#include <QFile>
+#include <QHostInfo>
+#include <QNetworkDatagram>
+#include <QTimer>
+#include <QUdpSocket>
 #include <QVarLengthArray>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <QHostInfo>
-#include <QNetworkDatagram>
-#include <QTimer>
-#include <QUdpSocket>
 
 namespace skelvar::rcon {
 
@@ -90,7 +90,7 @@ QString cleanReply(const QList<QByteArray>& datagrams)
     // Every line feed becomes carriage return plus line feed.
     const QString plain = QString::fromLatin1(joined);
     QVarLengthArray<qsizetype, 64> feeds;
-    for (const char* p = joined.constData(), *e = p + joined.size();
+    for (const char *p = joined.constData(), *e = p + joined.size();
          (p = static_cast<const char*>(std::memchr(p, '\n', size_t(e - p)))); ++p)
         feeds.append(p - joined.constData());
     if (feeds.isEmpty())
@@ -125,67 +125,63 @@ QString rconSafe(const QString& text)
     return out;
 }
 
-RconTransport::RconTransport(QObject* parent, int replyWaitMs) : QObject(parent), waitMs_(replyWaitMs)
+RconTransport::RconTransport(QObject* parent, int replyWaitMs) : QObject(parent), m_waitMs(replyWaitMs)
 {
-    timer2_ = new QTimer(this);
-    timer2_->setObjectName(QLatin1String(control::rconTimer));
-    timer2_->setSingleShot(true);
+    m_replyTimer = new QTimer(this);
+    m_replyTimer->setObjectName(QLatin1String(control::rconTimer));
+    m_replyTimer->setSingleShot(true);
     // The wait is the same 700 ms every time, never a little less.
-    timer2_->setTimerType(Qt::PreciseTimer);
-    connect(timer2_, &QTimer::timeout, this, &RconTransport::onWaitOver);
-    pacingTimer_ = new QTimer(this);
-    pacingTimer_->setSingleShot(true);
-    pacingTimer_->setTimerType(Qt::PreciseTimer);
-    connect(pacingTimer_, &QTimer::timeout, this, &RconTransport::launch);
-    clock_.start();
+    m_replyTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_replyTimer, &QTimer::timeout, this, &RconTransport::onWaitOver);
+    m_pacingTimer = new QTimer(this);
+    m_pacingTimer->setSingleShot(true);
+    m_pacingTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_pacingTimer, &QTimer::timeout, this, &RconTransport::launch);
+    m_clock.start();
 }
 
 RconTransport::~RconTransport()
 {
-    if (lookupId_ >= 0)
-        QHostInfo::abortHostLookup(lookupId_);
+    if (m_lookupId >= 0)
+        QHostInfo::abortHostLookup(m_lookupId);
 }
 
 void RconTransport::resetActivityLog()
 {
-    QFile f(logPath_);
-    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        f.close();
+    lists::emptyFile(m_logPath);
 }
 
 void RconTransport::appendLog(const QByteArray& bytes)
 {
     // Log trouble never stops a request.
-    QFile f(logPath_);
-    if (f.open(QIODevice::WriteOnly | QIODevice::Append))
-        f.write(bytes);
+    lists::appendToFile(m_logPath, bytes);
 }
 
 quint64 RconTransport::request(const QString& command, const RconTarget& target, Callback done, Kind kind)
 {
-    const quint64 id = nextId_++;
-    if (shutDown_) {
+    const quint64 id = m_nextId++;
+    if (m_shutDown) {
         // Nothing goes out after exit began; the caller still gets its (empty) answer.
-        callbacks_.insert(id, std::move(done));
+        m_callbacks.insert(id, std::move(done));
         QTimer::singleShot(0, this, [this, id] {
-            if (auto cb = callbacks_.take(id))
+            if (auto cb = m_callbacks.take(id))
                 cb(QString());
         });
         return id;
     }
-    callbacks_.insert(id, std::move(done));
-    queue_.push_back({id, command, target, kind});
-    if (!current_)
+    m_callbacks.insert(id, std::move(done));
+    m_queue.push_back({id, command, target, kind});
+    if (!m_current)
         startNext();
     return id;
 }
 
 void RconTransport::cancel(quint64 id)
 {
-    callbacks_.remove(id);
-    for (auto it = queue_.begin(); it != queue_.end(); ++it) {
+    m_callbacks.remove(id);
+    for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
         if (it->id == id) {
-            queue_.erase(it);
+            m_queue.erase(it);
             break;
         }
     }
@@ -193,15 +189,15 @@ void RconTransport::cancel(quint64 id)
 
 void RconTransport::startNext()
 {
-    if (queue_.empty() || shutDown_)
+    if (m_queue.empty() || m_shutDown)
         return;
-    current_ = queue_.front();
-    queue_.pop_front();
-    datagrams_.clear();
-    peer_.clear();
-    peerPort_ = 0;
+    m_current = m_queue.front();
+    m_queue.pop_front();
+    m_datagrams.clear();
+    m_peer.clear();
+    m_peerPort = 0;
 
-    appendLog("Rcon request: \r\n" + current_->command.toLatin1() + "\r\n");
+    appendLog("Rcon request: \r\n" + m_current->command.toLatin1() + "\r\n");
     emit requestStarted();
 
     launch();
@@ -209,7 +205,7 @@ void RconTransport::startNext()
 
 double RconTransport::tokenPeriodMs() const
 {
-    return pacing_.periodMs * (100 + kPacingMarginPercent) / 100.0;
+    return m_pacing.periodMs * (100 + kPacingMarginPercent) / 100.0;
 }
 
 // The requests in the bucket as we model it at `now`. The server drains one
@@ -218,66 +214,66 @@ double RconTransport::tokenPeriodMs() const
 // never one it drops.
 int RconTransport::tokensHeld(qint64 now) const
 {
-    if (lastSendMs_ < 0 || pacing_.periodMs < 1)
+    if (m_lastSendMs < 0 || m_pacing.periodMs < 1)
         return 0;
-    return std::max(0, tokensSpent_ - int((now - lastSendMs_) / tokenPeriodMs()));
+    return std::max(0, m_tokensSpent - int((now - m_lastSendMs) / tokenPeriodMs()));
 }
 
 int RconTransport::pacingDelayMs() const
 {
-    if (pacing_.burst < 1)
+    if (m_pacing.burst < 1)
         return 0;
-    const qint64 now = clock_.elapsed();
-    if (tokensHeld(now) < pacing_.burst)
+    const qint64 now = m_clock.elapsed();
+    if (tokensHeld(now) < m_pacing.burst)
         return 0;
-    const qint64 until = lastSendMs_ + qint64(std::ceil(tokenPeriodMs() * (tokensSpent_ - pacing_.burst + 1)));
+    const qint64 until = m_lastSendMs + qint64(std::ceil(tokenPeriodMs() * (m_tokensSpent - m_pacing.burst + 1)));
     return int(std::max<qint64>(1, until - now));
 }
 
 void RconTransport::spendToken()
 {
-    const qint64 now = clock_.elapsed();
-    tokensSpent_ = tokensHeld(now) + 1;
-    lastSendMs_ = now;
+    const qint64 now = m_clock.elapsed();
+    m_tokensSpent = tokensHeld(now) + 1;
+    m_lastSendMs = now;
 }
 
 void RconTransport::launch()
 {
-    if (!current_ || shutDown_)
+    if (!m_current || m_shutDown)
         return;
     // The time between two requests is the longer of the answer window and
     // the bucket's wait.
     if (const int delay = pacingDelayMs(); delay > 0) {
-        pacingTimer_->start(delay);
+        m_pacingTimer->start(delay);
         return;
     }
     // A fresh socket per request: a datagram that arrives late for an earlier
     // request reaches the old, closed port and can never be taken as this answer.
-    delete socket_;
-    socket_ = new QUdpSocket(this);
-    connect(socket_, &QUdpSocket::readyRead, this, &RconTransport::onReadyRead);
+    delete m_socket;
+    m_socket = new QUdpSocket(this);
+    connect(m_socket, &QUdpSocket::readyRead, this, &RconTransport::onReadyRead);
 
-    timer2_->start(waitMs_);
+    m_replyTimer->start(m_waitMs);
 
-    const auto port = parsePort(current_->target.port);
-    const QString host = current_->target.host.trimmed();
+    const auto port = parsePort(m_current->target.port);
+    const QString host = m_current->target.host.trimmed();
     if (!port || host.isEmpty())
         return;  // nothing can be sent; the wait runs out with an empty answer
-    peerPort_ = *port;
+    m_peerPort = *port;
     QHostAddress addr;
     if (addr.setAddress(host)) {
         sendDatagram(addr);
     } else {
-        lookupId_ = QHostInfo::lookupHost(host, this, &RconTransport::onHostFound);
+        m_lookupId = QHostInfo::lookupHost(host, this, &RconTransport::onHostFound);
     }
 }
 
 void RconTransport::onHostFound(const QHostInfo& info)
 {
-    if (info.lookupId() != lookupId_)
+    if (info.lookupId() != m_lookupId)
         return;
-    lookupId_ = -1;
-    if (!current_ || !timer2_->isActive())
+    m_lookupId = -1;
+    if (!m_current || !m_replyTimer->isActive())
         return;
     const auto addresses = info.addresses();
     for (const QHostAddress& a : addresses) {
@@ -292,12 +288,12 @@ void RconTransport::onHostFound(const QHostInfo& info)
 
 void RconTransport::sendDatagram(const QHostAddress& addr)
 {
-    peer_ = addr;
+    m_peer = addr;
     const bool v6 = addr.protocol() == QAbstractSocket::IPv6Protocol;
-    if (!socket_->bind(v6 ? QHostAddress(QHostAddress::AnyIPv6) : QHostAddress(QHostAddress::AnyIPv4), 0))
+    if (!m_socket->bind(v6 ? QHostAddress(QHostAddress::AnyIPv6) : QHostAddress(QHostAddress::AnyIPv4), 0))
         return;
     spendToken();
-    socket_->writeDatagram(encodeRequest(current_->command, current_->target.password), addr, peerPort_);
+    m_socket->writeDatagram(encodeRequest(m_current->command, m_current->target.password), addr, m_peerPort);
 }
 
 void RconTransport::onReadyRead()
@@ -311,54 +307,54 @@ void RconTransport::takeDatagrams(QUdpSocket* sock)
         return;  // nothing was sent from it
     while (sock->hasPendingDatagrams()) {
         const QNetworkDatagram d = sock->receiveDatagram();
-        if (sock != socket_ || !current_ || peer_.isNull())
+        if (sock != m_socket || !m_current || m_peer.isNull())
             continue;
         // Only the server we asked can answer.
-        if (d.senderPort() != peerPort_ || !d.senderAddress().isEqual(peer_, QHostAddress::ConvertV4MappedToIPv4))
+        if (d.senderPort() != m_peerPort || !d.senderAddress().isEqual(m_peer, QHostAddress::ConvertV4MappedToIPv4))
             continue;
-        datagrams_.append(d.data());
+        m_datagrams.append(d.data());
     }
 }
 
 void RconTransport::onWaitOver()
 {
-    if (!current_)
+    if (!m_current)
         return;
-    if (lookupId_ >= 0) {
-        QHostInfo::abortHostLookup(lookupId_);
-        lookupId_ = -1;
+    if (m_lookupId >= 0) {
+        QHostInfo::abortHostLookup(m_lookupId);
+        m_lookupId = -1;
     }
-    if (socket_) {
+    if (m_socket) {
         // An answer that came within the wait while the event loop was busy
         // elsewhere is still an answer.
-        takeDatagrams(socket_);
-        socket_->close();
+        takeDatagrams(m_socket);
+        m_socket->close();
     }
-    const bool silent = datagrams_.isEmpty();
-    const QString answer = cleanReply(datagrams_);
-    datagrams_.clear();
-    Pending done = *current_;
-    current_.reset();
+    const bool silent = m_datagrams.isEmpty();
+    const QString answer = cleanReply(m_datagrams);
+    m_datagrams.clear();
+    Pending done = *m_current;
+    m_current.reset();
     emit requestFinished();
     appendLog("Rcon output:\r\n" + answer.toLatin1() + "\r\n");
     const quint64 id = done.id;
 
-    if (silent && done.kind == Kind::Read && callbacks_.contains(id)) {
+    if (silent && done.kind == Kind::Read && m_callbacks.contains(id)) {
         if (!done.retried) {
             // Once more, after the pacing wait, ahead of anything queued.
             done.retried = true;
-            queue_.push_front(done);
+            m_queue.push_front(done);
             startNext();
             return;
         }
         emit readUnanswered(done.command);
     }
     if (silent)
-        ++unanswered_;
+        ++m_unanswered;
 
     // The caller resumes from the event loop, after the next request is out.
     QTimer::singleShot(0, this, [this, id, answer] {
-        if (auto cb = callbacks_.take(id))
+        if (auto cb = m_callbacks.take(id))
             cb(answer);
     });
     startNext();
@@ -366,25 +362,25 @@ void RconTransport::onWaitOver()
 
 void RconTransport::shutdown()
 {
-    shutDown_ = true;
-    queue_.clear();
-    timer2_->stop();
-    pacingTimer_->stop();
-    if (lookupId_ >= 0) {
-        QHostInfo::abortHostLookup(lookupId_);
-        lookupId_ = -1;
+    m_shutDown = true;
+    m_queue.clear();
+    m_replyTimer->stop();
+    m_pacingTimer->stop();
+    if (m_lookupId >= 0) {
+        QHostInfo::abortHostLookup(m_lookupId);
+        m_lookupId = -1;
     }
-    if (current_) {
-        current_.reset();
+    if (m_current) {
+        m_current.reset();
         emit requestFinished();
     }
-    if (socket_)
-        socket_->close();
+    if (m_socket)
+        m_socket->close();
     // Waiting callers get an empty answer so their coroutines can finish.
-    const auto ids = callbacks_.keys();
+    const auto ids = m_callbacks.keys();
     for (quint64 id : ids) {
         QTimer::singleShot(0, this, [this, id] {
-            if (auto cb = callbacks_.take(id))
+            if (auto cb = m_callbacks.take(id))
                 cb(QString());
         });
     }

@@ -73,23 +73,23 @@ public:
     ~RconTransport() override;
 
     // Test hooks: the product always waits kReplyWaitMs and paces at kEnginePacing.
-    void setReplyWaitForTests(int ms) { waitMs_ = ms; }
-    int replyWait() const { return waitMs_; }
-    void setPacingForTests(const Pacing& p) { pacing_ = p; }
-    Pacing pacing() const { return pacing_; }
+    void setReplyWaitForTests(int ms) { m_waitMs = ms; }
+    int replyWait() const { return m_waitMs; }
+    void setPacingForTests(const Pacing& p) { m_pacing = p; }
+    Pacing pacing() const { return m_pacing; }
 
     // Target of requests that do not name their own.
-    void setTarget(const RconTarget& t) { target_ = t; }
-    RconTarget target() const { return target_; }
+    void setTarget(const RconTarget& t) { m_target = t; }
+    RconTarget target() const { return m_target; }
 
-    void setActivityLogPath(const QString& path) { logPath_ = path; }
-    QString activityLogPath() const { return logPath_; }
+    void setActivityLogPath(const QString& path) { m_logPath = path; }
+    QString activityLogPath() const { return m_logPath; }
     // Creates activity.log anew, empty.
     void resetActivityLog();
 
     // The busy flag: a request is being sent or waited for.
-    bool busy() const { return current_.has_value(); }
-    int queued() const { return int(queue_.size()); }
+    bool busy() const { return m_current.has_value(); }
+    int queued() const { return int(m_queue.size()); }
 
     // A read (status, dumpuser, getstatus, a variable query) that gets no
     // datagram at all is sent once more before it is given up; a command with
@@ -102,45 +102,48 @@ public:
     quint64 request(const QString& command, const RconTarget& target, Callback done, Kind kind = Kind::Command);
     quint64 request(const QString& command, Callback done, Kind kind = Kind::Command)
     {
-        return request(command, target_, std::move(done), kind);
+        return request(command, m_target, std::move(done), kind);
     }
 
     // Requests given up without a single datagram from the server, counted
     // once each: a read only after its second try was silent too. Requests
     // dropped by shutdown() are not counted.
-    int unansweredCount() const { return unanswered_; }
+    int unansweredCount() const { return m_unanswered; }
     // Drops the callback; a request not yet sent is not sent at all.
     void cancel(quint64 id);
 
     class Awaiter {
     public:
         Awaiter(RconTransport* t, QString command, std::optional<RconTarget> target, Kind kind)
-            : t_(t), command_(std::move(command)), target_(std::move(target)), kind_(kind) {}
+            : m_transport(t), m_command(std::move(command)), m_target(std::move(target)), m_kind(kind)
+        {
+        }
         Awaiter(const Awaiter&) = delete;
         ~Awaiter()
         {
-            if (id_ && t_)
-                t_->cancel(id_);
+            if (m_id && m_transport)
+                m_transport->cancel(m_id);
         }
         bool await_ready() const noexcept { return false; }
         void await_suspend(std::coroutine_handle<> h)
         {
             auto done = [this, h](const QString& answer) {
-                answer_ = answer;
-                id_ = 0;
+                m_answer = answer;
+                m_id = 0;
                 h.resume();
             };
-            id_ = target_ ? t_->request(command_, *target_, done, kind_) : t_->request(command_, done, kind_);
+            m_id = m_target ? m_transport->request(m_command, *m_target, done, m_kind)
+                            : m_transport->request(m_command, done, m_kind);
         }
-        QString await_resume() { return answer_; }
+        QString await_resume() { return m_answer; }
 
     private:
-        QPointer<RconTransport> t_;
-        QString command_;
-        std::optional<RconTarget> target_;
-        Kind kind_;
-        quint64 id_ = 0;
-        QString answer_;
+        QPointer<RconTransport> m_transport;
+        QString m_command;
+        std::optional<RconTarget> m_target;
+        Kind m_kind;
+        quint64 m_id = 0;
+        QString m_answer;
     };
 
     // `QString answer = co_await rcon.send("status");`
@@ -158,7 +161,7 @@ public:
     // Closes the socket and drops every queued request (program exit).
     void shutdown();
 
-    QTimer* timer2() const { return timer2_; }
+    QTimer* replyTimer() const { return m_replyTimer; }
 
 signals:
     // Around every request: the window disables its nine session controls on
@@ -189,26 +192,26 @@ private:
     void onWaitOver();
     void appendLog(const QByteArray& bytes);
 
-    int waitMs_;
-    Pacing pacing_ = kEnginePacing;
-    QElapsedTimer clock_;
-    int tokensSpent_ = 0;     // in the bucket as we model it, never below the server's count
-    qint64 lastSendMs_ = -1;  // on clock_, of the last datagram sent
-    QTimer* pacingTimer_ = nullptr;
-    RconTarget target_;
-    QString logPath_ = QStringLiteral("activity.log");
-    quint64 nextId_ = 1;
-    std::deque<Pending> queue_;
-    QHash<quint64, Callback> callbacks_;
-    std::optional<Pending> current_;
-    QList<QByteArray> datagrams_;
-    QHostAddress peer_;
-    quint16 peerPort_ = 0;
-    int lookupId_ = -1;
-    QUdpSocket* socket_ = nullptr;  // UDPClient
-    QTimer* timer2_ = nullptr;
-    bool shutDown_ = false;
-    int unanswered_ = 0;
+    int m_waitMs;
+    Pacing m_pacing = kEnginePacing;
+    QElapsedTimer m_clock;
+    int m_tokensSpent = 0;     // in the bucket as we model it, never below the server's count
+    qint64 m_lastSendMs = -1;  // on m_clock, of the last datagram sent
+    QTimer* m_pacingTimer = nullptr;
+    RconTarget m_target;
+    QString m_logPath = QStringLiteral("activity.log");
+    quint64 m_nextId = 1;
+    std::deque<Pending> m_queue;
+    QHash<quint64, Callback> m_callbacks;
+    std::optional<Pending> m_current;
+    QList<QByteArray> m_datagrams;
+    QHostAddress m_peer;
+    quint16 m_peerPort = 0;
+    int m_lookupId = -1;
+    QUdpSocket* m_socket = nullptr;  // UDPClient
+    QTimer* m_replyTimer = nullptr;  // Timer2
+    bool m_shutDown = false;
+    int m_unanswered = 0;
 };
 
 }  // namespace skelvar::rcon

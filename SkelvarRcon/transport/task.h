@@ -81,12 +81,12 @@ public:
     using promise_type = detail::TaskPromise<T>;
 
     Task() = default;
-    Task(Task&& o) noexcept : h_(std::exchange(o.h_, {})) {}
+    Task(Task&& o) noexcept : m_handle(std::exchange(o.m_handle, {})) {}
     Task& operator=(Task&& o) noexcept
     {
         if (this != &o) {
             reset();
-            h_ = std::exchange(o.h_, {});
+            m_handle = std::exchange(o.m_handle, {});
         }
         return *this;
     }
@@ -94,34 +94,30 @@ public:
     Task& operator=(const Task&) = delete;
     ~Task() { reset(); }
 
-    bool valid() const { return bool(h_); }
-    bool done() const { return !h_ || h_.done(); }
-    void onDone(std::function<void()> f) { h_.promise().onDone = std::move(f); }
+    bool valid() const { return bool(m_handle); }
+    bool done() const { return !m_handle || m_handle.done(); }
+    void onDone(std::function<void()> f) { m_handle.promise().onDone = std::move(f); }
     // The result of a finished task.
-    const auto& result() const
-        requires(!std::is_void_v<T>)
-    {
-        return *h_.promise().value;
-    }
+    const auto& result() const requires(!std::is_void_v<T>) { return *m_handle.promise().value; }
 
-    bool await_ready() const noexcept { return h_.done(); }
-    void await_suspend(std::coroutine_handle<> c) noexcept { h_.promise().continuation = c; }
+    bool await_ready() const noexcept { return m_handle.done(); }
+    void await_suspend(std::coroutine_handle<> c) noexcept { m_handle.promise().continuation = c; }
     T await_resume()
     {
         if constexpr (!std::is_void_v<T>)
-            return std::move(*h_.promise().value);
+            return std::move(*m_handle.promise().value);
     }
 
 private:
     friend promise_type;
-    explicit Task(std::coroutine_handle<promise_type> h) : h_(h) {}
+    explicit Task(std::coroutine_handle<promise_type> h) : m_handle(h) {}
     void reset()
     {
-        if (h_)
-            h_.destroy();
-        h_ = {};
+        if (m_handle)
+            m_handle.destroy();
+        m_handle = {};
     }
-    std::coroutine_handle<promise_type> h_;
+    std::coroutine_handle<promise_type> m_handle;
 };
 
 namespace detail {
@@ -150,23 +146,23 @@ inline void resumeLater(QObject* context, std::coroutine_handle<> h)
 // (never resumed) when the awaiting coroutine is destroyed or ctx dies.
 class Delay {
 public:
-    Delay(QObject* context, int ms) : context_(context), ms_(ms) {}
+    Delay(QObject* context, int ms) : m_context(context), m_ms(ms) {}
     Delay(const Delay&) = delete;
-    ~Delay() { delete timer_; }
+    ~Delay() { delete m_timer; }
     bool await_ready() const noexcept { return false; }
     void await_suspend(std::coroutine_handle<> h)
     {
-        timer_ = new QTimer(context_);
-        timer_->setSingleShot(true);
-        QObject::connect(timer_, &QTimer::timeout, timer_, [h] { h.resume(); });
-        timer_->start(ms_);
+        m_timer = new QTimer(m_context);
+        m_timer->setSingleShot(true);
+        QObject::connect(m_timer, &QTimer::timeout, m_timer, [h] { h.resume(); });
+        m_timer->start(m_ms);
     }
     void await_resume() const noexcept {}
 
 private:
-    QObject* context_;
-    int ms_;
-    QPointer<QTimer> timer_;
+    QObject* m_context;
+    int m_ms;
+    QPointer<QTimer> m_timer;
 };
 
 // Keeps fire-and-forget tasks (button handlers, timer ticks) alive until they
@@ -177,18 +173,21 @@ public:
     {
         prune();
         if (!t.done())
-            tasks_.push_back(std::move(t));
+            m_tasks.push_back(std::move(t));
     }
     bool idle()
     {
         prune();
-        return tasks_.empty();
+        return m_tasks.empty();
     }
-    void clear() { tasks_.clear(); }
+    void clear() { m_tasks.clear(); }
 
 private:
-    void prune() { tasks_.remove_if([](const Task<>& t) { return t.done(); }); }
-    std::list<Task<>> tasks_;
+    void prune()
+    {
+        m_tasks.remove_if([](const Task<>& t) { return t.done(); });
+    }
+    std::list<Task<>> m_tasks;
 };
 
 }  // namespace skelvar

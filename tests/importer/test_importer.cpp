@@ -24,7 +24,9 @@ const QDate Today(2024, 6, 15);
 // The line the importer writes for ip on 2024-06-15.
 QByteArray banLine(const QByteArray& ip)
 {
-    return ip + "\x02Ostrel-feed\x02" "Autokick\x02" "2024-06-15\x02\r\n";
+    return ip + "\x02Ostrel-feed\x02"
+                "Autokick\x02"
+                "2024-06-15\x02\r\n";
 }
 
 }  // namespace
@@ -54,8 +56,7 @@ void TestImporter::parseInput_data()
     QTest::addColumn<QStringList>("ips");
     QTest::addColumn<QList<int>>("badLines");
 
-    QTest::newRow("trimmed address") << QByteArray("  192.168.0.7 \r\n") << QStringList{"192.168.0.7"}
-                                     << QList<int>{};
+    QTest::newRow("trimmed address") << QByteArray("  192.168.0.7 \r\n") << QStringList{"192.168.0.7"} << QList<int>{};
     QTest::newRow("tabs and bare LF, last line without end")
         << QByteArray("\t10.0.0.1\t\n255.255.255.255") << QStringList{"10.0.0.1", "255.255.255.255"} << QList<int>{};
     QTest::newRow("patterns copied unchanged")
@@ -65,27 +66,29 @@ void TestImporter::parseInput_data()
         << QByteArray("\r\n   \r\n1.2.3.4\r\n\t\r\n\r\n") << QStringList{"1.2.3.4"} << QList<int>{};
     QTest::newRow("not addresses, by line number")
         << QByteArray("1.2.3.4\r\n"
-                      "xxx.xxx.xxx.xxx\r\n"   // 2: would match nobody, or everybody after trimming
-                      "xxx\r\n"               // 3: reduces to an empty prefix
-                      "1.xxx.3.4\r\n"         // 4: number after xxx
-                      "256.1.1.1\r\n"         // 5
-                      "1.2.3\r\n"             // 6
-                      "1.2.3.4.5\r\n"         // 7
-                      "1..3.4\r\n"            // 8
-                      "1.2.3.4 bad guy\r\n"   // 9
-                      "10.1.2.XXX\r\n"        // 10
-                      "1234.1.1.1\r\n"        // 11
+                      "xxx.xxx.xxx.xxx\r\n"  // 2: would match nobody, or everybody after trimming
+                      "xxx\r\n"              // 3: reduces to an empty prefix
+                      "1.xxx.3.4\r\n"        // 4: number after xxx
+                      "256.1.1.1\r\n"        // 5
+                      "1.2.3\r\n"            // 6
+                      "1.2.3.4.5\r\n"        // 7
+                      "1..3.4\r\n"           // 8
+                      "1.2.3.4 bad guy\r\n"  // 9
+                      "10.1.2.XXX\r\n"       // 10
+                      "1234.1.1.1\r\n"       // 11
                       "5.6.7.8\r\n")
         << QStringList{"1.2.3.4", "5.6.7.8"} << QList<int>{2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
-    QTest::newRow("bytes above 0x7F and control bytes")
-        << QByteArray("1.2.3.\xe9\r\n1.2\x02.3.4\r\n1.2.3.4\x00\r\n\xa0" "9.9.9.9\r\n", 39)
-        << QStringList{} << QList<int>{1, 2, 3, 4};
+    QTest::newRow("bytes above 0x7F and control bytes") << QByteArray("1.2.3.\xe9\r\n1.2\x02.3.4\r\n1.2.3.4\x00\r\n\xa0"
+                                                                      "9.9.9.9\r\n",
+                                                                      39)
+                                                        << QStringList{} << QList<int>{1, 2, 3, 4};
     QTest::newRow("empty input") << QByteArray() << QStringList{} << QList<int>{};
-    QTest::newRow("byte-order mark before the first address")
-        << QByteArray("\xEF\xBB\xBF" "192.168.0.7\r\n10.0.0.1\r\n") << QStringList{"192.168.0.7", "10.0.0.1"}
-        << QList<int>{};
-    QTest::newRow("byte-order mark on a later line is a stray byte")
-        << QByteArray("1.2.3.4\r\n\xEF\xBB\xBF" "5.6.7.8\r\n") << QStringList{"1.2.3.4"} << QList<int>{2};
+    QTest::newRow("byte-order mark before the first address") << QByteArray("\xEF\xBB\xBF"
+                                                                            "192.168.0.7\r\n10.0.0.1\r\n")
+                                                              << QStringList{"192.168.0.7", "10.0.0.1"} << QList<int>{};
+    QTest::newRow("byte-order mark on a later line is a stray byte") << QByteArray("1.2.3.4\r\n\xEF\xBB\xBF"
+                                                                                   "5.6.7.8\r\n")
+                                                                     << QStringList{"1.2.3.4"} << QList<int>{2};
 }
 
 void TestImporter::parseInput()
@@ -114,15 +117,21 @@ void TestImporter::appendToBans_data()
     QTest::addColumn<QByteArray>("after");
     QTest::addColumn<int>("appended");
 
-    const QByteArray old("9.9.9.9\x02" "Bob\x02" "Aimbot\x02" "2024-01-01\x02" "2030-01-01\r\n"
-                         "8.8.8.8\x02" "Al\x02" "r\x02" "2024-01-01\x02\r\n");
+    const QByteArray old("9.9.9.9\x02"
+                         "Bob\x02"
+                         "Aimbot\x02"
+                         "2024-01-01\x02"
+                         "2030-01-01\r\n"
+                         "8.8.8.8\x02"
+                         "Al\x02"
+                         "r\x02"
+                         "2024-01-01\x02\r\n");
     const QByteArray input(" 1.2.3.4\r\n\r\n10.1.2.xxx \r\n1.2.3.4\r\n");
     const QByteArray added = banLine("1.2.3.4") + banLine("10.1.2.xxx") + banLine("1.2.3.4");
 
     QTest::newRow("new bans.lst") << false << QByteArray() << input << added << 3;
     QTest::newRow("existing lines kept, no dedup") << true << old << input << old + added << 3;
-    QTest::newRow("existing last line without line end")
-        << true << old.chopped(2) << input << old + added << 3;
+    QTest::newRow("existing last line without line end") << true << old.chopped(2) << input << old + added << 3;
     QTest::newRow("empty input leaves bans.lst") << true << old << QByteArray() << old << 0;
     QTest::newRow("blank lines alone are an empty input") << true << old << QByteArray("\r\n \r\n") << old << 0;
     QTest::newRow("byte-order mark alone is an empty input") << true << old << QByteArray("\xEF\xBB\xBF") << old << 0;
@@ -273,7 +282,11 @@ void TestImporter::monitorLoadsImportedBans()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     // An existing line without its line end must not swallow the first import.
-    writeFile(dir.filePath("bans.lst"), "9.9.9.9\x02" "Bob\x02" "Aimbot\x02" "2024-01-01\x02" "2030-01-01");
+    writeFile(dir.filePath("bans.lst"), "9.9.9.9\x02"
+                                        "Bob\x02"
+                                        "Aimbot\x02"
+                                        "2024-01-01\x02"
+                                        "2030-01-01");
     writeFile(dir.filePath("bannedip.txt"), "192.168.0.7\r\n10.1.xxx.xxx\r\n");
     QVERIFY(importer::importBans(dir.path(), Today).ok);
 
@@ -303,16 +316,15 @@ void TestImporter::messages()
 
     // A rejected line is shown with its first 80 characters; a cut one ends in the mark.
     const QByteArray eighty = QByteArray(79, 'x') + '\t';  // a tab inside the line shows as '?'
-    writeFile(dir.filePath("bannedip.txt"), "1.2.3.4\r\n" + eighty + "y\r\n" + QByteArray(1 << 20, 'z') + "\r\n"
-                                                + eighty.chopped(1) + "y\r\n");
+    writeFile(dir.filePath("bannedip.txt"),
+              "1.2.3.4\r\n" + eighty + "y\r\n" + QByteArray(1 << 20, 'z') + "\r\n" + eighty.chopped(1) + "y\r\n");
     out.clear();
     err.clear();
     QCOMPARE(importer::runImport(dir.path(), Today, outStream, errStream), 0);
     QCOMPARE(out, QString("Appended 1 ban to bans.lst\n"));
     const QString skipped = "bannedip.txt line %1: not an address or address pattern, skipped: ";
-    QCOMPARE(err, skipped.arg(2) + QString(79, 'x') + "?" + QChar(0x2026) + "\n"
-                      + skipped.arg(3) + QString(80, 'z') + QChar(0x2026) + "\n"
-                      + skipped.arg(4) + QString(79, 'x') + "y\n");
+    QCOMPARE(err, skipped.arg(2) + QString(79, 'x') + "?" + QChar(0x2026) + "\n" + skipped.arg(3) + QString(80, 'z') +
+                      QChar(0x2026) + "\n" + skipped.arg(4) + QString(79, 'x') + "y\n");
 
     QVERIFY(QFile::remove(dir.filePath("bannedip.txt")));
     out.clear();
@@ -352,7 +364,10 @@ void TestImporter::program()
     QVERIFY(!QFileInfo::exists(cwd.filePath("bans.lst")));
 
     writeFile(dir.filePath("bannedip.txt"), "  192.168.0.7 \r\nnot-an-ip\r\n\r\n10.1.2.xxx");
-    const QByteArray old("9.9.9.9\x02" "Bob\x02" "Aimbot\x02" "2024-01-01\x02\r\n");
+    const QByteArray old("9.9.9.9\x02"
+                         "Bob\x02"
+                         "Aimbot\x02"
+                         "2024-01-01\x02\r\n");
     writeFile(dir.filePath("bans.lst"), old);
     const QDate before = QDate::currentDate();
     run(0, &out, &err);
@@ -362,8 +377,13 @@ void TestImporter::program()
     const QByteArray bans = readFile(dir.filePath("bans.lst"));
     auto expected = [&](const QDate& day) {
         const QByteArray d = day.toString("yyyy-MM-dd").toLatin1();
-        return old + "192.168.0.7\x02Ostrel-feed\x02" "Autokick\x02" + d + "\x02\r\n"
-             + "10.1.2.xxx\x02Ostrel-feed\x02" "Autokick\x02" + d + "\x02\r\n";
+        return old +
+               "192.168.0.7\x02Ostrel-feed\x02"
+               "Autokick\x02" +
+               d + "\x02\r\n" +
+               "10.1.2.xxx\x02Ostrel-feed\x02"
+               "Autokick\x02" +
+               d + "\x02\r\n";
     };
     QVERIFY2(bans == expected(before) || bans == expected(after), bans.constData());
     QVERIFY(!QFileInfo::exists(cwd.filePath("bans.lst")));
@@ -371,8 +391,8 @@ void TestImporter::program()
     writeFile(dir.filePath("bannedip.txt"), "\xEF\xBB\xBF" + QByteArray(81, '9') + "\r\n\xe9t\xe9\r\n");
     run(3, &out, &err);
     QVERIFY(out.isEmpty());
-    QVERIFY2(err.startsWith("bannedip.txt line 1: not an address or address pattern, skipped: " + QByteArray(80, '9')
-                            + "\xE2\x80\xA6\n"
+    QVERIFY2(err.startsWith("bannedip.txt line 1: not an address or address pattern, skipped: " + QByteArray(80, '9') +
+                            "\xE2\x80\xA6\n"
                             "bannedip.txt line 2: not an address or address pattern, skipped: \xC3\xA9t\xC3\xA9\n"
                             "Ostrel: No address found in "),
              err.constData());

@@ -10,6 +10,11 @@
 #include <QLocale>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 using namespace skelvar::lists;
 
@@ -26,7 +31,10 @@ const QDate Today(2024, 6, 15);
 // A ban line as the programs write it, made on Today.
 QByteArray banLine(const QByteArray& ip, const QByteArray& until = {})
 {
-    return ip + "\x02n\x02r\x02" "2024-06-15\x02" + until + "\r\n";
+    return ip +
+           "\x02n\x02r\x02"
+           "2024-06-15\x02" +
+           until + "\r\n";
 }
 
 Record ban(const QString& ip, const QString& until = {})
@@ -35,11 +43,25 @@ Record ban(const QString& ip, const QString& until = {})
 }
 
 // Where a write is pointed, for the writer's policy table.
-enum class Place { Plain, ReadOnly, OwnerReadOnly, Folder, Link, LinkToReadOnly, DanglingLink, LinkChain };
+enum class Place {
+    Nothing,
+    Plain,
+    ReadOnly,
+    OwnerReadOnly,
+    Folder,
+    Pipe,
+    Link,
+    LinkToReadOnly,
+    DanglingLink,
+    LinkChain,
+    LinkToFolder,
+    LinkCircle,
+};
 
 }  // namespace
 
 Q_DECLARE_METATYPE(Place)
+Q_DECLARE_METATYPE(skelvar::lists::ReadStatus)
 
 namespace skelvar::lists {
 // Readable failure output for QCOMPARE on records.
@@ -72,8 +94,8 @@ private slots:
     void skinList();
     void skinListMissingKeepsPrevious();
 
-    void writerPolicy_data();
-    void writerPolicy();
+    void fileAccessPolicy_data();
+    void fileAccessPolicy();
     void lockHeldElsewhereFailsTheWrite();
     void staleLockOfAKilledWriterIsTakenOver();
     void mergeWithOtherWriters_data();
@@ -87,30 +109,53 @@ void TestLists::parseDate_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QDate>("expected");
 
-    QTest::newRow("iso") << "en_US" << "2024-03-05" << QDate(2024, 3, 5);
-    QTest::newRow("iso short groups") << "en_US" << "2024-3-5" << QDate(2024, 3, 5);
-    QTest::newRow("iso with blanks") << "en_US" << "  2024-03-05 " << QDate(2024, 3, 5);
-    QTest::newRow("year first with slashes") << "de_DE" << "2024/03/05" << QDate(2024, 3, 5);
-    QTest::newRow("day above 12 in US locale") << "en_US" << "25/12/2023" << QDate(2023, 12, 25);
-    QTest::newRow("second above 12 in German locale") << "de_DE" << "12/25/2023" << QDate(2023, 12, 25);
-    QTest::newRow("ambiguous, US order") << "en_US" << "3/5/2024" << QDate(2024, 3, 5);
-    QTest::newRow("ambiguous, German order") << "de_DE" << "3.5.2024" << QDate(2024, 5, 3);
-    QTest::newRow("ambiguous, British order") << "en_GB" << "03/05/2024" << QDate(2024, 5, 3);
-    QTest::newRow("two-digit year") << "de_DE" << "31.12.24" << QDate(2024, 12, 31);
-    QTest::newRow("dashes day first") << "en_US" << "31-12-2024" << QDate(2024, 12, 31);
+    QTest::newRow("iso") << "en_US"
+                         << "2024-03-05" << QDate(2024, 3, 5);
+    QTest::newRow("iso short groups") << "en_US"
+                                      << "2024-3-5" << QDate(2024, 3, 5);
+    QTest::newRow("iso with blanks") << "en_US"
+                                     << "  2024-03-05 " << QDate(2024, 3, 5);
+    QTest::newRow("year first with slashes") << "de_DE"
+                                             << "2024/03/05" << QDate(2024, 3, 5);
+    QTest::newRow("day above 12 in US locale") << "en_US"
+                                               << "25/12/2023" << QDate(2023, 12, 25);
+    QTest::newRow("second above 12 in German locale") << "de_DE"
+                                                      << "12/25/2023" << QDate(2023, 12, 25);
+    QTest::newRow("ambiguous, US order") << "en_US"
+                                         << "3/5/2024" << QDate(2024, 3, 5);
+    QTest::newRow("ambiguous, German order") << "de_DE"
+                                             << "3.5.2024" << QDate(2024, 5, 3);
+    QTest::newRow("ambiguous, British order") << "en_GB"
+                                              << "03/05/2024" << QDate(2024, 5, 3);
+    QTest::newRow("two-digit year") << "de_DE"
+                                    << "31.12.24" << QDate(2024, 12, 31);
+    QTest::newRow("dashes day first") << "en_US"
+                                      << "31-12-2024" << QDate(2024, 12, 31);
 
-    QTest::newRow("empty") << "en_US" << "" << QDate();
-    QTest::newRow("word") << "en_US" << "never" << QDate();
-    QTest::newRow("no such day") << "en_US" << "2024-02-30" << QDate();
-    QTest::newRow("both above 12") << "en_US" << "13/13/2024" << QDate();
-    QTest::newRow("two groups") << "en_US" << "5/3" << QDate();
-    QTest::newRow("four groups") << "en_US" << "2024-03-05-01" << QDate();
-    QTest::newRow("mixed separators") << "en_US" << "5/3.2024" << QDate();
-    QTest::newRow("trailing text") << "en_US" << "2024-03-05x" << QDate();
-    QTest::newRow("time of day") << "en_US" << "2024-03-05 10:00" << QDate();
-    QTest::newRow("three-digit year") << "en_US" << "5/3/202" << QDate();
-    QTest::newRow("long number") << "en_US" << "20240305" << QDate();
-    QTest::newRow("trailing separator") << "en_US" << "5/3/" << QDate();
+    QTest::newRow("empty") << "en_US"
+                           << "" << QDate();
+    QTest::newRow("word") << "en_US"
+                          << "never" << QDate();
+    QTest::newRow("no such day") << "en_US"
+                                 << "2024-02-30" << QDate();
+    QTest::newRow("both above 12") << "en_US"
+                                   << "13/13/2024" << QDate();
+    QTest::newRow("two groups") << "en_US"
+                                << "5/3" << QDate();
+    QTest::newRow("four groups") << "en_US"
+                                 << "2024-03-05-01" << QDate();
+    QTest::newRow("mixed separators") << "en_US"
+                                      << "5/3.2024" << QDate();
+    QTest::newRow("trailing text") << "en_US"
+                                   << "2024-03-05x" << QDate();
+    QTest::newRow("time of day") << "en_US"
+                                 << "2024-03-05 10:00" << QDate();
+    QTest::newRow("three-digit year") << "en_US"
+                                      << "5/3/202" << QDate();
+    QTest::newRow("long number") << "en_US"
+                                 << "20240305" << QDate();
+    QTest::newRow("trailing separator") << "en_US"
+                                        << "5/3/" << QDate();
 }
 
 void TestLists::parseDate()
@@ -136,48 +181,80 @@ void TestLists::parseRecords_data()
     QTest::addColumn<int>("expired");
 
     const Record w{"1.2.3.4", "Bob", "Too many", "2024-06-01", ""};
-    QTest::newRow("warnings, CR LF")
-        << ListKind::Warnings << QByteArray("1.2.3.4\x02" "Bob\x02Too many\x02" "2024-06-01\r\n"
-                                           "5.6.7.8\x02" "Al, the \tgreat\x02r\x02" "2024-06-02\r\n")
-        << QList<Record>{w, {"5.6.7.8", "Al, the \tgreat", "r", "2024-06-02", ""}} << 0 << 0;
-    QTest::newRow("kicks, bare LF and no final line end")
-        << ListKind::Kicks << QByteArray("1.2.3.4\x02" "Bob\x02Too many\x02" "2024-06-01\n"
-                                        "1.2.3.4\x02" "Bob\x02Too many\x02" "2024-06-01")
-        << QList<Record>{w, w} << 0 << 0;
-    QTest::newRow("short, empty and hand-typed lines are skipped")
-        << ListKind::Warnings << QByteArray("\r\n1.2.3.4\x02" "Bob\x02Too many\r\n"
-                                           "1.2.3.4\x02" "Bob\x02Too many\x02" "2024-06-01\r\n"
-                                           "typed by hand\r\n\r\n")
-        << QList<Record>{w} << 4 << 0;
-    QTest::newRow("extra fields ignored")
-        << ListKind::Warnings << QByteArray("1.2.3.4\x02" "Bob\x02Too many\x02" "2024-06-01\x02x\x02y\r\n")
-        << QList<Record>{w} << 0 << 0;
+    QTest::newRow("warnings, CR LF") << ListKind::Warnings
+                                     << QByteArray("1.2.3.4\x02"
+                                                   "Bob\x02Too many\x02"
+                                                   "2024-06-01\r\n"
+                                                   "5.6.7.8\x02"
+                                                   "Al, the \tgreat\x02r\x02"
+                                                   "2024-06-02\r\n")
+                                     << QList<Record>{w, {"5.6.7.8", "Al, the \tgreat", "r", "2024-06-02", ""}} << 0
+                                     << 0;
+    QTest::newRow("kicks, bare LF and no final line end") << ListKind::Kicks
+                                                          << QByteArray("1.2.3.4\x02"
+                                                                        "Bob\x02Too many\x02"
+                                                                        "2024-06-01\n"
+                                                                        "1.2.3.4\x02"
+                                                                        "Bob\x02Too many\x02"
+                                                                        "2024-06-01")
+                                                          << QList<Record>{w, w} << 0 << 0;
+    QTest::newRow("short, empty and hand-typed lines are skipped") << ListKind::Warnings
+                                                                   << QByteArray("\r\n1.2.3.4\x02"
+                                                                                 "Bob\x02Too many\r\n"
+                                                                                 "1.2.3.4\x02"
+                                                                                 "Bob\x02Too many\x02"
+                                                                                 "2024-06-01\r\n"
+                                                                                 "typed by hand\r\n\r\n")
+                                                                   << QList<Record>{w} << 4 << 0;
+    QTest::newRow("extra fields ignored") << ListKind::Warnings
+                                          << QByteArray("1.2.3.4\x02"
+                                                        "Bob\x02Too many\x02"
+                                                        "2024-06-01\x02x\x02y\r\n")
+                                          << QList<Record>{w} << 0 << 0;
     QTest::newRow("bytes above 0x7F and control bytes kept")
-        << ListKind::Kicks << QByteArray("1.2.3.4\x02" "J\xe9r\xf4me\x00!\x02R\xff\x02" "2024-06-01\r\n", 32)
+        << ListKind::Kicks
+        << QByteArray("1.2.3.4\x02"
+                      "J\xe9r\xf4me\x00!\x02R\xff\x02"
+                      "2024-06-01\r\n",
+                      32)
         << QList<Record>{{"1.2.3.4", QString::fromLatin1("J\xe9r\xf4me\x00!", 8), QString::fromLatin1("R\xff"),
                           "2024-06-01", ""}}
         << 0 << 0;
-    QTest::newRow("short date normalised")
-        << ListKind::Warnings << QByteArray("1.2.3.4\x02" "Bob\x02Too many\x02" "25/6/2024\r\n")
-        << QList<Record>{{"1.2.3.4", "Bob", "Too many", "2024-06-25", ""}} << 0 << 0;
+    QTest::newRow("short date normalised") << ListKind::Warnings
+                                           << QByteArray("1.2.3.4\x02"
+                                                         "Bob\x02Too many\x02"
+                                                         "25/6/2024\r\n")
+                                           << QList<Record>{{"1.2.3.4", "Bob", "Too many", "2024-06-25", ""}} << 0 << 0;
     QTest::newRow("undated warning keeps its text")
-        << ListKind::Warnings << QByteArray("1.2.3.4\x02" "Bob\x02Too many\x02sometime\r\n")
+        << ListKind::Warnings
+        << QByteArray("1.2.3.4\x02"
+                      "Bob\x02Too many\x02sometime\r\n")
         << QList<Record>{{"1.2.3.4", "Bob", "Too many", "sometime", ""}} << 0 << 0;
 
-    QTest::newRow("bans by Until")
-        << ListKind::Bans
-        << QByteArray("a\x02n\x02r\x02" "2024-01-01\x02\r\n"            // permanent
-                      "b\x02n\x02r\x02" "2024-01-01\x02" "2024-06-14\r\n" // yesterday
-                      "c\x02n\x02r\x02" "2024-01-01\x02" "2024-06-15\r\n" // today
-                      "d\x02n\x02r\x02" "2024-01-01\x02" "2024-06-16\r\n" // tomorrow
-                      "e\x02n\x02r\x02" "2024-01-01\x02" "16/6/2024\r\n"  // tomorrow, short form
-                      "f\x02n\x02r\x02" "2024-01-01\x02soon\r\n"          // not a date
-                      "g\x02n\x02r\x02" "2024-01-01\r\n")                 // Until missing
-        << QList<Record>{{"a", "n", "r", "2024-01-01", ""},
-                         {"d", "n", "r", "2024-01-01", "2024-06-16"},
-                         {"e", "n", "r", "2024-01-01", "2024-06-16"},
-                         {"f", "n", "r", "2024-01-01", ""}}
-        << 1 << 2;
+    QTest::newRow("bans by Until") << ListKind::Bans
+                                   << QByteArray("a\x02n\x02r\x02"
+                                                 "2024-01-01\x02\r\n"  // permanent
+                                                 "b\x02n\x02r\x02"
+                                                 "2024-01-01\x02"
+                                                 "2024-06-14\r\n"  // yesterday
+                                                 "c\x02n\x02r\x02"
+                                                 "2024-01-01\x02"
+                                                 "2024-06-15\r\n"  // today
+                                                 "d\x02n\x02r\x02"
+                                                 "2024-01-01\x02"
+                                                 "2024-06-16\r\n"  // tomorrow
+                                                 "e\x02n\x02r\x02"
+                                                 "2024-01-01\x02"
+                                                 "16/6/2024\r\n"  // tomorrow, short form
+                                                 "f\x02n\x02r\x02"
+                                                 "2024-01-01\x02soon\r\n"  // not a date
+                                                 "g\x02n\x02r\x02"
+                                                 "2024-01-01\r\n")  // Until missing
+                                   << QList<Record>{{"a", "n", "r", "2024-01-01", ""},
+                                                    {"d", "n", "r", "2024-01-01", "2024-06-16"},
+                                                    {"e", "n", "r", "2024-01-01", "2024-06-16"},
+                                                    {"f", "n", "r", "2024-01-01", ""}}
+                                   << 1 << 2;
     QTest::newRow("empty file") << ListKind::Bans << QByteArray() << QList<Record>{} << 0 << 0;
 }
 
@@ -203,19 +280,37 @@ void TestLists::serialize_data()
 
     QTest::newRow("permanent ban ends with the separator")
         << ListKind::Bans << QList<Record>{{"10.1.2.xxx", "Bob", "Aimbot", "2024-06-15", ""}}
-        << QByteArray("10.1.2.xxx\x02" "Bob\x02" "Aimbot\x02" "2024-06-15\x02\r\n");
-    QTest::newRow("ban with end")
-        << ListKind::Bans << QList<Record>{{"1.2.3.4", "a b", "c,d\te", "2024-06-15", "2024-06-22"}}
-        << QByteArray("1.2.3.4\x02" "a b\x02" "c,d\te\x02" "2024-06-15\x02" "2024-06-22\r\n");
+        << QByteArray("10.1.2.xxx\x02"
+                      "Bob\x02"
+                      "Aimbot\x02"
+                      "2024-06-15\x02\r\n");
+    QTest::newRow("ban with end") << ListKind::Bans
+                                  << QList<Record>{{"1.2.3.4", "a b", "c,d\te", "2024-06-15", "2024-06-22"}}
+                                  << QByteArray("1.2.3.4\x02"
+                                                "a b\x02"
+                                                "c,d\te\x02"
+                                                "2024-06-15\x02"
+                                                "2024-06-22\r\n");
     QTest::newRow("warnings have four fields, Until ignored")
         << ListKind::Warnings << QList<Record>{{"1.2.3.4", "Bob", "r", "2024-06-15", "2024-07-01"}}
-        << QByteArray("1.2.3.4\x02" "Bob\x02r\x02" "2024-06-15\r\n");
-    QTest::newRow("hostile name stays one field on one line")
-        << ListKind::Kicks << QList<Record>{{"1.2.3.4", "a\x02" "b\r\nc", "r\n\x02" "1.1.1.1", "2024-06-15", ""}}
-        << QByteArray("1.2.3.4\x02" "abc\x02r1.1.1.1\x02" "2024-06-15\r\n");
-    QTest::newRow("Latin-1 bytes")
-        << ListKind::Warnings << QList<Record>{{"1.2.3.4", QString::fromLatin1("J\xe9r\xf4me"), "\xc2\xbf?", "d", ""}}
-        << QByteArray("1.2.3.4\x02J\xe9r\xf4me\x02\xbf?\x02" "d\r\n");
+        << QByteArray("1.2.3.4\x02"
+                      "Bob\x02r\x02"
+                      "2024-06-15\r\n");
+    QTest::newRow("hostile name stays one field on one line") << ListKind::Kicks
+                                                              << QList<Record>{{"1.2.3.4",
+                                                                                "a\x02"
+                                                                                "b\r\nc",
+                                                                                "r\n\x02"
+                                                                                "1.1.1.1",
+                                                                                "2024-06-15", ""}}
+                                                              << QByteArray("1.2.3.4\x02"
+                                                                            "abc\x02r1.1.1.1\x02"
+                                                                            "2024-06-15\r\n");
+    QTest::newRow("Latin-1 bytes") << ListKind::Warnings
+                                   << QList<Record>{{"1.2.3.4", QString::fromLatin1("J\xe9r\xf4me"), "\xc2\xbf?", "d",
+                                                     ""}}
+                                   << QByteArray("1.2.3.4\x02J\xe9r\xf4me\x02\xbf?\x02"
+                                                 "d\r\n");
     QTest::newRow("empty list") << ListKind::Bans << QList<Record>{} << QByteArray();
 }
 
@@ -238,14 +333,26 @@ void TestLists::loadSaveRoundTrip_data()
     QTest::addColumn<QByteArray>("bytes");
 
     QTest::newRow("warnings") << ListKind::Warnings
-                              << QByteArray("1.2.3.4\x02" "Bob the \t\"great\", \xe9t\xe9\x02" "Cheat: wallhack\x02"
+                              << QByteArray("1.2.3.4\x02"
+                                            "Bob the \t\"great\", \xe9t\xe9\x02"
+                                            "Cheat: wallhack\x02"
                                             "2024-06-01\r\n"
-                                            "127.0.0.1\x02\x02\x02" "2024-06-02\r\n");
+                                            "127.0.0.1\x02\x02\x02"
+                                            "2024-06-02\r\n");
     QTest::newRow("kicks") << ListKind::Kicks
-                           << QByteArray("1.2.3.4\x02" "Bob\x02" "Use of private slot\x02" "2024-06-01\r\n");
+                           << QByteArray("1.2.3.4\x02"
+                                         "Bob\x02"
+                                         "Use of private slot\x02"
+                                         "2024-06-01\r\n");
     QTest::newRow("bans") << ListKind::Bans
-                          << QByteArray("1.2.3.4\x02" "Bob\x02" "Aimbot\x02" "2024-06-01\x02\r\n"
-                                        "10.1.xxx.xxx\x02\xff\xfe\x02" "r\x02" "2024-06-01\x02" "2024-07-01\r\n");
+                          << QByteArray("1.2.3.4\x02"
+                                        "Bob\x02"
+                                        "Aimbot\x02"
+                                        "2024-06-01\x02\r\n"
+                                        "10.1.xxx.xxx\x02\xff\xfe\x02"
+                                        "r\x02"
+                                        "2024-06-01\x02"
+                                        "2024-07-01\r\n");
 }
 
 void TestLists::loadSaveRoundTrip()
@@ -288,7 +395,10 @@ void TestLists::loadFailures()
     QVERIFY(folder.readError);
 
     const QString locked = dir.filePath("warnings.lst");
-    writeFile(locked, "1.2.3.4\x02" "a\x02" "b\x02" "2024-01-01\r\n");
+    writeFile(locked, "1.2.3.4\x02"
+                      "a\x02"
+                      "b\x02"
+                      "2024-01-01\r\n");
     QFile::setPermissions(locked, QFileDevice::Permissions());
     if (enforced) {
         const LoadResult r = loadRecords(locked, ListKind::Warnings, Today);
@@ -319,7 +429,10 @@ void TestLists::saveFailureKeepsOldFile()
     // A read-only folder: the previous file must stay whole.
     const QString sub = dir.filePath("ro");
     QVERIFY(QDir().mkdir(sub));
-    const QByteArray old("old\x02" "a\x02" "b\x02" "c\r\n");
+    const QByteArray old("old\x02"
+                         "a\x02"
+                         "b\x02"
+                         "c\r\n");
     writeFile(sub + "/kicks.lst", old);
     QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     const bool saved = saveRecords(sub + "/kicks.lst", records, ListKind::Kicks);
@@ -349,8 +462,12 @@ void TestLists::append_data()
     QTest::addColumn<QByteArray>("after");
 
     const QList<Record> two{{"1.2.3.4", "n", "r", "2024-06-15", ""}, {"5.6.7.xxx", "n", "r", "2024-06-15", ""}};
-    const QByteArray twoBytes("1.2.3.4\x02n\x02r\x02" "2024-06-15\x02\r\n" "5.6.7.xxx\x02n\x02r\x02" "2024-06-15\x02\r\n");
-    const QByteArray old("9.9.9.9\x02o\x02p\x02" "2024-01-01\x02");
+    const QByteArray twoBytes("1.2.3.4\x02n\x02r\x02"
+                              "2024-06-15\x02\r\n"
+                              "5.6.7.xxx\x02n\x02r\x02"
+                              "2024-06-15\x02\r\n");
+    const QByteArray old("9.9.9.9\x02o\x02p\x02"
+                         "2024-01-01\x02");
 
     QTest::newRow("missing file is created") << false << QByteArray() << two << twoBytes;
     QTest::newRow("after CR LF") << true << old + "\r\n" << two << old + "\r\n" + twoBytes;
@@ -392,7 +509,10 @@ void TestLists::appendFailureKeepsOldFile()
     QVERIFY(!appendRecords(dir.filePath("bans.lst"), records, ListKind::Bans, &error));
     QVERIFY(!error.isEmpty());
 
-    const QByteArray old("old\x02" "a\x02" "b\x02" "c\x02\r\n");
+    const QByteArray old("old\x02"
+                         "a\x02"
+                         "b\x02"
+                         "c\x02\r\n");
     const QString sub = dir.filePath("ro");
     QVERIFY(QDir().mkdir(sub));
     writeFile(sub + "/bans.lst", old);
@@ -415,11 +535,11 @@ void TestLists::skinList_data()
 
     QTest::newRow("three lines") << QByteArray("allied_sas\r\naxis_x\r\ngerman elite\r\n")
                                  << QStringList{"allied_sas", "axis_x", "german elite", ""} << 3;
-    QTest::newRow("no final line end, bare LF") << QByteArray("a\nb")
-                                                << QStringList{"a", "b", ""} << 2;
+    QTest::newRow("no final line end, bare LF") << QByteArray("a\nb") << QStringList{"a", "b", ""} << 2;
     QTest::newRow("empty lines count") << QByteArray("a\r\n\r\nb\r\n") << QStringList{"a", "", "b", ""} << 3;
     QTest::newRow("empty file") << QByteArray() << QStringList{""} << 0;
-    QTest::newRow("separator inside a line") << QByteArray("a\x02" "b\r\n\xe9\r\n")
+    QTest::newRow("separator inside a line") << QByteArray("a\x02"
+                                                           "b\r\n\xe9\r\n")
                                              << QStringList{"ab", QString::fromLatin1("\xe9"), ""} << 2;
 }
 
@@ -459,25 +579,31 @@ void TestLists::skinListMissingKeepsPrevious()
     QCOMPARE(suspicious.count, 2);
 }
 
-void TestLists::writerPolicy_data()
+void TestLists::fileAccessPolicy_data()
 {
     QTest::addColumn<Place>("place");
-    QTest::addColumn<bool>("written");
+    QTest::addColumn<ReadStatus>("read");
+    QTest::addColumn<bool>("written");  // by each of writeFileAtomic, appendToFile and emptyFile
 
-    QTest::newRow("writable file") << Place::Plain << true;
+    QTest::newRow("nothing there") << Place::Nothing << ReadStatus::Missing << true;
+    QTest::newRow("writable file") << Place::Plain << ReadStatus::Ok << true;
     // As root too, which the system's own access checks let through.
-    QTest::newRow("read-only file") << Place::ReadOnly << false;
-    QTest::newRow("file only its owner may read") << Place::OwnerReadOnly << false;
-    QTest::newRow("folder") << Place::Folder << false;
-    QTest::newRow("link") << Place::Link << true;
-    QTest::newRow("link to a read-only file") << Place::LinkToReadOnly << false;
-    QTest::newRow("link to a file not made yet") << Place::DanglingLink << true;
-    QTest::newRow("link to a link") << Place::LinkChain << true;
+    QTest::newRow("read-only file") << Place::ReadOnly << ReadStatus::Ok << false;
+    QTest::newRow("file only its owner may read") << Place::OwnerReadOnly << ReadStatus::Ok << false;
+    QTest::newRow("folder") << Place::Folder << ReadStatus::Failed << false;
+    QTest::newRow("pipe") << Place::Pipe << ReadStatus::Failed << false;
+    QTest::newRow("link") << Place::Link << ReadStatus::Ok << true;
+    QTest::newRow("link to a read-only file") << Place::LinkToReadOnly << ReadStatus::Ok << false;
+    QTest::newRow("link to a file not made yet") << Place::DanglingLink << ReadStatus::Missing << true;
+    QTest::newRow("link to a link") << Place::LinkChain << ReadStatus::Ok << true;
+    QTest::newRow("link to a folder") << Place::LinkToFolder << ReadStatus::Failed << false;
+    QTest::newRow("circle of links") << Place::LinkCircle << ReadStatus::Failed << false;
 }
 
-void TestLists::writerPolicy()
+void TestLists::fileAccessPolicy()
 {
     QFETCH(Place, place);
+    QFETCH(ReadStatus, read);
     QFETCH(bool, written);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -485,45 +611,85 @@ void TestLists::writerPolicy()
     const QByteArray fresh = banLine("1.2.3.4");
     const QString path = dir.filePath("bans.lst");
     // Links point into another folder, as a shared list's would.
-    const QString target = place == Place::DanglingLink ? dir.filePath("shared/new.lst") : dir.filePath("shared/bans.lst");
+    const QString target =
+        place == Place::DanglingLink ? dir.filePath("shared/new.lst") : dir.filePath("shared/bans.lst");
     const auto rw = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
     const auto ro = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
     writeFile(dir.filePath("shared/bans.lst"), old);
     QFile::setPermissions(dir.filePath("shared/bans.lst"), place == Place::LinkToReadOnly ? ro : rw);
+    auto link = [&](const QString& to, const QString& from) {
+        QVERIFY(QFile::link(QDir(QFileInfo(from).path()).relativeFilePath(to), from));
+    };
     switch (place) {
+    case Place::Nothing: break;
     case Place::Plain:
     case Place::ReadOnly:
     case Place::OwnerReadOnly:
         writeFile(path, old);
-        QFile::setPermissions(path, place == Place::Plain ? rw : place == Place::ReadOnly ? ro : QFileDevice::ReadOwner);
+        QFile::setPermissions(path, place == Place::Plain      ? rw
+                                    : place == Place::ReadOnly ? ro
+                                                               : QFileDevice::ReadOwner);
         break;
-    case Place::Folder:
-        QVERIFY(QDir(dir.path()).mkdir("bans.lst"));
+    case Place::Folder: QVERIFY(QDir(dir.path()).mkdir("bans.lst")); break;
+    case Place::Pipe:
+#ifdef Q_OS_UNIX
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
         break;
+#else
+        QSKIP("no named pipes here");
+#endif
     case Place::Link:
     case Place::LinkToReadOnly:
-    case Place::DanglingLink:
-        QVERIFY(QFile::link(QDir(dir.path()).relativeFilePath(target), path));
-        break;
+    case Place::DanglingLink: link(target, path); break;
     case Place::LinkChain:
-        QVERIFY(QFile::link("shared/bans.lst", dir.filePath("middle.lst")));
-        QVERIFY(QFile::link("middle.lst", path));
+        link(dir.filePath("shared/bans.lst"), dir.filePath("middle.lst"));
+        link(dir.filePath("middle.lst"), path);
+        break;
+    case Place::LinkToFolder: link(dir.filePath("shared"), path); break;
+    case Place::LinkCircle:
+        link(dir.filePath("middle.lst"), path);
+        link(path, dir.filePath("middle.lst"));
         break;
     }
     const bool isLink = QFileInfo(path).isSymLink();
-    const QString file = isLink ? target : path;
+    const bool toFile = place == Place::Link || place == Place::LinkToReadOnly || place == Place::DanglingLink ||
+                        place == Place::LinkChain;
+    const QString file = toFile ? target : path;
     const QFileDevice::Permissions mode = QFileInfo(file).permissions();
+    const QFileInfo before(path);
 
+    QByteArray data;
     QString error;
-    QCOMPARE(writeFileAtomic(path, fresh, &error), written);
-    QCOMPARE(error.isEmpty(), written);
-    QCOMPARE(QFileInfo(path).isSymLink(), isLink);
-    if (place == Place::Folder) {
-        QVERIFY(QFileInfo(path).isDir());
+    QCOMPARE(readWholeFile(path, &data, &error), read);
+    QCOMPARE(error.isEmpty(), read != ReadStatus::Failed);
+    QCOMPARE(data, read == ReadStatus::Ok ? old : QByteArray());
+
+    const bool plainFileAfter =
+        place != Place::Folder && place != Place::Pipe && place != Place::LinkToFolder && place != Place::LinkCircle;
+    // Each of the three writes, with what the file then holds.
+    const QList<std::pair<std::function<bool(QString*)>, QByteArray>> writes{
+        {[&](QString* e) { return writeFileAtomic(path, fresh, e); }, fresh},
+        {[&](QString* e) { return appendToFile(path, fresh, e); }, fresh + fresh},
+        {[&](QString* e) { return emptyFile(path, e); }, QByteArray()},
+    };
+    for (const auto& [write, after] : writes) {
+        error.clear();
+        QCOMPARE(write(&error), written);
+        if (written)
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+        else
+            QVERIFY2(error.startsWith("Cannot write " + QDir::toNativeSeparators(path) + ": "), qPrintable(error));
+        QCOMPARE(QFileInfo(path).isSymLink(), isLink);
+        if (plainFileAfter)
+            QCOMPARE(readFile(file), written ? after : old);
+    }
+
+    if (!plainFileAfter) {
+        QCOMPARE(QFileInfo(path).isDir(), before.isDir());
+        QVERIFY(!QFileInfo(path).isFile());
         return;
     }
-    QCOMPARE(readFile(file), written ? fresh : old);
-    if (place != Place::DanglingLink)
+    if (place != Place::DanglingLink && place != Place::Nothing)
         QCOMPARE(QFileInfo(file).permissions(), mode);
     // No temporary file is left beside the target.
     QCOMPARE(QDir(QFileInfo(file).path()).entryList({QFileInfo(file).fileName() + ".*"}, QDir::Files | QDir::Hidden),
@@ -566,7 +732,8 @@ void TestLists::staleLockOfAKilledWriterIsTakenOver()
     QElapsedTimer timer;
     timer.start();
     QString error;
-    QVERIFY2(appendRecords(dir.filePath("bans.lst"), {ban("1.2.3.4")}, ListKind::Bans, &error, wait), qPrintable(error));
+    QVERIFY2(appendRecords(dir.filePath("bans.lst"), {ban("1.2.3.4")}, ListKind::Bans, &error, wait),
+             qPrintable(error));
     QVERIFY(timer.elapsed() < wait);
     QCOMPARE(readFile(dir.filePath("shared/bans.lst")), banLine("9.9.9.9") + banLine("1.2.3.4"));
     QVERIFY(!QFileInfo::exists(dir.filePath("shared/bans.lst.lock")));
@@ -586,18 +753,22 @@ void TestLists::mergeWithOtherWriters_data()
     QTest::newRow("both remove the same") << a + b << QStringList{"-1.1.1.1"} << b << b;
     QTest::newRow("their shorter ban of a banned address")
         << QByteArray() << QStringList{"+1.1.1.1"} << banLine("1.1.1.1", "2030-01-01") << a;
-    QTest::newRow("their ban as long as mine")
-        << QByteArray() << QStringList{"+1.1.1.1/2030-01-01"} << banLine("1.1.1.1", "2030-01-01")
-        << banLine("1.1.1.1", "2030-01-01");
+    QTest::newRow("their ban as long as mine") << QByteArray() << QStringList{"+1.1.1.1/2030-01-01"}
+                                               << banLine("1.1.1.1", "2030-01-01") << banLine("1.1.1.1", "2030-01-01");
     QTest::newRow("their longer ban is added")
         << QByteArray() << QStringList{"+1.1.1.1/2025-01-01"} << a << banLine("1.1.1.1", "2025-01-01") + a;
     QTest::newRow("their ban imported twice comes in once") << a << QStringList{} << a + c + c << a + c;
     QTest::newRow("lines that do not parse are kept")
-        << a + "typed by hand\r\n" << QStringList{"+2.2.2.2"} << a + "typed by hand\r\n" + "1.2\x02short\r\n"
+        << a + "typed by hand\r\n"
+        << QStringList{"+2.2.2.2"} << a + "typed by hand\r\n" + "1.2\x02short\r\n"
         << a + b + "typed by hand\r\n" + "1.2\x02short\r\n";
-    QTest::newRow("a line in an older date form is not doubled")
-        << QByteArray("1.1.1.1\x02n\x02r\x02" "15/6/2024\x02\r\n") << QStringList{"+2.2.2.2"}
-        << QByteArray("1.1.1.1\x02n\x02r\x02" "15/6/2024\x02\r\n") + c << a + b + c;
+    QTest::newRow("a line in an older date form is not doubled") << QByteArray("1.1.1.1\x02n\x02r\x02"
+                                                                               "15/6/2024\x02\r\n")
+                                                                 << QStringList{"+2.2.2.2"}
+                                                                 << QByteArray("1.1.1.1\x02n\x02r\x02"
+                                                                               "15/6/2024\x02\r\n") +
+                                                                        c
+                                                                 << a + b + c;
     QTest::newRow("a deleted file loses nothing") << a << QStringList{"+2.2.2.2"} << QByteArray("<deleted>") << a + b;
     QTest::newRow("an emptied file is their removal") << a << QStringList{"+2.2.2.2"} << QByteArray() << b;
 }

@@ -1,7 +1,7 @@
 #pragma once
-// Answers the monitor's questions from a script and records every box shown.
+// Answers the programs' questions from a script and records every box shown.
 
-#include "SkelvarRcon/session/uistate.h"
+#include "lists/prompter.h"
 
 #include <QList>
 #include <QString>
@@ -10,7 +10,7 @@
 
 namespace skelvar::test {
 
-class ScriptedPrompter : public rcon::Prompter {
+class ScriptedPrompter : public Prompter {
 public:
     struct Shown {
         QString title;
@@ -39,6 +39,14 @@ public:
         QStringList out;
         for (const Shown& s : shown)
             out << s.title;
+        return out;
+    }
+    // "title|text" of every box shown.
+    QStringList boxes() const
+    {
+        QStringList out;
+        for (const Shown& s : shown)
+            out << s.title + QLatin1Char('|') + s.text;
         return out;
     }
 };

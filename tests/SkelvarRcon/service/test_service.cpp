@@ -74,7 +74,8 @@ struct Rig : test::MonitorParts {
     {
         serveFreeServer();
         server.setReply("getstatus", {GameServerDouble::datagram("statusResponse\n\\mapname\\obj/obj_team2\n")});
-        server.setReply("status", GameServerDouble::splitAnswer(test::statusAnswer({{4, 0, "50", "Bob", "10.0.0.5:12203"}}), 1000));
+        server.setReply(
+            "status", GameServerDouble::splitAnswer(test::statusAnswer({{4, 0, "50", "Bob", "10.0.0.5:12203"}}), 1000));
         userinfo.insert("Bob", test::userinfoAnswer({{"name", "Bob"}, {"r_farplane_nofog", "1"}, {"rate", "25000"}}));
         settings.setChecked(Settings::penaltyRow(1).warning, true);
         settings.setText("txtMin", "1");
@@ -99,7 +100,11 @@ private slots:
         Rig r;
         r.saveSettings();
         const QByteArray settingsBefore = readFile(r.path("rconskelvar.ini"));
-        const QByteArray oldBan = "9.9.9.9\x02" "Eve\x02" "Aimbot\x02" "2024-01-01\x02" "\r\n";
+        const QByteArray oldBan = "9.9.9.9\x02"
+                                  "Eve\x02"
+                                  "Aimbot\x02"
+                                  "2024-01-01\x02"
+                                  "\r\n";
         writeFile(r.path("bans.lst"), oldBan);
 
         MonitorProgram monitor;
@@ -123,7 +128,10 @@ private slots:
         QCOMPARE(readFile(r.path("rconskelvar.ini")), settingsBefore);
         QCOMPARE(readFile(r.path("bans.lst")), oldBan);
         const QByteArray today = lists::formatDate(QDate::currentDate()).toLatin1();
-        QCOMPARE(readFile(r.path("warnings.lst")), "10.0.0.5\x02" "Bob\x02" "Cheat: NoFog\x02" + today + "\r\n");
+        QCOMPARE(readFile(r.path("warnings.lst")), "10.0.0.5\x02"
+                                                   "Bob\x02"
+                                                   "Cheat: NoFog\x02" +
+                                                       today + "\r\n");
 
         // Every line starts with the local time; the alert, the status and the summaries are there.
         const QString err = monitor.errorText();
@@ -142,10 +150,14 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message");
-        QTest::newRow("wrong password") << "wrong" << "0" << QStringList{} << 2 << "Rcon password is incorrect!";
-        QTest::newRow("held") << "" << "1" << QStringList{} << 3 << "Answered No, the safe answer (start with --force";
-        QTest::newRow("held, forced") << "" << "1" << QStringList{"--force"} << 0 << "Answered Yes (--force)";
-        QTest::newRow("offline") << "" << "" << QStringList{} << 4 << "Server offline!: Server is not responding!";
+        QTest::newRow("wrong password") << "wrong"
+                                        << "0" << QStringList{} << 2 << "Rcon password is incorrect!";
+        QTest::newRow("held") << ""
+                              << "1" << QStringList{} << 3 << "Answered No, the safe answer (start with --force";
+        QTest::newRow("held, forced") << ""
+                                      << "1" << QStringList{"--force"} << 0 << "Answered Yes (--force)";
+        QTest::newRow("offline") << ""
+                                 << "" << QStringList{} << 4 << "Server offline!: Server is not responding!";
     }
     void claimOutcomes()
     {
@@ -187,7 +199,8 @@ private slots:
         QTest::addColumn<QString>("settingsFolder");  // a folder in place of rconskelvar.ini
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("message");
-        QTest::newRow("settings unreadable") << "rconskelvar.ini" << QStringList{} << "rconskelvar.ini could not be read";
+        QTest::newRow("settings unreadable")
+            << "rconskelvar.ini" << QStringList{} << "rconskelvar.ini could not be read";
         QTest::newRow("no such folder") << "" << QStringList{"--config", "missing"} << "missing is not a folder";
     }
     void startFailures()
@@ -271,7 +284,8 @@ private slots:
         r.saveSettings();
         MonitorProgram monitor;
         // Long reply waits, so the three resets take seconds.
-        monitor.start(r.dir.path(), {"--headless"}, QStringLiteral("reply=1000,warmup=5,follow=5,tick=10,pace=%1").arg(test::kTestRatePeriodMs));
+        monitor.start(r.dir.path(), {"--headless"},
+                      QStringLiteral("reply=1000,warmup=5,follow=5,tick=10,pace=%1").arg(test::kTestRatePeriodMs));
         QTRY_VERIFY_WITH_TIMEOUT(r.commands().contains("set sv_skelvar 1"), 15000);
         monitor.signal(SIGTERM);
         QTRY_VERIFY_WITH_TIMEOUT(r.commands().contains("set sv_skelvar 0"), 10000);

@@ -3,6 +3,7 @@
 #include "tests/support/files.h"
 #include "tests/support/lockholder.h"
 #include "tests/support/permissions.h"
+#include "tests/support/scriptedprompter.h"
 
 #include <QAbstractItemModelTester>
 #include <QElapsedTimer>
@@ -30,8 +31,8 @@ QByteArray fileLine(const QList<QByteArray>& fields)
     return fields.join('\x02') + "\r\n";
 }
 
-Record rec(const QString& ip, const QString& name, const QString& reason = "r",
-           const QString& date = "2024-06-15", const QString& until = {})
+Record rec(const QString& ip, const QString& name, const QString& reason = "r", const QString& date = "2024-06-15",
+           const QString& until = {})
 {
     return {ip, name, reason, date, until};
 }
@@ -47,7 +48,7 @@ QStringList column(const RecordList& list, int c)
 const QDate Today(2024, 6, 15);
 const auto rw = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
 
-} // namespace
+}  // namespace
 
 class TestListStore : public QObject {
     Q_OBJECT
@@ -98,17 +99,18 @@ int rowOf(const RecordList& list, const QString& ip)
     return -1;
 }
 
-} // namespace
+}  // namespace
 
 void TestListStore::columns_data()
 {
-    QTest::addColumn<int>("view"); // 0..2 = ListKind, 3 = Players
+    QTest::addColumn<int>("view");  // 0..2 = ListKind, 3 = Players
     QTest::addColumn<QStringList>("headers");
     QTest::addColumn<QList<int>>("widths");
 
     QTest::newRow("Warnings") << 0 << QStringList{"IP", "Name", "Reason", "Date"} << QList<int>{1400, 3000, 2100, 1200};
     QTest::newRow("Kicks") << 1 << QStringList{"IP", "Name", "Reason", "Date"} << QList<int>{1400, 3000, 2100, 1200};
-    QTest::newRow("Bans") << 2 << QStringList{"IP", "Name", "Reason", "Date", "Until"} << QList<int>{1400, 2600, 1300, 1200, 1200};
+    QTest::newRow("Bans") << 2 << QStringList{"IP", "Name", "Reason", "Date", "Until"}
+                          << QList<int>{1400, 2600, 1300, 1200, 1200};
     QTest::newRow("Players") << 3 << QStringList{"No", "Ping", "Name", "IP", "Rate", "Allied skin", "Axis Skin"}
                              << QList<int>{350, 500, 2000, 1400, 700, 2250, 2250};
 }
@@ -144,15 +146,13 @@ void TestListStore::addInsertsAtSortedPlace_data()
     QTest::addColumn<QStringList>("keys");   // added in this order; record i has Name "i"
     QTest::addColumn<QStringList>("shown");  // Names top to bottom
 
-    QTest::newRow("address: text order, case-blind, equal keys in arrival order") << 0
-        << QStringList{"b", "A", "a", "C", "a", "10.0.0.2", "10.0.0.10"}
+    QTest::newRow("address: text order, case-blind, equal keys in arrival order")
+        << 0 << QStringList{"b", "A", "a", "C", "a", "10.0.0.2", "10.0.0.10"}
         << QStringList{"6", "5", "1", "2", "4", "0", "3"};
-    QTest::newRow("reason") << 2
-        << QStringList{"Use of private slot", "Admin. Kick", "admin. kick", "Cheat"}
-        << QStringList{"1", "2", "3", "0"};
-    QTest::newRow("date text, not calendar") << 3
-        << QStringList{"9/30/2024", "10/1/2024", "2024-06-15"}
-        << QStringList{"1", "2", "0"};
+    QTest::newRow("reason") << 2 << QStringList{"Use of private slot", "Admin. Kick", "admin. kick", "Cheat"}
+                            << QStringList{"1", "2", "3", "0"};
+    QTest::newRow("date text, not calendar")
+        << 3 << QStringList{"9/30/2024", "10/1/2024", "2024-06-15"} << QStringList{"1", "2", "0"};
 }
 
 void TestListStore::addInsertsAtSortedPlace()
@@ -181,22 +181,22 @@ void TestListStore::headerClickSortsAscendingStable()
                      rec("2.2.2.2", "amy", "x", "2024-01-01")});
     QCOMPARE(column(list, 0), (QStringList{"1.1.1.1", "2.2.2.2", "3.3.3.3"}));
 
-    const QPersistentModelIndex selected = list.index(2, 0); // 3.3.3.3
+    const QPersistentModelIndex selected = list.index(2, 0);  // 3.3.3.3
     QSignalSpy changed(&list, &RecordList::changed);
 
     // A second click on the same header asks for descending; the list stays ascending.
     list.sort(1, Qt::DescendingOrder);
     QCOMPARE(list.sortColumn(), 1);
-    QCOMPARE(column(list, 0), (QStringList{"2.2.2.2", "1.1.1.1", "3.3.3.3"})); // Bob before bob: earlier row
+    QCOMPARE(column(list, 0), (QStringList{"2.2.2.2", "1.1.1.1", "3.3.3.3"}));  // Bob before bob: earlier row
     QCOMPARE(selected.row(), 2);
-    QCOMPARE(changed.size(), 1); // the file keeps the shown order
+    QCOMPARE(changed.size(), 1);  // the file keeps the shown order
 
     list.sort(3);
     QCOMPARE(column(list, 3), (QStringList{"10/1/2024", "2024-01-01", "9/30/2024"}));
     QCOMPARE(list.data(selected).toString(), QString("3.3.3.3"));
     QCOMPARE(selected.row(), 0);
 
-    list.sort(5); // no such column
+    list.sort(5);  // no such column
     QCOMPARE(list.sortColumn(), 3);
 }
 
@@ -204,7 +204,7 @@ void TestListStore::setIpKeepsListSorted_data()
 {
     QTest::addColumn<int>("row");
     QTest::addColumn<QString>("ip");
-    QTest::addColumn<QStringList>("shown"); // Names, from n0..n3 sorted by address at start
+    QTest::addColumn<QStringList>("shown");  // Names, from n0..n3 sorted by address at start
     QTest::addColumn<int>("newRow");
 
     QTest::newRow("moves down") << 0 << "10.0.0.7" << QStringList{"n1", "n2", "n0", "n3"} << 2;
@@ -245,7 +245,7 @@ void TestListStore::mutationsSignalChange()
     list.add(rec("1.1.1.1", "a"));
     list.add(rec("2.2.2.2", "b"));
     QCOMPARE(changed.size(), 2);
-    list.setIp(0, "1.1.1.1"); // same text
+    list.setIp(0, "1.1.1.1");  // same text
     list.removeAt(5);
     list.removeAt(-1);
     list.setIp(7, "x");
@@ -313,13 +313,11 @@ void TestListStore::loadReportsSkippedLinesAndReadsSkins()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QByteArray warnings = fileLine({"9.9.9.9", "Zed", "Use of private slot", "2024-06-01"})
-                              + "junk\r\n"
-                              + fileLine({"1.1.1.1", "Amy", "Use of private slot", "2024-06-02"});
-    const QByteArray bans = fileLine({"5.5.5.5", "Old", "Cheat", "2024-01-01", "2024-06-15"}) // expired today
-                          + fileLine({"6.6.6.6", "Perm", "Cheat", "2024-01-01", ""})
-                          + "\r\n"
-                          + fileLine({"7.7.7.7", "short", "r"});
+    const QByteArray warnings = fileLine({"9.9.9.9", "Zed", "Use of private slot", "2024-06-01"}) + "junk\r\n" +
+                                fileLine({"1.1.1.1", "Amy", "Use of private slot", "2024-06-02"});
+    const QByteArray bans = fileLine({"5.5.5.5", "Old", "Cheat", "2024-01-01", "2024-06-15"})  // expired today
+                            + fileLine({"6.6.6.6", "Perm", "Cheat", "2024-01-01", ""}) + "\r\n" +
+                            fileLine({"7.7.7.7", "short", "r"});
     writeFile(dir.filePath("warnings.lst"), warnings);
     writeFile(dir.filePath("bans.lst"), bans);
     writeFile(dir.filePath("skins.txt"), "a\r\nb\r\nc\r\n");
@@ -330,8 +328,10 @@ void TestListStore::loadReportsSkippedLinesAndReadsSkins()
     const QList<StoreMessage> messages = store.load(Today);
 
     QCOMPARE(messages.size(), 2);
-    QVERIFY2(messages[0].text.contains("warnings.lst") && messages[0].text.contains("1 line"), qPrintable(messages[0].text));
-    QVERIFY2(messages[1].text.contains("bans.lst") && messages[1].text.contains("2 lines"), qPrintable(messages[1].text));
+    QVERIFY2(messages[0].text.contains("warnings.lst") && messages[0].text.contains("1 line"),
+             qPrintable(messages[0].text));
+    QVERIFY2(messages[1].text.contains("bans.lst") && messages[1].text.contains("2 lines"),
+             qPrintable(messages[1].text));
     QCOMPARE(column(store.warnings(), 1), (QStringList{"Amy", "Zed"}));
     QCOMPARE(column(store.bans(), 0), QStringList{"6.6.6.6"});
     QCOMPARE(store.kicks().size(), 0);
@@ -426,8 +426,8 @@ void TestListStore::unreadableListIsNeverOverwritten()
     QFile::setPermissions(bansPath, QFileDevice::WriteOwner);
 
     ListStore store;
-    QStringList reports;
-    store.setReporter([&](const QString& title, const QString&) { reports << title; });
+    skelvar::test::ScriptedPrompter prompter;
+    store.setPrompter(&prompter);
     store.setFolder(dir.path());
     const QList<StoreMessage> messages = store.load(Today);
     store.bans().add(rec("1.1.1.1", "new"));
@@ -441,9 +441,9 @@ void TestListStore::unreadableListIsNeverOverwritten()
     QVERIFY(store.isProtected(ListKind::Bans));
     QVERIFY(!exitSaved);
     QCOMPARE(readFile(bansPath), bans);
-    QCOMPARE(store.bans().size(), 1); // the new ban is still enforced this run
+    QCOMPARE(store.bans().size(), 1);  // the new ban is still enforced this run
     QCOMPARE(readFile(dir.filePath("kicks.lst")), fileLine({"2.2.2.2", "kicked", "r", "2024-06-15"}));
-    QVERIFY(reports.isEmpty()); // told once, at start
+    QVERIFY(prompter.shown.isEmpty());  // told once, at start
 }
 
 void TestListStore::failedWriteReportedOnceKeepsOldFile()
@@ -460,8 +460,8 @@ void TestListStore::failedWriteReportedOnceKeepsOldFile()
         QSKIP("permission bits are not enforced here");
 
     ListStore store;
-    QStringList reports;
-    store.setReporter([&](const QString& title, const QString& text) { reports << title + "|" + text; });
+    skelvar::test::ScriptedPrompter prompter;
+    store.setPrompter(&prompter);
     store.setFolder(folder);
     QVERIFY(store.load(Today).isEmpty());
 
@@ -477,16 +477,16 @@ void TestListStore::failedWriteReportedOnceKeepsOldFile()
     // Two autosaves and the exit failed for kicks.lst; the exit also failed
     // for the other two lists. Each file is reported once.
     QVERIFY(!exitSaved);
-    QCOMPARE(reports.filter("kicks.lst").size(), 1);
-    QCOMPARE(reports.filter("bans.lst").size(), 1);
-    QCOMPARE(reports.size(), 3);
+    QCOMPARE(prompter.boxes().filter("kicks.lst").size(), 1);
+    QCOMPARE(prompter.boxes().filter("bans.lst").size(), 1);
+    QCOMPARE(prompter.shown.size(), 3);
     QCOMPARE(during, old);
     QCOMPARE(store.kicks().size(), 3);
 
     QVERIFY(store.saveAll());
-    QCOMPARE(readFile(folder + "/kicks.lst"),
-             old + fileLine({"2.2.2.2", "second", "r", "2024-06-15"}) + fileLine({"3.3.3.3", "third", "r", "2024-06-15"}));
-    QCOMPARE(reports.size(), 3);
+    QCOMPARE(readFile(folder + "/kicks.lst"), old + fileLine({"2.2.2.2", "second", "r", "2024-06-15"}) +
+                                                  fileLine({"3.3.3.3", "third", "r", "2024-06-15"}));
+    QCOMPARE(prompter.shown.size(), 3);
 }
 
 void TestListStore::hostileNameCannotMakeASecondRecord()
@@ -497,8 +497,16 @@ void TestListStore::hostileNameCannotMakeASecondRecord()
         ListStore store;
         store.setFolder(dir.path());
         store.load(Today);
-        store.kicks().add(rec("1.2.3.4", "a\x02" "b\r\nc", "Cheat\r\n", "2024-06-15"));
-        store.bans().add(rec("1.2.3.4", "a\x02" "b\r\nc", "r", "2024-06-15", "\x02" "x"));
+        store.kicks().add(rec("1.2.3.4",
+                              "a\x02"
+                              "b\r\nc",
+                              "Cheat\r\n", "2024-06-15"));
+        store.bans().add(rec("1.2.3.4",
+                             "a\x02"
+                             "b\r\nc",
+                             "r", "2024-06-15",
+                             "\x02"
+                             "x"));
         QCOMPARE(store.kicks().at(0).name, QString("abc"));
         QVERIFY(store.saveAll());
     }
@@ -603,8 +611,8 @@ void TestListStore::lockThatCannotBeHadIsReportedAndNothingLost()
     const QByteArray old = banLine("9.9.9.9", "Old");
     writeFile(path, old);
     ListStore store;
-    QStringList reports;
-    store.setReporter([&](const QString& title, const QString& text) { reports << title + "|" + text; });
+    skelvar::test::ScriptedPrompter prompter;
+    store.setPrompter(&prompter);
     store.setFolder(dir.path());
     store.setSyncDelayForTests(NoSyncDuringTest);
     constexpr int wait = 300;
@@ -614,9 +622,10 @@ void TestListStore::lockThatCannotBeHadIsReportedAndNothingLost()
     skelvar::test::LockHolder other;
     QVERIFY(other.hold(path));
     store.bans().add(rec("1.1.1.1", "New"));
-    QTRY_COMPARE(reports.size(), 1);
-    QVERIFY2(reports[0].startsWith("List not saved|") && reports[0].contains("bans.lst") && reports[0].contains("lock"),
-             qPrintable(reports[0]));
+    QTRY_COMPARE(prompter.shown.size(), 1);
+    QVERIFY2(prompter.boxes()[0].startsWith("List not saved|") && prompter.boxes()[0].contains("bans.lst") &&
+                 prompter.boxes()[0].contains("lock"),
+             qPrintable(prompter.boxes()[0]));
     QCOMPARE(readFile(path), old);
     QCOMPARE(column(store.bans(), 0), (QStringList{"1.1.1.1", "9.9.9.9"}));
 
@@ -631,7 +640,7 @@ void TestListStore::lockThatCannotBeHadIsReportedAndNothingLost()
     store.bans().add(rec("2.2.2.2", "Next"));
     QTRY_COMPARE(readFile(path), banLine("1.1.1.1", "New") + banLine("2.2.2.2", "Next") + old);
     QVERIFY(timer.elapsed() < longWait);
-    QCOMPARE(reports.size(), 1);
+    QCOMPARE(prompter.shown.size(), 1);
 }
 
 void TestListStore::readOnlyListIsNotReplacedByRoot()
@@ -646,17 +655,18 @@ void TestListStore::readOnlyListIsNotReplacedByRoot()
     QFile::setPermissions(path, readOnly);
 
     ListStore store;
-    QStringList reports;
-    store.setReporter([&](const QString& title, const QString&) { reports << title; });
+    skelvar::test::ScriptedPrompter prompter;
+    store.setPrompter(&prompter);
     store.setFolder(dir.path());
     QVERIFY(store.load(Today).isEmpty());
     store.bans().add(rec("1.1.1.1", "New"));
-    QTRY_COMPARE(reports, QStringList{"List not saved"});
+    QTRY_COMPARE(prompter.titles(), QStringList{"List not saved"});
+    QCOMPARE(prompter.shown[0].icon, skelvar::Prompter::Icon::Critical);
     QVERIFY(!store.saveAll());
     QCOMPARE(readFile(path), old);
     QCOMPARE(QFileInfo(path).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser), readOnly);
     QCOMPARE(store.bans().size(), 2);
-    QCOMPARE(reports.size(), 1);
+    QCOMPARE(prompter.shown.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestListStore)

@@ -1,6 +1,7 @@
 #include "SkelvarRcon/store/settings.h"
 #include "tests/support/files.h"
 #include "tests/support/permissions.h"
+#include "tests/support/scriptedprompter.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -526,8 +527,8 @@ void TestSettings::failedWriteReportedOnceAndKeepsOldFile()
         QSKIP("permission bits are not enforced here");
 
     Settings s;
-    QStringList reports;
-    s.setReporter([&](const QString& title, const QString& text) { reports << title + "|" + text; });
+    skelvar::test::ScriptedPrompter prompter;
+    s.setPrompter(&prompter);
     QVERIFY(s.load(path));
     s.setAutosave(true);
 
@@ -540,15 +541,16 @@ void TestSettings::failedWriteReportedOnceAndKeepsOldFile()
     QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
     QVERIFY(!exitSaved);
-    QCOMPARE(reports.size(), 1);
-    QVERIFY2(reports[0].contains("rconskelvar.ini"), qPrintable(reports[0]));
+    QCOMPARE(prompter.shown.size(), 1);
+    QCOMPARE(prompter.shown[0].icon, skelvar::Prompter::Icon::Critical);
+    QVERIFY2(prompter.boxes()[0].contains("rconskelvar.ini"), qPrintable(prompter.boxes()[0]));
     QCOMPARE(readFile(path), old);
     QCOMPARE(s.text("txtPORT"), QString("2"));
 
     // Once writable again the next change goes through.
     s.setText("txtPORT", "3");
     QTRY_COMPARE(readFile(path), line(withValues(defaultFields(), {{2, "3"}})));
-    QCOMPARE(reports.size(), 1);
+    QCOMPARE(prompter.shown.size(), 1);
 }
 
 void TestSettings::unreadableFileIsNeverOverwritten()
@@ -593,14 +595,14 @@ void TestSettings::readOnlyFileIsNotReplacedByRoot()
     QFile::setPermissions(path, readOnly);
 
     Settings s;
-    QStringList reports;
-    s.setReporter([&](const QString& title, const QString& text) { reports << title + "|" + text; });
+    skelvar::test::ScriptedPrompter prompter;
+    s.setPrompter(&prompter);
     QVERIFY(s.load(path));
     s.setAutosave(true);
     s.setText("txtSVR", "10.1.1.1");
-    QTRY_COMPARE(reports.size(), 1);
+    QTRY_COMPARE(prompter.shown.size(), 1);
     QVERIFY(!s.saveFile());
-    QVERIFY2(reports[0].contains("rconskelvar.ini") && reports[0].contains("read-only"), qPrintable(reports[0]));
+    QVERIFY2(prompter.boxes()[0].contains("rconskelvar.ini") && prompter.boxes()[0].contains("read-only"), qPrintable(prompter.boxes()[0]));
     QCOMPARE(readFile(path), old);
     QCOMPARE(QFileInfo(path).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser), readOnly);
     QCOMPARE(s.text("txtSVR"), QString("10.1.1.1"));

@@ -6,8 +6,8 @@
 #include "SkelvarRcon/app/monitor.h"
 #include "lists/records.h"
 #include "tests/SkelvarRcon/engine/statusfixture.h"
-#include "tests/support/files.h"
 #include "tests/support/engineparts.h"
+#include "tests/support/files.h"
 
 #include <QFile>
 #include <QProcess>
@@ -89,9 +89,9 @@ private slots:
 
         // The monitor's next change writes the file: the imported bans stay.
         monitor.lists.bans().add({"5.5.5.5", "Zed", "Admin. Ban", lists::formatDate(today), ""});
-        const QByteArray expected = banLine("1.2.3.4", "Ostrel-feed", "Autokick", today)
-                                  + banLine("10.1.2.xxx", "Ostrel-feed", "Autokick", today)
-                                  + banLine("5.5.5.5", "Zed", "Admin. Ban", today) + old;
+        const QByteArray expected = banLine("1.2.3.4", "Ostrel-feed", "Autokick", today) +
+                                    banLine("10.1.2.xxx", "Ostrel-feed", "Autokick", today) +
+                                    banLine("5.5.5.5", "Zed", "Admin. Ban", today) + old;
         QTRY_COMPARE(readFile(dir.filePath("bans.lst")), expected);
         QCOMPARE(addresses(monitor.lists.bans()), (QStringList{"1.2.3.4", "10.1.2.xxx", "5.5.5.5", "9.9.9.9"}));
 
@@ -118,8 +118,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(r.commands().contains("clientkick 4"), 5000);
         r.session->stop();
         QTRY_VERIFY(r.idle());
-        QVERIFY(r.commands().contains("say 10.0.0.7 was banned from this server on " + lists::formatDate(today)
-                                      + ". Reason: Autokick"));
+        QVERIFY(r.commands().contains("say 10.0.0.7 was banned from this server on " + lists::formatDate(today) +
+                                      ". Reason: Autokick"));
         QCOMPARE(addresses(r.lists.bans()), QStringList{"10.0.0.7"});
     }
 };

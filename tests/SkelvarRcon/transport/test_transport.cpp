@@ -17,7 +17,10 @@ using skelvar::test::GameServerDouble;
 namespace {
 constexpr int kWait = 120;  // the product waits 700 ms; tests keep it short
 
-QByteArray b(const char* s, int n) { return QByteArray(s, n); }
+QByteArray b(const char* s, int n)
+{
+    return QByteArray(s, n);
+}
 }  // namespace
 
 class TestTransport : public QObject {
@@ -56,15 +59,18 @@ private slots:
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("password");
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("status query") << "getstatus" << "pw" << b("\xFF\xFF\xFF\xFF\x02 getstatus", 15);
-        QTest::newRow("other case is a console command")
-            << "GetStatus" << "pw" << b("\xFF\xFF\xFF\xFF\x02 rcon pw GetStatus", 23);
-        QTest::newRow("status with password") << "status" << "P" << b("\xFF\xFF\xFF\xFF\x02 rcon P status", 19);
-        QTest::newRow("empty password keeps both blanks") << "status" << "" << b("\xFF\xFF\xFF\xFF\x02 rcon  status", 18);
-        QTest::newRow("latin-1 byte for byte") << QString::fromLatin1("say caf\xE9") << "p"
-                                               << b("\xFF\xFF\xFF\xFF\x02 rcon p say caf\xE9", 21);
-        QTest::newRow("operator's line break goes as typed")
-            << "say a\nb" << "p" << b("\xFF\xFF\xFF\xFF\x02 rcon p say a\nb", 20);
+        QTest::newRow("status query") << "getstatus"
+                                      << "pw" << b("\xFF\xFF\xFF\xFF\x02 getstatus", 15);
+        QTest::newRow("other case is a console command") << "GetStatus"
+                                                         << "pw" << b("\xFF\xFF\xFF\xFF\x02 rcon pw GetStatus", 23);
+        QTest::newRow("status with password") << "status"
+                                              << "P" << b("\xFF\xFF\xFF\xFF\x02 rcon P status", 19);
+        QTest::newRow("empty password keeps both blanks") << "status"
+                                                          << "" << b("\xFF\xFF\xFF\xFF\x02 rcon  status", 18);
+        QTest::newRow("latin-1 byte for byte")
+            << QString::fromLatin1("say caf\xE9") << "p" << b("\xFF\xFF\xFF\xFF\x02 rcon p say caf\xE9", 21);
+        QTest::newRow("operator's line break goes as typed") << "say a\nb"
+                                                             << "p" << b("\xFF\xFF\xFF\xFF\x02 rcon p say a\nb", 20);
     }
     void encodesDatagrams()
     {
@@ -110,10 +116,14 @@ private slots:
     {
         QTest::addColumn<QString>("in");
         QTest::addColumn<QString>("out");
-        QTest::newRow("quote and semicolons") << "x\";quit;\"" << "xquit";
-        QTest::newRow("line breaks") << "a\r\nb\nc" << "a  b c";
-        QTest::newRow("control byte") << QString("a") + QChar(2) + "b" << "ab";
-        QTest::newRow("plain") << "Big Name ^1x" << "Big Name ^1x";
+        QTest::newRow("quote and semicolons") << "x\";quit;\""
+                                              << "xquit";
+        QTest::newRow("line breaks") << "a\r\nb\nc"
+                                     << "a  b c";
+        QTest::newRow("control byte") << QString("a") + QChar(2) + "b"
+                                      << "ab";
+        QTest::newRow("plain") << "Big Name ^1x"
+                               << "Big Name ^1x";
     }
     void rconSafeText()
     {
@@ -126,15 +136,24 @@ private slots:
     {
         QTest::addColumn<QString>("answer");
         QTest::addColumn<QString>("value");
-        QTest::newRow("original server") << "\"sv_skelvar\" is:\"0\" default:\"\"\r\n" << "0";
-        QTest::newRow("the default form") << "\"sv_skelvar\" is:\"0^7\", the default\r\n" << "0";
-        QTest::newRow("default: form") << "\"sv_skelvar\" is:\"1^7\" default:\"0^7\"\r\n" << "1";
-        QTest::newRow("codes inside") << "\"nextmap\" is:\"^1dm/^Zmohdm6^7\"\r\n" << "dm/mohdm6";
-        QTest::newRow("caret without letter stays") << "\"x\" is:\"a^ b^^7c^\"" << "a^ b^c^";
-        QTest::newRow("value without codes") << "\"version\" is:\"1.11 win-x86\"" << "1.11 win-x86";
-        QTest::newRow("unknown variable") << "unknown command: sv_skelvar\r\n" << "";
-        QTest::newRow("too few quotes") << "\"cheats\"" << "";
-        QTest::newRow("no answer") << "" << "";
+        QTest::newRow("original server") << "\"sv_skelvar\" is:\"0\" default:\"\"\r\n"
+                                         << "0";
+        QTest::newRow("the default form") << "\"sv_skelvar\" is:\"0^7\", the default\r\n"
+                                          << "0";
+        QTest::newRow("default: form") << "\"sv_skelvar\" is:\"1^7\" default:\"0^7\"\r\n"
+                                       << "1";
+        QTest::newRow("codes inside") << "\"nextmap\" is:\"^1dm/^Zmohdm6^7\"\r\n"
+                                      << "dm/mohdm6";
+        QTest::newRow("caret without letter stays") << "\"x\" is:\"a^ b^^7c^\""
+                                                    << "a^ b^c^";
+        QTest::newRow("value without codes") << "\"version\" is:\"1.11 win-x86\""
+                                             << "1.11 win-x86";
+        QTest::newRow("unknown variable") << "unknown command: sv_skelvar\r\n"
+                                          << "";
+        QTest::newRow("too few quotes") << "\"cheats\""
+                                        << "";
+        QTest::newRow("no answer") << ""
+                                   << "";
     }
     void printedValues()
     {
@@ -307,11 +326,16 @@ private slots:
     {
         QTest::addColumn<QString>("host");
         QTest::addColumn<QString>("port");
-        QTest::newRow("port not a number") << "127.0.0.1" << "abc";
-        QTest::newRow("port zero") << "127.0.0.1" << "0";
-        QTest::newRow("port too large") << "127.0.0.1" << "70000";
-        QTest::newRow("empty host") << "" << "12203";
-        QTest::newRow("unknown host name") << "no-such-host.invalid" << "12203";
+        QTest::newRow("port not a number") << "127.0.0.1"
+                                           << "abc";
+        QTest::newRow("port zero") << "127.0.0.1"
+                                   << "0";
+        QTest::newRow("port too large") << "127.0.0.1"
+                                        << "70000";
+        QTest::newRow("empty host") << ""
+                                    << "12203";
+        QTest::newRow("unknown host name") << "no-such-host.invalid"
+                                           << "12203";
     }
     void badTargetsEndAfterTheWait()
     {
@@ -464,10 +488,12 @@ private slots:
         QTest::addColumn<bool>("original");
         QTest::addColumn<QStringList>("commands");
         QTest::addColumn<QStringList>("answers");
-        QTest::newRow("engine") << false
-                                << QStringList{"set x 5", "x", "set x 6", "x", "y", "dumpuser \"Bob"}
-                                << QStringList{"", "\"x\" is:\"5^7\", the default\r\n", "",
-                                               "\"x\" is:\"6^7\" default:\"5^7\"\r\n", "unknown command: y\r\n",
+        QTest::newRow("engine") << false << QStringList{"set x 5", "x", "set x 6", "x", "y", "dumpuser \"Bob"}
+                                << QStringList{"",
+                                               "\"x\" is:\"5^7\", the default\r\n",
+                                               "",
+                                               "\"x\" is:\"6^7\" default:\"5^7\"\r\n",
+                                               "unknown command: y\r\n",
                                                "Player Bob is not on the server\r\n"};
         QTest::newRow("original") << true << QStringList{"set x 5", "x", "y"}
                                   << QStringList{"", "\"x\" is:\"5\" default:\"\"\r\n", "Unknown command \"y\"\r\n"};
@@ -506,7 +532,7 @@ private slots:
             joined += d.mid(11);
         }
         QCOMPARE(joined, text + longLine);
-        QCOMPARE(reply.size(), 5);  // 1880 bytes of rows in two, the long line in three
+        QCOMPARE(reply.size(), 5);                               // 1880 bytes of rows in two, the long line in three
         QCOMPARE(GameServerDouble::engineAnswer("").size(), 1);  // an empty print still goes out
     }
 
