@@ -1,9 +1,9 @@
 #include "SkelvarRcon/app/monitor.h"
 
 #include "SkelvarRcon/store/controlnames.h"
+#include "lists/fileaccess.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 namespace skelvar::rcon {
@@ -103,8 +103,7 @@ QString Monitor::prepareForEditor(EditableFile file)
     const QString path = QFileInfo(filePath(fileName(file))).absoluteFilePath();
     if (!QFileInfo::exists(path)) {
         // Best effort: an editor that cannot open the file says so itself.
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
+        lists::appendToFile(path, {});
     }
     return path;
 }
