@@ -5,6 +5,7 @@
 #include "SkelvarRcon/penalties/banmatch.h"
 #include "SkelvarRcon/penalties/enforcement.h"
 #include "SkelvarRcon/session/monitorsession.h"
+#include "SkelvarRcon/session/passcontext.h"
 #include "SkelvarRcon/session/skelvarlog.h"
 #include "SkelvarRcon/session/uistate.h"
 #include "SkelvarRcon/store/liststore.h"
@@ -89,7 +90,7 @@ int main(int argc, char* argv[])
     session.autoStart();
     session.timer3()->stop();
     Enforcement hooks(rcon, session, settings, lists, log, prompter);
-    const quint64 gen = session.generation();
+    PassContext context(session, rcon, settings, log);
 
     QElapsedTimer t;
     t.start();
@@ -109,7 +110,7 @@ int main(int argc, char* argv[])
             p.clientNum = QString::number(i);
             p.ping = QStringLiteral("50");
             p.ip = players[i];
-            tasks.push_back(hooks.enforceBans(gen, p));
+            tasks.push_back(hooks.enforceBans(context, p));
         }
         const double us = t.nsecsElapsed() / 1e3;
         if (pass == 0) {

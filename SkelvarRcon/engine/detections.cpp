@@ -1,5 +1,7 @@
 #include "SkelvarRcon/engine/detections.h"
 
+#include "SkelvarRcon/engine/alerttemplate.h"
+
 #include <QStringList>
 
 namespace skelvar::rcon {
@@ -105,14 +107,13 @@ void forEachSkin(const lists::SkinList& list, F&& f)
 
 QString FillAlert(const QString& templ, const AlertSubstitutions& subs)
 {
-    QString text = templ;
-    text.replace(QLatin1String("$name"), subs.name);
+    QList<TemplateField> fields{{QLatin1String("$name"), subs.name}};
     if (subs.skin)
-        text.replace(QLatin1String("$skin"), *subs.skin);
+        fields.append({QLatin1String("$skin"), *subs.skin});
     else if (subs.cheat)
-        text.replace(QLatin1String("$cheat"), *subs.cheat);
-    text.replace(QLatin1String("$IP"), subs.ip);
-    return text;
+        fields.append({QLatin1String("$cheat"), *subs.cheat});
+    fields.append({QLatin1String("$IP"), subs.ip});
+    return fillTemplate(templ, fields);
 }
 
 Verdict RunDetections(const PlayerRecord& player, const Settings& settings, const lists::SkinList& reserved,

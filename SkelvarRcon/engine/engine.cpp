@@ -9,7 +9,6 @@
 #include "SkelvarRcon/store/settings.h"
 #include "SkelvarRcon/transport/printedvalue.h"
 
-#include <QDate>
 #include <QHash>
 #include <QTime>
 #include <QTimer>
@@ -17,8 +16,6 @@
 namespace skelvar::rcon {
 
 namespace {
-
-const QString kNotRunning = QStringLiteral("Server not running!!");
 
 class SilentPrompter : public Prompter {
 public:
@@ -52,11 +49,11 @@ QHash<qsizetype, QString> unaskedPlayers(const QList<PlayerRecord>& rows)
 
 }  // namespace
 
-Task<> DefaultPassHooks::escalate(quint64, PlayerRecord& player)
+Task<> DefaultPassHooks::escalate(PassContext& pass, PlayerRecord& player)
 {
     if (player.kickFlag != 1)
         co_return;
-    co_await rcon_.send(QStringLiteral("clientkick ") + rconSafe(player.clientNum), session_.target());
+    co_await pass.kick(player.clientNum);
 }
 
 qint16 PeriodBox::read(const Settings& settings, Prompter* prompter)
@@ -86,6 +83,7 @@ Engine::Engine(MonitorSession& session, RconTransport& rcon, Settings& settings,
       log_(services.log),
       prompter_(services.prompter),
       hooks_(services.hooks),
+      clock_(services.clock ? *services.clock : Clock::system()),
       // 546 minutes is the longest period whose count of ticks fits 16 bits.
       scanMinutes_(QStringLiteral("txtMin"), 3, 546,
                    QStringLiteral("The scan period must be a whole number of minutes from 1 to 546.\n"
@@ -119,7 +117,11 @@ Engine::Engine(MonitorSession& session, RconTransport& rcon, Settings& settings,
     session_.passRunning = [this] { return busy(); };
     session_.beginWarmup = [this] { warmupPending_ = true; };
     connect(session_.timer3(), &QTimer::timeout, this, &Engine::onTimer);
-    connect(&session_, &MonitorSession::clearPlayers, this, [this] { players_->clear(); });
+    // The stop resets the status captions and empties Players.
+    connect(&session_, &MonitorSession::clearPlayers, this, [this] {
+        players_->clear();
+        serverDown_ = true;
+    });
     for (const lists::ListKind kind : {lists::ListKind::Warnings, lists::ListKind::Kicks, lists::ListKind::Bans}) {
         connect(&lists_->list(kind), &QAbstractItemModel::rowsInserted, this,
                 [this](const QModelIndex&, int first, int last) {
@@ -132,7 +134,7 @@ Engine::Engine(MonitorSession& session, RconTransport& rcon, Settings& settings,
 
 Engine::~Engine()
 {
-    // The tick's frame refers to the hooks: end it first.
+    // The tick's frame refers to the hooks and the pass: end it first.
     tick_ = Task<>();
 }
 
@@ -143,7 +145,7 @@ void Engine::setHooks(PassHooks* hooks)
         return;
     }
     if (!ownHooks_)
-        ownHooks_ = std::make_unique<DefaultPassHooks>(session_, rcon_);
+        ownHooks_ = std::make_unique<DefaultPassHooks>();
     hooks_ = ownHooks_.get();
 }
 
@@ -152,27 +154,26 @@ void Engine::onTimer()
     // A tick that finds another still at work starts nothing.
     if (busy() || !session_.running())
         return;
-    tick_ = engineTick(session_.generation());
-}
-
-Task<QString> Engine::ask(QString command)
-{
-    co_return co_await rcon_.send(std::move(command), session_.target());
-}
-
-Task<QString> Engine::askRead(QString command)
-{
-    co_return co_await rcon_.read(std::move(command), session_.target());
+    tick_ = Task<>();
+    const quint64 tick = ++ticksStarted_;
+    pass_ = std::make_unique<PassContext>(session_, rcon_, settings_, *log_);
+    pass_->setOnDropped([this, tick] {
+        QTimer::singleShot(0, this, [this, tick] {
+            if (tick == ticksStarted_)
+                tick_ = Task<>();
+        });
+    });
+    tick_ = engineTick(*pass_);
 }
 
 void Engine::onReadUnanswered(const QString& command)
 {
     // A silent status is a server that does not answer at all: the pass says
     // so once. While it stays silent, each lost read would only repeat that.
-    if (!session_.running() || silentSince_ || command == QLatin1String("status"))
+    if (!session_.running() || silentSince_ || command == QLatin1String("status") || !pass_)
         return;
     const QString text = QStringLiteral("No answer from the server to: ") + command;
-    logAlert(text);
+    pass_->log(text);
     showNotice(text);
     lostInPass_ = true;
 }
@@ -197,57 +198,65 @@ void Engine::hideNotice()
     ui_.setText("Label21", stateLine_);
 }
 
-Task<> Engine::engineTick(quint64 gen)
+Task<> Engine::engineTick(PassContext& pass)
 {
     ++secondsSinceData_;
     statusText_.clear();
     if (warmupPending_) {
         warmupPending_ = false;
-        co_await warmUp(gen);
+        co_await warmUp(pass);
     } else {
         ++regularTicks_;
-        for (const char* bar : {"kickpro", "scanpro"}) {
-            if (ui_.maximum(bar) > ui_.value(bar))
-                ui_.setValue(bar, ui_.value(bar) + 1);
-        }
-        session_.timer3()->setInterval(session_.timing().tickMs);
+        advanceProgress();
         --patrolCountdown_;
         --scanCountdown_;
         if (scanCountdown_ < 1)
-            co_await runScan(gen);
-        if (!session_.isCurrent(gen))
-            co_return;
+            co_await runScan(pass);
+        // The scan's end signals may have stopped the session.
+        co_await pass.checkpoint();
         if (patrolCountdown_ < 1)
-            co_await runPatrol(gen);
+            co_await runPatrol(pass);
     }
-    if (!session_.isCurrent(gen))
-        co_return;
+    co_await pass.checkpoint();
     ui_.setText("Label18", QStringLiteral("Last Data Retrieval: %1 seconds ago").arg(secondsSinceData_));
 }
 
-Task<> Engine::warmUp(quint64 gen)
+// Every regular tick: both bars a step on, and the tick's own interval.
+void Engine::advanceProgress()
+{
+    for (const char* bar : {"kickpro", "scanpro"}) {
+        if (ui_.maximum(bar) > ui_.value(bar))
+            ui_.setValue(bar, ui_.value(bar) + 1);
+    }
+    session_.timer3()->setInterval(session_.timing().tickMs);
+}
+
+Task<> Engine::warmUp(PassContext& pass)
 {
     // No tick may start a second warm-up while this one waits for the server.
     session_.timer3()->stop();
     rcon_.resetActivityLog();
-    const QString claimed = co_await session_.checkConnection();
-    if (!session_.isCurrent(gen))
-        co_return;
-    if (claimed != QLatin1String("1")) {
+    const MonitorSession::Claim claim = co_await session_.checkConnection(pass);
+    if (claim != MonitorSession::Claim::Claimed) {
         co_await session_.stopMonitoring();
-        co_return;
+        // The stop ended the session: nothing more of this tick runs.
+        co_await pass.checkpoint();
     }
     noticeShown_ = false;
     silentSince_.reset();
     recheckClaim_ = false;
+    serverDown_ = false;
     setStateLine(QStringLiteral("Warming engine..."));
     ui_.setText("Command1", "Warming");
     ui_.setEnabled(MonitorSession::passLockedControls(), false);
 
-    co_await probeServer(gen);
-    if (!session_.isCurrent(gen))
-        co_return;
+    co_await probeServer(pass);
+    armAfterWarmup();
+}
 
+// Both passes are due at the next tick, and the bars measure their periods.
+void Engine::armAfterWarmup()
+{
     patrolCountdown_ = 1;
     secondsSinceData_ = 0;
     scanCountdown_ = 1;
@@ -258,25 +267,28 @@ Task<> Engine::warmUp(quint64 gen)
     session_.timer3()->start(session_.timing().followMs);
 }
 
-Task<> Engine::probeServer(quint64 gen)
+Task<> Engine::probeServer(PassContext& pass)
 {
-    const QString version = co_await askRead(QStringLiteral("version"));
-    if (!session_.isCurrent(gen))
-        co_return;
+    const QString version = co_await pass.ask(QStringLiteral("version"));
     ui_.setVisible("Picture1", false);
     const bool linux = ServerIsLinux(version);
     ui_.setText("Label35", linux ? QStringLiteral("Server OS: Linux") : QStringLiteral("Server OS: Windows"));
     ui_.setVisible("Image2", !linux);
     ui_.setVisible("Image5", linux);
 
-    const QString cheats = co_await askRead(QStringLiteral("cheats"));
-    if (!session_.isCurrent(gen))
-        co_return;
+    const QString cheats = co_await pass.ask(QStringLiteral("cheats"));
     const bool disabled = CheatsDisabled(cheats);
     ui_.setText("Label23", disabled ? QStringLiteral("Cheats - Disabled") : QStringLiteral("Cheats - Enabled!!"));
     ui_.setVisible("Image1_0", !disabled);
     ui_.setVisible("Image1_1", disabled);
 
+    co_await probeMods(pass);
+    co_await primeScript(pass, true);
+}
+
+// The ModSkelvar script and the Zov Plinket mod, each with its image pair and label.
+Task<> Engine::probeMods(PassContext& pass)
+{
     struct Mod {
         const char* query;
         const char* image;
@@ -285,45 +297,32 @@ Task<> Engine::probeServer(quint64 gen)
     };
     for (const Mod& m : {Mod{"versionskelvar", "Image3", "Label25", "ModSkelvar"},
                          Mod{"zovplinketversion", "Image4", "Label26", "Zov Plinket"}}) {
-        const QString answer = co_await askRead(QString::fromLatin1(m.query));
-        if (!session_.isCurrent(gen))
-            co_return;
+        const QString answer = co_await pass.ask(QString::fromLatin1(m.query));
         const bool running = ScriptRunning(answer);
         const QString image = QString::fromLatin1(m.image);
         ui_.setVisible(image + "_0", !running);
         ui_.setVisible(image + "_1", running);
         ui_.setText(m.label, QString::fromLatin1(m.title) + (running ? " - Running" : " - Not Running"));
     }
-
-    co_await primeScript(gen, true);
 }
 
 // The script's variables: the next map, the clock, the scan period, the probe
 // restart and the reset value.
-Task<> Engine::primeScript(quint64 gen, bool warmup)
+Task<> Engine::primeScript(PassContext& pass, bool warmup)
 {
-    co_await refreshMapInfo(gen, warmup);
-    if (!session_.isCurrent(gen))
-        co_return;
-    co_await sendClock(gen);
-    if (!session_.isCurrent(gen))
-        co_return;
+    co_await refreshMapInfo(pass, warmup);
+    co_await sendClock(pass);
     const QStringList priming{
         QStringLiteral("set scantime %1").arg(scanMinutes_.read(settings_, prompter_)),
         QStringLiteral("set scanpass 1"),
         settings_.isChecked("Cheats_6") ? QStringLiteral("set resetvalue hacked") : QStringLiteral("set resetvalue 0")};
-    for (const QString& command : priming) {
-        co_await ask(command);
-        if (!session_.isCurrent(gen))
-            co_return;
-    }
+    for (const QString& command : priming)
+        co_await pass.send(command);
 }
 
-Task<> Engine::refreshMapInfo(quint64 gen, bool warmup)
+Task<> Engine::refreshMapInfo(PassContext& pass, bool warmup)
 {
-    const QString answer = co_await askRead(QStringLiteral("getstatus"));
-    if (!session_.isCurrent(gen))
-        co_return;
+    const QString answer = co_await pass.ask(QStringLiteral("getstatus"));
     statusText_ = answer.toLower();
     if (statusText_.isEmpty())
         co_return;
@@ -333,16 +332,14 @@ Task<> Engine::refreshMapInfo(quint64 gen, bool warmup)
     if (!info.map.isEmpty())
         setStateLine(QStringLiteral("Server: Running - Now playing: ") + info.map + " on " + info.gameType);
     currentMap_ = info.map;
-    co_await ask(QStringLiteral("set nextmap ") + rconSafe(ComputeNextMap(info.map, info.mapList)));
+    co_await pass.send(QStringLiteral("set nextmap ") + rconSafe(ComputeNextMap(info.map, info.mapList)));
 }
 
-Task<> Engine::sendClock(quint64 gen)
+Task<> Engine::sendClock(PassContext& pass)
 {
-    const QTime now = QTime::currentTime();
-    co_await ask(QStringLiteral("set sv_minutes %1").arg(now.minute()));
-    if (!session_.isCurrent(gen))
-        co_return;
-    co_await ask(QStringLiteral("set sv_hours %1").arg(now.hour()));
+    const QTime now = clock_.timeOfDay();
+    co_await pass.send(QStringLiteral("set sv_minutes %1").arg(now.minute()));
+    co_await pass.send(QStringLiteral("set sv_hours %1").arg(now.hour()));
 }
 
 void Engine::beginPass(bool scan)
@@ -355,6 +352,7 @@ void Engine::beginPass(bool scan)
     session_.timer3()->stop();
     ui_.setText("Command1", "Scanning");
     ui_.setEnabled(MonitorSession::passLockedControls(), false);
+    emit passStarted(scan);
 }
 
 void Engine::endPass()
@@ -366,124 +364,120 @@ void Engine::endPass()
     ui_.setEnabled(MonitorSession::passLockedControls(), true);
     session_.timer3()->start();
     summary_.answersLost = rcon_.unansweredCount() - unansweredAtPassStart_;
+    emit passFinished(summary_.scan);
+    emit passSummary(summary_);
 }
 
-Task<> Engine::runScan(quint64 gen)
+Task<> Engine::runScan(PassContext& pass)
 {
     beginPass(true);
-    emit passStarted(true);
     ui_.setValue("scanpro", 0);
-    statusText_ = co_await readStatus(gen);
-    if (!session_.isCurrent(gen))
-        co_return;
+    statusText_ = co_await readStatus(pass);
     scanCountdown_ = qint16(scanMinutes_.read(settings_, prompter_) * 60);
+    // Its notice of a bad period may have waited for the operator.
+    co_await pass.checkpoint();
     if (!statusText_.isEmpty()) {
         // Once per scan: a server that restarted in between has lost the claim.
         recheckClaim_ = true;
-        co_await reclaimAfterRestart(gen);
-        if (!session_.isCurrent(gen))
-            co_return;
-    }
-
-    if (!statusText_.isEmpty()) {
-        QList<PlayerRecord> rows;
-        for (const QString& row : StatusPlayerRows(statusText_)) {
-            if (auto p = ParseStatusLine(row); p && p->ping != QLatin1String("ZMBI"))
-                rows.append(*p);
-        }
-        const QHash<qsizetype, QString> unasked = unaskedPlayers(rows);
-        lists_->reloadSkinLists();
-        players_->clear();
-        for (qsizetype i = 0; i < rows.size(); ++i) {
-            ++summary_.playersRead;
-            co_await scanPlayer(gen, rows.at(i), unasked.value(i));
-            if (!session_.isCurrent(gen))
-                co_return;
-        }
+        co_await reclaimAfterRestart(pass);
+        co_await scanPlayers(pass);
     }
     // The table is stale once the scan is over: the patrol pass that follows
     // reads its own instead of acting by client number on changed slots.
     statusText_.clear();
     endPass();
-    emit passFinished(true);
-    emit passSummary(summary_);
 }
 
-Task<> Engine::scanPlayer(quint64 gen, PlayerRecord p, QString notAsked)
+Task<> Engine::scanPlayers(PassContext& pass)
+{
+    QList<PlayerRecord> rows;
+    for (const QString& row : StatusPlayerRows(statusText_)) {
+        if (auto p = ParseStatusLine(row); p && p->ping != QLatin1String("ZMBI"))
+            rows.append(*p);
+    }
+    const QHash<qsizetype, QString> unasked = unaskedPlayers(rows);
+    lists_->reloadSkinLists();
+    players_->clear();
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        ++summary_.playersRead;
+        co_await scanPlayer(pass, rows.at(i), unasked.value(i));
+    }
+}
+
+Task<> Engine::scanPlayer(PassContext& pass, PlayerRecord p, QString notAsked)
 {
     player_ = std::move(p);
     if (!notAsked.isEmpty()) {
-        logAlert(notAsked);
+        pass.log(notAsked);
         co_return;
     }
-    const QString answer = co_await askRead(QStringLiteral("dumpuser \"") + rconSafe(player_.name));
-    if (!session_.isCurrent(gen))
-        co_return;
+    const QString answer = co_await pass.ask(QStringLiteral("dumpuser \"") + rconSafe(player_.name));
     player_.userinfoText = answer.toLower();
     // A refusal ("is not on the server") is no user info to judge.
     if (!IsUserinfoTable(player_.userinfoText))
         co_return;
     const auto skins = UserinfoSkins(player_.userinfoText);
     players_->add({player_.clientNum, player_.ping, player_.name, player_.ip, player_.rate, skins.first, skins.second});
-    player_.kickFlag = 0;
+    co_await judgePlayer(pass);
+    secondsSinceData_ = 0;
+}
 
+// The detections and their penalties, the connection warning, escalation.
+Task<> Engine::judgePlayer(PassContext& pass)
+{
+    player_.kickFlag = 0;
     const Verdict verdict = RunDetections(player_, settings_, lists_->reservedSkins(), lists_->suspiciousSkins(),
                                           hooks_->privateMode());
     if (verdict.privateKick)
         player_.kickFlag = 1;
-    for (const FiredRule& rule : verdict.rules) {
-        co_await dispatchPenalty(gen, rule);
-        if (!session_.isCurrent(gen))
-            co_return;
-    }
-    co_await hooks_->warnConnection(gen, player_);
-    if (!session_.isCurrent(gen))
-        co_return;
-    co_await hooks_->escalate(gen, player_);
-    if (!session_.isCurrent(gen))
-        co_return;
-    secondsSinceData_ = 0;
+    for (const FiredRule& rule : verdict.rules)
+        co_await dispatchPenalty(pass, rule);
+    co_await hooks_->warnConnection(pass, player_);
+    co_await hooks_->escalate(pass, player_);
 }
 
-Task<> Engine::dispatchPenalty(quint64 gen, FiredRule rule)
+Task<> Engine::dispatchPenalty(PassContext& pass, FiredRule rule)
 {
     const QString alert = FillAlert(settings_.text(rule.templateControl), rule.subs);
+    // Silent mode tells nobody and records nothing: the alert goes to the log only.
     if (!settings_.isChecked("Silent")) {
-        co_await ask(QStringLiteral("say ") + rconSafe(alert));
-        if (!session_.isCurrent(gen))
-            co_return;
-        const PenaltyOutcome out = PenaltyFor(settings_.penaltyChoice(rule.row), settings_.penaltyDays(rule.row),
-                                              player_, rule.reason, QDate::currentDate());
-        // A player already banned at least as long gets no second ban row.
-        if (out.list == lists::ListKind::Bans)
-            addBanUnlessCovered(lists_->bans(), out.record, QDate::currentDate());
-        else
-            lists_->list(out.list).add(out.record);
-        if (out.kick)
-            player_.kickFlag = 1;
+        co_await pass.say(alert);
+        recordPenalty(rule);
     }
-    logAlert(alert);
+    pass.log(alert);
+}
+
+void Engine::recordPenalty(const FiredRule& rule)
+{
+    const QDate today = clock_.today();
+    const PenaltyOutcome out =
+        PenaltyFor(settings_.penaltyChoice(rule.row), settings_.penaltyDays(rule.row), player_, rule.reason, today);
+    // A player already banned at least as long gets no second ban row.
+    if (out.list == lists::ListKind::Bans)
+        addBanUnlessCovered(lists_->bans(), out.record, today);
+    else
+        lists_->list(out.list).add(out.record);
+    if (out.kick)
+        player_.kickFlag = 1;
 }
 
 // "status", and what its silence or its return says about the server.
-Task<QString> Engine::readStatus(quint64 gen)
+Task<QString> Engine::readStatus(PassContext& pass)
 {
-    QString answer = co_await askRead(QStringLiteral("status"));
-    if (!session_.isCurrent(gen))
-        co_return answer;
+    QString answer = co_await pass.ask(QStringLiteral("status"));
     if (answer.isEmpty()) {
         lostInPass_ = true;
         recheckClaim_ = true;
         if (!silentSince_) {
-            silentSince_ = QTime::currentTime();
+            silentSince_ = clock_.timeOfDay();
             const QString text =
                 QStringLiteral("Server not answering since ") + silentSince_->toString(QStringLiteral("HH:mm"));
-            logAlert(text);
+            pass.log(text);
             showNotice(text);
         }
     } else if (silentSince_) {
         silentSince_.reset();
-        logAlert(QStringLiteral("Server answering again"));
+        pass.log(QStringLiteral("Server answering again"));
         hideNotice();
     }
     co_return answer;
@@ -492,94 +486,76 @@ Task<QString> Engine::readStatus(quint64 gen)
 // A server that restarted has forgotten every variable the monitor set: the
 // claim is back at 0 or unset. This monitor held it, so it takes it back
 // without asking and primes the script again.
-Task<> Engine::reclaimAfterRestart(quint64 gen)
+Task<> Engine::reclaimAfterRestart(PassContext& pass)
 {
     if (!recheckClaim_ || !session_.claimed())
         co_return;
-    const QString answer = co_await askRead(QStringLiteral("sv_skelvar"));
-    if (!session_.isCurrent(gen) || answer.isEmpty() || answer.contains(QLatin1String("rconpassword")))
+    const QString answer = co_await pass.ask(QStringLiteral("sv_skelvar"));
+    if (answer.isEmpty() || answer.contains(QLatin1String("rconpassword")))
         co_return;
     recheckClaim_ = false;
     if (printedValue(answer) == QLatin1String("1"))
         co_return;
-    logAlert(QStringLiteral("Server restarted: claimed again and the script's variables set anew"));
-    co_await ask(QStringLiteral("set sv_skelvar 1"));
-    if (!session_.isCurrent(gen))
-        co_return;
+    pass.log(QStringLiteral("Server restarted: claimed again and the script's variables set anew"));
+    co_await pass.send(QStringLiteral("set sv_skelvar 1"));
     // The map refresh keeps its getstatus answer in statusText_; the pass goes
     // on with its status table.
     const QString status = statusText_;
-    co_await primeScript(gen, false);
+    co_await primeScript(pass, false);
     statusText_ = status;
 }
 
-void Engine::logAlert(const QString& text)
-{
-    if (settings_.isChecked("Logea"))
-        log_->append(text);
-}
-
-Task<> Engine::runPatrol(quint64 gen)
+Task<> Engine::runPatrol(PassContext& pass)
 {
     beginPass(false);
-    emit passStarted(false);
     // Bans that other programs wrote are enforced from this pass on.
     lists_->syncFromDisk();
     ui_.setValue("kickpro", 0);
     patrolCountdown_ = patrolSeconds_.read(settings_, prompter_);
-
-    if (ui_.text("Label21") != kNotRunning) {
-        co_await hooks_->readInGameBan(gen);
-        if (!session_.isCurrent(gen))
-            co_return;
-        if (statusText_.isEmpty()) {
-            statusText_ = co_await readStatus(gen);
-            if (!session_.isCurrent(gen))
-                co_return;
-        }
-        if (!statusText_.isEmpty()) {
-            co_await reclaimAfterRestart(gen);
-            if (!session_.isCurrent(gen))
-                co_return;
-            const QString status = statusText_;
-            for (const QString& row : StatusPlayerRows(status)) {
-                auto parsed = ParseStatusLine(row);
-                if (!parsed || parsed->ping == QLatin1String("ZMBI"))
-                    continue;
-                player_ = std::move(*parsed);
-                ++summary_.playersRead;
-                co_await hooks_->applyInGameBan(gen, player_);
-                if (!session_.isCurrent(gen))
-                    co_return;
-                const QString marker = co_await hooks_->enforceBans(gen, player_);
-                if (!session_.isCurrent(gen))
-                    co_return;
-                co_await hooks_->renameForSpearhead(gen, player_);
-                if (!session_.isCurrent(gen))
-                    co_return;
-                co_await hooks_->checkPing(gen, player_, marker);
-                if (!session_.isCurrent(gen))
-                    co_return;
-            }
-            secondsSinceData_ = 0;
-            hooks_->finishPingPass();
-
-            // An answer that names no map (a refusal, a cut-off table) says
-            // nothing about a map change.
-            const QStringList mapLine = StatusRows(status).value(0).split(QStringLiteral(": "));
-            if (mapLine.size() > 1 && mapLine.at(1) != currentMap_) {
-                co_await refreshMapInfo(gen, false);
-                if (!session_.isCurrent(gen))
-                    co_return;
-                co_await sendClock(gen);
-                if (!session_.isCurrent(gen))
-                    co_return;
-            }
-        }
-    }
+    if (!serverDown_)
+        co_await patrolTable(pass);
     endPass();
-    emit passFinished(false);
-    emit passSummary(summary_);
+}
+
+// The in-game ban request, then every player of the status table.
+Task<> Engine::patrolTable(PassContext& pass)
+{
+    co_await hooks_->readInGameBan(pass);
+    if (statusText_.isEmpty())
+        statusText_ = co_await readStatus(pass);
+    if (statusText_.isEmpty())
+        co_return;
+    co_await reclaimAfterRestart(pass);
+    const QString status = statusText_;
+    for (const QString& row : StatusPlayerRows(status)) {
+        auto parsed = ParseStatusLine(row);
+        if (parsed && parsed->ping != QLatin1String("ZMBI"))
+            co_await patrolPlayer(pass, std::move(*parsed));
+    }
+    secondsSinceData_ = 0;
+    hooks_->finishPingPass(pass);
+    co_await followMapChange(pass, status);
+}
+
+Task<> Engine::patrolPlayer(PassContext& pass, PlayerRecord player)
+{
+    player_ = std::move(player);
+    ++summary_.playersRead;
+    co_await hooks_->applyInGameBan(pass, player_);
+    const QString marker = co_await hooks_->enforceBans(pass, player_);
+    co_await hooks_->renameForSpearhead(pass, player_);
+    co_await hooks_->checkPing(pass, player_, marker);
+}
+
+// A new map gets the script's next map and clock anew. An answer that names
+// no map (a refusal, a cut-off table) says nothing about a map change.
+Task<> Engine::followMapChange(PassContext& pass, const QString& status)
+{
+    const QStringList mapLine = StatusRows(status).value(0).split(QStringLiteral(": "));
+    if (mapLine.size() <= 1 || mapLine.at(1) == currentMap_)
+        co_return;
+    co_await refreshMapInfo(pass, false);
+    co_await sendClock(pass);
 }
 
 }  // namespace skelvar::rcon

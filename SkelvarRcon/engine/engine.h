@@ -4,7 +4,9 @@
 
 #include "SkelvarRcon/engine/passhooks.h"
 #include "SkelvarRcon/engine/playerrecord.h"
+#include "SkelvarRcon/session/clock.h"
 #include "SkelvarRcon/session/monitorsession.h"
+#include "SkelvarRcon/session/passcontext.h"
 #include "SkelvarRcon/session/uistate.h"
 #include "SkelvarRcon/transport/rcontransport.h"
 #include "SkelvarRcon/transport/task.h"
@@ -28,21 +30,15 @@ struct FiredRule;
 // penalties and enforcement steps.
 class DefaultPassHooks : public PassHooks {
 public:
-    DefaultPassHooks(MonitorSession& session, RconTransport& rcon) : session_(session), rcon_(rcon) {}
-
-    Task<> warnConnection(quint64, const PlayerRecord&) override { co_return; }
-    Task<> escalate(quint64 generation, PlayerRecord& player) override;
-    Task<> readInGameBan(quint64) override { co_return; }
-    Task<> applyInGameBan(quint64, const PlayerRecord&) override { co_return; }
-    Task<QString> enforceBans(quint64, const PlayerRecord&) override { co_return QString(); }
-    Task<> renameForSpearhead(quint64, PlayerRecord&) override { co_return; }
-    Task<> checkPing(quint64, const PlayerRecord&, const QString&) override { co_return; }
-    void finishPingPass() override {}
+    Task<> warnConnection(PassContext&, const PlayerRecord&) override { co_return; }
+    Task<> escalate(PassContext& pass, PlayerRecord& player) override;
+    Task<> readInGameBan(PassContext&) override { co_return; }
+    Task<> applyInGameBan(PassContext&, const PlayerRecord&) override { co_return; }
+    Task<QString> enforceBans(PassContext&, const PlayerRecord&) override { co_return QString(); }
+    Task<> renameForSpearhead(PassContext&, PlayerRecord&) override { co_return; }
+    Task<> checkPing(PassContext&, const PlayerRecord&, const QString&) override { co_return; }
+    void finishPingPass(PassContext&) override {}
     bool privateMode() const override { return false; }
-
-protected:
-    MonitorSession& session_;
-    RconTransport& rcon_;
 };
 
 // A period box (txtMin, MinPolt) read at each use. A text that is not a whole
@@ -79,6 +75,7 @@ struct EngineServices {
     SkelvarLog* log = nullptr;
     Prompter* prompter = nullptr;
     PassHooks* hooks = nullptr;  // DefaultPassHooks when null
+    const Clock* clock = nullptr;  // the local time when null
 };
 
 class Engine : public QObject {
@@ -97,6 +94,8 @@ public:
     int secondsSinceData() const { return secondsSinceData_; }
     // The end of the private-mode countdown: scan at the next regular tick.
     void scanAtNextTick() { scanCountdown_ = 1; }
+    // The product patrols on its period only.
+    void patrolAtNextTickForTests() { patrolCountdown_ = 1; }
     // A tick's work (warm-up or pass) is under way.
     bool busy() const { return !tick_.done(); }
 
@@ -118,24 +117,30 @@ signals:
 
 private:
     void onTimer();
-    Task<> engineTick(quint64 generation);
-    Task<> warmUp(quint64 generation);
-    Task<> probeServer(quint64 generation);
-    Task<> refreshMapInfo(quint64 generation, bool warmup);
-    Task<> sendClock(quint64 generation);
-    Task<> primeScript(quint64 generation, bool warmup);
-    Task<> reclaimAfterRestart(quint64 generation);
-    Task<QString> readStatus(quint64 generation);
-    Task<> runScan(quint64 generation);
+    Task<> engineTick(PassContext& pass);
+    void advanceProgress();
+    Task<> warmUp(PassContext& pass);
+    void armAfterWarmup();
+    Task<> probeServer(PassContext& pass);
+    Task<> probeMods(PassContext& pass);
+    Task<> refreshMapInfo(PassContext& pass, bool warmup);
+    Task<> sendClock(PassContext& pass);
+    Task<> primeScript(PassContext& pass, bool warmup);
+    Task<> reclaimAfterRestart(PassContext& pass);
+    Task<QString> readStatus(PassContext& pass);
+    Task<> runScan(PassContext& pass);
+    Task<> scanPlayers(PassContext& pass);
     // `notAsked`: why the player is not asked for (logged instead); empty to scan him.
-    Task<> scanPlayer(quint64 generation, PlayerRecord player, QString notAsked);
-    Task<> dispatchPenalty(quint64 generation, FiredRule rule);
-    Task<> runPatrol(quint64 generation);
+    Task<> scanPlayer(PassContext& pass, PlayerRecord player, QString notAsked);
+    Task<> judgePlayer(PassContext& pass);
+    Task<> dispatchPenalty(PassContext& pass, FiredRule rule);
+    void recordPenalty(const FiredRule& rule);
+    Task<> runPatrol(PassContext& pass);
+    Task<> patrolTable(PassContext& pass);
+    Task<> patrolPlayer(PassContext& pass, PlayerRecord player);
+    Task<> followMapChange(PassContext& pass, const QString& status);
     void beginPass(bool scan);
     void endPass();
-    Task<QString> ask(QString command);
-    Task<QString> askRead(QString command);
-    void logAlert(const QString& text);
     void onReadUnanswered(const QString& command);
     void setStateLine(const QString& line);
     void showNotice(const QString& text);
@@ -154,8 +159,13 @@ private:
     std::unique_ptr<PlayerList> ownPlayers_;
     std::unique_ptr<SkelvarLog> ownLog_;
     std::unique_ptr<PassHooks> ownHooks_;
+    const Clock& clock_;
 
+    // The tick's pass and its work; a pass dropped by a stop is destroyed
+    // from the event loop, unless a later tick has replaced it already.
+    std::unique_ptr<PassContext> pass_;
     Task<> tick_;
+    quint64 ticksStarted_ = 0;
     bool warmupPending_ = false;
     qint16 scanCountdown_ = 0;
     qint16 patrolCountdown_ = 0;
@@ -164,6 +174,9 @@ private:
     QString statusText_;
     QString currentMap_;
     bool spearheadServer_ = false;
+    // The session's stop reported the server as not running; its next
+    // warm-up reports it again.
+    bool serverDown_ = false;
     PlayerRecord player_;
     PassSummary summary_;
     int unansweredAtPassStart_ = 0;

@@ -1,7 +1,9 @@
 #include "SkelvarRcon/penalties/enforcement.h"
 
+#include "SkelvarRcon/engine/alerttemplate.h"
 #include "SkelvarRcon/penalties/escalation.h"
 #include "SkelvarRcon/session/monitorsession.h"
+#include "SkelvarRcon/session/passcontext.h"
 #include "SkelvarRcon/session/skelvarlog.h"
 #include "SkelvarRcon/session/uistate.h"
 #include "SkelvarRcon/store/liststore.h"
@@ -22,7 +24,7 @@ bool specialPing(const QString& ping)
 }  // namespace
 
 Enforcement::Enforcement(RconTransport& rcon, MonitorSession& session, Settings& settings, ListStore& lists,
-                         SkelvarLog& log, Prompter& prompter, QObject* parent)
+                         SkelvarLog& log, Prompter& prompter, const Clock* clock, QObject* parent)
     : QObject(parent),
       rcon_(rcon),
       session_(session),
@@ -31,7 +33,7 @@ Enforcement::Enforcement(RconTransport& rcon, MonitorSession& session, Settings&
       log_(log),
       prompter_(prompter),
       timer4_(new QTimer(this)),
-      today_([] { return QDate::currentDate(); })
+      clock_(clock ? *clock : Clock::system())
 {
     timer4_->setObjectName(QStringLiteral("Timer4"));
     timer4_->setInterval(kCountdownIntervalMs);
@@ -40,11 +42,6 @@ Enforcement::Enforcement(RconTransport& rcon, MonitorSession& session, Settings&
 }
 
 Enforcement::~Enforcement() = default;
-
-bool Enforcement::current(quint64 generation) const
-{
-    return session_.isCurrent(generation);
-}
 
 void Enforcement::setCountdownIntervalForTests(int ms)
 {
@@ -82,7 +79,7 @@ void Enforcement::ensureIndex()
 
 // ---- scan -----------------------------------------------------------------
 
-Task<> Enforcement::warnConnection(quint64 generation, const PlayerRecord& player)
+Task<> Enforcement::warnConnection(PassContext& pass, const PlayerRecord& player)
 {
     if (!settings_.isChecked(QStringLiteral("Check6")) || specialPing(player.ping))
         co_return;
@@ -90,44 +87,32 @@ Task<> Enforcement::warnConnection(quint64 generation, const PlayerRecord& playe
     const auto rate = toInt32(player.rate);
     if (!ping || !rate || *ping >= 100 || *rate >= 5001)
         co_return;
-    QString text = settings_.text(QStringLiteral("Alert5"));
-    text.replace(QLatin1String("$name"), player.name);
-    if (!settings_.isChecked(QStringLiteral("Silent"))) {
-        co_await rcon_.send(QStringLiteral("say ") + rconSafe(text), session_.target());
-        if (!current(generation))
-            co_return;
-    }
-    logAlert(text);
+    const QString text = fillTemplate(settings_.text(QStringLiteral("Alert5")), {{QLatin1String("$name"), player.name}});
+    if (!settings_.isChecked(QStringLiteral("Silent")))
+        co_await pass.say(text);
+    pass.log(text);
 }
 
-Task<> Enforcement::escalate(quint64 generation, PlayerRecord& player)
+Task<> Enforcement::escalate(PassContext& pass, PlayerRecord& player)
 {
-    if (!current(generation))
-        co_return;
     const EscalationStep step =
         escalateRecords(lists_.warnings(), lists_.kicks(), lists_.bans(), settings_.text(QStringLiteral("AcWarns")),
-                        settings_.text(QStringLiteral("AcKicks")), player.ip, player.name, today_());
+                        settings_.text(QStringLiteral("AcKicks")), player.ip, player.name, clock_.today());
     if (step.kick)
         player.kickFlag = 1;
-    if (player.kickFlag != 1)
-        co_return;
-    co_await rcon_.send(QStringLiteral("clientkick ") + player.clientNum, session_.target());
+    if (player.kickFlag == 1)
+        co_await pass.kick(player.clientNum);
 }
 
 // ---- patrol pass ------------------------------------------------------------
 
-Task<> Enforcement::readInGameBan(quint64 generation)
+Task<> Enforcement::readInGameBan(PassContext& pass)
 {
     currentPing_.clear();
     seenThisPass_.clear();
     for (PendingInGameBan& pending : pending_)
         pending.thisPass = false;
-    if (!current(generation))
-        co_return;
-    const RconTarget target = session_.target();
-    const QString answer = co_await rcon_.read(QStringLiteral("clientban"), target);
-    if (!current(generation))
-        co_return;
+    const QString answer = co_await pass.ask(QStringLiteral("clientban"));
     const ClientBanValue value = parseClientBan(answer);
     if (!value.set)
         co_return;
@@ -137,13 +122,11 @@ Task<> Enforcement::readInGameBan(quint64 generation)
         pending_.append({*value.request,
                          seen == seenSlots_.constEnd() ? std::nullopt : std::optional<SeenPlayer>(*seen), true});
     }
-    co_await rcon_.send(QStringLiteral("set clientban -1"), target);
+    co_await pass.send(QStringLiteral("set clientban -1"));
 }
 
-Task<> Enforcement::applyInGameBan(quint64 generation, const PlayerRecord& player)
+Task<> Enforcement::applyInGameBan(PassContext& pass, const PlayerRecord& player)
 {
-    if (!current(generation))
-        co_return;
     seenThisPass_.insert(player.clientNum, {player.name, player.ip});
     for (qsizetype i = 0; i < pending_.size();) {
         if (pending_[i].request.target != player.clientNum) {
@@ -151,141 +134,116 @@ Task<> Enforcement::applyInGameBan(quint64 generation, const PlayerRecord& playe
             continue;
         }
         const PendingInGameBan pending = pending_.takeAt(i);
-        if (!pending.thisPass && !(pending.holder && samePlayer(*pending.holder, player.name, player.ip))) {
-            dropInGameBan(pending);
-            continue;
-        }
-        const InGameBanRequest& request = pending.request;
-        // A player without a readable address could not be banned by any record.
-        if (!parsePlayerAddress(player.ip))
-            continue;
-        ensureIndex();
-        const QDate today = today_();
-        if (index_.hasActiveExact(player.ip, today))
-            continue;
-        lists_.bans().add({player.ip, player.name, request.reason, lists::formatDate(today), QString()});
+        if (pending.thisPass || (pending.holder && samePlayer(*pending.holder, player.name, player.ip)))
+            takeInGameBan(pending, player);
+        else
+            dropInGameBan(pass, pending);
     }
     co_return;
 }
 
-Task<QString> Enforcement::enforceBans(quint64 generation, const PlayerRecord& player)
+// The ban row for a request whose target is the player it was made against.
+void Enforcement::takeInGameBan(const PendingInGameBan& pending, const PlayerRecord& player)
 {
-    if (!current(generation))
-        co_return QString();
+    // A player without a readable address could not be banned by any record.
+    if (!parsePlayerAddress(player.ip))
+        return;
     ensureIndex();
-    const int row = index_.find(player.ip, today_());
+    const QDate today = clock_.today();
+    if (index_.hasActiveExact(player.ip, today))
+        return;
+    lists_.bans().add({player.ip, player.name, pending.request.reason, lists::formatDate(today), QString()});
+}
+
+Task<QString> Enforcement::enforceBans(PassContext& pass, const PlayerRecord& player)
+{
+    ensureIndex();
+    const int row = index_.find(player.ip, clock_.today());
     if (row < 0)
         co_return QString();
-    // Copies: the operator may change the list while the commands wait.
+    // A copy: the operator may change the list while the commands wait.
     const lists::Record ban = lists_.bans().at(row);
-    const QString clientNum = player.clientNum;
-    const RconTarget target = session_.target();
-
-    QString notice = settings_.text(QStringLiteral("Alert7"));
-    notice.replace(QLatin1String("$ip"), ban.ip);
-    notice.replace(QLatin1String("$date"), ban.date);
-    notice.replace(QLatin1String("$reason"), ban.reason);
-
-    co_await rcon_.send(QStringLiteral("say ") + rconSafe(notice), target);
-    if (!current(generation))
-        co_return notice;
-    co_await rcon_.send(QStringLiteral("clientkick ") + clientNum, target);
-    if (!current(generation))
-        co_return notice;
-    logAlert(notice);
+    const QString notice = fillTemplate(settings_.text(QStringLiteral("Alert7")), {{QLatin1String("$ip"), ban.ip},
+                                                                                   {QLatin1String("$date"), ban.date},
+                                                                                   {QLatin1String("$reason"), ban.reason}});
+    co_await pass.sayKickLog(notice, player.clientNum);
     co_return notice;
 }
 
-Task<> Enforcement::renameForSpearhead(quint64 generation, PlayerRecord& player)
+Task<> Enforcement::renameForSpearhead(PassContext& pass, PlayerRecord& player)
 {
-    if (!current(generation) || !settings_.isChecked(QStringLiteral("Check3")) || !spearhead_ || !spearhead_() ||
+    if (!settings_.isChecked(QStringLiteral("Check3")) || !spearhead_ || !spearhead_() ||
         !player.name.contains(QLatin1Char(' ')))
         co_return;
     QString newName = player.name;
     newName.replace(QLatin1Char(' '), QLatin1Char('_'));
     player.name = newName;
     const QString clientNum = player.clientNum;
-    const RconTarget target = session_.target();
 
-    co_await rcon_.send(QStringLiteral("set numero ") + clientNum, target);
-    if (!current(generation))
-        co_return;
-    co_await rcon_.send(QStringLiteral("set nombre ") + rconSafe(newName), target);
-    if (!current(generation))
-        co_return;
+    co_await pass.send(QStringLiteral("set numero ") + clientNum);
+    co_await pass.send(QStringLiteral("set nombre ") + rconSafe(newName));
     // The server script needs a moment to rename before the next request.
-    co_await Delay(this, renamePauseMs_);
+    co_await pass.pause(renamePauseMs_);
 }
 
-Task<> Enforcement::checkPing(quint64 generation, const PlayerRecord& player, const QString& noticeMarker)
+Task<> Enforcement::checkPing(PassContext& pass, const PlayerRecord& player, const QString& noticeMarker)
 {
-    if (!current(generation) || !settings_.isChecked(QStringLiteral("Check2")) || !noticeMarker.isEmpty() ||
+    if (!settings_.isChecked(QStringLiteral("Check2")) || !noticeMarker.isEmpty() ||
         specialPing(player.ping))
         co_return;
     const QString limitText = settings_.text(QStringLiteral("Text5"));
     const QString scansText = settings_.text(QStringLiteral("Text6"));
+    if (!pingKickDue(player, limitText, scansText))
+        co_return;
+    const QString notice = fillTemplate(settings_.text(QStringLiteral("Text7")), {{QLatin1String("$name"), player.name},
+                                                                                  {QLatin1String("$ping"), limitText},
+                                                                                  {QLatin1String("$scans"), scansText}});
+    co_await pass.sayKickLog(notice, player.clientNum);
+}
+
+bool Enforcement::pingKickDue(const PlayerRecord& player, const QString& limitText, const QString& scansText)
+{
     const auto ping = toInt16(player.ping);
     const auto limit = toInt16(limitText);
     const auto scans = toInt16(scansText);
     // Numbers that cannot be read put nobody over the limit.
     if (!ping || !limit || !scans || *ping <= *limit)
-        co_return;
-
+        return false;
     const auto seen = previousPing_.constFind(player.ip);
     if (seen == previousPing_.constEnd()) {
         currentPing_.insert(player.ip, 1);
-        co_return;
+        return false;
     }
     const int count = *seen + 1;
     if (count < *scans) {
         currentPing_.insert(player.ip, count);
-        co_return;
+        return false;
     }
-
-    QString notice = settings_.text(QStringLiteral("Text7"));
-    notice.replace(QLatin1String("$name"), player.name);
-    notice.replace(QLatin1String("$ping"), limitText);
-    notice.replace(QLatin1String("$scans"), scansText);
-    const QString clientNum = player.clientNum;
-    const RconTarget target = session_.target();
-    co_await rcon_.send(QStringLiteral("say ") + rconSafe(notice), target);
-    if (!current(generation))
-        co_return;
-    co_await rcon_.send(QStringLiteral("clientkick ") + clientNum, target);
-    if (!current(generation))
-        co_return;
-    logAlert(notice);
+    return true;
 }
 
-void Enforcement::finishPingPass()
+void Enforcement::finishPingPass(PassContext& pass)
 {
     previousPing_ = settings_.isChecked(QStringLiteral("Check2")) ? currentPing_ : QHash<QString, int>();
     currentPing_.clear();
     // This pass read the table: a request whose target was not in it is done.
     for (const PendingInGameBan& pending : std::as_const(pending_)) {
         if (!pending.thisPass)
-            dropInGameBan(pending);
+            dropInGameBan(pass, pending);
     }
     pending_.clear();
     seenSlots_ = seenThisPass_;
 }
 
-void Enforcement::dropInGameBan(const PendingInGameBan& pending)
+void Enforcement::dropInGameBan(PassContext& pass, const PendingInGameBan& pending)
 {
     const QString what = QStringLiteral("In-game ban of client %1 for %2 dropped: ")
                              .arg(pending.request.target, pending.request.reason);
     if (pending.holder)
-        logAlert(what + QStringLiteral("the slot no longer holds %1 (%2)").arg(pending.holder->name,
+        pass.log(what + QStringLiteral("the slot no longer holds %1 (%2)").arg(pending.holder->name,
                                                                                pending.holder->ip));
     else
-        logAlert(what + QStringLiteral("nobody was seen in the slot when it was asked for"));
-}
-
-// skelvar.log gets alerts only while the operator has logging ticked.
-void Enforcement::logAlert(const QString& text)
-{
-    if (settings_.isChecked(QStringLiteral("Logea")))
-        log_.append(text);
+        pass.log(what + QStringLiteral("nobody was seen in the slot when it was asked for"));
 }
 
 // ---- private mode -----------------------------------------------------------
@@ -300,8 +258,8 @@ void Enforcement::makePrivate()
 
 void Enforcement::onTimer4()
 {
-    QString notice = settings_.text(QStringLiteral("Alert6"));
-    notice.replace(QLatin1String("$time"), QString::number(countdown_));
+    const QString notice =
+        fillTemplate(settings_.text(QStringLiteral("Alert6")), {{QLatin1String("$time"), QString::number(countdown_)}});
     tasks_.keep(sayCountdown(QStringLiteral("say ") + rconSafe(notice)));
     countdown_ -= 10;
     if (countdown_ > 0)
@@ -316,10 +274,7 @@ void Enforcement::onTimer4()
 Task<> Enforcement::sayCountdown(QString command)
 {
     // Said whether or not a session runs.
-    if (session_.running())
-        co_await rcon_.send(command, session_.target());
-    else
-        co_await rcon_.send(command);
+    co_await session_.send(std::move(command));
 }
 
 }  // namespace skelvar::rcon

@@ -7,9 +7,9 @@
 #include "SkelvarRcon/engine/passhooks.h"
 #include "SkelvarRcon/penalties/banmatch.h"
 #include "SkelvarRcon/penalties/ingameban.h"
+#include "SkelvarRcon/session/clock.h"
 #include "SkelvarRcon/transport/task.h"
 
-#include <QDate>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -35,20 +35,21 @@ public:
     static constexpr int kRenamePauseMs = 1500;
     static constexpr int kCountdownIntervalMs = 10000;
 
+    // `clock` dates the records; the local time when null.
     Enforcement(RconTransport& rcon, MonitorSession& session, Settings& settings, ListStore& lists, SkelvarLog& log,
-                Prompter& prompter, QObject* parent = nullptr);
+                Prompter& prompter, const Clock* clock = nullptr, QObject* parent = nullptr);
     ~Enforcement() override;
 
-    Task<> warnConnection(quint64 generation, const PlayerRecord& player) override;
-    Task<> escalate(quint64 generation, PlayerRecord& player) override;
-    Task<> readInGameBan(quint64 generation) override;
-    Task<> applyInGameBan(quint64 generation, const PlayerRecord& player) override;
+    Task<> warnConnection(PassContext& pass, const PlayerRecord& player) override;
+    Task<> escalate(PassContext& pass, PlayerRecord& player) override;
+    Task<> readInGameBan(PassContext& pass) override;
+    Task<> applyInGameBan(PassContext& pass, const PlayerRecord& player) override;
     // The notice said to a banned player comes from the most specific active
     // ban that matches him (see BanIndex::find); he is told and kicked once.
-    Task<QString> enforceBans(quint64 generation, const PlayerRecord& player) override;
-    Task<> renameForSpearhead(quint64 generation, PlayerRecord& player) override;
-    Task<> checkPing(quint64 generation, const PlayerRecord& player, const QString& noticeMarker) override;
-    void finishPingPass() override;
+    Task<QString> enforceBans(PassContext& pass, const PlayerRecord& player) override;
+    Task<> renameForSpearhead(PassContext& pass, PlayerRecord& player) override;
+    Task<> checkPing(PassContext& pass, const PlayerRecord& player, const QString& noticeMarker) override;
+    void finishPingPass(PassContext& pass) override;
     bool privateMode() const override { return privateMode_; }
 
     // The server probe's finding, read at every rename.
@@ -66,10 +67,9 @@ public:
     // Addresses over the ping limit on the last patrol pass, with their counts.
     const QHash<QString, int>& pingTable() const { return previousPing_; }
 
-    // The product uses the constants above and the local date.
+    // The product uses the constants above.
     void setRenamePauseForTests(int ms) { renamePauseMs_ = ms; }
     void setCountdownIntervalForTests(int ms);
-    void setClockForTests(std::function<QDate()> today) { today_ = std::move(today); }
 
 signals:
     // Ban records that match nobody, reported once per IP text.
@@ -79,7 +79,8 @@ private:
     void ensureIndex();
     void onTimer4();
     Task<> sayCountdown(QString command);
-    bool current(quint64 generation) const;
+    // A ping over the limit on enough patrol passes in a row.
+    bool pingKickDue(const PlayerRecord& player, const QString& limitText, const QString& scansText);
 
     RconTransport& rcon_;
     MonitorSession& session_;
@@ -92,8 +93,8 @@ private:
     bool indexDirty_ = true;
     QSet<QString> reportedUnusable_;
 
-    void dropInGameBan(const PendingInGameBan& pending);
-    void logAlert(const QString& text);
+    void takeInGameBan(const PendingInGameBan& pending, const PlayerRecord& player);
+    void dropInGameBan(PassContext& pass, const PendingInGameBan& pending);
 
     QList<PendingInGameBan> pending_;
     // Slot holders by client number: of the last pass that read a status
@@ -111,7 +112,7 @@ private:
     int renamePauseMs_ = kRenamePauseMs;
     std::function<bool()> spearhead_;
     std::function<void()> startScan_;
-    std::function<QDate()> today_;
+    const Clock& clock_;
 };
 
 }  // namespace skelvar::rcon

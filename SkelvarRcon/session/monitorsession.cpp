@@ -1,5 +1,6 @@
 #include "SkelvarRcon/session/monitorsession.h"
 
+#include "SkelvarRcon/session/passcontext.h"
 #include "SkelvarRcon/store/settings.h"
 #include "SkelvarRcon/transport/printedvalue.h"
 
@@ -61,35 +62,42 @@ void MonitorSession::start()
     if (exiting_)
         return;
     ui_.setText("Command1", "Scanning");
-    ui_.setEnabled({"Command1", "Command2", "Command13", "Text1"}, false);
+    ui_.setEnabled(passLockedControls(), false);
     if (resetCountdowns)
         resetCountdowns();
-    if (!running_) {
-        running_ = true;
-        claimed_ = false;
-        ++generation_;
-        target_ = targetFromSettings();
-        if (beginWarmup)
-            beginWarmup();
-        timer3_->start(timing_.warmupMs);
-        return;
-    }
-    tasks_.keep(forceScan());
+    if (running_)
+        tasks_.keep(forceScan());
+    else
+        beginSession();
 }
 
 void MonitorSession::autoStart()
 {
     if (running_ || exiting_)
         return;
+    if (resetCountdowns)
+        resetCountdowns();
+    beginSession();
+}
+
+// Both starts: a new generation against the connection boxes' server, and a
+// first tick that warms the engine up.
+void MonitorSession::beginSession()
+{
     running_ = true;
     claimed_ = false;
     ++generation_;
     target_ = targetFromSettings();
-    if (resetCountdowns)
-        resetCountdowns();
     if (beginWarmup)
         beginWarmup();
     timer3_->start(timing_.warmupMs);
+}
+
+RconTransport::Awaiter MonitorSession::send(QString command)
+{
+    if (running_)
+        return rcon_.send(std::move(command), target_);
+    return rcon_.send(std::move(command));
 }
 
 Task<> MonitorSession::forceScan()
@@ -120,15 +128,11 @@ void MonitorSession::connectionEdited()
     tasks_.keep(stopMonitoring());
 }
 
-Task<QString> MonitorSession::checkConnection()
+Task<MonitorSession::Claim> MonitorSession::checkConnection(PassContext& pass)
 {
-    const quint64 gen = generation_;
-    const RconTarget target = target_;
     connectFailure_ = ConnectFailure::None;
     for (;;) {
-        QString answer = co_await rcon_.send(QStringLiteral("sv_skelvar"), target);
-        if (!isCurrent(gen))
-            co_return QStringLiteral("0");
+        QString answer = co_await pass.send(QStringLiteral("sv_skelvar"));
         // The console's answer for a variable it does not know.
         const bool unknown = answer.contains(QLatin1String("command"));
         if (unknown)
@@ -138,51 +142,44 @@ Task<QString> MonitorSession::checkConnection()
             if (answer.contains(QLatin1String("rconpassword"))) {
                 prompter_.message(QStringLiteral("Bad rcon password!"), QStringLiteral("Rcon password is incorrect!"),
                                   Prompter::Icon::Critical);
-                timer3_->stop();
-                offlineRetried_ = false;
-                connectFailure_ = ConnectFailure::BadPassword;
-                co_return QStringLiteral("0");
+                co_return refuse(ConnectFailure::BadPassword);
             }
             // An answer without a readable value is treated like a held server.
             if (printedValue(answer) != QLatin1String("0")) {
                 const bool force = prompter_.askYesNo(kAlreadyTitle, kAlreadyText, Prompter::Icon::Question, false);
-                if (!isCurrent(gen))
-                    co_return QStringLiteral("0");
-                if (!force) {
-                    timer3_->stop();
-                    offlineRetried_ = false;
-                    connectFailure_ = ConnectFailure::Declined;
-                    co_return QStringLiteral("0");
-                }
+                // The question waited for the operator, who may have stopped meanwhile.
+                co_await pass.checkpoint();
+                if (!force)
+                    co_return refuse(ConnectFailure::Declined);
             }
             // A stop while the claim waits for its answer must still reset it.
             claimSent_ = true;
-            co_await rcon_.send(QStringLiteral("set sv_skelvar 1"), target);
-            claimSent_ = false;
             offlineRetried_ = false;
-            if (!isCurrent(gen))
-                co_return QStringLiteral("0");
+            co_await pass.send(QStringLiteral("set sv_skelvar 1"));
+            claimSent_ = false;
             claimed_ = true;
-            co_return QStringLiteral("1");
+            co_return Claim::Claimed;
         }
 
         // Only a server that said it lacks the variable gets it created; after
         // plain silence another monitor's claim must not be reset.
-        if (unknown) {
-            co_await rcon_.send(QStringLiteral("set sv_skelvar 0"), target);
-            if (!isCurrent(gen))
-                co_return QStringLiteral("0");
-        }
+        if (unknown)
+            co_await pass.send(QStringLiteral("set sv_skelvar 0"));
         if (offlineRetried_) {
             prompter_.message(QStringLiteral("Server offline!"), QStringLiteral("Server is not responding!"),
                               Prompter::Icon::Critical);
-            timer3_->stop();
-            offlineRetried_ = false;
-            connectFailure_ = ConnectFailure::Offline;
-            co_return QStringLiteral("0");
+            co_return refuse(ConnectFailure::Offline);
         }
         offlineRetried_ = true;
     }
+}
+
+MonitorSession::Claim MonitorSession::refuse(ConnectFailure why)
+{
+    timer3_->stop();
+    offlineRetried_ = false;
+    connectFailure_ = why;
+    return Claim::NotClaimed;
 }
 
 Task<> MonitorSession::stopMonitoring()

@@ -15,6 +15,7 @@ class QTimer;
 
 namespace skelvar::rcon {
 
+class PassContext;
 class Settings;
 
 // The engine's timer intervals. The product uses these values; tests shorten them.
@@ -27,6 +28,8 @@ struct EngineTiming {
 class MonitorSession : public QObject {
     Q_OBJECT
 public:
+    // What the connect check did with the server.
+    enum class Claim { Claimed, NotClaimed };
     // Why the last connect check did not claim the server.
     enum class ConnectFailure { None, BadPassword, Declined, Offline };
 
@@ -57,7 +60,8 @@ public:
     // unwound and the transport is closed. The caller then saves and quits.
     Task<> exitProcedure();
 
-    Task<QString> checkConnection();
+    // CheckConnection, as the first step of the warm-up pass.
+    Task<Claim> checkConnection(PassContext& pass);
     Task<> stopMonitoring();
 
     // Between Start and the end of the session (connecting included).
@@ -70,6 +74,9 @@ public:
     bool isCurrent(quint64 generation) const { return running_ && generation == generation_; }
     // The server of the session, remembered at Start.
     RconTarget target() const { return target_; }
+    // A request outside any pass (a button, the private countdown): to the
+    // session's server while one runs, else to the connection boxes' one.
+    RconTransport::Awaiter send(QString command);
     RconTarget targetFromSettings() const;
 
     bool offlineRetried() const { return offlineRetried_; }
@@ -87,7 +94,10 @@ signals:
     void ended();
 
 private:
+    void beginSession();
     Task<> forceScan();
+    // The check gives up: the timer stops and the reason is kept.
+    Claim refuse(ConnectFailure why);
 
     RconTransport& rcon_;
     Settings& settings_;

@@ -654,11 +654,10 @@ private slots:
     void privateModeKicksWithoutRecord()
     {
         struct PrivateHooks : DefaultPassHooks {
-            using DefaultPassHooks::DefaultPassHooks;
             bool privateMode() const override { return true; }
         };
         Rig r;
-        PrivateHooks hooks(*r.session, r.rcon);
+        PrivateHooks hooks;
         r.engine->setHooks(&hooks);
         r.settings.setText("txtPRP", "Secret");
         r.serve({{0, 0, "50", "Public", "10.0.0.1:1"}, {1, 0, "50", "Member", "10.0.0.2:1"}});
