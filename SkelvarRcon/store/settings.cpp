@@ -39,27 +39,32 @@ struct RowDef {
 
 // Member numbers of the four control arrays differ from row to row.
 constexpr RowDef rowDefs[Settings::penaltyRowCount] = {
-    {"Cheats_0", 0, 0, 0, 7, true, Settings::Penalty::Kick},
-    {"Cheats_1", 1, 1, 1, 1, true, Settings::Penalty::Kick},
-    {"Cheats_2", 2, 2, 2, 3, true, Settings::Penalty::Kick},
-    {"Cheats_3", 3, 4, 4, 8, true, Settings::Penalty::Kick},
-    {"Cheats_4", 4, 5, 5, 9, true, Settings::Penalty::Kick},
-    {"Cheats_5", 5, 6, 6, 10, true, Settings::Penalty::Kick},
-    {"Cheats_6", 8, 8, 8, 4, true, Settings::Penalty::Kick},
-    {"Check1", 6, 3, 3, 0, false, Settings::Penalty::Warning},
-    {"Check5", 7, 7, 7, 2, false, Settings::Penalty::Kick},
+    {control::detectNoFog, 0, 0, 0, 7, true, Settings::Penalty::Kick},
+    {control::detectWhiteWalls, 1, 1, 1, 1, true, Settings::Penalty::Kick},
+    {control::detectWallhack, 2, 2, 2, 3, true, Settings::Penalty::Kick},
+    {control::detectThirdPerson, 3, 4, 4, 8, true, Settings::Penalty::Kick},
+    {control::detectAimbot, 4, 5, 5, 9, true, Settings::Penalty::Kick},
+    {control::detectGlowingSkins, 5, 6, 6, 10, true, Settings::Penalty::Kick},
+    {control::detectModifiedBinaries, 8, 8, 8, 4, true, Settings::Penalty::Kick},
+    {control::scanPrivateClients, 6, 3, 3, 0, false, Settings::Penalty::Warning},
+    {control::scanReservedSkins, 7, 7, 7, 2, false, Settings::Penalty::Kick},
 };
 
-struct OwnedSpec {
+QByteArray member(const char* array, int number)
+{
+    return QByteArray(array) + '_' + QByteArray::number(number);
+}
+
+struct OwnedDef {
     QByteArray control;
     Form form;
     QByteArray defaultValue;
     int group;
 };
 
-QList<OwnedSpec> buildTable()
+QList<OwnedDef> buildTable()
 {
-    QList<OwnedSpec> t;
+    QList<OwnedDef> t;
     auto text = [&](const char* c, const char* d) { t.append({c, Form::Text, d, 0}); };
     auto check = [&](const char* c, bool d) { t.append({c, Form::Check, d ? "1" : "0", 0}); };
     auto option = [&](const QByteArray& c, bool d, int g) { t.append({c, Form::Option, d ? "1" : "0", g}); };
@@ -67,52 +72,52 @@ QList<OwnedSpec> buildTable()
         const RowDef& d = rowDefs[r - 1];
         const int group = r + 1;
         t.append({d.enable, Form::Check, d.enabled ? "1" : "0", 0});
-        option("Option5_" + QByteArray::number(d.warning), d.choice == Settings::Penalty::Warning, group);
-        option("Option3_" + QByteArray::number(d.kick), d.choice == Settings::Penalty::Kick, group);
-        option("Option4_" + QByteArray::number(d.ban), d.choice == Settings::Penalty::Ban, group);
-        t.append({"Text3_" + QByteArray::number(d.days), Form::Text, "0", 0});
+        option(member(control::penaltyWarningArray, d.warning), d.choice == Settings::Penalty::Warning, group);
+        option(member(control::penaltyKickArray, d.kick), d.choice == Settings::Penalty::Kick, group);
+        option(member(control::penaltyBanArray, d.ban), d.choice == Settings::Penalty::Ban, group);
+        t.append({member(control::penaltyDaysArray, d.days), Form::Text, "0", 0});
     };
 
-    text("txtSVR", "127.0.0.1");
-    text("txtPORT", "12203");
-    text("txtPWD", "kuTrob");
-    text("txtMin", "3");
-    text("MinPolt", "45");
-    check("Check6", true);
-    text("Alert5", "Warning: Possible non-optimized connection - Player: $name");
-    check("Logea", true);
-    check("Silent", false);
-    text("Text2", "3");
-    option("Option1", true, 1);
-    option("Option2", false, 1);
+    text(control::serverAddress, "127.0.0.1");
+    text(control::serverPort, "12203");
+    text(control::rconPassword, "kuTrob");
+    text(control::scanMinutes, "3");
+    text(control::patrolSeconds, "45");
+    check(control::warnOnConnection, true);
+    text(control::connectionAlert, "Warning: Possible non-optimized connection - Player: $name");
+    check(control::logAlerts, true);
+    check(control::silent, false);
+    text(control::handBanDays, "3");
+    option(control::handBanForever, true, 1);
+    option(control::handBanForDays, false, 1);
     for (int r = 1; r <= 7; ++r)
         row(r);
-    text("Alert3", "Cheat Detected!! Player: $name Cheat: $cheat IP: $IP");
-    text("txtTAG", "[MyClan]");
-    text("txtPRP", "KuTrob");
-    text("Alert6", "Server will be private in $time seconds, public players please leave");
+    text(control::cheatAlert, "Cheat Detected!! Player: $name Cheat: $cheat IP: $IP");
+    text(control::privateTag, "[MyClan]");
+    text(control::privatePassword, "KuTrob");
+    text(control::privateModeNotice, "Server will be private in $time seconds, public players please leave");
     row(8);
     row(9);
-    text("Alert1", "Warning: Public client using private slot. Player: $name");
-    text("Alert2", "Warning: Public slot used by private player. Player: $name");
-    text("Alert4", "Warning: Public client using reserved skin. Player: $name Skin: $skin");
-    text("AcWarns", "0");
-    text("AcKicks", "3");
-    text("Alert7", "$ip was banned from this server on $date. Reason: $reason");
-    check("SoS", false);
-    check("Check2", false);
-    text("Text5", "160");
-    text("Text6", "4");
-    text("Text7", "Ping Kick: Ping>$ping on $scans consecutive scans - Player: $name");
-    check("Check3", true);
+    text(control::privateSlotAlert, "Warning: Public client using private slot. Player: $name");
+    text(control::publicSlotAlert, "Warning: Public slot used by private player. Player: $name");
+    text(control::reservedSkinAlert, "Warning: Public client using reserved skin. Player: $name Skin: $skin");
+    text(control::kickAfterWarnings, "0");
+    text(control::banAfterKicks, "3");
+    text(control::banNotice, "$ip was banned from this server on $date. Reason: $reason");
+    check(control::scanOnStart, false);
+    check(control::kickOnHighPing, false);
+    text(control::pingLimit, "160");
+    text(control::pingScans, "4");
+    text(control::pingKickNotice, "Ping Kick: Ping>$ping on $scans consecutive scans - Player: $name");
+    check(control::spearheadCompatibility, true);
     Q_ASSERT(t.size() == Settings::valueCount);
     return t;
 }
 
-// The Spec entries point into this table, which lives for the whole program.
-const QList<OwnedSpec>& ownedTable()
+// The SettingDef entries point into this table, which lives for the whole program.
+const QList<OwnedDef>& ownedTable()
 {
-    static const QList<OwnedSpec> table = buildTable();
+    static const QList<OwnedDef> table = buildTable();
     return table;
 }
 
@@ -130,16 +135,16 @@ const QHash<QString, int>& indexByName()
 
 } // namespace
 
-const QList<Settings::Spec>& Settings::specs()
+const QList<Settings::SettingDef>& Settings::definitions()
 {
-    static const QList<Spec> specs = [] {
-        QList<Spec> s;
+    static const QList<SettingDef> defs = [] {
+        QList<SettingDef> s;
         const auto& t = ownedTable();
         for (int i = 0; i < t.size(); ++i)
             s.append({i + 1, t[i].control.constData(), t[i].form, t[i].defaultValue.constData(), t[i].group});
         return s;
     }();
-    return specs;
+    return defs;
 }
 
 int Settings::indexOf(const QString& control)
@@ -152,7 +157,7 @@ std::optional<Settings::Form> Settings::formOf(const QString& control)
     const int i = indexOf(control);
     if (i < 0)
         return std::nullopt;
-    return specs()[i].form;
+    return definitions()[i].form;
 }
 
 PenaltyRowNames Settings::penaltyRow(int row)
@@ -160,9 +165,30 @@ PenaltyRowNames Settings::penaltyRow(int row)
     if (row < 1 || row > penaltyRowCount)
         return {};
     const RowDef& d = rowDefs[row - 1];
-    return {QString::fromLatin1(d.enable), QStringLiteral("Option5_%1").arg(d.warning),
-            QStringLiteral("Option3_%1").arg(d.kick), QStringLiteral("Option4_%1").arg(d.ban),
-            QStringLiteral("Text3_%1").arg(d.days)};
+    return {QString::fromLatin1(d.enable), QString::fromLatin1(member(control::penaltyWarningArray, d.warning)),
+            QString::fromLatin1(member(control::penaltyKickArray, d.kick)),
+            QString::fromLatin1(member(control::penaltyBanArray, d.ban)),
+            QString::fromLatin1(member(control::penaltyDaysArray, d.days))};
+}
+
+PenaltyRowNames Settings::rowNames(Detection detection)
+{
+    return penaltyRow(rowOf(detection));
+}
+
+const char* Settings::alertControl(Alert alert)
+{
+    switch (alert) {
+    case Alert::PrivateSlot: return control::privateSlotAlert;
+    case Alert::PublicSlot: return control::publicSlotAlert;
+    case Alert::Cheat: return control::cheatAlert;
+    case Alert::ReservedSkin: return control::reservedSkinAlert;
+    case Alert::Connection: return control::connectionAlert;
+    case Alert::PrivateMode: return control::privateModeNotice;
+    case Alert::BanNotice: return control::banNotice;
+    case Alert::PingKick: return control::pingKickNotice;
+    }
+    return control::cheatAlert;
 }
 
 Settings::Settings(QObject* parent)
@@ -170,7 +196,7 @@ Settings::Settings(QObject* parent)
 {
     m_values.resize(valueCount);
     for (int i = 0; i < valueCount; ++i) {
-        const Spec& s = specs()[i];
+        const SettingDef& s = definitions()[i];
         if (s.form == Form::Text)
             m_values[i].text = QString::fromLatin1(s.defaultValue);
         else
@@ -181,36 +207,42 @@ Settings::Settings(QObject* parent)
     connect(&m_saveTimer, &QTimer::timeout, this, [this] { saveFile(); });
 }
 
-QString Settings::text(const QString& control) const
+// The index of a value of the asked form, or -1 for a name that is no such
+// value: a typo in the code, never something the operator can cause.
+int Settings::knownIndex(const QString& control, bool text, const char* where) const
 {
     const int i = indexOf(control);
-    if (i < 0 || specs()[i].form != Form::Text)
-        return {};
-    return m_values[i].text;
+    if (i >= 0 && (definitions()[i].form == Form::Text) == text)
+        return i;
+    qWarning("Settings::%s: %s is no %s value", where, qPrintable(control), text ? "text" : "check or option");
+    Q_ASSERT_X(false, where, "unknown control name or wrong form");
+    return -1;
+}
+
+QString Settings::text(const QString& control) const
+{
+    const int i = knownIndex(control, true, "text");
+    return i < 0 ? QString() : m_values[i].text;
 }
 
 void Settings::setText(const QString& control, const QString& value)
 {
-    const int i = indexOf(control);
-    if (i < 0 || specs()[i].form != Form::Text)
-        return;
-    assignText(i, value);
+    const int i = knownIndex(control, true, "setText");
+    if (i >= 0)
+        assignText(i, value);
 }
 
 bool Settings::isChecked(const QString& control) const
 {
-    const int i = indexOf(control);
-    if (i < 0 || specs()[i].form == Form::Text)
-        return false;
-    return m_values[i].checked;
+    const int i = knownIndex(control, false, "isChecked");
+    return i >= 0 && m_values[i].checked;
 }
 
 void Settings::setChecked(const QString& control, bool checked)
 {
-    const int i = indexOf(control);
-    if (i < 0 || specs()[i].form == Form::Text)
-        return;
-    assignChecked(i, checked);
+    const int i = knownIndex(control, false, "setChecked");
+    if (i >= 0)
+        assignChecked(i, checked);
 }
 
 void Settings::assignText(int index, const QString& value)
@@ -223,7 +255,7 @@ void Settings::assignText(int index, const QString& value)
 
 void Settings::assignChecked(int index, bool checked)
 {
-    const Spec& s = specs()[index];
+    const SettingDef& s = definitions()[index];
     if (s.form == Form::Check) {
         if (m_values[index].checked != checked) {
             m_values[index].checked = checked;
@@ -237,7 +269,7 @@ void Settings::assignChecked(int index, bool checked)
     m_values[index].checked = true;
     QList<int> cleared;
     for (int j = 0; j < valueCount; ++j) {
-        if (j != index && specs()[j].group == s.group && m_values[j].checked) {
+        if (j != index && definitions()[j].group == s.group && m_values[j].checked) {
             m_values[j].checked = false;
             cleared.append(j);
         }
@@ -251,7 +283,11 @@ void Settings::noteChange(int index)
 {
     if (m_autosave && !m_file.isEmpty() && !m_fileProtected)
         m_saveTimer.start();
-    emit changed(QString::fromLatin1(specs()[index].control));
+    const char* name = definitions()[index].control;
+    emit changed(QString::fromLatin1(name));
+    if (qstrcmp(name, control::serverAddress) == 0 || qstrcmp(name, control::serverPort) == 0 ||
+        qstrcmp(name, control::rconPassword) == 0)
+        emit connectionChanged();
 }
 
 Settings::Penalty Settings::penaltyChoice(int row) const
@@ -274,10 +310,46 @@ QString Settings::penaltyDays(int row) const
     return text(penaltyRow(row).days);
 }
 
+Settings::PenaltyRow Settings::penaltyRow(Detection detection) const
+{
+    return {detectionEnabled(detection), penaltyChoice(detection), penaltyDays(detection)};
+}
+
+bool Settings::detectionEnabled(Detection detection) const
+{
+    return penaltyEnabled(rowOf(detection));
+}
+
+void Settings::setDetectionEnabled(Detection detection, bool on)
+{
+    setChecked(rowNames(detection).enable, on);
+}
+
+Settings::Penalty Settings::penaltyChoice(Detection detection) const
+{
+    return penaltyChoice(rowOf(detection));
+}
+
+void Settings::setPenaltyChoice(Detection detection, Penalty choice)
+{
+    const PenaltyRowNames n = rowNames(detection);
+    setChecked(choice == Penalty::Warning ? n.warning : choice == Penalty::Kick ? n.kick : n.ban, true);
+}
+
+QString Settings::penaltyDays(Detection detection) const
+{
+    return penaltyDays(rowOf(detection));
+}
+
+QString Settings::alertTemplate(Alert alert) const
+{
+    return text(alertControl(alert));
+}
+
 void Settings::resetToDefaults()
 {
     for (int i = 0; i < valueCount; ++i) {
-        const Spec& s = specs()[i];
+        const SettingDef& s = definitions()[i];
         if (s.form == Form::Text)
             assignText(i, QString::fromLatin1(s.defaultValue));
         else if (qstrcmp(s.defaultValue, "1") == 0)
@@ -291,7 +363,7 @@ QByteArray Settings::serialize() const
 {
     QByteArray line;
     for (int i = 0; i < valueCount; ++i) {
-        const Spec& s = specs()[i];
+        const SettingDef& s = definitions()[i];
         switch (s.form) {
         case Form::Text: {
             // A separator or line break inside a text would shift every later value.
@@ -338,7 +410,7 @@ SettingsLoad Settings::parse(const QByteArray& bytes)
             continue;
         }
         const QString value = QString::fromLatin1(fields[i]);
-        const Spec& s = specs()[i];
+        const SettingDef& s = definitions()[i];
         if (s.form == Form::Text) {
             assignText(i, value);
             continue;

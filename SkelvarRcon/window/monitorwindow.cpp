@@ -469,7 +469,7 @@ void MonitorWindow::buildPenaltiesPage(QWidget* page)
 void MonitorWindow::bindSettings()
 {
     Settings& s = monitor_->settings;
-    for (const Settings::Spec& spec : Settings::specs()) {
+    for (const Settings::SettingDef& spec : Settings::definitions()) {
         const QString name = QString::fromLatin1(spec.control);
         QWidget* w = findChild<QWidget*>(name);
         if (auto* edit = qobject_cast<QLineEdit*>(w)) {

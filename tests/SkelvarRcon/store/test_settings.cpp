@@ -152,7 +152,7 @@ void TestSettings::roundTripRestoresEveryValue()
     const QString path = dir.filePath("rconskelvar.ini");
 
     Settings out;
-    for (const Settings::Spec& spec : Settings::specs()) {
+    for (const Settings::SettingDef& spec : Settings::definitions()) {
         if (spec.form == Settings::Form::Text)
             out.setText(spec.control, QString::fromLatin1("v%1, \"q\" 'x' $name \xe9 ; =").arg(spec.position));
         else if (spec.form == Settings::Form::Check)
@@ -174,7 +174,7 @@ void TestSettings::roundTripRestoresEveryValue()
     QVERIFY(in.load(path, &details));
     QCOMPARE(details.missing, 0);
     QCOMPARE(details.unreadable, 0);
-    for (const Settings::Spec& spec : Settings::specs())
+    for (const Settings::SettingDef& spec : Settings::definitions())
         QCOMPARE(valueOf(in, spec.control), valueOf(out, spec.control));
     for (int row = 1; row <= 9; ++row)
         QCOMPARE(in.penaltyChoice(row), choices[(row + shift) % 3]);

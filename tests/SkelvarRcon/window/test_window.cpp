@@ -87,7 +87,7 @@ private slots:
         QCOMPARE(tabs->tabText(0), QString("Main Setup"));
         QCOMPARE(tabs->tabText(3), QString("Penalties Management"));
         // Every stored value has its control, showing the default.
-        for (const Settings::Spec& spec : Settings::specs()) {
+        for (const Settings::SettingDef& spec : Settings::definitions()) {
             QWidget* c = w.findChild<QWidget*>(QString::fromLatin1(spec.control));
             QVERIFY2(c, spec.control);
             if (auto* e = qobject_cast<QLineEdit*>(c))
