@@ -113,9 +113,9 @@ void rateLimitedScan(QCoreApplication& app, int count, const QString& folder)
     SkelvarLog log(folder + "/skelvar-limit.log");
     rcon.setActivityLogPath(folder + "/activity-limit.log");
     lists.setFolder(folder);
-    settings.setText("txtSVR", server.host());
-    settings.setText("txtPORT", server.portText());
-    settings.setText("txtPWD", server.password());
+    settings.setServerAddress(server.host());
+    settings.setServerPort(server.portText());
+    settings.setRconPassword(server.password());
     MonitorSession session(rcon, settings, ui, prompter);
     // The warm-up spends the burst; the scan waits until the server has
     // forgotten it, so the floor below is the scan's own.
@@ -153,7 +153,7 @@ void rateLimitedScan(QCoreApplication& app, int count, const QString& folder)
     QObject::connect(&engine, &Engine::passFinished, &app, [&](bool scan) {
         if (scan) {
             wallNs = wall.nsecsElapsed();
-            session.timer3()->stop();
+            session.engineTimer()->stop();
             app.quit();
         }
     });
@@ -219,7 +219,7 @@ int main(int argc, char** argv)
                 players.add({p->clientNum, p->ping, p->name, p->ip, p->rate, skins.first, skins.second});
                 const Verdict v = RunDetections(*p, settings, lists.reservedSkins(), lists.suspiciousSkins(), false);
                 for (const FiredRule& r : v.rules) {
-                    const QString alert = FillAlert(settings.text(r.templateControl), r.subs);
+                    const QString alert = FillAlert(settings.alertTemplate(r.alert), r.subs);
                     const QString say = QStringLiteral("say ") + rconSafe(alert);
                     const PenaltyOutcome out = PenaltyFor(settings.penaltyChoice(r.row), settings.penaltyDays(r.row),
                                                           *p, r.reason, QDate::currentDate());
@@ -247,9 +247,9 @@ int main(int argc, char** argv)
     SkelvarLog log(dir.filePath("skelvar.log"));
     rcon.setActivityLogPath(dir.filePath("activity.log"));
     lists.setFolder(dir.path());
-    settings.setText("txtSVR", server.host());
-    settings.setText("txtPORT", server.portText());
-    settings.setText("txtPWD", server.password());
+    settings.setServerAddress(server.host());
+    settings.setServerPort(server.portText());
+    settings.setRconPassword(server.password());
     MonitorSession session(rcon, settings, ui, prompter);
     Engine engine(session, rcon, settings, ui, EngineServices{&lists, &players, &log, &prompter, nullptr});
 

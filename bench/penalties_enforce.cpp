@@ -75,9 +75,9 @@ int main(int argc, char* argv[])
     players[40] = bans[3].ip.replace(QLatin1String("xxx"), QLatin1String("9"));
 
     Settings settings;
-    settings.setText(QStringLiteral("txtSVR"), QStringLiteral("127.0.0.1"));
-    settings.setText(QStringLiteral("txtPORT"), QStringLiteral("9"));
-    settings.setChecked(QStringLiteral("Logea"), false);
+    settings.setServerAddress(QStringLiteral("127.0.0.1"));
+    settings.setServerPort(QStringLiteral("9"));
+    settings.setChecked(control::logAlerts, false);
     RconTransport rcon(nullptr, 5);
     rcon.setActivityLogPath(dir.filePath(QStringLiteral("activity.log")));
     UiState ui;
@@ -88,7 +88,7 @@ int main(int argc, char* argv[])
     SkelvarLog log(dir.filePath(QStringLiteral("skelvar.log")));
     MonitorSession session(rcon, settings, ui, prompter);
     session.autoStart();
-    session.timer3()->stop();
+    session.engineTimer()->stop();
     Enforcement hooks(rcon, session, settings, lists, log, prompter);
     PassContext context(session, rcon, settings, log);
 

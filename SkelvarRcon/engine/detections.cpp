@@ -61,7 +61,7 @@ private:
 };
 
 struct CheatRule {
-    const char* enable;
+    Detection detection;
     QStringList lines;       // any of them fires
     const char* absentLine;  // when set, must not be there
     const char* cheat;
@@ -72,19 +72,19 @@ struct CheatRule {
 const QList<CheatRule>& cheatRules()
 {
     static const QList<CheatRule> rules{
-        {"Cheats_0", {"r_farplane_nofog     : 1"}, nullptr, "NoFog", "Cheat: NoFog", 1},
-        {"Cheats_6", {"cg_f0rc3m0d31        : 1"}, nullptr, "Modified Binaries/Chameleon?",
+        {Detection::NoFog, {"r_farplane_nofog     : 1"}, nullptr, "NoFog", "Cheat: NoFog", 1},
+        {Detection::ModifiedBinaries, {"cg_f0rc3m0d31        : 1"}, nullptr, "Modified Binaries/Chameleon?",
          "Cheat: Modified Binaries/Chameleon?", 7},
-        {"Cheats_0", {"r_farplane           : "}, "r_farplane           : 0", "NoFog(Clearview)",
+        {Detection::NoFog, {"r_farplane           : "}, "r_farplane           : 0", "NoFog(Clearview)",
          "Cheat: NoFog(Clearview)", 1},
-        {"Cheats_1", {"r_lightmap           : 1"}, nullptr, "WhiteWalls", "Cheat: WhiteWalls", 2},
-        {"Cheats_3", {"cg_3rd_person        : 1"}, nullptr, "3rd Person", "Cheat: 3rd Person", 4},
-        {"Cheats_2", {"r_novis              : 1"}, nullptr, "Wallhack", "Cheat: WallHack/DoorHack", 3},
-        {"Cheats_6",
+        {Detection::WhiteWalls, {"r_lightmap           : 1"}, nullptr, "WhiteWalls", "Cheat: WhiteWalls", 2},
+        {Detection::ThirdPerson, {"cg_3rd_person        : 1"}, nullptr, "3rd Person", "Cheat: 3rd Person", 4},
+        {Detection::Wallhack, {"r_novis              : 1"}, nullptr, "Wallhack", "Cheat: WallHack/DoorHack", 3},
+        {Detection::ModifiedBinaries,
          {"r_farplane           : hacked", "r_novis              : hacked", "cg_3rd_person        : hacked",
           "r_lightmap           : hacked", "r_farplane_nofog     : hacked"},
          nullptr, "Modified binaries!!", "Cheat: Modified binaries!!", 7},
-        {"Cheats_4", {"dm_playermodel       : tiedie", "dm_playergermanmodel : german_oakleave"}, nullptr,
+        {Detection::Aimbot, {"dm_playermodel       : tiedie", "dm_playergermanmodel : german_oakleave"}, nullptr,
          "OGC Aimbot", "Cheat: OGC Aimbot", 5},
     };
     return rules;
@@ -121,13 +121,13 @@ Verdict RunDetections(const PlayerRecord& player, const Settings& settings, cons
 {
     Verdict v;
     const UserInfo info(player.userinfoText);
-    const QString tag = settings.text("txtTAG").toLower();
-    const QString password = settings.text("txtPRP").toLower();
+    const QString tag = settings.privateTag().toLower();
+    const QString password = settings.privatePassword().toLower();
     // The clan tag is worn in the name; the password sits in a setting.
     const bool tagFound = player.userinfoText.contains(tag);
     const bool passwordFound = info.inSettings(password);
-    auto fire = [&](const char* templ, AlertSubstitutions subs, const QString& reason, int row) {
-        v.rules.append({QString::fromLatin1(templ), std::move(subs), reason, row});
+    auto fire = [&](Alert alert, AlertSubstitutions subs, const QString& reason, int row) {
+        v.rules.append({alert, std::move(subs), reason, row});
     };
     const AlertSubstitutions who{player.name, player.ip, std::nullopt, std::nullopt};
 
@@ -136,20 +136,20 @@ Verdict RunDetections(const PlayerRecord& player, const Settings& settings, cons
 
     // An empty tag or password is found in every answer and would punish
     // every player: the two rules need both.
-    if (settings.isChecked("Check1") && !tag.isEmpty() && !password.isEmpty()) {
+    if (settings.scanPrivateClients() && !tag.isEmpty() && !password.isEmpty()) {
         if (!tagFound && passwordFound)
-            fire("Alert1", who, QStringLiteral("Use of private slot"), 8);
+            fire(Alert::PrivateSlot, who, QStringLiteral("Use of private slot"), 8);
         if (tagFound && !passwordFound)
-            fire("Alert2", who, QStringLiteral("Use of private slot"), 8);
+            fire(Alert::PublicSlot, who, QStringLiteral("Use of private slot"), 8);
     }
 
-    if (settings.isChecked("Check5") && !tagFound) {
+    if (settings.scanReservedSkins() && !tagFound) {
         forEachSkin(reserved, [&](const QString& entry, const QString& skin) {
             if (!info.wears(skin))
                 return false;
             AlertSubstitutions s = who;
             s.skin = entry;
-            fire("Alert4", s, QStringLiteral("Use of reserved skin"), 9);
+            fire(Alert::ReservedSkin, s, QStringLiteral("Use of reserved skin"), 9);
             return true;
         });
     }
@@ -158,19 +158,19 @@ Verdict RunDetections(const PlayerRecord& player, const Settings& settings, cons
     if (v.macClient)
         return v;
 
-    if (settings.isChecked("Cheats_5")) {
+    if (settings.detectionEnabled(Detection::GlowingSkins)) {
         forEachSkin(suspicious, [&](const QString& entry, const QString& skin) {
             if (skin == QLatin1String("tiedie") || skin == QLatin1String("german_oakleave") || !info.wears(skin))
                 return false;
             AlertSubstitutions s = who;
             s.cheat = QStringLiteral("Cheatskin: ") + entry;
-            fire("Alert3", s, QStringLiteral("Cheatskin: ") + entry, 6);
+            fire(Alert::Cheat, s, QStringLiteral("Cheatskin: ") + entry, 6);
             return true;
         });
     }
 
     for (const CheatRule& r : cheatRules()) {
-        if (!settings.isChecked(QString::fromLatin1(r.enable)))
+        if (!settings.detectionEnabled(r.detection))
             continue;
         bool hit = false;
         for (const QString& l : r.lines)
@@ -181,7 +181,7 @@ Verdict RunDetections(const PlayerRecord& player, const Settings& settings, cons
             continue;
         AlertSubstitutions s = who;
         s.cheat = QString::fromLatin1(r.cheat);
-        fire("Alert3", s, QString::fromLatin1(r.reason), r.row);
+        fire(Alert::Cheat, s, QString::fromLatin1(r.reason), r.row);
     }
     return v;
 }

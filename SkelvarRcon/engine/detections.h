@@ -25,10 +25,10 @@ struct AlertSubstitutions {
 // Replaces every $name, then $skin or $cheat, then $IP (exact letter case).
 QString FillAlert(const QString& templ, const AlertSubstitutions& subs);
 
-// One rule that fired: its template control, substitutions, record reason and
+// One rule that fired: its alert template, substitutions, record reason and
 // penalty row (1 to 9).
 struct FiredRule {
-    QString templateControl;
+    Alert alert = Alert::Cheat;
     AlertSubstitutions subs;
     QString reason;
     int row = 0;

@@ -58,7 +58,7 @@ Task<> DefaultPassHooks::escalate(PassContext& pass, PlayerRecord& player)
 
 qint16 PeriodBox::read(const Settings& settings, Prompter* prompter)
 {
-    const auto v = toInt16(settings.text(control_));
+    const auto v = toInt16((settings.*box_)());
     if (v && *v >= 1 && *v <= maximum_) {
         last_ = *v;
         told_ = false;
@@ -85,10 +85,10 @@ Engine::Engine(MonitorSession& session, RconTransport& rcon, Settings& settings,
       hooks_(services.hooks),
       clock_(services.clock ? *services.clock : Clock::system()),
       // 546 minutes is the longest period whose count of ticks fits 16 bits.
-      scanMinutes_(QStringLiteral("txtMin"), 3, 546,
+      scanMinutes_(&Settings::scanMinutes, 3, 546,
                    QStringLiteral("The scan period must be a whole number of minutes from 1 to 546.\n"
                                   "Players are scanned every %1 minutes until it is corrected.")),
-      patrolSeconds_(QStringLiteral("MinPolt"), 45, 32767,
+      patrolSeconds_(&Settings::patrolSeconds, 45, 32767,
                      QStringLiteral("The patrol period must be a whole number of seconds from 1 to 32767.\n"
                                     "The server is patrolled every %1 seconds until it is corrected."))
 {
@@ -116,7 +116,7 @@ Engine::Engine(MonitorSession& session, RconTransport& rcon, Settings& settings,
     };
     session_.passRunning = [this] { return busy(); };
     session_.beginWarmup = [this] { warmupPending_ = true; };
-    connect(session_.timer3(), &QTimer::timeout, this, &Engine::onTimer);
+    connect(session_.engineTimer(), &QTimer::timeout, this, &Engine::onTimer);
     // The stop resets the status captions and empties Players.
     connect(&session_, &MonitorSession::clearPlayers, this, [this] {
         players_->clear();
@@ -182,20 +182,20 @@ void Engine::setStateLine(const QString& line)
 {
     stateLine_ = line;
     if (!noticeShown_)
-        ui_.setText("Label21", line);
+        ui_.setServerStatus(line);
 }
 
 void Engine::showNotice(const QString& text)
 {
     noticeShown_ = true;
     noticeTick_ = regularTicks_;
-    ui_.setText("Label21", text);
+    ui_.setServerStatus(text);
 }
 
 void Engine::hideNotice()
 {
     noticeShown_ = false;
-    ui_.setText("Label21", stateLine_);
+    ui_.setServerStatus(stateLine_);
 }
 
 Task<> Engine::engineTick(PassContext& pass)
@@ -218,23 +218,21 @@ Task<> Engine::engineTick(PassContext& pass)
             co_await runPatrol(pass);
     }
     co_await pass.checkpoint();
-    ui_.setText("Label18", QStringLiteral("Last Data Retrieval: %1 seconds ago").arg(secondsSinceData_));
+    ui_.setLastDataAge(secondsSinceData_);
 }
 
 // Every regular tick: both bars a step on, and the tick's own interval.
 void Engine::advanceProgress()
 {
-    for (const char* bar : {"kickpro", "scanpro"}) {
-        if (ui_.maximum(bar) > ui_.value(bar))
-            ui_.setValue(bar, ui_.value(bar) + 1);
-    }
-    session_.timer3()->setInterval(session_.timing().tickMs);
+    ui_.advanceProgress(Progress::Patrol);
+    ui_.advanceProgress(Progress::Scan);
+    session_.engineTimer()->setInterval(session_.timing().tickMs);
 }
 
 Task<> Engine::warmUp(PassContext& pass)
 {
     // No tick may start a second warm-up while this one waits for the server.
-    session_.timer3()->stop();
+    session_.engineTimer()->stop();
     rcon_.resetActivityLog();
     const MonitorSession::Claim claim = co_await session_.checkConnection(pass);
     if (claim != MonitorSession::Claim::Claimed) {
@@ -247,8 +245,8 @@ Task<> Engine::warmUp(PassContext& pass)
     recheckClaim_ = false;
     serverDown_ = false;
     setStateLine(QStringLiteral("Warming engine..."));
-    ui_.setText("Command1", "Warming");
-    ui_.setEnabled(MonitorSession::passLockedControls(), false);
+    ui_.setStartCaption(StartCaption::Warming);
+    ui_.setPassLocked(true);
 
     co_await probeServer(pass);
     armAfterWarmup();
@@ -260,27 +258,20 @@ void Engine::armAfterWarmup()
     patrolCountdown_ = 1;
     secondsSinceData_ = 0;
     scanCountdown_ = 1;
-    ui_.setValue("kickpro", 0);
-    ui_.setValue("scanpro", 0);
-    ui_.setMaximum("kickpro", patrolSeconds_.read(settings_, prompter_));
-    ui_.setMaximum("scanpro", scanMinutes_.read(settings_, prompter_) * 60);
-    session_.timer3()->start(session_.timing().followMs);
+    ui_.resetProgress();
+    ui_.setProgressMaximum(Progress::Patrol, patrolSeconds_.read(settings_, prompter_));
+    ui_.setProgressMaximum(Progress::Scan, scanMinutes_.read(settings_, prompter_) * 60);
+    session_.engineTimer()->start(session_.timing().followMs);
 }
 
 Task<> Engine::probeServer(PassContext& pass)
 {
     const QString version = co_await pass.ask(QStringLiteral("version"));
-    ui_.setVisible("Picture1", false);
-    const bool linux = ServerIsLinux(version);
-    ui_.setText("Label35", linux ? QStringLiteral("Server OS: Linux") : QStringLiteral("Server OS: Windows"));
-    ui_.setVisible("Image2", !linux);
-    ui_.setVisible("Image5", linux);
+    ui_.setNotMonitoredShown(false);
+    ui_.setServerOs(ServerIsLinux(version) ? ServerOs::Linux : ServerOs::Windows);
 
     const QString cheats = co_await pass.ask(QStringLiteral("cheats"));
-    const bool disabled = CheatsDisabled(cheats);
-    ui_.setText("Label23", disabled ? QStringLiteral("Cheats - Disabled") : QStringLiteral("Cheats - Enabled!!"));
-    ui_.setVisible("Image1_0", !disabled);
-    ui_.setVisible("Image1_1", disabled);
+    ui_.setCheatsState(CheatsDisabled(cheats) ? CheatsState::Disabled : CheatsState::Enabled);
 
     co_await probeMods(pass);
     co_await primeScript(pass, true);
@@ -291,18 +282,11 @@ Task<> Engine::probeMods(PassContext& pass)
 {
     struct Mod {
         const char* query;
-        const char* image;
-        const char* label;
-        const char* title;
+        ServerMod mod;
     };
-    for (const Mod& m : {Mod{"versionskelvar", "Image3", "Label25", "ModSkelvar"},
-                         Mod{"zovplinketversion", "Image4", "Label26", "Zov Plinket"}}) {
+    for (const Mod& m : {Mod{"versionskelvar", ServerMod::ModSkelvar}, Mod{"zovplinketversion", ServerMod::ZovPlinket}}) {
         const QString answer = co_await pass.ask(QString::fromLatin1(m.query));
-        const bool running = ScriptRunning(answer);
-        const QString image = QString::fromLatin1(m.image);
-        ui_.setVisible(image + "_0", !running);
-        ui_.setVisible(image + "_1", running);
-        ui_.setText(m.label, QString::fromLatin1(m.title) + (running ? " - Running" : " - Not Running"));
+        ui_.setModState(m.mod, ScriptRunning(answer) ? ModState::Running : ModState::NotRunning);
     }
 }
 
@@ -315,7 +299,8 @@ Task<> Engine::primeScript(PassContext& pass, bool warmup)
     const QStringList priming{
         QStringLiteral("set scantime %1").arg(scanMinutes_.read(settings_, prompter_)),
         QStringLiteral("set scanpass 1"),
-        settings_.isChecked("Cheats_6") ? QStringLiteral("set resetvalue hacked") : QStringLiteral("set resetvalue 0")};
+        settings_.detectionEnabled(Detection::ModifiedBinaries) ? QStringLiteral("set resetvalue hacked")
+                                                                : QStringLiteral("set resetvalue 0")};
     for (const QString& command : priming)
         co_await pass.send(command);
 }
@@ -349,9 +334,9 @@ void Engine::beginPass(bool scan)
     unansweredAtPassStart_ = rcon_.unansweredCount();
     lostInPass_ = false;
     rcon_.resetActivityLog();
-    session_.timer3()->stop();
-    ui_.setText("Command1", "Scanning");
-    ui_.setEnabled(MonitorSession::passLockedControls(), false);
+    session_.engineTimer()->stop();
+    ui_.setStartCaption(StartCaption::Scanning);
+    ui_.setPassLocked(true);
     emit passStarted(scan);
 }
 
@@ -360,9 +345,9 @@ void Engine::endPass()
     // A notice stays up at least until a pass of a later tick got all its answers.
     if (noticeShown_ && !lostInPass_ && !silentSince_ && regularTicks_ > noticeTick_)
         hideNotice();
-    ui_.setText("Command1", "Start");
-    ui_.setEnabled(MonitorSession::passLockedControls(), true);
-    session_.timer3()->start();
+    ui_.setStartCaption(StartCaption::Start);
+    ui_.setPassLocked(false);
+    session_.engineTimer()->start();
     summary_.answersLost = rcon_.unansweredCount() - unansweredAtPassStart_;
     emit passFinished(summary_.scan);
     emit passSummary(summary_);
@@ -371,7 +356,7 @@ void Engine::endPass()
 Task<> Engine::runScan(PassContext& pass)
 {
     beginPass(true);
-    ui_.setValue("scanpro", 0);
+    ui_.setProgress(Progress::Scan, 0);
     statusText_ = co_await readStatus(pass);
     scanCountdown_ = qint16(scanMinutes_.read(settings_, prompter_) * 60);
     // Its notice of a bad period may have waited for the operator.
@@ -438,9 +423,9 @@ Task<> Engine::judgePlayer(PassContext& pass)
 
 Task<> Engine::dispatchPenalty(PassContext& pass, FiredRule rule)
 {
-    const QString alert = FillAlert(settings_.text(rule.templateControl), rule.subs);
+    const QString alert = FillAlert(settings_.alertTemplate(rule.alert), rule.subs);
     // Silent mode tells nobody and records nothing: the alert goes to the log only.
-    if (!settings_.isChecked("Silent")) {
+    if (!settings_.silent()) {
         co_await pass.say(alert);
         recordPenalty(rule);
     }
@@ -510,7 +495,7 @@ Task<> Engine::runPatrol(PassContext& pass)
     beginPass(false);
     // Bans that other programs wrote are enforced from this pass on.
     lists_->syncFromDisk();
-    ui_.setValue("kickpro", 0);
+    ui_.setProgress(Progress::Patrol, 0);
     patrolCountdown_ = patrolSeconds_.read(settings_, prompter_);
     if (!serverDown_)
         co_await patrolTable(pass);

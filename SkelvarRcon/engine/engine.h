@@ -1,5 +1,5 @@
 #pragma once
-// The scan engine: the tick handler of Timer3 with its warm-up, scans and
+// The scan engine: the tick handler of the engine timer with its warm-up, scans and
 // patrol passes. A tick's work is a coroutine; ticks never overlap.
 
 #include "SkelvarRcon/engine/passhooks.h"
@@ -8,6 +8,7 @@
 #include "SkelvarRcon/session/monitorsession.h"
 #include "SkelvarRcon/session/passcontext.h"
 #include "SkelvarRcon/session/uistate.h"
+#include "SkelvarRcon/store/settings.h"
 #include "SkelvarRcon/transport/rcontransport.h"
 #include "SkelvarRcon/transport/task.h"
 
@@ -20,7 +21,6 @@
 
 namespace skelvar::rcon {
 
-class Settings;
 class ListStore;
 class PlayerList;
 class SkelvarLog;
@@ -41,18 +41,19 @@ public:
     bool privateMode() const override { return false; }
 };
 
-// A period box (txtMin, MinPolt) read at each use. A text that is not a whole
+// A period box (the scan minutes, the patrol seconds) read at each use. A text that is not a whole
 // number in range keeps the last good value, so a typo never schedules passes
 // back to back; the operator is told once until the box is right again.
 class PeriodBox {
 public:
-    PeriodBox(QString control, qint16 initial, qint16 maximum, QString notice)
-        : control_(std::move(control)), last_(initial), maximum_(maximum), notice_(std::move(notice)) {}
+    using Reader = QString (Settings::*)() const;
+    PeriodBox(Reader box, qint16 initial, qint16 maximum, QString notice)
+        : box_(box), last_(initial), maximum_(maximum), notice_(std::move(notice)) {}
     qint16 read(const Settings& settings, Prompter* prompter);
     qint16 last() const { return last_; }
 
 private:
-    QString control_;
+    Reader box_;
     qint16 last_;
     qint16 maximum_;
     QString notice_;  // %1: the value kept
@@ -183,7 +184,7 @@ private:
     PeriodBox scanMinutes_;
     PeriodBox patrolSeconds_;
 
-    // Label21 as the probe last built it; a notice about lost answers covers
+    // The status line as the probe last built it; a notice about lost answers covers
     // it until a pass gets all its answers again.
     QString stateLine_;
     bool noticeShown_ = false;

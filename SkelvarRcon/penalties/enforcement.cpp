@@ -6,6 +6,7 @@
 #include "SkelvarRcon/session/passcontext.h"
 #include "SkelvarRcon/session/skelvarlog.h"
 #include "SkelvarRcon/session/uistate.h"
+#include "SkelvarRcon/store/controlnames.h"
 #include "SkelvarRcon/store/liststore.h"
 #include "SkelvarRcon/store/settings.h"
 #include "SkelvarRcon/transport/rcontransport.h"
@@ -32,12 +33,12 @@ Enforcement::Enforcement(RconTransport& rcon, MonitorSession& session, Settings&
       lists_(lists),
       log_(log),
       prompter_(prompter),
-      timer4_(new QTimer(this)),
+      countdownTimer_(new QTimer(this)),
       clock_(clock ? *clock : Clock::system())
 {
-    timer4_->setObjectName(QStringLiteral("Timer4"));
-    timer4_->setInterval(kCountdownIntervalMs);
-    connect(timer4_, &QTimer::timeout, this, &Enforcement::onTimer4);
+    countdownTimer_->setObjectName(QLatin1String(control::countdownTimer));
+    countdownTimer_->setInterval(kCountdownIntervalMs);
+    connect(countdownTimer_, &QTimer::timeout, this, &Enforcement::onCountdownTick);
     connect(&lists_.bans(), &RecordList::changed, this, [this] { indexDirty_ = true; });
 }
 
@@ -45,7 +46,7 @@ Enforcement::~Enforcement() = default;
 
 void Enforcement::setCountdownIntervalForTests(int ms)
 {
-    timer4_->setInterval(ms);
+    countdownTimer_->setInterval(ms);
 }
 
 void Enforcement::ensureIndex()
@@ -81,14 +82,14 @@ void Enforcement::ensureIndex()
 
 Task<> Enforcement::warnConnection(PassContext& pass, const PlayerRecord& player)
 {
-    if (!settings_.isChecked(QStringLiteral("Check6")) || specialPing(player.ping))
+    if (!settings_.warnOnConnection() || specialPing(player.ping))
         co_return;
     const auto ping = toInt16(player.ping);
     const auto rate = toInt32(player.rate);
     if (!ping || !rate || *ping >= 100 || *rate >= 5001)
         co_return;
-    const QString text = fillTemplate(settings_.text(QStringLiteral("Alert5")), {{QLatin1String("$name"), player.name}});
-    if (!settings_.isChecked(QStringLiteral("Silent")))
+    const QString text = fillTemplate(settings_.alertTemplate(Alert::Connection), {{QLatin1String("$name"), player.name}});
+    if (!settings_.silent())
         co_await pass.say(text);
     pass.log(text);
 }
@@ -96,8 +97,8 @@ Task<> Enforcement::warnConnection(PassContext& pass, const PlayerRecord& player
 Task<> Enforcement::escalate(PassContext& pass, PlayerRecord& player)
 {
     const EscalationStep step =
-        escalateRecords(lists_.warnings(), lists_.kicks(), lists_.bans(), settings_.text(QStringLiteral("AcWarns")),
-                        settings_.text(QStringLiteral("AcKicks")), player.ip, player.name, clock_.today());
+        escalateRecords(lists_.warnings(), lists_.kicks(), lists_.bans(), settings_.kickAfterWarnings(),
+                        settings_.banAfterKicks(), player.ip, player.name, clock_.today());
     if (step.kick)
         player.kickFlag = 1;
     if (player.kickFlag == 1)
@@ -163,7 +164,7 @@ Task<QString> Enforcement::enforceBans(PassContext& pass, const PlayerRecord& pl
         co_return QString();
     // A copy: the operator may change the list while the commands wait.
     const lists::Record ban = lists_.bans().at(row);
-    const QString notice = fillTemplate(settings_.text(QStringLiteral("Alert7")), {{QLatin1String("$ip"), ban.ip},
+    const QString notice = fillTemplate(settings_.alertTemplate(Alert::BanNotice), {{QLatin1String("$ip"), ban.ip},
                                                                                    {QLatin1String("$date"), ban.date},
                                                                                    {QLatin1String("$reason"), ban.reason}});
     co_await pass.sayKickLog(notice, player.clientNum);
@@ -172,7 +173,7 @@ Task<QString> Enforcement::enforceBans(PassContext& pass, const PlayerRecord& pl
 
 Task<> Enforcement::renameForSpearhead(PassContext& pass, PlayerRecord& player)
 {
-    if (!settings_.isChecked(QStringLiteral("Check3")) || !spearhead_ || !spearhead_() ||
+    if (!settings_.spearheadCompatibility() || !spearhead_ || !spearhead_() ||
         !player.name.contains(QLatin1Char(' ')))
         co_return;
     QString newName = player.name;
@@ -188,14 +189,14 @@ Task<> Enforcement::renameForSpearhead(PassContext& pass, PlayerRecord& player)
 
 Task<> Enforcement::checkPing(PassContext& pass, const PlayerRecord& player, const QString& noticeMarker)
 {
-    if (!settings_.isChecked(QStringLiteral("Check2")) || !noticeMarker.isEmpty() ||
+    if (!settings_.kickOnHighPing() || !noticeMarker.isEmpty() ||
         specialPing(player.ping))
         co_return;
-    const QString limitText = settings_.text(QStringLiteral("Text5"));
-    const QString scansText = settings_.text(QStringLiteral("Text6"));
+    const QString limitText = settings_.pingLimit();
+    const QString scansText = settings_.pingScans();
     if (!pingKickDue(player, limitText, scansText))
         co_return;
-    const QString notice = fillTemplate(settings_.text(QStringLiteral("Text7")), {{QLatin1String("$name"), player.name},
+    const QString notice = fillTemplate(settings_.alertTemplate(Alert::PingKick), {{QLatin1String("$name"), player.name},
                                                                                   {QLatin1String("$ping"), limitText},
                                                                                   {QLatin1String("$scans"), scansText}});
     co_await pass.sayKickLog(notice, player.clientNum);
@@ -224,7 +225,7 @@ bool Enforcement::pingKickDue(const PlayerRecord& player, const QString& limitTe
 
 void Enforcement::finishPingPass(PassContext& pass)
 {
-    previousPing_ = settings_.isChecked(QStringLiteral("Check2")) ? currentPing_ : QHash<QString, int>();
+    previousPing_ = settings_.kickOnHighPing() ? currentPing_ : QHash<QString, int>();
     currentPing_.clear();
     // This pass read the table: a request whose target was not in it is done.
     for (const PendingInGameBan& pending : std::as_const(pending_)) {
@@ -250,21 +251,21 @@ void Enforcement::dropInGameBan(PassContext& pass, const PendingInGameBan& pendi
 
 void Enforcement::makePrivate()
 {
-    if (timer4_->isActive())
+    if (countdownTimer_->isActive())
         return;
     countdown_ = 60;
-    timer4_->start();
+    countdownTimer_->start();
 }
 
-void Enforcement::onTimer4()
+void Enforcement::onCountdownTick()
 {
     const QString notice =
-        fillTemplate(settings_.text(QStringLiteral("Alert6")), {{QLatin1String("$time"), QString::number(countdown_)}});
+        fillTemplate(settings_.alertTemplate(Alert::PrivateMode), {{QLatin1String("$time"), QString::number(countdown_)}});
     tasks_.keep(sayCountdown(QStringLiteral("say ") + rconSafe(notice)));
     countdown_ -= 10;
     if (countdown_ > 0)
         return;
-    timer4_->stop();
+    countdownTimer_->stop();
     privateMode_ = true;
     // The notice is queued first, so it goes out before the scan's requests.
     if (startScan_)

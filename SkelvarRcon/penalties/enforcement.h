@@ -59,7 +59,7 @@ public:
 
     // Command12 "Make it private!".
     void makePrivate();
-    QTimer* timer4() const { return timer4_; }
+    QTimer* countdownTimer() const { return countdownTimer_; }
     int privateCountdown() const { return countdown_; }
 
     // Requests read from clientban that wait for a pass with a status table.
@@ -77,7 +77,7 @@ signals:
 
 private:
     void ensureIndex();
-    void onTimer4();
+    void onCountdownTick();
     Task<> sayCountdown(QString command);
     // A ping over the limit on enough patrol passes in a row.
     bool pingKickDue(const PlayerRecord& player, const QString& limitText, const QString& scansText);
@@ -104,7 +104,7 @@ private:
     QHash<QString, int> previousPing_;
     QHash<QString, int> currentPing_;
 
-    QTimer* timer4_;
+    QTimer* countdownTimer_;
     int countdown_ = 0;
     bool privateMode_ = false;
     TaskKeeper tasks_;

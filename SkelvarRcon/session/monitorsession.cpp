@@ -1,6 +1,7 @@
 #include "SkelvarRcon/session/monitorsession.h"
 
 #include "SkelvarRcon/session/passcontext.h"
+#include "SkelvarRcon/store/controlnames.h"
 #include "SkelvarRcon/store/settings.h"
 #include "SkelvarRcon/transport/printedvalue.h"
 
@@ -20,49 +21,43 @@ QString MonitorSession::alreadyMonitoredTitle() { return kAlreadyTitle; }
 
 const QStringList& MonitorSession::sessionControls()
 {
-    static const QStringList names{"Command1", "Command2", "Command13", "Text1", "txtSVR",
-                                   "txtPORT",  "txtPWD",   "txtMin",    "MinPolt"};
-    return names;
+    return UiState::sessionControls();
 }
 
 const QStringList& MonitorSession::passLockedControls()
 {
-    static const QStringList names{"Command1", "Command2", "Command13", "Text1"};
-    return names;
+    return UiState::passLockedControls();
 }
 
 MonitorSession::MonitorSession(RconTransport& rcon, Settings& settings, UiState& ui, Prompter& prompter,
                                QObject* parent)
-    : QObject(parent), rcon_(rcon), settings_(settings), ui_(ui), prompter_(prompter), timer3_(new QTimer(this))
+    : QObject(parent), rcon_(rcon), settings_(settings), ui_(ui), prompter_(prompter), engineTimer_(new QTimer(this))
 {
-    timer3_->setObjectName(QStringLiteral("Timer3"));
+    engineTimer_->setObjectName(QLatin1String(control::engineTimer));
     rcon_.setTarget(targetFromSettings());
     // Every request disables the nine controls and enables all of them after it.
-    connect(&rcon_, &RconTransport::requestStarted, this, [this] { ui_.setEnabled(sessionControls(), false); });
+    connect(&rcon_, &RconTransport::requestStarted, this, [this] { ui_.setSessionControlsEnabled(false); });
     connect(&rcon_, &RconTransport::requestFinished, this, [this] {
         if (!exiting_)
-            ui_.setEnabled(sessionControls(), true);
+            ui_.setSessionControlsEnabled(true);
     });
-    connect(&settings_, &Settings::changed, this, [this](const QString& control) {
-        if (control == QLatin1String("txtSVR") || control == QLatin1String("txtPORT") ||
-            control == QLatin1String("txtPWD")) {
-            rcon_.setTarget(targetFromSettings());
-            connectionEdited();
-        }
+    connect(&settings_, &Settings::connectionChanged, this, [this] {
+        rcon_.setTarget(targetFromSettings());
+        connectionEdited();
     });
 }
 
 RconTarget MonitorSession::targetFromSettings() const
 {
-    return {settings_.text("txtSVR"), settings_.text("txtPORT"), settings_.text("txtPWD")};
+    return {settings_.serverAddress(), settings_.serverPort(), settings_.rconPassword()};
 }
 
 void MonitorSession::start()
 {
     if (exiting_)
         return;
-    ui_.setText("Command1", "Scanning");
-    ui_.setEnabled(passLockedControls(), false);
+    ui_.setStartCaption(StartCaption::Scanning);
+    ui_.setPassLocked(true);
     if (resetCountdowns)
         resetCountdowns();
     if (running_)
@@ -90,7 +85,7 @@ void MonitorSession::beginSession()
     target_ = targetFromSettings();
     if (beginWarmup)
         beginWarmup();
-    timer3_->start(timing_.warmupMs);
+    engineTimer_->start(timing_.warmupMs);
 }
 
 RconTransport::Awaiter MonitorSession::send(QString command)
@@ -106,17 +101,17 @@ Task<> MonitorSession::forceScan()
     // A pass in progress restarts the timer itself when it ends.
     const bool inPass = passRunning && passRunning();
     if (!inPass)
-        timer3_->stop();
+        engineTimer_->stop();
     co_await rcon_.send(QStringLiteral("set scanpass 1"), target_);
     if (!isCurrent(gen))
         co_return;
-    if (!(passRunning && passRunning()) && !timer3_->isActive())
-        timer3_->start();
+    if (!(passRunning && passRunning()) && !engineTimer_->isActive())
+        engineTimer_->start();
 }
 
 void MonitorSession::stop()
 {
-    ui_.setEnabled(sessionControls(), false);
+    ui_.setSessionControlsEnabled(false);
     tasks_.keep(stopMonitoring());
 }
 
@@ -124,7 +119,7 @@ void MonitorSession::connectionEdited()
 {
     if (!running_ || exiting_)
         return;
-    ui_.setEnabled(sessionControls(), false);
+    ui_.setSessionControlsEnabled(false);
     tasks_.keep(stopMonitoring());
 }
 
@@ -176,7 +171,7 @@ Task<MonitorSession::Claim> MonitorSession::checkConnection(PassContext& pass)
 
 MonitorSession::Claim MonitorSession::refuse(ConnectFailure why)
 {
-    timer3_->stop();
+    engineTimer_->stop();
     offlineRetried_ = false;
     connectFailure_ = why;
     return Claim::NotClaimed;
@@ -185,17 +180,14 @@ MonitorSession::Claim MonitorSession::refuse(ConnectFailure why)
 Task<> MonitorSession::stopMonitoring()
 {
     ++stopsInFlight_;
-    ui_.setVisible("Picture1", true);
-    ui_.setValue("kickpro", 0);
-    ui_.setValue("scanpro", 0);
-    ui_.setText("Label18", QString());
-    ui_.setText("Label21", "Server not running!!");
-    ui_.setText("Label35", "Server OS: ?");
-    ui_.setText("Label23", "Cheats: ?");
-    ui_.setText("Label26", "Zov Plinket: ?");
-    ui_.setText("Label25", "ModSkelvar: ?");
-    ui_.setVisible({"Image1_0", "Image1_1", "Image2", "Image3_0", "Image3_1", "Image4_0", "Image4_1", "Image5"},
-                   false);
+    ui_.setNotMonitoredShown(true);
+    ui_.resetProgress();
+    ui_.setLastDataAge(std::nullopt);
+    ui_.setServerStatus(QStringLiteral("Server not running!!"));
+    ui_.setServerOs(ServerOs::Unknown);
+    ui_.setCheatsState(CheatsState::Unknown);
+    ui_.setModState(ServerMod::ZovPlinket, ModState::Unknown);
+    ui_.setModState(ServerMod::ModSkelvar, ModState::Unknown);
     emit clearPlayers();
 
     const bool wasClaimed = claimed_ || claimSent_;
@@ -204,25 +196,24 @@ Task<> MonitorSession::stopMonitoring()
     claimed_ = false;
     claimSent_ = false;
     ++generation_;
-    timer3_->stop();
+    engineTimer_->stop();
     if (wasClaimed) {
         co_await rcon_.send(QStringLiteral("set sv_skelvar 0"), target);
         co_await rcon_.send(QStringLiteral("set nextmap \"\""), target);
         co_await rcon_.send(QStringLiteral("set resetvalue 0"), target);
     }
     if (!running_)
-        timer3_->stop();
-    ui_.setText("Command1", "Start");
+        engineTimer_->stop();
+    ui_.setStartCaption(StartCaption::Start);
     if (!exiting_)
-        ui_.setEnabled(sessionControls(), true);
+        ui_.setSessionControlsEnabled(true);
     --stopsInFlight_;
     emit ended();
 }
 
 Task<> MonitorSession::exitProcedure()
 {
-    ui_.setText("Command2", "Disconnecting...");
-    ui_.setEnabled({"Command1", "Command13", "Text1"}, false);
+    ui_.showDisconnecting();
     exiting_ = true;
     co_await stopMonitoring();
     // A stop begun before the exit still has its resets to send, and a pass

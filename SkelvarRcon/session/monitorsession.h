@@ -44,7 +44,7 @@ public:
     // Command1, Command2, Command13, Text1
     static const QStringList& passLockedControls();
 
-    QTimer* timer3() const { return timer3_; }
+    QTimer* engineTimer() const { return engineTimer_; }
     void setTimingForTests(const EngineTiming& t) { timing_ = t; }
     const EngineTiming& timing() const { return timing_; }
 
@@ -103,7 +103,7 @@ private:
     Settings& settings_;
     UiState& ui_;
     Prompter& prompter_;
-    QTimer* timer3_;
+    QTimer* engineTimer_;
     EngineTiming timing_;
     RconTarget target_;
     bool running_ = false;

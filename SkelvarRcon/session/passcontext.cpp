@@ -41,7 +41,7 @@ Task<> PassContext::sayKickLog(QString notice, QString clientNum)
 
 void PassContext::log(const QString& text) const
 {
-    if (m_settings.isChecked(QStringLiteral("Logea")))
+    if (m_settings.logAlerts())
         m_log.append(text);
 }
 

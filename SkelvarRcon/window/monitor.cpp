@@ -35,7 +35,7 @@ QString Monitor::filePath(const QString& name) const { return QDir(options_.fold
 
 QList<StoreMessage> Monitor::create()
 {
-    session.timer3()->stop();
+    session.engineTimer()->stop();
     ui.setValue("kickpro", 0);
     ui.setValue("scanpro", 0);
     ui.setText("Command1", "Start");

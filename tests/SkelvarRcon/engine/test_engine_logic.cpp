@@ -47,7 +47,7 @@ QString describe(const FiredRule& r)
         sub = QStringLiteral("skin=") + *r.subs.skin;
     else if (r.subs.cheat)
         sub = QStringLiteral("cheat=") + *r.subs.cheat;
-    return QStringLiteral("%1|%2|%3|%4").arg(r.templateControl, sub, r.reason).arg(r.row);
+    return QStringLiteral("%1|%2|%3|%4").arg(QString::fromLatin1(Settings::alertControl(r.alert)), sub, r.reason).arg(r.row);
 }
 
 using Pairs = QList<std::pair<QString, QString>>;
@@ -475,7 +475,7 @@ private slots:
     {
         Settings settings;
         test::ScriptedPrompter prompter;
-        PeriodBox box("txtMin", 3, 546, "kept %1");
+        PeriodBox box(&Settings::scanMinutes, 3, 546, "kept %1");
         const QStringList typed{"3", "abc", "abc", "0", "5", "-1", "547", " 546 ", "", "2"};
         const QList<int> expected{3, 3, 3, 3, 5, 5, 5, 546, 546, 2};
         QList<int> got;

@@ -198,7 +198,7 @@ private slots:
         QCOMPARE(r.ui.text("Label21"), QString("Server: Running - Now playing: obj/obj_team2 on objective match"));
         for (const QString& c : MonitorSession::passLockedControls())
             QVERIFY2(r.ui.isEnabled(c), qPrintable(c));
-        QVERIFY(r.session->timer3()->isActive());
+        QVERIFY(r.session->engineTimer()->isActive());
         // Set by the passes; a regular tick may have counted down since.
         QVERIFY(r.engine->scanCountdown() > 170 && r.engine->scanCountdown() <= 180);
         QVERIFY(r.engine->patrolCountdown() > 35 && r.engine->patrolCountdown() <= 45);
@@ -279,7 +279,7 @@ private slots:
         bool timerStoppedInPasses = true;
         QObject::connect(r.engine.get(), &Engine::passStarted, r.engine.get(), [&](bool scan) {
             starts.append({r.engine->regularTicks(), scan});
-            timerStoppedInPasses = timerStoppedInPasses && !r.session->timer3()->isActive();
+            timerStoppedInPasses = timerStoppedInPasses && !r.session->engineTimer()->isActive();
             // A bad period typed during the session keeps the last good one.
             if (scan)
                 r.settings.setText("txtMin", "abc");
@@ -317,7 +317,7 @@ private slots:
             maxRunning = qMax(maxRunning, ++running);
             ticksAtStart << r.engine->regularTicks();
             // Stray ticks while the pass runs must start nothing.
-            r.session->timer3()->start(1);
+            r.session->engineTimer()->start(1);
         });
         QObject::connect(r.engine.get(), &Engine::passFinished, r.engine.get(), [&](bool) {
             --running;
@@ -626,7 +626,7 @@ private slots:
         if (byScan)
             r.session->start();
         QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished >= back + (byScan ? 1 : 2), 5000);
-        r.session->timer3()->stop();
+        r.session->engineTimer()->stop();
         QTRY_VERIFY(r.idle());
         QStringList sent = r.commands();
         if (byScan)

@@ -101,7 +101,7 @@ struct Rig : test::EngineParts {
             startWithoutPasses();
         } else if (start == Start::Session) {
             session->autoStart();
-            session->timer3()->stop();  // nothing ticks
+            session->engineTimer()->stop();  // nothing ticks
         }
     }
     QString logText() const
@@ -552,14 +552,14 @@ private slots:
         r.hooks->makePrivate();  // a click while it counts changes nothing
         QVERIFY(r.commands().isEmpty());  // the first notice comes one interval after the click
         QTRY_VERIFY(r.hooks->privateMode());
-        QVERIFY(!r.hooks->timer4()->isActive());
+        QVERIFY(!r.hooks->countdownTimer()->isActive());
         QTRY_VERIFY(r.idle());
         QStringList expected;
         for (int t = 60; t > 0; t -= 10)
             expected << QString("say Private in %1 s (%1)").arg(t);
         QCOMPARE(r.commands(), expected);
         QCOMPARE(scansStarted, 1);
-        QCOMPARE(r.hooks->timer4()->objectName(), QString("Timer4"));
+        QCOMPARE(r.hooks->countdownTimer()->objectName(), QString("Timer4"));
         QCOMPARE(Enforcement::kCountdownIntervalMs, 10000);
 
         // Again while on: another countdown, and the mode stays on.
