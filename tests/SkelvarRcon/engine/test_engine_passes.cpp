@@ -524,6 +524,52 @@ private slots:
         QCOMPARE(r.lists.bans().at(0).reason, QString("Admin. Ban"));
     }
 
+    // Stop pressed while a pass waits for an answer: no line of the pass runs
+    // after it, so the three resets are all that follows that request.
+    void stopDuringAPassSendsOnlyTheResets_data()
+    {
+        QTest::addColumn<QString>("stopAt");  // the request during whose wait Stop is pressed
+        QTest::addColumn<int>("records");     // made before the stop
+        QTest::newRow("warm-up probe") << "cheats" << 0;
+        QTest::newRow("scan's status table") << "status" << 0;
+        QTest::newRow("a player's user info") << "dumpuser \"Big Name" << 0;
+        QTest::newRow("a detection's alert") << "say " << 0;
+        QTest::newRow("patrol's status table, second read") << "status#2" << 1;
+    }
+    void stopDuringAPassSendsOnlyTheResets()
+    {
+        QFETCH(QString, stopAt);
+        QFETCH(int, records);
+        const bool second = stopAt.endsWith("#2");
+        const QString command = second ? stopAt.chopped(2) : stopAt;
+        Rig r;
+        r.serve({{0, 5, "48", "Big Name", "10.0.0.1:12203"}, {1, 9, "61", "Other", "10.0.0.2:12203"}});
+        r.serveInfo("Big Name", withLine(cleanInfo("Big Name"), "r_farplane_nofog", "1"));
+        r.serveInfo("Other", cleanInfo("Other"));
+        int seen = 0;
+        int stoppedAt = -1;
+        int finishedAtStop = -1;
+        QObject::connect(&r.server, &GameServerDouble::datagramReceived, r.engine.get(), [&] {
+            const QStringList c = r.commands();
+            if (stoppedAt < 0 && !c.isEmpty() && c.last().startsWith(command) && ++seen == (second ? 2 : 1)) {
+                stoppedAt = int(c.size()) - 1;
+                finishedAtStop = r.finished;
+                r.session->stop();
+            }
+        });
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(stoppedAt >= 0 && r.idle(), 5000);
+        QTest::qWait(200);
+        QCOMPARE(r.commands().mid(stoppedAt + 1), kResets);
+        QCOMPARE(r.lists.warnings().size() + r.lists.kicks().size() + r.lists.bans().size(), records);
+        // What the stop reset, the pass did not show again.
+        QCOMPARE(r.ui.text("Label21"), QString("Server not running!!"));
+        QCOMPARE(r.ui.text("Label23"), QString("Cheats: ?"));
+        QVERIFY(!r.engine->busy());
+        QVERIFY(!r.session->engineTimer()->isActive());
+        QCOMPARE(r.finished, finishedAtStop);  // the pass did not get to its end
+    }
+
     void emptyStatusKeepsThePlayers()
     {
         Rig r;
