@@ -12,6 +12,8 @@
 
 using namespace skelvar;
 using namespace skelvar::rcon;
+
+Q_DECLARE_METATYPE(skelvar::rcon::FiredRule)
 using skelvar::test::StatusPlayer;
 using skelvar::test::statusRow;
 
@@ -39,15 +41,18 @@ lists::SkinList skins(const QStringList& entries)
     return l;
 }
 
-// "Alert3|cheat=NoFog|Cheat: NoFog|1"
-QString describe(const FiredRule& r)
+// A rule as the detections fire it for a player; the test fills in his name and address.
+FiredRule cheatRule(const QString& cheat, const QString& reason, int row)
 {
-    QString sub;
-    if (r.subs.skin)
-        sub = QStringLiteral("skin=") + *r.subs.skin;
-    else if (r.subs.cheat)
-        sub = QStringLiteral("cheat=") + *r.subs.cheat;
-    return QStringLiteral("%1|%2|%3|%4").arg(QString::fromLatin1(Settings::alertControl(r.alert)), sub, r.reason).arg(r.row);
+    return {Alert::Cheat, {QString(), QString(), std::nullopt, cheat}, reason, row};
+}
+FiredRule skinRule(Alert alert, const QString& skin, const QString& reason, int row)
+{
+    return {alert, {QString(), QString(), skin, std::nullopt}, reason, row};
+}
+FiredRule slotRule(Alert alert)
+{
+    return {alert, {QString(), QString(), std::nullopt, std::nullopt}, QStringLiteral("Use of private slot"), 8};
 }
 
 using Pairs = QList<std::pair<QString, QString>>;
@@ -271,10 +276,11 @@ private slots:
         QTest::addColumn<QStringList>("reserved");
         QTest::addColumn<QStringList>("suspicious");
         QTest::addColumn<bool>("privateMode");
-        QTest::addColumn<QStringList>("fired");
+        QTest::addColumn<QList<FiredRule>>("fired");
         QTest::addColumn<bool>("privateKick");
 
         const QStringList none;
+        const QList<FiredRule> nothing;
         const Pairs clean{{"name", "Bob"}, {"dm_playermodel", "american_army"}, {"r_farplane", "0"}};
         auto with = [&](std::pair<QString, QString> extra) {
             Pairs p = clean;
@@ -282,65 +288,65 @@ private slots:
             return p;
         };
 
-        QTest::newRow("clean player") << none << "Bob" << clean << none << none << false << none << false;
+        QTest::newRow("clean player") << none << "Bob" << clean << none << none << false << nothing << false;
 
         // Each cheat rule, with its box ticked and unticked.
         struct Cheat {
             const char* tag;
             const char* box;
             std::pair<QString, QString> line;
-            const char* fired;
+            FiredRule fired;
         };
         const QList<Cheat> cheats{
-            {"nofog", "Cheats_0", {"r_farplane_nofog", "1"}, "Alert3|cheat=NoFog|Cheat: NoFog|1"},
+            {"nofog", "Cheats_0", {"r_farplane_nofog", "1"}, cheatRule("NoFog", "Cheat: NoFog", 1)},
             {"chameleon", "Cheats_6", {"cg_f0rc3M0d31", "1"},
-             "Alert3|cheat=Modified Binaries/Chameleon?|Cheat: Modified Binaries/Chameleon?|7"},
-            {"clearview", "Cheats_0", {"r_farplane", "5000"}, "Alert3|cheat=NoFog(Clearview)|Cheat: NoFog(Clearview)|1"},
-            {"whitewalls", "Cheats_1", {"r_lightmap", "1"}, "Alert3|cheat=WhiteWalls|Cheat: WhiteWalls|2"},
-            {"3rd person", "Cheats_3", {"cg_3rd_person", "1"}, "Alert3|cheat=3rd Person|Cheat: 3rd Person|4"},
-            {"wallhack", "Cheats_2", {"r_novis", "1"}, "Alert3|cheat=Wallhack|Cheat: WallHack/DoorHack|3"},
+             cheatRule("Modified Binaries/Chameleon?", "Cheat: Modified Binaries/Chameleon?", 7)},
+            {"clearview", "Cheats_0", {"r_farplane", "5000"}, cheatRule("NoFog(Clearview)", "Cheat: NoFog(Clearview)", 1)},
+            {"whitewalls", "Cheats_1", {"r_lightmap", "1"}, cheatRule("WhiteWalls", "Cheat: WhiteWalls", 2)},
+            {"3rd person", "Cheats_3", {"cg_3rd_person", "1"}, cheatRule("3rd Person", "Cheat: 3rd Person", 4)},
+            {"wallhack", "Cheats_2", {"r_novis", "1"}, cheatRule("Wallhack", "Cheat: WallHack/DoorHack", 3)},
             {"modified", "Cheats_6", {"r_novis", "hacked"},
-             "Alert3|cheat=Modified binaries!!|Cheat: Modified binaries!!|7"},
-            {"aimbot allied", "Cheats_4", {"dm_playermodel", "tiedie"}, "Alert3|cheat=OGC Aimbot|Cheat: OGC Aimbot|5"},
+             cheatRule("Modified binaries!!", "Cheat: Modified binaries!!", 7)},
+            {"aimbot allied", "Cheats_4", {"dm_playermodel", "tiedie"}, cheatRule("OGC Aimbot", "Cheat: OGC Aimbot", 5)},
             {"aimbot axis", "Cheats_4", {"dm_playergermanmodel", "german_oakleave"},
-             "Alert3|cheat=OGC Aimbot|Cheat: OGC Aimbot|5"},
+             cheatRule("OGC Aimbot", "Cheat: OGC Aimbot", 5)},
         };
         for (const Cheat& c : cheats) {
             Pairs info{{"name", "Bob"}, c.line};
             if (c.line.first != "r_farplane")
                 info.append(std::pair<QString, QString>("r_farplane", "0"));
-            QTest::newRow(c.tag) << none << "Bob" << info << none << none << false << QStringList{c.fired} << false;
+            QTest::newRow(c.tag) << none << "Bob" << info << none << none << false << QList<FiredRule>{c.fired} << false;
             QTest::newRow(qPrintable(QString(c.tag) + " unticked"))
-                << QStringList{QString(c.box) + "=0"} << "Bob" << info << none << none << false << none << false;
+                << QStringList{QString(c.box) + "=0"} << "Bob" << info << none << none << false << nothing << false;
         }
         QTest::newRow("clearview: value beginning with 0 is fine")
-            << none << "Bob" << Pairs{{"r_farplane", "0.5"}} << none << none << false << none << false;
+            << none << "Bob" << Pairs{{"r_farplane", "0.5"}} << none << none << false << nothing << false;
         QTest::newRow("hacked farplane: clearview and modified")
             << none << "Bob" << Pairs{{"r_farplane", "hacked"}} << none << none << false
-            << QStringList{"Alert3|cheat=NoFog(Clearview)|Cheat: NoFog(Clearview)|1",
-                           "Alert3|cheat=Modified binaries!!|Cheat: Modified binaries!!|7"}
+            << QList<FiredRule>{cheatRule("NoFog(Clearview)", "Cheat: NoFog(Clearview)", 1),
+                           cheatRule("Modified binaries!!", "Cheat: Modified binaries!!", 7)}
             << false;
         QTest::newRow("cheat text inside the name")
             << none << "r_novis              : 1" << with({"name", "r_novis              : 1"}) << none << none
-            << false << none << false;
+            << false << nothing << false;
 
         // Suspicious skins.
         QTest::newRow("suspicious skin as written")
             << none << "Bob" << with({"dm_playergermanmodel", "glowskin"}) << none << QStringList{"x", " GlowSkin "}
-            << false << QStringList{"Alert3|cheat=Cheatskin:  GlowSkin |Cheatskin:  GlowSkin |6"} << false;
+            << false << QList<FiredRule>{cheatRule("Cheatskin:  GlowSkin ", "Cheatskin:  GlowSkin ", 6)} << false;
         QTest::newRow("suspicious skin unticked")
             << QStringList{"Cheats_5=0"} << "Bob" << with({"dm_playergermanmodel", "glowskin"}) << none
-            << QStringList{"glowskin"} << false << none << false;
+            << QStringList{"glowskin"} << false << nothing << false;
         QTest::newRow("tiedie belongs to the aimbot rule")
             << none << "Bob" << Pairs{{"dm_playermodel", "tiedie"}, {"r_farplane", "0"}} << none
             << QStringList{"tiedie", "german_oakleave"} << false
-            << QStringList{"Alert3|cheat=OGC Aimbot|Cheat: OGC Aimbot|5"} << false;
+            << QList<FiredRule>{cheatRule("OGC Aimbot", "Cheat: OGC Aimbot", 5)} << false;
         QTest::newRow("blank skin entry matches nothing")
             << none << "Bob" << with({"cl_empty", ""}) << QStringList{"", "  "} << QStringList{" ", ""} << false
-            << none << false;
+            << nothing << false;
         QTest::newRow("skin in the name only")
             << none << "Bob glowskin" << Pairs{{"name", "bob glowskin"}, {"r_farplane", "0"}} << none
-            << QStringList{"glowskin"} << false << none << false;
+            << QStringList{"glowskin"} << false << nothing << false;
 
         // Reserved skins.
         const QStringList reservedOn{"Check5=1", "txtTAG=[MyClan]", "txtPRP=secret"};
@@ -348,58 +354,58 @@ private slots:
                               {"r_farplane", "0"}};
         QTest::newRow("reserved: first of two in file order")
             << reservedOn << "Bob" << twoModels << QStringList{"Clan_B", "clan_a"} << none << false
-            << QStringList{"Alert4|skin=Clan_B|Use of reserved skin|9"} << false;
+            << QList<FiredRule>{skinRule(Alert::ReservedSkin, "Clan_B", "Use of reserved skin", 9)} << false;
         QTest::newRow("reserved: clan member may wear it")
             << reservedOn << "[MyClan]Bob" << Pairs{{"name", "[myclan]bob"}, {"dm_playermodel", "clan_a"}}
-            << QStringList{"clan_a"} << none << false << none << false;
+            << QStringList{"clan_a"} << none << false << nothing << false;
         QTest::newRow("reserved: unticked") << QStringList{"txtTAG=[MyClan]"} << "Bob" << twoModels
-                                            << QStringList{"clan_a"} << none << false << none << false;
+                                            << QStringList{"clan_a"} << none << false << nothing << false;
         QTest::newRow("reserved: last line without line break") << reservedOn << "Bob"
                                                                 << Pairs{{"dm_playermodel", "clan_a"}}
-                                                                << QStringList{"clan_a"} << none << false << none
+                                                                << QStringList{"clan_a"} << none << false << nothing
                                                                 << false;
 
         // Private slots.
         const QStringList privateSlots{"Check1=1", "txtTAG=[MyClan]", "txtPRP=Secret"};
         QTest::newRow("clan player without password")
             << privateSlots << "[MyClan]Joe" << Pairs{{"name", "[myclan]joe"}} << none << none << false
-            << QStringList{"Alert2||Use of private slot|8"} << false;
+            << QList<FiredRule>{slotRule(Alert::PublicSlot)} << false;
         QTest::newRow("clan player with password")
             << privateSlots << "[MyClan]Joe" << Pairs{{"name", "[myclan]joe"}, {"password", "secret"}} << none << none
-            << false << none << false;
+            << false << nothing << false;
         QTest::newRow("public player with password")
             << privateSlots << "Bob" << Pairs{{"name", "bob"}, {"password", "secret"}} << none << none << false
-            << QStringList{"Alert1||Use of private slot|8"} << false;
+            << QList<FiredRule>{slotRule(Alert::PrivateSlot)} << false;
         QTest::newRow("public player without password")
-            << privateSlots << "Bob" << Pairs{{"name", "bob"}} << none << none << false << none << false;
+            << privateSlots << "Bob" << Pairs{{"name", "bob"}} << none << none << false << nothing << false;
         QTest::newRow("password in the name is no password")
-            << privateSlots << "Bob secret" << Pairs{{"name", "bob secret"}} << none << none << false << none << false;
+            << privateSlots << "Bob secret" << Pairs{{"name", "bob secret"}} << none << none << false << nothing << false;
         QTest::newRow("private rules off") << QStringList{"txtTAG=[MyClan]", "txtPRP=Secret"} << "[MyClan]Joe"
-                                           << Pairs{{"name", "[myclan]joe"}} << none << none << false << none
+                                           << Pairs{{"name", "[myclan]joe"}} << none << none << false << nothing
                                            << false;
         QTest::newRow("empty password: no private rule")
             << QStringList{"Check1=1", "txtTAG=[MyClan]", "txtPRP="} << "Bob" << Pairs{{"name", "bob"}} << none
-            << none << false << none << false;
+            << none << false << nothing << false;
         QTest::newRow("empty tag: no private rule")
             << QStringList{"Check1=1", "txtTAG=", "txtPRP=Secret"} << "Bob" << Pairs{{"name", "bob"}} << none
-            << none << false << none << false;
+            << none << false << nothing << false;
 
         // Private mode.
         QTest::newRow("private mode kicks without password")
-            << QStringList{"txtPRP=Secret"} << "Bob" << Pairs{{"name", "bob"}} << none << none << true << none << true;
+            << QStringList{"txtPRP=Secret"} << "Bob" << Pairs{{"name", "bob"}} << none << none << true << nothing << true;
         QTest::newRow("private mode keeps the password holder")
             << QStringList{"txtPRP=Secret"} << "Bob" << Pairs{{"name", "bob"}, {"password", "SECRET"}} << none << none
-            << true << none << false;
+            << true << nothing << false;
 
         // The macos-ppc build: only the private-slot and reserved-skin rules.
         QTest::newRow("mac client skips cheats")
             << reservedOn << "Bob"
             << Pairs{{"name", "bob"}, {"version", "mohaa macos-ppc 1.11"}, {"r_novis", "1"}, {"dm_playermodel", "clan_a"}}
             << QStringList{"clan_a"} << QStringList{"clan_a"} << false
-            << QStringList{"Alert4|skin=clan_a|Use of reserved skin|9"} << false;
+            << QList<FiredRule>{skinRule(Alert::ReservedSkin, "clan_a", "Use of reserved skin", 9)} << false;
         QTest::newRow("macos-ppc in the name is no exemption")
             << none << "macos-ppc version" << Pairs{{"name", "macos-ppc version"}, {"r_novis", "1"}} << none << none
-            << false << QStringList{"Alert3|cheat=Wallhack|Cheat: WallHack/DoorHack|3"} << false;
+            << false << QList<FiredRule>{cheatRule("Wallhack", "Cheat: WallHack/DoorHack", 3)} << false;
     }
     void detections()
     {
@@ -409,7 +415,7 @@ private slots:
         QFETCH(QStringList, reserved);
         QFETCH(QStringList, suspicious);
         QFETCH(bool, privateMode);
-        QFETCH(QStringList, fired);
+        QFETCH(QList<FiredRule>, fired);
         QFETCH(bool, privateKick);
 
         Settings settings;
@@ -424,13 +430,12 @@ private slots:
         p.userinfoText = text.toLower();
 
         const Verdict v = RunDetections(p, settings, skins(reserved), skins(suspicious), privateMode);
-        QStringList got;
-        for (const FiredRule& r : v.rules) {
-            got << describe(r);
-            QCOMPARE(r.subs.name, name);
-            QCOMPARE(r.subs.ip, QString("10.0.0.5"));
+        QList<FiredRule> expected = fired;
+        for (FiredRule& r : expected) {
+            r.subs.name = name;
+            r.subs.ip = "10.0.0.5";
         }
-        QCOMPARE(got, fired);
+        QCOMPARE(v.rules, expected);
         QCOMPARE(v.privateKick, privateKick);
     }
 
