@@ -215,13 +215,13 @@ int main(int argc, char** argv)
             for (int i = 0; i < kPlayers; ++i) {
                 auto p = ParseStatusLine(rows[i]);
                 p->userinfoText = answers[i].toLower();
-                const auto skins = UserinfoSkins(p->userinfoText);
+                const auto skins = userinfoSkins(p->userinfoText);
                 players.add({p->clientNum, p->ping, p->name, p->ip, p->rate, skins.first, skins.second});
-                const Verdict v = RunDetections(*p, settings, lists.reservedSkins(), lists.suspiciousSkins(), false);
+                const Verdict v = runDetections(*p, settings, lists.reservedSkins(), lists.suspiciousSkins(), false);
                 for (const FiredRule& r : v.rules) {
-                    const QString alert = FillAlert(settings.alertTemplate(r.alert), r.subs);
+                    const QString alert = fillAlert(settings.alertTemplate(r.alert), r.subs);
                     const QString say = QStringLiteral("say ") + rconSafe(alert);
-                    const PenaltyOutcome out = PenaltyFor(settings.penaltyChoice(r.row), settings.penaltyDays(r.row),
+                    const PenaltyOutcome out = penaltyFor(settings.penaltyChoice(r.row), settings.penaltyDays(r.row),
                                                           *p, r.reason, QDate::currentDate());
                     lists.list(out.list).add(out.record);
                     log.append(alert);

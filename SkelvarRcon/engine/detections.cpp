@@ -12,12 +12,12 @@ namespace {
 // own name or value, so text inside the player's name switches nothing.
 class UserInfo {
 public:
-    explicit UserInfo(const QString& text) : lines_(text.split(QStringLiteral("\r\n"))) {}
+    explicit UserInfo(const QString& text) : m_lines(text.split(QStringLiteral("\r\n"))) {}
 
     // A line that starts with the given text (setting name, padding, ": ", value).
     bool hasLine(const QString& prefix) const
     {
-        for (const QString& l : lines_)
+        for (const QString& l : m_lines)
             if (l.startsWith(prefix))
                 return true;
         return false;
@@ -27,7 +27,7 @@ public:
     {
         if (needle.isEmpty())
             return true;
-        for (const QString& l : lines_)
+        for (const QString& l : m_lines)
             if (!isNameLine(l) && l.contains(needle))
                 return true;
         return false;
@@ -36,15 +36,15 @@ public:
     bool wears(const QString& skin) const
     {
         const QString tail = QLatin1Char(' ') + skin;
-        for (qsizetype i = 0; i + 1 < lines_.size(); ++i)
-            if (!isNameLine(lines_[i]) && lines_[i].endsWith(tail))
+        for (qsizetype i = 0; i + 1 < m_lines.size(); ++i)
+            if (!isNameLine(m_lines[i]) && m_lines[i].endsWith(tail))
                 return true;
         return false;
     }
     bool macClient() const
     {
-        for (qsizetype i = 1; i < lines_.size(); ++i)
-            if (settingName(lines_[i]) == QLatin1String("version") && lines_[i].contains(QLatin1String("macos-ppc")))
+        for (qsizetype i = 1; i < m_lines.size(); ++i)
+            if (settingName(m_lines[i]) == QLatin1String("version") && m_lines[i].contains(QLatin1String("macos-ppc")))
                 return true;
         return false;
     }
@@ -57,7 +57,7 @@ private:
     }
     static bool isNameLine(const QString& l) { return settingName(l) == QLatin1String("name"); }
 
-    QStringList lines_;
+    QStringList m_lines;
 };
 
 struct CheatRule {
@@ -105,7 +105,7 @@ void forEachSkin(const lists::SkinList& list, F&& f)
 
 }  // namespace
 
-QString FillAlert(const QString& templ, const AlertSubstitutions& subs)
+QString fillAlert(const QString& templ, const AlertSubstitutions& subs)
 {
     QList<TemplateField> fields{{QLatin1String("$name"), subs.name}};
     if (subs.skin)
@@ -116,7 +116,7 @@ QString FillAlert(const QString& templ, const AlertSubstitutions& subs)
     return fillTemplate(templ, fields);
 }
 
-Verdict RunDetections(const PlayerRecord& player, const Settings& settings, const lists::SkinList& reserved,
+Verdict runDetections(const PlayerRecord& player, const Settings& settings, const lists::SkinList& reserved,
                       const lists::SkinList& suspicious, bool privateMode)
 {
     Verdict v;
@@ -186,7 +186,7 @@ Verdict RunDetections(const PlayerRecord& player, const Settings& settings, cons
     return v;
 }
 
-QString BanUntil(const QString& daysText, const QDate& today)
+QString banUntil(const QString& daysText, const QDate& today)
 {
     const auto days = toInt16(daysText);
     if (!days || *days == 0)
@@ -194,7 +194,7 @@ QString BanUntil(const QString& daysText, const QDate& today)
     return lists::formatDate(today.addDays(*days));
 }
 
-PenaltyOutcome PenaltyFor(Settings::Penalty choice, const QString& daysText, const PlayerRecord& player,
+PenaltyOutcome penaltyFor(Settings::Penalty choice, const QString& daysText, const PlayerRecord& player,
                           const QString& reason, const QDate& today)
 {
     PenaltyOutcome out;
@@ -210,7 +210,7 @@ PenaltyOutcome PenaltyFor(Settings::Penalty choice, const QString& daysText, con
     case Settings::Penalty::Ban:
         out.list = lists::ListKind::Bans;
         out.kick = true;
-        out.record.until = BanUntil(daysText, today);
+        out.record.until = banUntil(daysText, today);
         break;
     }
     return out;

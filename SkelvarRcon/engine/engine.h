@@ -48,16 +48,16 @@ class PeriodBox {
 public:
     using Reader = QString (Settings::*)() const;
     PeriodBox(Reader box, qint16 initial, qint16 maximum, QString notice)
-        : box_(box), last_(initial), maximum_(maximum), notice_(std::move(notice)) {}
+        : m_box(box), m_last(initial), m_maximum(maximum), m_notice(std::move(notice)) {}
     qint16 read(const Settings& settings, Prompter* prompter);
-    qint16 last() const { return last_; }
+    qint16 last() const { return m_last; }
 
 private:
-    Reader box_;
-    qint16 last_;
-    qint16 maximum_;
-    QString notice_;  // %1: the value kept
-    bool told_ = false;
+    Reader m_box;
+    qint16 m_last;
+    qint16 m_maximum;
+    QString m_notice;  // %1: the value kept
+    bool m_told = false;
 };
 
 // What one pass did, reported when it ends.
@@ -88,27 +88,27 @@ public:
 
     // The penalties code may install its hooks after constructing with the engine.
     void setHooks(PassHooks* hooks);
-    PassHooks& hooks() { return *hooks_; }
+    PassHooks& hooks() { return *m_hooks; }
 
-    qint16 scanCountdown() const { return scanCountdown_; }
-    qint16 patrolCountdown() const { return patrolCountdown_; }
-    int secondsSinceData() const { return secondsSinceData_; }
+    qint16 scanCountdown() const { return m_scanCountdown; }
+    qint16 patrolCountdown() const { return m_patrolCountdown; }
+    int secondsSinceData() const { return m_secondsSinceData; }
     // The end of the private-mode countdown: scan at the next regular tick.
-    void scanAtNextTick() { scanCountdown_ = 1; }
+    void scanAtNextTick() { m_scanCountdown = 1; }
     // The product patrols on its period only.
-    void patrolAtNextTickForTests() { patrolCountdown_ = 1; }
+    void patrolAtNextTickForTests() { m_patrolCountdown = 1; }
     // A tick's work (warm-up or pass) is under way.
-    bool busy() const { return !tick_.done(); }
+    bool busy() const { return !m_tick.done(); }
 
-    QString currentMap() const { return currentMap_; }
-    bool spearheadServer() const { return spearheadServer_; }
-    QString statusText() const { return statusText_; }
+    QString currentMap() const { return m_currentMap; }
+    bool spearheadServer() const { return m_spearheadServer; }
+    QString statusText() const { return m_statusText; }
     // The player being processed; after a pass, the last one.
-    const PlayerRecord& player() const { return player_; }
-    int regularTicks() const { return regularTicks_; }
+    const PlayerRecord& player() const { return m_player; }
+    int regularTicks() const { return m_regularTicks; }
 
-    ListStore& lists() { return *lists_; }
-    PlayerList& players() { return *players_; }
+    ListStore& lists() { return *m_lists; }
+    PlayerList& players() { return *m_players; }
 
 signals:
     void passStarted(bool scan);
@@ -147,53 +147,53 @@ private:
     void showNotice(const QString& text);
     void hideNotice();
 
-    MonitorSession& session_;
-    RconTransport& rcon_;
-    Settings& settings_;
-    UiState& ui_;
-    ListStore* lists_;
-    PlayerList* players_;
-    SkelvarLog* log_;
-    Prompter* prompter_;
-    PassHooks* hooks_;
-    std::unique_ptr<ListStore> ownLists_;
-    std::unique_ptr<PlayerList> ownPlayers_;
-    std::unique_ptr<SkelvarLog> ownLog_;
-    std::unique_ptr<PassHooks> ownHooks_;
-    const Clock& clock_;
+    MonitorSession& m_session;
+    RconTransport& m_rcon;
+    Settings& m_settings;
+    UiState& m_ui;
+    ListStore* m_lists;
+    PlayerList* m_players;
+    SkelvarLog* m_log;
+    Prompter* m_prompter;
+    PassHooks* m_hooks;
+    std::unique_ptr<ListStore> m_ownLists;
+    std::unique_ptr<PlayerList> m_ownPlayers;
+    std::unique_ptr<SkelvarLog> m_ownLog;
+    std::unique_ptr<PassHooks> m_ownHooks;
+    const Clock& m_clock;
 
     // The tick's pass and its work; a pass dropped by a stop is destroyed
     // from the event loop, unless a later tick has replaced it already.
-    std::unique_ptr<PassContext> pass_;
-    Task<> tick_;
-    quint64 ticksStarted_ = 0;
-    bool warmupPending_ = false;
-    qint16 scanCountdown_ = 0;
-    qint16 patrolCountdown_ = 0;
-    int secondsSinceData_ = 0;
-    int regularTicks_ = 0;
-    QString statusText_;
-    QString currentMap_;
-    bool spearheadServer_ = false;
+    std::unique_ptr<PassContext> m_pass;
+    Task<> m_tick;
+    quint64 m_ticksStarted = 0;
+    bool m_warmupPending = false;
+    qint16 m_scanCountdown = 0;
+    qint16 m_patrolCountdown = 0;
+    int m_secondsSinceData = 0;
+    int m_regularTicks = 0;
+    QString m_statusText;
+    QString m_currentMap;
+    bool m_spearheadServer = false;
     // The session's stop reported the server as not running; its next
     // warm-up reports it again.
-    bool serverDown_ = false;
-    PlayerRecord player_;
-    PassSummary summary_;
-    int unansweredAtPassStart_ = 0;
-    PeriodBox scanMinutes_;
-    PeriodBox patrolSeconds_;
+    bool m_serverDown = false;
+    PlayerRecord m_player;
+    PassSummary m_summary;
+    int m_unansweredAtPassStart = 0;
+    PeriodBox m_scanMinutes;
+    PeriodBox m_patrolSeconds;
 
     // The status line as the probe last built it; a notice about lost answers covers
     // it until a pass gets all its answers again.
-    QString stateLine_;
-    bool noticeShown_ = false;
-    int noticeTick_ = 0;  // the regular tick that showed it
-    bool lostInPass_ = false;
+    QString m_stateLine;
+    bool m_noticeShown = false;
+    int m_noticeTick = 0;  // the regular tick that showed it
+    bool m_lostInPass = false;
     // The server has not answered a pass since then; its claim is read again
     // as soon as it answers.
-    std::optional<QTime> silentSince_;
-    bool recheckClaim_ = false;
+    std::optional<QTime> m_silentSince;
+    bool m_recheckClaim = false;
 };
 
 }  // namespace skelvar::rcon

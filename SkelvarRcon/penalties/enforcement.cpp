@@ -27,39 +27,39 @@ bool specialPing(const QString& ping)
 Enforcement::Enforcement(RconTransport& rcon, MonitorSession& session, Settings& settings, ListStore& lists,
                          SkelvarLog& log, Prompter& prompter, const Clock* clock, QObject* parent)
     : QObject(parent),
-      rcon_(rcon),
-      session_(session),
-      settings_(settings),
-      lists_(lists),
-      log_(log),
-      prompter_(prompter),
-      countdownTimer_(new QTimer(this)),
-      clock_(clock ? *clock : Clock::system())
+      m_rcon(rcon),
+      m_session(session),
+      m_settings(settings),
+      m_lists(lists),
+      m_log(log),
+      m_prompter(prompter),
+      m_countdownTimer(new QTimer(this)),
+      m_clock(clock ? *clock : Clock::system())
 {
-    countdownTimer_->setObjectName(QLatin1String(control::countdownTimer));
-    countdownTimer_->setInterval(kCountdownIntervalMs);
-    connect(countdownTimer_, &QTimer::timeout, this, &Enforcement::onCountdownTick);
-    connect(&lists_.bans(), &RecordList::changed, this, [this] { indexDirty_ = true; });
+    m_countdownTimer->setObjectName(QLatin1String(control::countdownTimer));
+    m_countdownTimer->setInterval(kCountdownIntervalMs);
+    connect(m_countdownTimer, &QTimer::timeout, this, &Enforcement::onCountdownTick);
+    connect(&m_lists.bans(), &RecordList::changed, this, [this] { m_indexDirty = true; });
 }
 
 Enforcement::~Enforcement() = default;
 
 void Enforcement::setCountdownIntervalForTests(int ms)
 {
-    countdownTimer_->setInterval(ms);
+    m_countdownTimer->setInterval(ms);
 }
 
 void Enforcement::ensureIndex()
 {
-    if (!indexDirty_)
+    if (!m_indexDirty)
         return;
-    index_.rebuild(lists_.bans());
-    indexDirty_ = false;
+    m_index.rebuild(m_lists.bans());
+    m_indexDirty = false;
 
     QStringList fresh;
-    for (const QString& ip : index_.unusable()) {
-        if (!reportedUnusable_.contains(ip)) {
-            reportedUnusable_.insert(ip);
+    for (const QString& ip : m_index.unusable()) {
+        if (!m_reportedUnusable.contains(ip)) {
+            m_reportedUnusable.insert(ip);
             fresh.append(ip);
         }
     }
@@ -71,7 +71,7 @@ void Enforcement::ensureIndex()
         QStringList shown;
         for (const QString& ip : fresh)
             shown.append(ip.isEmpty() ? QStringLiteral("(empty)") : ip);
-        prompter_.message(QStringLiteral("Ban records not enforced"),
+        m_prompter.message(QStringLiteral("Ban records not enforced"),
                           QStringLiteral("These ban records hold no address or address pattern and ban nobody:\n") +
                               shown.join(QLatin1Char('\n')),
                           Prompter::Icon::Warning);
@@ -82,14 +82,14 @@ void Enforcement::ensureIndex()
 
 Task<> Enforcement::warnConnection(PassContext& pass, const PlayerRecord& player)
 {
-    if (!settings_.warnOnConnection() || specialPing(player.ping))
+    if (!m_settings.warnOnConnection() || specialPing(player.ping))
         co_return;
     const auto ping = toInt16(player.ping);
     const auto rate = toInt32(player.rate);
     if (!ping || !rate || *ping >= 100 || *rate >= 5001)
         co_return;
-    const QString text = fillTemplate(settings_.alertTemplate(Alert::Connection), {{QLatin1String("$name"), player.name}});
-    if (!settings_.silent())
+    const QString text = fillTemplate(m_settings.alertTemplate(Alert::Connection), {{QLatin1String("$name"), player.name}});
+    if (!m_settings.silent())
         co_await pass.say(text);
     pass.log(text);
 }
@@ -97,8 +97,8 @@ Task<> Enforcement::warnConnection(PassContext& pass, const PlayerRecord& player
 Task<> Enforcement::escalate(PassContext& pass, PlayerRecord& player)
 {
     const EscalationStep step =
-        escalateRecords(lists_.warnings(), lists_.kicks(), lists_.bans(), settings_.kickAfterWarnings(),
-                        settings_.banAfterKicks(), player.ip, player.name, clock_.today());
+        escalateRecords(m_lists.warnings(), m_lists.kicks(), m_lists.bans(), m_settings.kickAfterWarnings(),
+                        m_settings.banAfterKicks(), player.ip, player.name, m_clock.today());
     if (step.kick)
         player.kickFlag = 1;
     if (player.kickFlag == 1)
@@ -109,9 +109,9 @@ Task<> Enforcement::escalate(PassContext& pass, PlayerRecord& player)
 
 Task<> Enforcement::readInGameBan(PassContext& pass)
 {
-    currentPing_.clear();
-    seenThisPass_.clear();
-    for (PendingInGameBan& pending : pending_)
+    m_currentPing.clear();
+    m_seenThisPass.clear();
+    for (PendingInGameBan& pending : m_pending)
         pending.thisPass = false;
     const QString answer = co_await pass.ask(QStringLiteral("clientban"));
     const ClientBanValue value = parseClientBan(answer);
@@ -119,22 +119,22 @@ Task<> Enforcement::readInGameBan(PassContext& pass)
         co_return;
     // Kept until a pass has read a status table to look the target up in.
     if (value.request) {
-        const auto seen = seenSlots_.constFind(value.request->target);
-        pending_.append({*value.request,
-                         seen == seenSlots_.constEnd() ? std::nullopt : std::optional<SeenPlayer>(*seen), true});
+        const auto seen = m_seenSlots.constFind(value.request->target);
+        m_pending.append({*value.request,
+                         seen == m_seenSlots.constEnd() ? std::nullopt : std::optional<SeenPlayer>(*seen), true});
     }
     co_await pass.send(QStringLiteral("set clientban -1"));
 }
 
 Task<> Enforcement::applyInGameBan(PassContext& pass, const PlayerRecord& player)
 {
-    seenThisPass_.insert(player.clientNum, {player.name, player.ip});
-    for (qsizetype i = 0; i < pending_.size();) {
-        if (pending_[i].request.target != player.clientNum) {
+    m_seenThisPass.insert(player.clientNum, {player.name, player.ip});
+    for (qsizetype i = 0; i < m_pending.size();) {
+        if (m_pending[i].request.target != player.clientNum) {
             ++i;
             continue;
         }
-        const PendingInGameBan pending = pending_.takeAt(i);
+        const PendingInGameBan pending = m_pending.takeAt(i);
         if (pending.thisPass || (pending.holder && samePlayer(*pending.holder, player.name, player.ip)))
             takeInGameBan(pending, player);
         else
@@ -150,21 +150,21 @@ void Enforcement::takeInGameBan(const PendingInGameBan& pending, const PlayerRec
     if (!parsePlayerAddress(player.ip))
         return;
     ensureIndex();
-    const QDate today = clock_.today();
-    if (index_.hasActiveExact(player.ip, today))
+    const QDate today = m_clock.today();
+    if (m_index.hasActiveExact(player.ip, today))
         return;
-    lists_.bans().add({player.ip, player.name, pending.request.reason, lists::formatDate(today), QString()});
+    m_lists.bans().add({player.ip, player.name, pending.request.reason, lists::formatDate(today), QString()});
 }
 
 Task<QString> Enforcement::enforceBans(PassContext& pass, const PlayerRecord& player)
 {
     ensureIndex();
-    const int row = index_.find(player.ip, clock_.today());
+    const int row = m_index.find(player.ip, m_clock.today());
     if (row < 0)
         co_return QString();
     // A copy: the operator may change the list while the commands wait.
-    const lists::Record ban = lists_.bans().at(row);
-    const QString notice = fillTemplate(settings_.alertTemplate(Alert::BanNotice), {{QLatin1String("$ip"), ban.ip},
+    const lists::Record ban = m_lists.bans().at(row);
+    const QString notice = fillTemplate(m_settings.alertTemplate(Alert::BanNotice), {{QLatin1String("$ip"), ban.ip},
                                                                                    {QLatin1String("$date"), ban.date},
                                                                                    {QLatin1String("$reason"), ban.reason}});
     co_await pass.sayKickLog(notice, player.clientNum);
@@ -173,7 +173,7 @@ Task<QString> Enforcement::enforceBans(PassContext& pass, const PlayerRecord& pl
 
 Task<> Enforcement::renameForSpearhead(PassContext& pass, PlayerRecord& player)
 {
-    if (!settings_.spearheadCompatibility() || !spearhead_ || !spearhead_() ||
+    if (!m_settings.spearheadCompatibility() || !m_spearhead || !m_spearhead() ||
         !player.name.contains(QLatin1Char(' ')))
         co_return;
     QString newName = player.name;
@@ -184,19 +184,19 @@ Task<> Enforcement::renameForSpearhead(PassContext& pass, PlayerRecord& player)
     co_await pass.send(QStringLiteral("set numero ") + clientNum);
     co_await pass.send(QStringLiteral("set nombre ") + rconSafe(newName));
     // The server script needs a moment to rename before the next request.
-    co_await pass.pause(renamePauseMs_);
+    co_await pass.pause(m_renamePauseMs);
 }
 
 Task<> Enforcement::checkPing(PassContext& pass, const PlayerRecord& player, const QString& noticeMarker)
 {
-    if (!settings_.kickOnHighPing() || !noticeMarker.isEmpty() ||
+    if (!m_settings.kickOnHighPing() || !noticeMarker.isEmpty() ||
         specialPing(player.ping))
         co_return;
-    const QString limitText = settings_.pingLimit();
-    const QString scansText = settings_.pingScans();
+    const QString limitText = m_settings.pingLimit();
+    const QString scansText = m_settings.pingScans();
     if (!pingKickDue(player, limitText, scansText))
         co_return;
-    const QString notice = fillTemplate(settings_.alertTemplate(Alert::PingKick), {{QLatin1String("$name"), player.name},
+    const QString notice = fillTemplate(m_settings.alertTemplate(Alert::PingKick), {{QLatin1String("$name"), player.name},
                                                                                   {QLatin1String("$ping"), limitText},
                                                                                   {QLatin1String("$scans"), scansText}});
     co_await pass.sayKickLog(notice, player.clientNum);
@@ -210,14 +210,14 @@ bool Enforcement::pingKickDue(const PlayerRecord& player, const QString& limitTe
     // Numbers that cannot be read put nobody over the limit.
     if (!ping || !limit || !scans || *ping <= *limit)
         return false;
-    const auto seen = previousPing_.constFind(player.ip);
-    if (seen == previousPing_.constEnd()) {
-        currentPing_.insert(player.ip, 1);
+    const auto seen = m_previousPing.constFind(player.ip);
+    if (seen == m_previousPing.constEnd()) {
+        m_currentPing.insert(player.ip, 1);
         return false;
     }
     const int count = *seen + 1;
     if (count < *scans) {
-        currentPing_.insert(player.ip, count);
+        m_currentPing.insert(player.ip, count);
         return false;
     }
     return true;
@@ -225,15 +225,15 @@ bool Enforcement::pingKickDue(const PlayerRecord& player, const QString& limitTe
 
 void Enforcement::finishPingPass(PassContext& pass)
 {
-    previousPing_ = settings_.kickOnHighPing() ? currentPing_ : QHash<QString, int>();
-    currentPing_.clear();
+    m_previousPing = m_settings.kickOnHighPing() ? m_currentPing : QHash<QString, int>();
+    m_currentPing.clear();
     // This pass read the table: a request whose target was not in it is done.
-    for (const PendingInGameBan& pending : std::as_const(pending_)) {
+    for (const PendingInGameBan& pending : std::as_const(m_pending)) {
         if (!pending.thisPass)
             dropInGameBan(pass, pending);
     }
-    pending_.clear();
-    seenSlots_ = seenThisPass_;
+    m_pending.clear();
+    m_seenSlots = m_seenThisPass;
 }
 
 void Enforcement::dropInGameBan(PassContext& pass, const PendingInGameBan& pending)
@@ -251,31 +251,31 @@ void Enforcement::dropInGameBan(PassContext& pass, const PendingInGameBan& pendi
 
 void Enforcement::makePrivate()
 {
-    if (countdownTimer_->isActive())
+    if (m_countdownTimer->isActive())
         return;
-    countdown_ = 60;
-    countdownTimer_->start();
+    m_countdown = 60;
+    m_countdownTimer->start();
 }
 
 void Enforcement::onCountdownTick()
 {
     const QString notice =
-        fillTemplate(settings_.alertTemplate(Alert::PrivateMode), {{QLatin1String("$time"), QString::number(countdown_)}});
-    tasks_.keep(sayCountdown(QStringLiteral("say ") + rconSafe(notice)));
-    countdown_ -= 10;
-    if (countdown_ > 0)
+        fillTemplate(m_settings.alertTemplate(Alert::PrivateMode), {{QLatin1String("$time"), QString::number(m_countdown)}});
+    m_tasks.keep(sayCountdown(QStringLiteral("say ") + rconSafe(notice)));
+    m_countdown -= 10;
+    if (m_countdown > 0)
         return;
-    countdownTimer_->stop();
-    privateMode_ = true;
+    m_countdownTimer->stop();
+    m_privateMode = true;
     // The notice is queued first, so it goes out before the scan's requests.
-    if (startScan_)
-        startScan_();
+    if (m_startScan)
+        m_startScan();
 }
 
 Task<> Enforcement::sayCountdown(QString command)
 {
     // Said whether or not a session runs.
-    co_await session_.send(std::move(command));
+    co_await m_session.send(std::move(command));
 }
 
 }  // namespace skelvar::rcon

@@ -31,44 +31,44 @@ const QStringList& MonitorSession::passLockedControls()
 
 MonitorSession::MonitorSession(RconTransport& rcon, Settings& settings, UiState& ui, Prompter& prompter,
                                QObject* parent)
-    : QObject(parent), rcon_(rcon), settings_(settings), ui_(ui), prompter_(prompter), engineTimer_(new QTimer(this))
+    : QObject(parent), m_rcon(rcon), m_settings(settings), m_ui(ui), m_prompter(prompter), m_engineTimer(new QTimer(this))
 {
-    engineTimer_->setObjectName(QLatin1String(control::engineTimer));
-    rcon_.setTarget(targetFromSettings());
+    m_engineTimer->setObjectName(QLatin1String(control::engineTimer));
+    m_rcon.setTarget(targetFromSettings());
     // Every request disables the nine controls and enables all of them after it.
-    connect(&rcon_, &RconTransport::requestStarted, this, [this] { ui_.setSessionControlsEnabled(false); });
-    connect(&rcon_, &RconTransport::requestFinished, this, [this] {
-        if (!exiting_)
-            ui_.setSessionControlsEnabled(true);
+    connect(&m_rcon, &RconTransport::requestStarted, this, [this] { m_ui.setSessionControlsEnabled(false); });
+    connect(&m_rcon, &RconTransport::requestFinished, this, [this] {
+        if (!m_exiting)
+            m_ui.setSessionControlsEnabled(true);
     });
-    connect(&settings_, &Settings::connectionChanged, this, [this] {
-        rcon_.setTarget(targetFromSettings());
+    connect(&m_settings, &Settings::connectionChanged, this, [this] {
+        m_rcon.setTarget(targetFromSettings());
         connectionEdited();
     });
 }
 
 RconTarget MonitorSession::targetFromSettings() const
 {
-    return {settings_.serverAddress(), settings_.serverPort(), settings_.rconPassword()};
+    return {m_settings.serverAddress(), m_settings.serverPort(), m_settings.rconPassword()};
 }
 
 void MonitorSession::start()
 {
-    if (exiting_)
+    if (m_exiting)
         return;
-    ui_.setStartCaption(StartCaption::Scanning);
-    ui_.setPassLocked(true);
+    m_ui.setStartCaption(StartCaption::Scanning);
+    m_ui.setPassLocked(true);
     if (resetCountdowns)
         resetCountdowns();
-    if (running_)
-        tasks_.keep(forceScan());
+    if (m_running)
+        m_tasks.keep(forceScan());
     else
         beginSession();
 }
 
 void MonitorSession::autoStart()
 {
-    if (running_ || exiting_)
+    if (m_running || m_exiting)
         return;
     if (resetCountdowns)
         resetCountdowns();
@@ -79,53 +79,53 @@ void MonitorSession::autoStart()
 // first tick that warms the engine up.
 void MonitorSession::beginSession()
 {
-    running_ = true;
-    claimed_ = false;
-    ++generation_;
-    target_ = targetFromSettings();
+    m_running = true;
+    m_claimed = false;
+    ++m_generation;
+    m_target = targetFromSettings();
     if (beginWarmup)
         beginWarmup();
-    engineTimer_->start(timing_.warmupMs);
+    m_engineTimer->start(m_timing.warmupMs);
 }
 
 RconTransport::Awaiter MonitorSession::send(QString command)
 {
-    if (running_)
-        return rcon_.send(std::move(command), target_);
-    return rcon_.send(std::move(command));
+    if (m_running)
+        return m_rcon.send(std::move(command), m_target);
+    return m_rcon.send(std::move(command));
 }
 
 Task<> MonitorSession::forceScan()
 {
-    const quint64 gen = generation_;
+    const quint64 gen = m_generation;
     // A pass in progress restarts the timer itself when it ends.
     const bool inPass = passRunning && passRunning();
     if (!inPass)
-        engineTimer_->stop();
-    co_await rcon_.send(QStringLiteral("set scanpass 1"), target_);
+        m_engineTimer->stop();
+    co_await m_rcon.send(QStringLiteral("set scanpass 1"), m_target);
     if (!isCurrent(gen))
         co_return;
-    if (!(passRunning && passRunning()) && !engineTimer_->isActive())
-        engineTimer_->start();
+    if (!(passRunning && passRunning()) && !m_engineTimer->isActive())
+        m_engineTimer->start();
 }
 
 void MonitorSession::stop()
 {
-    ui_.setSessionControlsEnabled(false);
-    tasks_.keep(stopMonitoring());
+    m_ui.setSessionControlsEnabled(false);
+    m_tasks.keep(stopMonitoring());
 }
 
 void MonitorSession::connectionEdited()
 {
-    if (!running_ || exiting_)
+    if (!m_running || m_exiting)
         return;
-    ui_.setSessionControlsEnabled(false);
-    tasks_.keep(stopMonitoring());
+    m_ui.setSessionControlsEnabled(false);
+    m_tasks.keep(stopMonitoring());
 }
 
 Task<MonitorSession::Claim> MonitorSession::checkConnection(PassContext& pass)
 {
-    connectFailure_ = ConnectFailure::None;
+    m_connectFailure = ConnectFailure::None;
     for (;;) {
         QString answer = co_await pass.send(QStringLiteral("sv_skelvar"));
         // The console's answer for a variable it does not know.
@@ -135,24 +135,24 @@ Task<MonitorSession::Claim> MonitorSession::checkConnection(PassContext& pass)
 
         if (!answer.isEmpty()) {
             if (answer.contains(QLatin1String("rconpassword"))) {
-                prompter_.message(QStringLiteral("Bad rcon password!"), QStringLiteral("Rcon password is incorrect!"),
+                m_prompter.message(QStringLiteral("Bad rcon password!"), QStringLiteral("Rcon password is incorrect!"),
                                   Prompter::Icon::Critical);
                 co_return refuse(ConnectFailure::BadPassword);
             }
             // An answer without a readable value is treated like a held server.
             if (printedValue(answer) != QLatin1String("0")) {
-                const bool force = prompter_.askYesNo(kAlreadyTitle, kAlreadyText, Prompter::Icon::Question, false);
+                const bool force = m_prompter.askYesNo(kAlreadyTitle, kAlreadyText, Prompter::Icon::Question, false);
                 // The question waited for the operator, who may have stopped meanwhile.
                 co_await pass.checkpoint();
                 if (!force)
                     co_return refuse(ConnectFailure::Declined);
             }
             // A stop while the claim waits for its answer must still reset it.
-            claimSent_ = true;
-            offlineRetried_ = false;
+            m_claimSent = true;
+            m_offlineRetried = false;
             co_await pass.send(QStringLiteral("set sv_skelvar 1"));
-            claimSent_ = false;
-            claimed_ = true;
+            m_claimSent = false;
+            m_claimed = true;
             co_return Claim::Claimed;
         }
 
@@ -160,67 +160,67 @@ Task<MonitorSession::Claim> MonitorSession::checkConnection(PassContext& pass)
         // plain silence another monitor's claim must not be reset.
         if (unknown)
             co_await pass.send(QStringLiteral("set sv_skelvar 0"));
-        if (offlineRetried_) {
-            prompter_.message(QStringLiteral("Server offline!"), QStringLiteral("Server is not responding!"),
+        if (m_offlineRetried) {
+            m_prompter.message(QStringLiteral("Server offline!"), QStringLiteral("Server is not responding!"),
                               Prompter::Icon::Critical);
             co_return refuse(ConnectFailure::Offline);
         }
-        offlineRetried_ = true;
+        m_offlineRetried = true;
     }
 }
 
 MonitorSession::Claim MonitorSession::refuse(ConnectFailure why)
 {
-    engineTimer_->stop();
-    offlineRetried_ = false;
-    connectFailure_ = why;
+    m_engineTimer->stop();
+    m_offlineRetried = false;
+    m_connectFailure = why;
     return Claim::NotClaimed;
 }
 
 Task<> MonitorSession::stopMonitoring()
 {
-    ++stopsInFlight_;
-    ui_.setNotMonitoredShown(true);
-    ui_.resetProgress();
-    ui_.setLastDataAge(std::nullopt);
-    ui_.setServerStatus(QStringLiteral("Server not running!!"));
-    ui_.setServerOs(ServerOs::Unknown);
-    ui_.setCheatsState(CheatsState::Unknown);
-    ui_.setModState(ServerMod::ZovPlinket, ModState::Unknown);
-    ui_.setModState(ServerMod::ModSkelvar, ModState::Unknown);
+    ++m_stopsInFlight;
+    m_ui.setNotMonitoredShown(true);
+    m_ui.resetProgress();
+    m_ui.setLastDataAge(std::nullopt);
+    m_ui.setServerStatus(QStringLiteral("Server not running!!"));
+    m_ui.setServerOs(ServerOs::Unknown);
+    m_ui.setCheatsState(CheatsState::Unknown);
+    m_ui.setModState(ServerMod::ZovPlinket, ModState::Unknown);
+    m_ui.setModState(ServerMod::ModSkelvar, ModState::Unknown);
     emit clearPlayers();
 
-    const bool wasClaimed = claimed_ || claimSent_;
-    const RconTarget target = target_;
-    running_ = false;
-    claimed_ = false;
-    claimSent_ = false;
-    ++generation_;
-    engineTimer_->stop();
+    const bool wasClaimed = m_claimed || m_claimSent;
+    const RconTarget target = m_target;
+    m_running = false;
+    m_claimed = false;
+    m_claimSent = false;
+    ++m_generation;
+    m_engineTimer->stop();
     if (wasClaimed) {
-        co_await rcon_.send(QStringLiteral("set sv_skelvar 0"), target);
-        co_await rcon_.send(QStringLiteral("set nextmap \"\""), target);
-        co_await rcon_.send(QStringLiteral("set resetvalue 0"), target);
+        co_await m_rcon.send(QStringLiteral("set sv_skelvar 0"), target);
+        co_await m_rcon.send(QStringLiteral("set nextmap \"\""), target);
+        co_await m_rcon.send(QStringLiteral("set resetvalue 0"), target);
     }
-    if (!running_)
-        engineTimer_->stop();
-    ui_.setStartCaption(StartCaption::Start);
-    if (!exiting_)
-        ui_.setSessionControlsEnabled(true);
-    --stopsInFlight_;
+    if (!m_running)
+        m_engineTimer->stop();
+    m_ui.setStartCaption(StartCaption::Start);
+    if (!m_exiting)
+        m_ui.setSessionControlsEnabled(true);
+    --m_stopsInFlight;
     emit ended();
 }
 
 Task<> MonitorSession::exitProcedure()
 {
-    ui_.showDisconnecting();
-    exiting_ = true;
+    m_ui.showDisconnecting();
+    m_exiting = true;
     co_await stopMonitoring();
     // A stop begun before the exit still has its resets to send, and a pass
     // may still be unwinding from its last answer.
-    for (int i = 0; i < 1000 && (stopsInFlight_ > 0 || (passRunning && passRunning())); ++i)
+    for (int i = 0; i < 1000 && (m_stopsInFlight > 0 || (passRunning && passRunning())); ++i)
         co_await Delay(this, 10);
-    rcon_.shutdown();
+    m_rcon.shutdown();
 }
 
 }  // namespace skelvar::rcon

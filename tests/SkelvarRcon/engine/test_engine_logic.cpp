@@ -143,14 +143,14 @@ private slots:
                                  test::statusAnswer({{0, 1, "40", "One", "1.1.1.1:1"}, {1, 2, "50", "Two", "2.2.2.2:2"}}))
                                  .replace("\n", "\r\n");
         QStringList names;
-        for (const QString& r : StatusPlayerRows(text))
+        for (const QString& r : statusPlayerRows(text))
             if (auto p = ParseStatusLine(r))
                 names << p->name;
         QCOMPARE(names, (QStringList{"One", "Two"}));
         QCOMPARE(StatusMapName(text), QString("obj/obj_team2"));
         // Refusals and short answers hold no players.
-        QVERIFY(StatusPlayerRows("Bad rconpassword.\r\n").isEmpty());
-        QVERIFY(StatusPlayerRows("map: x\r\nnum\r\n---\r\n").filter(QRegularExpression("\\S")).isEmpty());
+        QVERIFY(statusPlayerRows("Bad rconpassword.\r\n").isEmpty());
+        QVERIFY(statusPlayerRows("map: x\r\nnum\r\n---\r\n").filter(QRegularExpression("\\S")).isEmpty());
     }
 
     void computeNextMap_data()
@@ -201,25 +201,25 @@ private slots:
     {
         QFETCH(QString, answer);
         QFETCH(QStringList, expected);
-        const ServerInfo info = ParseGetStatus(answer);
+        const ServerInfo info = parseGetStatus(answer);
         QCOMPARE((QStringList{info.gameType, info.map, info.mapList, info.spearhead ? "1" : "0"}), expected);
     }
 
     void probeAnswers()
     {
-        QVERIFY(ServerIsLinux("\"version\" is:\"Medal of Honor Allied Assault 1.11 LINUX-i386 Jul 2002\""));
-        QVERIFY(!ServerIsLinux("\"version\" is:\"Medal of Honor Allied Assault 1.11 win-x86 Mar 2002\""));
-        QVERIFY(!ServerIsLinux(""));
-        QVERIFY(CheatsDisabled("\"cheats\" is:\"0\" default:\"0\"\r\n"));
-        QVERIFY(!CheatsDisabled("\"cheats\" is:\"1\" default:\"0\"\r\n"));
-        QVERIFY(CheatsDisabled("\"cheats\" is:\"0^7\", the default\r\n"));
-        QVERIFY(!CheatsDisabled("\"cheats\" is:\"1^7\" default:\"0^7\"\r\n"));
-        QVERIFY(!CheatsDisabled(""));
-        QVERIFY(!CheatsDisabled("\"cheats\""));  // too few pieces
-        QVERIFY(ScriptRunning("\"versionskelvar\" is:\"2.1\" default:\"\"\r\n"));
-        QVERIFY(!ScriptRunning("Unknown command \"versionskelvar\"\r\n"));
-        QVERIFY(!ScriptRunning("UNKNOWN"));
-        QVERIFY(!ScriptRunning(""));
+        QVERIFY(serverIsLinux("\"version\" is:\"Medal of Honor Allied Assault 1.11 LINUX-i386 Jul 2002\""));
+        QVERIFY(!serverIsLinux("\"version\" is:\"Medal of Honor Allied Assault 1.11 win-x86 Mar 2002\""));
+        QVERIFY(!serverIsLinux(""));
+        QVERIFY(cheatsDisabled("\"cheats\" is:\"0\" default:\"0\"\r\n"));
+        QVERIFY(!cheatsDisabled("\"cheats\" is:\"1\" default:\"0\"\r\n"));
+        QVERIFY(cheatsDisabled("\"cheats\" is:\"0^7\", the default\r\n"));
+        QVERIFY(!cheatsDisabled("\"cheats\" is:\"1^7\" default:\"0^7\"\r\n"));
+        QVERIFY(!cheatsDisabled(""));
+        QVERIFY(!cheatsDisabled("\"cheats\""));  // too few pieces
+        QVERIFY(scriptRunning("\"versionskelvar\" is:\"2.1\" default:\"\"\r\n"));
+        QVERIFY(!scriptRunning("Unknown command \"versionskelvar\"\r\n"));
+        QVERIFY(!scriptRunning("UNKNOWN"));
+        QVERIFY(!scriptRunning(""));
     }
 
     void userinfoSkins()
@@ -229,8 +229,8 @@ private slots:
                                                                        {"dm_playergermanmodel", "german_wehrmacht"},
                                                                        {"dm_playermodel", "  us_ranger "}}))
                                  .replace("\n", "\r\n");
-        QCOMPARE(UserinfoSkins(info), (std::pair<QString, QString>{"us_ranger", "german_wehrmacht"}));
-        QCOMPARE(UserinfoSkins("dm_playermodel\r\n"), (std::pair<QString, QString>{}));
+        QCOMPARE(rcon::userinfoSkins(info), (std::pair<QString, QString>{"us_ranger", "german_wehrmacht"}));
+        QCOMPARE(rcon::userinfoSkins("dm_playermodel\r\n"), (std::pair<QString, QString>{}));
     }
 
     void substitutionOrder_data()
@@ -265,7 +265,7 @@ private slots:
             s.skin = skin;
         if (!cheat.isEmpty())
             s.cheat = cheat;
-        QCOMPARE(FillAlert(templ, s), filled);
+        QCOMPARE(fillAlert(templ, s), filled);
     }
 
     void detections_data()
@@ -429,7 +429,7 @@ private slots:
             text.chop(2);
         p.userinfoText = text.toLower();
 
-        const Verdict v = RunDetections(p, settings, skins(reserved), skins(suspicious), privateMode);
+        const Verdict v = runDetections(p, settings, skins(reserved), skins(suspicious), privateMode);
         QList<FiredRule> expected = fired;
         for (FiredRule& r : expected) {
             r.subs.name = name;
@@ -469,7 +469,7 @@ private slots:
         PlayerRecord p;
         p.name = "Bob";
         p.ip = "10.0.0.5";
-        const PenaltyOutcome out = PenaltyFor(Settings::Penalty(choice), days, p, "Cheat: NoFog", today);
+        const PenaltyOutcome out = penaltyFor(Settings::Penalty(choice), days, p, "Cheat: NoFog", today);
         QCOMPARE(int(out.list), list);
         QCOMPARE(out.kick, kick);
         const QString until = untilDays == -1000 ? QString() : lists::formatDate(today.addDays(untilDays));
