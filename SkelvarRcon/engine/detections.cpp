@@ -116,73 +116,120 @@ QString fillAlert(const QString& templ, const AlertSubstitutions& subs)
     return fillTemplate(templ, fields);
 }
 
-Verdict runDetections(const PlayerRecord& player, const Settings& settings, const lists::SkinList& reserved,
-                      const lists::SkinList& suspicious, bool privateMode)
-{
-    Verdict v;
-    const UserInfo info(player.userinfoText);
-    const QString tag = settings.privateTag().toLower();
-    const QString password = settings.privatePassword().toLower();
-    // The clan tag is worn in the name; the password sits in a setting.
-    const bool tagFound = player.userinfoText.contains(tag);
-    const bool passwordFound = info.inSettings(password);
-    auto fire = [&](Alert alert, AlertSubstitutions subs, const QString& reason, int row) {
-        v.rules.append({alert, std::move(subs), reason, row});
-    };
-    const AlertSubstitutions who{player.name, player.ip, std::nullopt, std::nullopt};
+namespace {
 
-    if (privateMode && !passwordFound)
-        v.privateKick = true;
-
-    // An empty tag or password is found in every answer and would punish
-    // every player: the two rules need both.
-    if (settings.scanPrivateClients() && !tag.isEmpty() && !password.isEmpty()) {
-        if (!tagFound && passwordFound)
-            fire(Alert::PrivateSlot, who, QStringLiteral("Use of private slot"), 8);
-        if (tagFound && !passwordFound)
-            fire(Alert::PublicSlot, who, QStringLiteral("Use of private slot"), 8);
+// One player's judgement: each rule group adds the rules it fires, in order.
+class Judgement {
+public:
+    Judgement(const PlayerRecord& player, const Settings& settings)
+        : m_settings(settings),
+          m_info(player.userinfoText),
+          m_tag(settings.privateTag().toLower()),
+          m_password(settings.privatePassword().toLower()),
+          // The clan tag is worn in the name; the password sits in a setting.
+          m_tagFound(player.userinfoText.contains(m_tag)),
+          m_passwordFound(m_info.inSettings(m_password)),
+          m_who{player.name, player.ip, std::nullopt, std::nullopt}
+    {
     }
 
-    if (settings.scanReservedSkins() && !tagFound) {
+    bool passwordFound() const { return m_passwordFound; }
+    bool macClient() const { return m_info.macClient(); }
+    QList<FiredRule> rules() const { return m_rules; }
+
+    void privateSlots()
+    {
+        // An empty tag or password is found in every answer and would punish
+        // every player: the two rules need both.
+        if (!m_settings.scanPrivateClients() || m_tag.isEmpty() || m_password.isEmpty())
+            return;
+        if (!m_tagFound && m_passwordFound)
+            fire(Alert::PrivateSlot, m_who, QStringLiteral("Use of private slot"), 8);
+        if (m_tagFound && !m_passwordFound)
+            fire(Alert::PublicSlot, m_who, QStringLiteral("Use of private slot"), 8);
+    }
+
+    // The first reserved skin he wears without the clan tag.
+    void reservedSkin(const lists::SkinList& reserved)
+    {
+        if (!m_settings.scanReservedSkins() || m_tagFound)
+            return;
         forEachSkin(reserved, [&](const QString& entry, const QString& skin) {
-            if (!info.wears(skin))
+            if (!m_info.wears(skin))
                 return false;
-            AlertSubstitutions s = who;
+            AlertSubstitutions s = m_who;
             s.skin = entry;
             fire(Alert::ReservedSkin, s, QStringLiteral("Use of reserved skin"), 9);
             return true;
         });
     }
 
-    v.macClient = info.macClient();
-    if (v.macClient)
-        return v;
-
-    if (settings.detectionEnabled(Detection::GlowingSkins)) {
+    // The first suspicious skin he wears; the aimbot's two skins have their own rule.
+    void glowingSkin(const lists::SkinList& suspicious)
+    {
+        if (!m_settings.detectionEnabled(Detection::GlowingSkins))
+            return;
         forEachSkin(suspicious, [&](const QString& entry, const QString& skin) {
-            if (skin == QLatin1String("tiedie") || skin == QLatin1String("german_oakleave") || !info.wears(skin))
+            if (skin == QLatin1String("tiedie") || skin == QLatin1String("german_oakleave") || !m_info.wears(skin))
                 return false;
-            AlertSubstitutions s = who;
+            AlertSubstitutions s = m_who;
             s.cheat = QStringLiteral("Cheatskin: ") + entry;
             fire(Alert::Cheat, s, QStringLiteral("Cheatskin: ") + entry, 6);
             return true;
         });
     }
 
-    for (const CheatRule& r : cheatRules()) {
-        if (!settings.detectionEnabled(r.detection))
-            continue;
+    void cheats()
+    {
+        for (const CheatRule& r : cheatRules()) {
+            if (!m_settings.detectionEnabled(r.detection) || !fires(r))
+                continue;
+            AlertSubstitutions s = m_who;
+            s.cheat = QString::fromLatin1(r.cheat);
+            fire(Alert::Cheat, s, QString::fromLatin1(r.reason), r.row);
+        }
+    }
+
+private:
+    bool fires(const CheatRule& r) const
+    {
         bool hit = false;
         for (const QString& l : r.lines)
-            hit = hit || info.hasLine(l);
-        if (hit && r.absentLine && info.hasLine(QString::fromLatin1(r.absentLine)))
-            hit = false;
-        if (!hit)
-            continue;
-        AlertSubstitutions s = who;
-        s.cheat = QString::fromLatin1(r.cheat);
-        fire(Alert::Cheat, s, QString::fromLatin1(r.reason), r.row);
+            hit = hit || m_info.hasLine(l);
+        return hit && !(r.absentLine && m_info.hasLine(QString::fromLatin1(r.absentLine)));
     }
+    void fire(Alert alert, AlertSubstitutions subs, const QString& reason, int row)
+    {
+        m_rules.append({alert, std::move(subs), reason, row});
+    }
+
+    const Settings& m_settings;
+    UserInfo m_info;
+    QString m_tag;
+    QString m_password;
+    bool m_tagFound;
+    bool m_passwordFound;
+    AlertSubstitutions m_who;
+    QList<FiredRule> m_rules;
+};
+
+}  // namespace
+
+Verdict runDetections(const PlayerRecord& player, const Settings& settings, const lists::SkinList& reserved,
+                      const lists::SkinList& suspicious, bool privateMode)
+{
+    Judgement judge(player, settings);
+    Verdict v;
+    v.privateKick = privateMode && !judge.passwordFound();
+    judge.privateSlots();
+    judge.reservedSkin(reserved);
+    // The macos-ppc client is judged by the private-slot and reserved-skin rules only.
+    v.macClient = judge.macClient();
+    if (!v.macClient) {
+        judge.glowingSkin(suspicious);
+        judge.cheats();
+    }
+    v.rules = judge.rules();
     return v;
 }
 

@@ -109,7 +109,21 @@ Engine::Engine(MonitorSession& session, RconTransport& rcon, Settings& settings,
         m_prompter = &silent;
     }
     setHooks(m_hooks);
+    connectSession();
+    // Records a pass adds count as its penalties; rows read from the files do not.
+    for (const lists::ListKind kind : {lists::ListKind::Warnings, lists::ListKind::Kicks, lists::ListKind::Bans}) {
+        connect(&m_lists->list(kind), &QAbstractItemModel::rowsInserted, this,
+                [this](const QModelIndex&, int first, int last) {
+                    if (busy() && !m_lists->readingFiles())
+                        m_summary.penaltiesGiven += last - first + 1;
+                });
+    }
+    connect(&m_rcon, &RconTransport::readUnanswered, this, &Engine::onReadUnanswered);
+}
 
+// What the session asks of the engine, and what its stop resets.
+void Engine::connectSession()
+{
     m_session.resetCountdowns = [this] {
         m_scanCountdown = 1;
         m_patrolCountdown = 1;
@@ -122,14 +136,6 @@ Engine::Engine(MonitorSession& session, RconTransport& rcon, Settings& settings,
         m_players->clear();
         m_serverDown = true;
     });
-    for (const lists::ListKind kind : {lists::ListKind::Warnings, lists::ListKind::Kicks, lists::ListKind::Bans}) {
-        connect(&m_lists->list(kind), &QAbstractItemModel::rowsInserted, this,
-                [this](const QModelIndex&, int first, int last) {
-                    if (busy() && !m_lists->readingFiles())
-                        m_summary.penaltiesGiven += last - first + 1;
-                });
-    }
-    connect(&m_rcon, &RconTransport::readUnanswered, this, &Engine::onReadUnanswered);
 }
 
 Engine::~Engine()

@@ -117,6 +117,7 @@ signals:
     void passSummary(const skelvar::rcon::PassSummary& summary);
 
 private:
+    void connectSession();
     void onTimer();
     Task<> engineTick(PassContext& pass);
     void advanceProgress();

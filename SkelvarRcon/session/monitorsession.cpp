@@ -132,28 +132,9 @@ Task<MonitorSession::Claim> MonitorSession::checkConnection(PassContext& pass)
         const bool unknown = answer.contains(QLatin1String("command"));
         if (unknown)
             answer.clear();
-
         if (!answer.isEmpty()) {
-            if (answer.contains(QLatin1String("rconpassword"))) {
-                m_prompter.message(QStringLiteral("Bad rcon password!"), QStringLiteral("Rcon password is incorrect!"),
-                                  Prompter::Icon::Critical);
-                co_return refuse(ConnectFailure::BadPassword);
-            }
-            // An answer without a readable value is treated like a held server.
-            if (printedValue(answer) != QLatin1String("0")) {
-                const bool force = m_prompter.askYesNo(kAlreadyTitle, kAlreadyText, Prompter::Icon::Question, false);
-                // The question waited for the operator, who may have stopped meanwhile.
-                co_await pass.checkpoint();
-                if (!force)
-                    co_return refuse(ConnectFailure::Declined);
-            }
-            // A stop while the claim waits for its answer must still reset it.
-            m_claimSent = true;
-            m_offlineRetried = false;
-            co_await pass.send(QStringLiteral("set sv_skelvar 1"));
-            m_claimSent = false;
-            m_claimed = true;
-            co_return Claim::Claimed;
+            const Claim claim = co_await claimAnswered(pass, answer);
+            co_return claim;
         }
 
         // Only a server that said it lacks the variable gets it created; after
@@ -162,11 +143,37 @@ Task<MonitorSession::Claim> MonitorSession::checkConnection(PassContext& pass)
             co_await pass.send(QStringLiteral("set sv_skelvar 0"));
         if (m_offlineRetried) {
             m_prompter.message(QStringLiteral("Server offline!"), QStringLiteral("Server is not responding!"),
-                              Prompter::Icon::Critical);
+                               Prompter::Icon::Critical);
             co_return refuse(ConnectFailure::Offline);
         }
         m_offlineRetried = true;
     }
+}
+
+// The server printed sv_skelvar: a refused password, a free server, or one
+// that another monitor holds and the operator may take over.
+Task<MonitorSession::Claim> MonitorSession::claimAnswered(PassContext& pass, QString answer)
+{
+    if (answer.contains(QLatin1String("rconpassword"))) {
+        m_prompter.message(QStringLiteral("Bad rcon password!"), QStringLiteral("Rcon password is incorrect!"),
+                           Prompter::Icon::Critical);
+        co_return refuse(ConnectFailure::BadPassword);
+    }
+    // An answer without a readable value is treated like a held server.
+    if (printedValue(answer) != QLatin1String("0")) {
+        const bool force = m_prompter.askYesNo(kAlreadyTitle, kAlreadyText, Prompter::Icon::Question, false);
+        // The question waited for the operator, who may have stopped meanwhile.
+        co_await pass.checkpoint();
+        if (!force)
+            co_return refuse(ConnectFailure::Declined);
+    }
+    // A stop while the claim waits for its answer must still reset it.
+    m_claimSent = true;
+    m_offlineRetried = false;
+    co_await pass.send(QStringLiteral("set sv_skelvar 1"));
+    m_claimSent = false;
+    m_claimed = true;
+    co_return Claim::Claimed;
 }
 
 MonitorSession::Claim MonitorSession::refuse(ConnectFailure why)

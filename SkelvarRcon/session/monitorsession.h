@@ -96,6 +96,7 @@ signals:
 private:
     void beginSession();
     Task<> forceScan();
+    Task<Claim> claimAnswered(PassContext& pass, QString answer);
     // The check gives up: the timer stops and the reason is kept.
     Claim refuse(ConnectFailure why);
 
