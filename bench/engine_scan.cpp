@@ -53,7 +53,10 @@ double cpuSeconds()
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
-QString playerName(int i) { return QStringLiteral("^%1Player %2 [x]").arg(i % 8).arg(i); }
+QString playerName(int i)
+{
+    return QStringLiteral("^%1Player %2 [x]").arg(i % 8).arg(i);
+}
 
 // Every fourth player cheats, so dispatch and the lists are part of the work.
 QByteArray userinfo(int i)
@@ -77,8 +80,8 @@ QList<test::StatusPlayer> table(int count = kPlayers)
 {
     QList<test::StatusPlayer> t;
     for (int i = 0; i < count; ++i)
-        t.append({i, i, QString::number(30 + i), playerName(i), QStringLiteral("10.2.%1.%2:12203").arg(i / 8).arg(i),
-                  0, 4711, 25000});
+        t.append({i, i, QString::number(30 + i), playerName(i), QStringLiteral("10.2.%1.%2:12203").arg(i / 8).arg(i), 0,
+                  4711, 25000});
     return t;
 }
 
@@ -120,7 +123,8 @@ void rateLimitedScan(QCoreApplication& app, int count, const QString& folder)
     // The warm-up spends the burst; the scan waits until the server has
     // forgotten it, so the floor below is the scan's own.
     const int drainMs = RconTransport::kEnginePacing.burst * RconTransport::kEnginePacing.periodMs *
-                            (100 + RconTransport::kPacingMarginPercent) / 100 + 500;
+                            (100 + RconTransport::kPacingMarginPercent) / 100 +
+                        500;
     session.setTimingForTests({100, drainMs, 1000});
     Engine engine(session, rcon, settings, ui, EngineServices{&lists, &players, &log, &prompter, nullptr});
 

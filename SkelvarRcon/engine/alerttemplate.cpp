@@ -10,4 +10,4 @@ QString fillTemplate(const QString& templ, const QList<TemplateField>& fields)
     return text;
 }
 
-} // namespace skelvar::rcon
+}  // namespace skelvar::rcon

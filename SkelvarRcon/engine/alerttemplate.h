@@ -17,4 +17,4 @@ using TemplateField = std::pair<QLatin1String, QString>;
 // templates have always been filled.
 QString fillTemplate(const QString& templ, const QList<TemplateField>& fields);
 
-} // namespace skelvar::rcon
+}  // namespace skelvar::rcon

@@ -73,19 +73,34 @@ const QList<CheatRule>& cheatRules()
 {
     static const QList<CheatRule> rules{
         {Detection::NoFog, {"r_farplane_nofog     : 1"}, nullptr, "NoFog", "Cheat: NoFog", 1},
-        {Detection::ModifiedBinaries, {"cg_f0rc3m0d31        : 1"}, nullptr, "Modified Binaries/Chameleon?",
-         "Cheat: Modified Binaries/Chameleon?", 7},
-        {Detection::NoFog, {"r_farplane           : "}, "r_farplane           : 0", "NoFog(Clearview)",
-         "Cheat: NoFog(Clearview)", 1},
+        {Detection::ModifiedBinaries,
+         {"cg_f0rc3m0d31        : 1"},
+         nullptr,
+         "Modified Binaries/Chameleon?",
+         "Cheat: Modified Binaries/Chameleon?",
+         7},
+        {Detection::NoFog,
+         {"r_farplane           : "},
+         "r_farplane           : 0",
+         "NoFog(Clearview)",
+         "Cheat: NoFog(Clearview)",
+         1},
         {Detection::WhiteWalls, {"r_lightmap           : 1"}, nullptr, "WhiteWalls", "Cheat: WhiteWalls", 2},
         {Detection::ThirdPerson, {"cg_3rd_person        : 1"}, nullptr, "3rd Person", "Cheat: 3rd Person", 4},
         {Detection::Wallhack, {"r_novis              : 1"}, nullptr, "Wallhack", "Cheat: WallHack/DoorHack", 3},
         {Detection::ModifiedBinaries,
          {"r_farplane           : hacked", "r_novis              : hacked", "cg_3rd_person        : hacked",
           "r_lightmap           : hacked", "r_farplane_nofog     : hacked"},
-         nullptr, "Modified binaries!!", "Cheat: Modified binaries!!", 7},
-        {Detection::Aimbot, {"dm_playermodel       : tiedie", "dm_playergermanmodel : german_oakleave"}, nullptr,
-         "OGC Aimbot", "Cheat: OGC Aimbot", 5},
+         nullptr,
+         "Modified binaries!!",
+         "Cheat: Modified binaries!!",
+         7},
+        {Detection::Aimbot,
+         {"dm_playermodel       : tiedie", "dm_playergermanmodel : german_oakleave"},
+         nullptr,
+         "OGC Aimbot",
+         "Cheat: OGC Aimbot",
+         5},
     };
     return rules;
 }
@@ -122,14 +137,11 @@ namespace {
 class Judgement {
 public:
     Judgement(const PlayerRecord& player, const Settings& settings)
-        : m_settings(settings),
-          m_info(player.userinfoText),
-          m_tag(settings.privateTag().toLower()),
+        : m_settings(settings), m_info(player.userinfoText), m_tag(settings.privateTag().toLower()),
           m_password(settings.privatePassword().toLower()),
           // The clan tag is worn in the name; the password sits in a setting.
           m_tagFound(player.userinfoText.contains(m_tag)),
-          m_passwordFound(m_info.inSettings(m_password)),
-          m_who{player.name, player.ip, std::nullopt, std::nullopt}
+          m_passwordFound(m_info.inSettings(m_password)), m_who{player.name, player.ip, std::nullopt, std::nullopt}
     {
     }
 
@@ -247,9 +259,7 @@ PenaltyOutcome penaltyFor(Settings::Penalty choice, const QString& daysText, con
     PenaltyOutcome out;
     out.record = {player.ip, player.name, reason, lists::formatDate(today), QString()};
     switch (choice) {
-    case Settings::Penalty::Warning:
-        out.list = lists::ListKind::Warnings;
-        break;
+    case Settings::Penalty::Warning: out.list = lists::ListKind::Warnings; break;
     case Settings::Penalty::Kick:
         out.list = lists::ListKind::Kicks;
         out.kick = true;

@@ -38,7 +38,7 @@ struct FiredRule {
 struct Verdict {
     bool privateKick = false;  // private mode: no private password
     bool macClient = false;
-    QList<FiredRule> rules;    // in the order they fired
+    QList<FiredRule> rules;  // in the order they fired
 };
 
 // The detections for one player whose userinfoText is filled.

@@ -71,26 +71,18 @@ qint16 PeriodBox::read(const Settings& settings, Prompter* prompter)
     return m_last;
 }
 
-Engine::Engine(MonitorSession& session, RconTransport& rcon, Settings& settings, UiState& ui,
-               EngineServices services, QObject* parent)
-    : QObject(parent),
-      m_session(session),
-      m_rcon(rcon),
-      m_settings(settings),
-      m_ui(ui),
-      m_lists(services.lists),
-      m_players(services.players),
-      m_log(services.log),
-      m_prompter(services.prompter),
-      m_hooks(services.hooks),
+Engine::Engine(MonitorSession& session, RconTransport& rcon, Settings& settings, UiState& ui, EngineServices services,
+               QObject* parent)
+    : QObject(parent), m_session(session), m_rcon(rcon), m_settings(settings), m_ui(ui), m_lists(services.lists),
+      m_players(services.players), m_log(services.log), m_prompter(services.prompter), m_hooks(services.hooks),
       m_clock(services.clock ? *services.clock : Clock::system()),
       // 546 minutes is the longest period whose count of ticks fits 16 bits.
       m_scanMinutes(&Settings::scanMinutes, 3, 546,
-                   QStringLiteral("The scan period must be a whole number of minutes from 1 to 546.\n"
-                                  "Players are scanned every %1 minutes until it is corrected.")),
+                    QStringLiteral("The scan period must be a whole number of minutes from 1 to 546.\n"
+                                   "Players are scanned every %1 minutes until it is corrected.")),
       m_patrolSeconds(&Settings::patrolSeconds, 45, 32767,
-                     QStringLiteral("The patrol period must be a whole number of seconds from 1 to 32767.\n"
-                                    "The server is patrolled every %1 seconds until it is corrected."))
+                      QStringLiteral("The patrol period must be a whole number of seconds from 1 to 32767.\n"
+                                     "The server is patrolled every %1 seconds until it is corrected."))
 {
     if (!m_lists) {
         m_ownLists = std::make_unique<ListStore>();
@@ -290,7 +282,8 @@ Task<> Engine::probeMods(PassContext& pass)
         const char* query;
         ServerMod mod;
     };
-    for (const Mod& m : {Mod{"versionskelvar", ServerMod::ModSkelvar}, Mod{"zovplinketversion", ServerMod::ZovPlinket}}) {
+    for (const Mod& m :
+         {Mod{"versionskelvar", ServerMod::ModSkelvar}, Mod{"zovplinketversion", ServerMod::ZovPlinket}}) {
         const QString answer = co_await pass.ask(QString::fromLatin1(m.query));
         m_ui.setModState(m.mod, scriptRunning(answer) ? ModState::Running : ModState::NotRunning);
     }
@@ -302,11 +295,11 @@ Task<> Engine::primeScript(PassContext& pass, bool warmup)
 {
     co_await refreshMapInfo(pass, warmup);
     co_await sendClock(pass);
-    const QStringList priming{
-        QStringLiteral("set scantime %1").arg(m_scanMinutes.read(m_settings, m_prompter)),
-        QStringLiteral("set scanpass 1"),
-        m_settings.detectionEnabled(Detection::ModifiedBinaries) ? QStringLiteral("set resetvalue hacked")
-                                                                : QStringLiteral("set resetvalue 0")};
+    const QStringList priming{QStringLiteral("set scantime %1").arg(m_scanMinutes.read(m_settings, m_prompter)),
+                              QStringLiteral("set scanpass 1"),
+                              m_settings.detectionEnabled(Detection::ModifiedBinaries)
+                                  ? QStringLiteral("set resetvalue hacked")
+                                  : QStringLiteral("set resetvalue 0")};
     for (const QString& command : priming)
         co_await pass.send(command);
 }
@@ -408,7 +401,8 @@ Task<> Engine::scanPlayer(PassContext& pass, PlayerRecord p, QString notAsked)
     if (!isUserinfoTable(m_player.userinfoText))
         co_return;
     const auto skins = userinfoSkins(m_player.userinfoText);
-    m_players->add({m_player.clientNum, m_player.ping, m_player.name, m_player.ip, m_player.rate, skins.first, skins.second});
+    m_players->add(
+        {m_player.clientNum, m_player.ping, m_player.name, m_player.ip, m_player.rate, skins.first, skins.second});
     co_await judgePlayer(pass);
     m_secondsSinceData = 0;
 }

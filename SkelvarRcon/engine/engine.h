@@ -48,7 +48,9 @@ class PeriodBox {
 public:
     using Reader = QString (Settings::*)() const;
     PeriodBox(Reader box, qint16 initial, qint16 maximum, QString notice)
-        : m_box(box), m_last(initial), m_maximum(maximum), m_notice(std::move(notice)) {}
+        : m_box(box), m_last(initial), m_maximum(maximum), m_notice(std::move(notice))
+    {
+    }
     qint16 read(const Settings& settings, Prompter* prompter);
     qint16 last() const { return m_last; }
 
@@ -75,15 +77,15 @@ struct EngineServices {
     PlayerList* players = nullptr;
     SkelvarLog* log = nullptr;
     Prompter* prompter = nullptr;
-    PassHooks* hooks = nullptr;  // DefaultPassHooks when null
+    PassHooks* hooks = nullptr;    // DefaultPassHooks when null
     const Clock* clock = nullptr;  // the local time when null
 };
 
 class Engine : public QObject {
     Q_OBJECT
 public:
-    Engine(MonitorSession& session, RconTransport& rcon, Settings& settings, UiState& ui,
-           EngineServices services = {}, QObject* parent = nullptr);
+    Engine(MonitorSession& session, RconTransport& rcon, Settings& settings, UiState& ui, EngineServices services = {},
+           QObject* parent = nullptr);
     ~Engine() override;
 
     // The penalties code may install its hooks after constructing with the engine.

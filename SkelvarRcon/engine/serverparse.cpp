@@ -164,8 +164,9 @@ bool scriptRunning(const QString& versionAnswer)
 bool isUserinfoTable(const QString& userinfoText)
 {
     const QString text = userinfoText.trimmed();
-    return !text.isEmpty() && !(text.startsWith(QLatin1String("player ")) &&
-                                text.section(QStringLiteral("\r\n"), 0, 0).endsWith(QLatin1String(" is not on the server")));
+    return !text.isEmpty() &&
+           !(text.startsWith(QLatin1String("player ")) &&
+             text.section(QStringLiteral("\r\n"), 0, 0).endsWith(QLatin1String(" is not on the server")));
 }
 
 std::pair<QString, QString> userinfoSkins(const QString& userinfoText)

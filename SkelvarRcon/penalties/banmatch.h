@@ -24,7 +24,7 @@ namespace skelvar::rcon {
 class RecordList;
 
 struct AddressPattern {
-    quint32 value = 0;  // the groups, most significant first; xxx groups are 0
+    quint32 value = 0;    // the groups, most significant first; xxx groups are 0
     quint8 wildMask = 0;  // bit 3 - i set: group i is "xxx"
     bool isFull() const { return wildMask == 0; }
     int wildGroups() const;

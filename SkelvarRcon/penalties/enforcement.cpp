@@ -26,15 +26,8 @@ bool specialPing(const QString& ping)
 
 Enforcement::Enforcement(RconTransport& rcon, MonitorSession& session, Settings& settings, ListStore& lists,
                          SkelvarLog& log, Prompter& prompter, const Clock* clock, QObject* parent)
-    : QObject(parent),
-      m_rcon(rcon),
-      m_session(session),
-      m_settings(settings),
-      m_lists(lists),
-      m_log(log),
-      m_prompter(prompter),
-      m_countdownTimer(new QTimer(this)),
-      m_clock(clock ? *clock : Clock::system())
+    : QObject(parent), m_rcon(rcon), m_session(session), m_settings(settings), m_lists(lists), m_log(log),
+      m_prompter(prompter), m_countdownTimer(new QTimer(this)), m_clock(clock ? *clock : Clock::system())
 {
     m_countdownTimer->setObjectName(QLatin1String(control::countdownTimer));
     m_countdownTimer->setInterval(kCountdownIntervalMs);
@@ -72,9 +65,9 @@ void Enforcement::ensureIndex()
         for (const QString& ip : fresh)
             shown.append(ip.isEmpty() ? QStringLiteral("(empty)") : ip);
         m_prompter.message(QStringLiteral("Ban records not enforced"),
-                          QStringLiteral("These ban records hold no address or address pattern and ban nobody:\n") +
-                              shown.join(QLatin1Char('\n')),
-                          Prompter::Icon::Warning);
+                           QStringLiteral("These ban records hold no address or address pattern and ban nobody:\n") +
+                               shown.join(QLatin1Char('\n')),
+                           Prompter::Icon::Warning);
     });
 }
 
@@ -88,7 +81,8 @@ Task<> Enforcement::warnConnection(PassContext& pass, const PlayerRecord& player
     const auto rate = toInt32(player.rate);
     if (!ping || !rate || *ping >= 100 || *rate >= 5001)
         co_return;
-    const QString text = fillTemplate(m_settings.alertTemplate(Alert::Connection), {{QLatin1String("$name"), player.name}});
+    const QString text =
+        fillTemplate(m_settings.alertTemplate(Alert::Connection), {{QLatin1String("$name"), player.name}});
     if (!m_settings.silent())
         co_await pass.say(text);
     pass.log(text);
@@ -120,8 +114,8 @@ Task<> Enforcement::readInGameBan(PassContext& pass)
     // Kept until a pass has read a status table to look the target up in.
     if (value.request) {
         const auto seen = m_seenSlots.constFind(value.request->target);
-        m_pending.append({*value.request,
-                         seen == m_seenSlots.constEnd() ? std::nullopt : std::optional<SeenPlayer>(*seen), true});
+        m_pending.append(
+            {*value.request, seen == m_seenSlots.constEnd() ? std::nullopt : std::optional<SeenPlayer>(*seen), true});
     }
     co_await pass.send(QStringLiteral("set clientban -1"));
 }
@@ -164,9 +158,9 @@ Task<QString> Enforcement::enforceBans(PassContext& pass, const PlayerRecord& pl
         co_return QString();
     // A copy: the operator may change the list while the commands wait.
     const lists::Record ban = m_lists.bans().at(row);
-    const QString notice = fillTemplate(m_settings.alertTemplate(Alert::BanNotice), {{QLatin1String("$ip"), ban.ip},
-                                                                                   {QLatin1String("$date"), ban.date},
-                                                                                   {QLatin1String("$reason"), ban.reason}});
+    const QString notice = fillTemplate(
+        m_settings.alertTemplate(Alert::BanNotice),
+        {{QLatin1String("$ip"), ban.ip}, {QLatin1String("$date"), ban.date}, {QLatin1String("$reason"), ban.reason}});
     co_await pass.sayKickLog(notice, player.clientNum);
     co_return notice;
 }
@@ -189,16 +183,16 @@ Task<> Enforcement::renameForSpearhead(PassContext& pass, PlayerRecord& player)
 
 Task<> Enforcement::checkPing(PassContext& pass, const PlayerRecord& player, const QString& noticeMarker)
 {
-    if (!m_settings.kickOnHighPing() || !noticeMarker.isEmpty() ||
-        specialPing(player.ping))
+    if (!m_settings.kickOnHighPing() || !noticeMarker.isEmpty() || specialPing(player.ping))
         co_return;
     const QString limitText = m_settings.pingLimit();
     const QString scansText = m_settings.pingScans();
     if (!pingKickDue(player, limitText, scansText))
         co_return;
-    const QString notice = fillTemplate(m_settings.alertTemplate(Alert::PingKick), {{QLatin1String("$name"), player.name},
-                                                                                  {QLatin1String("$ping"), limitText},
-                                                                                  {QLatin1String("$scans"), scansText}});
+    const QString notice =
+        fillTemplate(m_settings.alertTemplate(Alert::PingKick), {{QLatin1String("$name"), player.name},
+                                                                 {QLatin1String("$ping"), limitText},
+                                                                 {QLatin1String("$scans"), scansText}});
     co_await pass.sayKickLog(notice, player.clientNum);
 }
 
@@ -238,11 +232,11 @@ void Enforcement::finishPingPass(PassContext& pass)
 
 void Enforcement::dropInGameBan(PassContext& pass, const PendingInGameBan& pending)
 {
-    const QString what = QStringLiteral("In-game ban of client %1 for %2 dropped: ")
-                             .arg(pending.request.target, pending.request.reason);
+    const QString what =
+        QStringLiteral("In-game ban of client %1 for %2 dropped: ").arg(pending.request.target, pending.request.reason);
     if (pending.holder)
-        pass.log(what + QStringLiteral("the slot no longer holds %1 (%2)").arg(pending.holder->name,
-                                                                               pending.holder->ip));
+        pass.log(what +
+                 QStringLiteral("the slot no longer holds %1 (%2)").arg(pending.holder->name, pending.holder->ip));
     else
         pass.log(what + QStringLiteral("nobody was seen in the slot when it was asked for"));
 }
@@ -259,8 +253,8 @@ void Enforcement::makePrivate()
 
 void Enforcement::onCountdownTick()
 {
-    const QString notice =
-        fillTemplate(m_settings.alertTemplate(Alert::PrivateMode), {{QLatin1String("$time"), QString::number(m_countdown)}});
+    const QString notice = fillTemplate(m_settings.alertTemplate(Alert::PrivateMode),
+                                        {{QLatin1String("$time"), QString::number(m_countdown)}});
     m_tasks.keep(sayCountdown(QStringLiteral("say ") + rconSafe(notice)));
     m_countdown -= 10;
     if (m_countdown > 0)

@@ -3,12 +3,12 @@
 // enforcement, the in-game ban, the Spearhead rename, the ping kick, the
 // connection warning, and the private-mode countdown.
 
-#include "lists/prompter.h"
 #include "SkelvarRcon/engine/passhooks.h"
 #include "SkelvarRcon/penalties/banmatch.h"
 #include "SkelvarRcon/penalties/ingameban.h"
 #include "SkelvarRcon/session/clock.h"
 #include "SkelvarRcon/transport/task.h"
+#include "lists/prompter.h"
 
 #include <QHash>
 #include <QList>

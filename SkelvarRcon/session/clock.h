@@ -32,4 +32,4 @@ private:
     std::function<QDateTime()> m_now;
 };
 
-} // namespace skelvar::rcon
+}  // namespace skelvar::rcon

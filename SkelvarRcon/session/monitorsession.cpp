@@ -11,13 +11,15 @@ namespace skelvar::rcon {
 
 namespace {
 const QString kAlreadyTitle = QStringLiteral("Already Monitored!");
-const QString kAlreadyText =
-    QStringLiteral("Apparently, there 's already an Rcon Skelvar monitoring this server.\n"
-                   "You can force the connection, though.\n\n"
-                   "Are you sure you want to continue?");
+const QString kAlreadyText = QStringLiteral("Apparently, there 's already an Rcon Skelvar monitoring this server.\n"
+                                            "You can force the connection, though.\n\n"
+                                            "Are you sure you want to continue?");
 }  // namespace
 
-QString MonitorSession::alreadyMonitoredTitle() { return kAlreadyTitle; }
+QString MonitorSession::alreadyMonitoredTitle()
+{
+    return kAlreadyTitle;
+}
 
 const QStringList& MonitorSession::sessionControls()
 {
@@ -31,7 +33,8 @@ const QStringList& MonitorSession::passLockedControls()
 
 MonitorSession::MonitorSession(RconTransport& rcon, Settings& settings, UiState& ui, Prompter& prompter,
                                QObject* parent)
-    : QObject(parent), m_rcon(rcon), m_settings(settings), m_ui(ui), m_prompter(prompter), m_engineTimer(new QTimer(this))
+    : QObject(parent), m_rcon(rcon), m_settings(settings), m_ui(ui), m_prompter(prompter),
+      m_engineTimer(new QTimer(this))
 {
     m_engineTimer->setObjectName(QLatin1String(control::engineTimer));
     m_rcon.setTarget(targetFromSettings());

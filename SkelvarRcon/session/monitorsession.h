@@ -36,8 +36,7 @@ public:
     // The question asked before taking over a server that another monitor holds.
     static QString alreadyMonitoredTitle();
 
-    MonitorSession(RconTransport& rcon, Settings& settings, UiState& ui, Prompter& prompter,
-                   QObject* parent = nullptr);
+    MonitorSession(RconTransport& rcon, Settings& settings, UiState& ui, Prompter& prompter, QObject* parent = nullptr);
 
     // Command1, Command2, Command13, Text1, txtSVR, txtPORT, txtPWD, txtMin, MinPolt
     static const QStringList& sessionControls();

@@ -9,11 +9,7 @@
 namespace skelvar::rcon {
 
 PassContext::PassContext(MonitorSession& session, RconTransport& rcon, const Settings& settings, SkelvarLog& log)
-    : m_session(session),
-      m_rcon(rcon),
-      m_settings(settings),
-      m_log(log),
-      m_generation(session.generation()),
+    : m_session(session), m_rcon(rcon), m_settings(settings), m_log(log), m_generation(session.generation()),
       m_target(session.target())
 {
 }
@@ -102,4 +98,4 @@ void PassContext::Wait::finish(std::coroutine_handle<> h)
         m_pass.drop();
 }
 
-} // namespace skelvar::rcon
+}  // namespace skelvar::rcon

@@ -98,4 +98,4 @@ private:
     std::function<void()> m_onDropped;
 };
 
-} // namespace skelvar::rcon
+}  // namespace skelvar::rcon

@@ -60,4 +60,4 @@ struct EngineParts : MonitorParts {
     }
 };
 
-} // namespace skelvar::test
+}  // namespace skelvar::test

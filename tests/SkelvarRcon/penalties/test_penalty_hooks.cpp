@@ -4,11 +4,11 @@
 #include "SkelvarRcon/penalties/enforcement.h"
 #include "SkelvarRcon/penalties/recordactions.h"
 #include "SkelvarRcon/session/monitorsession.h"
+#include "SkelvarRcon/session/passcontext.h"
 #include "SkelvarRcon/session/skelvarlog.h"
 #include "SkelvarRcon/store/liststore.h"
 #include "SkelvarRcon/store/recordlist.h"
 #include "SkelvarRcon/store/settings.h"
-#include "SkelvarRcon/session/passcontext.h"
 #include "tests/SkelvarRcon/engine/statusfixture.h"
 #include "tests/support/engineparts.h"
 
@@ -59,10 +59,7 @@ struct MarkerHooks : PassHooks {
         markers << marker;
         co_return marker;
     }
-    Task<> renameForSpearhead(PassContext& pass, PlayerRecord& p) override
-    {
-        return inner.renameForSpearhead(pass, p);
-    }
+    Task<> renameForSpearhead(PassContext& pass, PlayerRecord& p) override { return inner.renameForSpearhead(pass, p); }
     Task<> checkPing(PassContext& pass, const PlayerRecord& p, const QString& marker) override
     {
         return inner.checkPing(pass, p, marker);
@@ -113,8 +110,8 @@ struct Rig : test::EngineParts {
     {
         QList<test::StatusPlayer> rows;
         for (const PlayerRecord& p : table)
-            rows.append({p.clientNum.toInt(), 0, p.ping, p.name, p.ip.isEmpty() ? QString() : p.ip + ":12203", 0,
-                         4711, p.rate.toInt()});
+            rows.append({p.clientNum.toInt(), 0, p.ping, p.name, p.ip.isEmpty() ? QString() : p.ip + ":12203", 0, 4711,
+                         p.rate.toInt()});
         server.setReply("status", GameServerDouble::splitAnswer(test::statusAnswer(rows), 1000));
     }
     // A pass of the engine against this table; `statusRead` false is a pass
@@ -205,14 +202,22 @@ private slots:
         QTest::addColumn<bool>("silent");
         QTest::addColumn<bool>("said");
         QTest::addColumn<bool>("logged");
-        QTest::newRow("ping 50 rate 5000") << "50" << "5000" << true << false << true << true;
-        QTest::newRow("ping 99") << "99" << "25" << true << false << true << true;
-        QTest::newRow("rate 5001") << "50" << "5001" << true << false << false << false;
-        QTest::newRow("ping 100") << "100" << "5000" << true << false << false << false;
-        QTest::newRow("connecting") << "CNCT" << "5000" << true << false << false << false;
-        QTest::newRow("rate not a number") << "50" << "fast" << true << false << false << false;
-        QTest::newRow("box off") << "50" << "5000" << false << false << false << false;
-        QTest::newRow("silent still logs") << "50" << "5000" << true << true << false << true;
+        QTest::newRow("ping 50 rate 5000") << "50"
+                                           << "5000" << true << false << true << true;
+        QTest::newRow("ping 99") << "99"
+                                 << "25" << true << false << true << true;
+        QTest::newRow("rate 5001") << "50"
+                                   << "5001" << true << false << false << false;
+        QTest::newRow("ping 100") << "100"
+                                  << "5000" << true << false << false << false;
+        QTest::newRow("connecting") << "CNCT"
+                                    << "5000" << true << false << false << false;
+        QTest::newRow("rate not a number") << "50"
+                                           << "fast" << true << false << false << false;
+        QTest::newRow("box off") << "50"
+                                 << "5000" << false << false << false << false;
+        QTest::newRow("silent still logs") << "50"
+                                           << "5000" << true << true << false << true;
     }
     void connectionWarning()
     {
@@ -305,8 +310,8 @@ private slots:
         QTest::newRow("not on the server") << "9@Team killing" << false << read << QList<Record>{};
         QTest::newRow("malformed") << "5 kick 6@x" << false << read << QList<Record>{};
         QTest::newRow("idle") << "-1" << false << QStringList{"clientban", "status"} << QList<Record>{};
-        QTest::newRow("already banned") << "5@Again" << true
-                                        << read + QStringList{notice + "First", "clientkick 5"} << bob("First");
+        QTest::newRow("already banned") << "5@Again" << true << read + QStringList{notice + "First", "clientkick 5"}
+                                        << bob("First");
     }
     void inGameBan()
     {
@@ -330,28 +335,30 @@ private slots:
     void inGameBanWaitsForAStatusTable_data()
     {
         QTest::addColumn<QList<PlayerRecord>>("before");  // the table of the pass before the request
-        QTest::addColumn<bool>("readWithTable");           // the request's own pass reads `later`
+        QTest::addColumn<bool>("readWithTable");          // the request's own pass reads `later`
         QTest::addColumn<QList<PlayerRecord>>("later");
-        QTest::addColumn<QString>("banned");               // name in the ban row; empty: no ban
+        QTest::addColumn<QString>("banned");  // name in the ban row; empty: no ban
         QTest::addColumn<QString>("logged");
         const PlayerRecord bob = player("5", "50", "Bob", "10.1.2.5");
         const PlayerRecord ann = player("6", "50", "Ann", "10.1.2.6");
         const QString dropped = "In-game ban of client 5 for Team killing dropped: ";
         const QString gone = dropped + "the slot no longer holds Bob (10.1.2.5)";
-        QTest::newRow("same player") << QList{bob, ann} << false << QList{ann, bob} << "Bob" << "";
+        QTest::newRow("same player") << QList{bob, ann} << false << QList{ann, bob} << "Bob"
+                                     << "";
         QTest::newRow("newcomer in the slot")
             << QList{bob, ann} << false << QList{player("5", "50", "Eve", "10.9.9.9"), ann} << "" << gone;
         QTest::newRow("same name, other address")
             << QList{bob} << false << QList{player("5", "50", "Bob", "10.7.7.7")} << "" << gone;
         QTest::newRow("slot empty") << QList{bob, ann} << false << QList{ann} << "" << gone;
         QTest::newRow("slot empty before the request")
-            << QList{ann} << false << QList{bob} << ""
-            << dropped + "nobody was seen in the slot when it was asked for";
+            << QList{ann} << false << QList{bob} << "" << dropped + "nobody was seen in the slot when it was asked for";
         QTest::newRow("renamed for Spearhead in between")
             << QList{player("5", "50", "Big Name", "10.1.2.5")} << false
-            << QList{player("5", "50", "Big_Name", "10.1.2.5")} << "Big_Name" << "";
+            << QList{player("5", "50", "Big_Name", "10.1.2.5")} << "Big_Name"
+            << "";
         QTest::newRow("the request's own table decides")
-            << QList{player("5", "50", "Eve", "10.9.9.9")} << true << QList{bob} << "Bob" << "";
+            << QList{player("5", "50", "Eve", "10.9.9.9")} << true << QList{bob} << "Bob"
+            << "";
     }
     void inGameBanWaitsForAStatusTable()
     {
@@ -398,8 +405,8 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QStringList>("commands");
         QTest::addColumn<QString>("nameAfter");
-        QTest::newRow("two words") << true << true << "Big Name"
-                                   << QStringList{"set numero 4", "set nombre Big_Name"} << "Big_Name";
+        QTest::newRow("two words") << true << true << "Big Name" << QStringList{"set numero 4", "set nombre Big_Name"}
+                                   << "Big_Name";
         QTest::newRow("injection") << true << true << "Big \"x\";quit"
                                    << QStringList{"set numero 4", "set nombre Big_xquit"} << "Big_\"x\";quit";
         QTest::newRow("one word") << true << true << "Bob" << QStringList{} << "Bob";
@@ -445,15 +452,23 @@ private slots:
         QTest::addColumn<QString>("scans");
         QTest::addColumn<QStringList>("pings");  // one per pass
         QTest::addColumn<int>("kickedAt");       // pass index, -1: never
-        QTest::newRow("four over") << "160" << "4" << QStringList{"200", "200", "200", "200"} << 3;
-        QTest::newRow("three over") << "160" << "4" << QStringList{"200", "200", "200"} << -1;
+        QTest::newRow("four over") << "160"
+                                   << "4" << QStringList{"200", "200", "200", "200"} << 3;
+        QTest::newRow("three over") << "160"
+                                    << "4" << QStringList{"200", "200", "200"} << -1;
         QTest::newRow("a low pass restarts")
-            << "160" << "4" << QStringList{"200", "200", "150", "200", "200", "200", "200"} << 6;
-        QTest::newRow("at the limit is not over") << "160" << "2" << QStringList{"160", "160", "160"} << -1;
-        QTest::newRow("connecting restarts") << "160" << "2" << QStringList{"200", "CNCT", "200", "200"} << 3;
-        QTest::newRow("one scan kicks at the second") << "160" << "1" << QStringList{"200", "200"} << 1;
-        QTest::newRow("limit not a number") << "fast" << "2" << QStringList{"200", "200", "200"} << -1;
-        QTest::newRow("ping not a number") << "160" << "2" << QStringList{"999999", "999999", "999999"} << -1;
+            << "160"
+            << "4" << QStringList{"200", "200", "150", "200", "200", "200", "200"} << 6;
+        QTest::newRow("at the limit is not over") << "160"
+                                                  << "2" << QStringList{"160", "160", "160"} << -1;
+        QTest::newRow("connecting restarts") << "160"
+                                             << "2" << QStringList{"200", "CNCT", "200", "200"} << 3;
+        QTest::newRow("one scan kicks at the second") << "160"
+                                                      << "1" << QStringList{"200", "200"} << 1;
+        QTest::newRow("limit not a number") << "fast"
+                                            << "2" << QStringList{"200", "200", "200"} << -1;
+        QTest::newRow("ping not a number") << "160"
+                                           << "2" << QStringList{"999999", "999999", "999999"} << -1;
     }
     void pingKick()
     {
@@ -486,10 +501,13 @@ private slots:
         QTest::addColumn<QString>("banReason");  // empty: no ban, the ping kick speaks
         QTest::addColumn<QString>("said");
         const QString ping = "say Ping Kick: Ping>160 on 1 consecutive scans - Player: ";
-        QTest::newRow("ping kick, quotes and semicolons") << "x\";quit;\"" << "" << ping + "xquit";
-        QTest::newRow("ping kick, carriage return") << "evil\rname" << "" << ping + "evil name";
+        QTest::newRow("ping kick, quotes and semicolons") << "x\";quit;\""
+                                                          << "" << ping + "xquit";
+        QTest::newRow("ping kick, carriage return") << "evil\rname"
+                                                    << "" << ping + "evil name";
         QTest::newRow("ban notice, quotes and semicolons")
-            << "Bob" << "TK\";quit;\""
+            << "Bob"
+            << "TK\";quit;\""
             << "say 10.0.0.3 was banned from this server on 2024-01-03. Reason: TKquit";
     }
     void noticesAreCleaned()
@@ -549,7 +567,7 @@ private slots:
         r.hooks->makePrivate();
         QCOMPARE(r.hooks->privateCountdown(), 60);
         QTest::qWait(kWait / 2);
-        r.hooks->makePrivate();  // a click while it counts changes nothing
+        r.hooks->makePrivate();           // a click while it counts changes nothing
         QVERIFY(r.commands().isEmpty());  // the first notice comes one interval after the click
         QTRY_VERIFY(r.hooks->privateMode());
         QVERIFY(!r.hooks->countdownTimer()->isActive());
@@ -580,8 +598,8 @@ private slots:
         QTest::addColumn<QString>("days");
         QTest::addColumn<Record>("record");
         QTest::newRow("kick") << false << false << "3" << Record{"10.0.0.5", "Bob", "Admin. Kick", kTodayText, ""};
-        QTest::newRow("ban indefinitely") << true << false << "3"
-                                          << Record{"10.0.0.5", "Bob", "Admin. Ban", kTodayText, ""};
+        QTest::newRow("ban indefinitely")
+            << true << false << "3" << Record{"10.0.0.5", "Bob", "Admin. Ban", kTodayText, ""};
         QTest::newRow("ban for 3 days") << true << true << "3"
                                         << Record{"10.0.0.5", "Bob", "Admin. Ban", kTodayText,
                                                   lists::formatDate(QDate(2024, 3, 4))};
@@ -656,8 +674,8 @@ private slots:
     void rowClicksShowTheirListsButtons()
     {
         Rig r;
-        const QStringList all{"Command5", "Command6", "Option1", "Option2", "Text2", "Command7", "Command8",
-                              "Command9", "Command10", "Command15", "Command11", "Command14"};
+        const QStringList all{"Command5", "Command6", "Option1",   "Option2",   "Text2",     "Command7",
+                              "Command8", "Command9", "Command10", "Command15", "Command11", "Command14"};
         auto visible = [&] {
             QStringList v;
             for (const QString& c : all)
@@ -672,8 +690,8 @@ private slots:
         QCOMPARE(visible(), (QStringList{"Command10", "Command15"}));
         r.actions->playersRowClicked();
         r.actions->recordRowClicked(ListKind::Warnings);
-        QCOMPARE(visible(), (QStringList{"Command5", "Command6", "Option1", "Option2", "Text2", "Command11",
-                                         "Command14"}));
+        QCOMPARE(visible(),
+                 (QStringList{"Command5", "Command6", "Option1", "Option2", "Text2", "Command11", "Command14"}));
     }
 
     void removeAndConvert()
@@ -748,13 +766,18 @@ private slots:
         QTest::addColumn<QStringList>("controls");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("text");
-        QTest::newRow("Check1") << "Check1" << "txtTAG" << QStringList{"Alert1", "Alert2"} << "No tag provided!!"
+        QTest::newRow("Check1") << "Check1"
+                                << "txtTAG" << QStringList{"Alert1", "Alert2"} << "No tag provided!!"
                                 << "Reserved slots can't be checked without an appropiate tag";
-        QTest::newRow("Check5") << "Check5" << "txtPRP" << QStringList{"Label16", "Label17", "Alert4"}
-                                << "No password provided!!"
+        QTest::newRow("Check5") << "Check5"
+                                << "txtPRP" << QStringList{"Label16", "Label17", "Alert4"} << "No password provided!!"
                                 << "Reserved skins can't be checked without an appropiate password";
-        QTest::newRow("Check2") << "Check2" << "" << QStringList{"Text7"} << "" << "";
-        QTest::newRow("Check6") << "Check6" << "" << QStringList{"Alert5"} << "" << "";
+        QTest::newRow("Check2") << "Check2"
+                                << "" << QStringList{"Text7"} << ""
+                                << "";
+        QTest::newRow("Check6") << "Check6"
+                                << "" << QStringList{"Alert5"} << ""
+                                << "";
     }
     void checkBoxes()
     {
@@ -766,10 +789,14 @@ private slots:
         Rig r;
         auto click = [&](bool on) {
             r.settings.setChecked(box, on);
-            if (box == "Check1") r.actions->check1Clicked();
-            if (box == "Check2") r.actions->check2Clicked();
-            if (box == "Check5") r.actions->check5Clicked();
-            if (box == "Check6") r.actions->check6Clicked();
+            if (box == "Check1")
+                r.actions->check1Clicked();
+            if (box == "Check2")
+                r.actions->check2Clicked();
+            if (box == "Check5")
+                r.actions->check5Clicked();
+            if (box == "Check6")
+                r.actions->check6Clicked();
         };
         auto enabled = [&](bool on) {
             for (const QString& c : controls)
