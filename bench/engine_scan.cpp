@@ -53,7 +53,10 @@ double cpuSeconds()
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
-QString playerName(int i) { return QStringLiteral("^%1Player %2 [x]").arg(i % 8).arg(i); }
+QString playerName(int i)
+{
+    return QStringLiteral("^%1Player %2 [x]").arg(i % 8).arg(i);
+}
 
 // Every fourth player cheats, so dispatch and the lists are part of the work.
 QByteArray userinfo(int i)
@@ -77,8 +80,8 @@ QList<test::StatusPlayer> table(int count = kPlayers)
 {
     QList<test::StatusPlayer> t;
     for (int i = 0; i < count; ++i)
-        t.append({i, i, QString::number(30 + i), playerName(i), QStringLiteral("10.2.%1.%2:12203").arg(i / 8).arg(i),
-                  0, 4711, 25000});
+        t.append({i, i, QString::number(30 + i), playerName(i), QStringLiteral("10.2.%1.%2:12203").arg(i / 8).arg(i), 0,
+                  4711, 25000});
     return t;
 }
 
@@ -113,14 +116,15 @@ void rateLimitedScan(QCoreApplication& app, int count, const QString& folder)
     SkelvarLog log(folder + "/skelvar-limit.log");
     rcon.setActivityLogPath(folder + "/activity-limit.log");
     lists.setFolder(folder);
-    settings.setText("txtSVR", server.host());
-    settings.setText("txtPORT", server.portText());
-    settings.setText("txtPWD", server.password());
+    settings.setServerAddress(server.host());
+    settings.setServerPort(server.portText());
+    settings.setRconPassword(server.password());
     MonitorSession session(rcon, settings, ui, prompter);
     // The warm-up spends the burst; the scan waits until the server has
     // forgotten it, so the floor below is the scan's own.
     const int drainMs = RconTransport::kEnginePacing.burst * RconTransport::kEnginePacing.periodMs *
-                            (100 + RconTransport::kPacingMarginPercent) / 100 + 500;
+                            (100 + RconTransport::kPacingMarginPercent) / 100 +
+                        500;
     session.setTimingForTests({100, drainMs, 1000});
     Engine engine(session, rcon, settings, ui, EngineServices{&lists, &players, &log, &prompter, nullptr});
 
@@ -153,7 +157,7 @@ void rateLimitedScan(QCoreApplication& app, int count, const QString& folder)
     QObject::connect(&engine, &Engine::passFinished, &app, [&](bool scan) {
         if (scan) {
             wallNs = wall.nsecsElapsed();
-            session.timer3()->stop();
+            session.engineTimer()->stop();
             app.quit();
         }
     });
@@ -215,13 +219,13 @@ int main(int argc, char** argv)
             for (int i = 0; i < kPlayers; ++i) {
                 auto p = ParseStatusLine(rows[i]);
                 p->userinfoText = answers[i].toLower();
-                const auto skins = UserinfoSkins(p->userinfoText);
+                const auto skins = userinfoSkins(p->userinfoText);
                 players.add({p->clientNum, p->ping, p->name, p->ip, p->rate, skins.first, skins.second});
-                const Verdict v = RunDetections(*p, settings, lists.reservedSkins(), lists.suspiciousSkins(), false);
+                const Verdict v = runDetections(*p, settings, lists.reservedSkins(), lists.suspiciousSkins(), false);
                 for (const FiredRule& r : v.rules) {
-                    const QString alert = FillAlert(settings.text(r.templateControl), r.subs);
+                    const QString alert = fillAlert(settings.alertTemplate(r.alert), r.subs);
                     const QString say = QStringLiteral("say ") + rconSafe(alert);
-                    const PenaltyOutcome out = PenaltyFor(settings.penaltyChoice(r.row), settings.penaltyDays(r.row),
+                    const PenaltyOutcome out = penaltyFor(settings.penaltyChoice(r.row), settings.penaltyDays(r.row),
                                                           *p, r.reason, QDate::currentDate());
                     lists.list(out.list).add(out.record);
                     log.append(alert);
@@ -247,9 +251,9 @@ int main(int argc, char** argv)
     SkelvarLog log(dir.filePath("skelvar.log"));
     rcon.setActivityLogPath(dir.filePath("activity.log"));
     lists.setFolder(dir.path());
-    settings.setText("txtSVR", server.host());
-    settings.setText("txtPORT", server.portText());
-    settings.setText("txtPWD", server.password());
+    settings.setServerAddress(server.host());
+    settings.setServerPort(server.portText());
+    settings.setRconPassword(server.password());
     MonitorSession session(rcon, settings, ui, prompter);
     Engine engine(session, rcon, settings, ui, EngineServices{&lists, &players, &log, &prompter, nullptr});
 

@@ -5,6 +5,7 @@
 #include "SkelvarRcon/penalties/banmatch.h"
 #include "SkelvarRcon/penalties/enforcement.h"
 #include "SkelvarRcon/session/monitorsession.h"
+#include "SkelvarRcon/session/passcontext.h"
 #include "SkelvarRcon/session/skelvarlog.h"
 #include "SkelvarRcon/session/uistate.h"
 #include "SkelvarRcon/store/liststore.h"
@@ -74,9 +75,9 @@ int main(int argc, char* argv[])
     players[40] = bans[3].ip.replace(QLatin1String("xxx"), QLatin1String("9"));
 
     Settings settings;
-    settings.setText(QStringLiteral("txtSVR"), QStringLiteral("127.0.0.1"));
-    settings.setText(QStringLiteral("txtPORT"), QStringLiteral("9"));
-    settings.setChecked(QStringLiteral("Logea"), false);
+    settings.setServerAddress(QStringLiteral("127.0.0.1"));
+    settings.setServerPort(QStringLiteral("9"));
+    settings.setChecked(control::logAlerts, false);
     RconTransport rcon(nullptr, 5);
     rcon.setActivityLogPath(dir.filePath(QStringLiteral("activity.log")));
     UiState ui;
@@ -87,9 +88,9 @@ int main(int argc, char* argv[])
     SkelvarLog log(dir.filePath(QStringLiteral("skelvar.log")));
     MonitorSession session(rcon, settings, ui, prompter);
     session.autoStart();
-    session.timer3()->stop();
+    session.engineTimer()->stop();
     Enforcement hooks(rcon, session, settings, lists, log, prompter);
-    const quint64 gen = session.generation();
+    PassContext context(session, rcon, settings, log);
 
     QElapsedTimer t;
     t.start();
@@ -109,7 +110,7 @@ int main(int argc, char* argv[])
             p.clientNum = QString::number(i);
             p.ping = QStringLiteral("50");
             p.ip = players[i];
-            tasks.push_back(hooks.enforceBans(gen, p));
+            tasks.push_back(hooks.enforceBans(context, p));
         }
         const double us = t.nsecsElapsed() / 1e3;
         if (pass == 0) {

@@ -36,7 +36,7 @@ QString Monitor::filePath(const QString& name) const
 
 QList<StoreMessage> Monitor::create()
 {
-    session.timer3()->stop();
+    session.engineTimer()->stop();
     ui.resetProgress();
     ui.setStartCaption(StartCaption::Start);
     ui.setServerStatus(QStringLiteral("Server not running!"));

@@ -1,5 +1,7 @@
 #include "SkelvarRcon/engine/detections.h"
 
+#include "SkelvarRcon/engine/alerttemplate.h"
+
 #include <QStringList>
 
 namespace skelvar::rcon {
@@ -10,12 +12,12 @@ namespace {
 // own name or value, so text inside the player's name switches nothing.
 class UserInfo {
 public:
-    explicit UserInfo(const QString& text) : lines_(text.split(QStringLiteral("\r\n"))) {}
+    explicit UserInfo(const QString& text) : m_lines(text.split(QStringLiteral("\r\n"))) {}
 
     // A line that starts with the given text (setting name, padding, ": ", value).
     bool hasLine(const QString& prefix) const
     {
-        for (const QString& l : lines_)
+        for (const QString& l : m_lines)
             if (l.startsWith(prefix))
                 return true;
         return false;
@@ -25,7 +27,7 @@ public:
     {
         if (needle.isEmpty())
             return true;
-        for (const QString& l : lines_)
+        for (const QString& l : m_lines)
             if (!isNameLine(l) && l.contains(needle))
                 return true;
         return false;
@@ -34,15 +36,15 @@ public:
     bool wears(const QString& skin) const
     {
         const QString tail = QLatin1Char(' ') + skin;
-        for (qsizetype i = 0; i + 1 < lines_.size(); ++i)
-            if (!isNameLine(lines_[i]) && lines_[i].endsWith(tail))
+        for (qsizetype i = 0; i + 1 < m_lines.size(); ++i)
+            if (!isNameLine(m_lines[i]) && m_lines[i].endsWith(tail))
                 return true;
         return false;
     }
     bool macClient() const
     {
-        for (qsizetype i = 1; i < lines_.size(); ++i)
-            if (settingName(lines_[i]) == QLatin1String("version") && lines_[i].contains(QLatin1String("macos-ppc")))
+        for (qsizetype i = 1; i < m_lines.size(); ++i)
+            if (settingName(m_lines[i]) == QLatin1String("version") && m_lines[i].contains(QLatin1String("macos-ppc")))
                 return true;
         return false;
     }
@@ -55,11 +57,11 @@ private:
     }
     static bool isNameLine(const QString& l) { return settingName(l) == QLatin1String("name"); }
 
-    QStringList lines_;
+    QStringList m_lines;
 };
 
 struct CheatRule {
-    const char* enable;
+    Detection detection;
     QStringList lines;       // any of them fires
     const char* absentLine;  // when set, must not be there
     const char* cheat;
@@ -70,20 +72,35 @@ struct CheatRule {
 const QList<CheatRule>& cheatRules()
 {
     static const QList<CheatRule> rules{
-        {"Cheats_0", {"r_farplane_nofog     : 1"}, nullptr, "NoFog", "Cheat: NoFog", 1},
-        {"Cheats_6", {"cg_f0rc3m0d31        : 1"}, nullptr, "Modified Binaries/Chameleon?",
-         "Cheat: Modified Binaries/Chameleon?", 7},
-        {"Cheats_0", {"r_farplane           : "}, "r_farplane           : 0", "NoFog(Clearview)",
-         "Cheat: NoFog(Clearview)", 1},
-        {"Cheats_1", {"r_lightmap           : 1"}, nullptr, "WhiteWalls", "Cheat: WhiteWalls", 2},
-        {"Cheats_3", {"cg_3rd_person        : 1"}, nullptr, "3rd Person", "Cheat: 3rd Person", 4},
-        {"Cheats_2", {"r_novis              : 1"}, nullptr, "Wallhack", "Cheat: WallHack/DoorHack", 3},
-        {"Cheats_6",
+        {Detection::NoFog, {"r_farplane_nofog     : 1"}, nullptr, "NoFog", "Cheat: NoFog", 1},
+        {Detection::ModifiedBinaries,
+         {"cg_f0rc3m0d31        : 1"},
+         nullptr,
+         "Modified Binaries/Chameleon?",
+         "Cheat: Modified Binaries/Chameleon?",
+         7},
+        {Detection::NoFog,
+         {"r_farplane           : "},
+         "r_farplane           : 0",
+         "NoFog(Clearview)",
+         "Cheat: NoFog(Clearview)",
+         1},
+        {Detection::WhiteWalls, {"r_lightmap           : 1"}, nullptr, "WhiteWalls", "Cheat: WhiteWalls", 2},
+        {Detection::ThirdPerson, {"cg_3rd_person        : 1"}, nullptr, "3rd Person", "Cheat: 3rd Person", 4},
+        {Detection::Wallhack, {"r_novis              : 1"}, nullptr, "Wallhack", "Cheat: WallHack/DoorHack", 3},
+        {Detection::ModifiedBinaries,
          {"r_farplane           : hacked", "r_novis              : hacked", "cg_3rd_person        : hacked",
           "r_lightmap           : hacked", "r_farplane_nofog     : hacked"},
-         nullptr, "Modified binaries!!", "Cheat: Modified binaries!!", 7},
-        {"Cheats_4", {"dm_playermodel       : tiedie", "dm_playergermanmodel : german_oakleave"}, nullptr,
-         "OGC Aimbot", "Cheat: OGC Aimbot", 5},
+         nullptr,
+         "Modified binaries!!",
+         "Cheat: Modified binaries!!",
+         7},
+        {Detection::Aimbot,
+         {"dm_playermodel       : tiedie", "dm_playergermanmodel : german_oakleave"},
+         nullptr,
+         "OGC Aimbot",
+         "Cheat: OGC Aimbot",
+         5},
     };
     return rules;
 }
@@ -103,89 +120,132 @@ void forEachSkin(const lists::SkinList& list, F&& f)
 
 }  // namespace
 
-QString FillAlert(const QString& templ, const AlertSubstitutions& subs)
+QString fillAlert(const QString& templ, const AlertSubstitutions& subs)
 {
-    QString text = templ;
-    text.replace(QLatin1String("$name"), subs.name);
+    QList<TemplateField> fields{{QLatin1String("$name"), subs.name}};
     if (subs.skin)
-        text.replace(QLatin1String("$skin"), *subs.skin);
+        fields.append({QLatin1String("$skin"), *subs.skin});
     else if (subs.cheat)
-        text.replace(QLatin1String("$cheat"), *subs.cheat);
-    text.replace(QLatin1String("$IP"), subs.ip);
-    return text;
+        fields.append({QLatin1String("$cheat"), *subs.cheat});
+    fields.append({QLatin1String("$IP"), subs.ip});
+    return fillTemplate(templ, fields);
 }
 
-Verdict RunDetections(const PlayerRecord& player, const Settings& settings, const lists::SkinList& reserved,
-                      const lists::SkinList& suspicious, bool privateMode)
-{
-    Verdict v;
-    const UserInfo info(player.userinfoText);
-    const QString tag = settings.text("txtTAG").toLower();
-    const QString password = settings.text("txtPRP").toLower();
-    // The clan tag is worn in the name; the password sits in a setting.
-    const bool tagFound = player.userinfoText.contains(tag);
-    const bool passwordFound = info.inSettings(password);
-    auto fire = [&](const char* templ, AlertSubstitutions subs, const QString& reason, int row) {
-        v.rules.append({QString::fromLatin1(templ), std::move(subs), reason, row});
-    };
-    const AlertSubstitutions who{player.name, player.ip, std::nullopt, std::nullopt};
+namespace {
 
-    if (privateMode && !passwordFound)
-        v.privateKick = true;
-
-    // An empty tag or password is found in every answer and would punish
-    // every player: the two rules need both.
-    if (settings.isChecked("Check1") && !tag.isEmpty() && !password.isEmpty()) {
-        if (!tagFound && passwordFound)
-            fire("Alert1", who, QStringLiteral("Use of private slot"), 8);
-        if (tagFound && !passwordFound)
-            fire("Alert2", who, QStringLiteral("Use of private slot"), 8);
+// One player's judgement: each rule group adds the rules it fires, in order.
+class Judgement {
+public:
+    Judgement(const PlayerRecord& player, const Settings& settings)
+        : m_settings(settings), m_info(player.userinfoText), m_tag(settings.privateTag().toLower()),
+          m_password(settings.privatePassword().toLower()),
+          // The clan tag is worn in the name; the password sits in a setting.
+          m_tagFound(player.userinfoText.contains(m_tag)),
+          m_passwordFound(m_info.inSettings(m_password)), m_who{player.name, player.ip, std::nullopt, std::nullopt}
+    {
     }
 
-    if (settings.isChecked("Check5") && !tagFound) {
+    bool passwordFound() const { return m_passwordFound; }
+    bool macClient() const { return m_info.macClient(); }
+    QList<FiredRule> rules() const { return m_rules; }
+
+    void privateSlots()
+    {
+        // An empty tag or password is found in every answer and would punish
+        // every player: the two rules need both.
+        if (!m_settings.scanPrivateClients() || m_tag.isEmpty() || m_password.isEmpty())
+            return;
+        if (!m_tagFound && m_passwordFound)
+            fire(Alert::PrivateSlot, m_who, QStringLiteral("Use of private slot"), 8);
+        if (m_tagFound && !m_passwordFound)
+            fire(Alert::PublicSlot, m_who, QStringLiteral("Use of private slot"), 8);
+    }
+
+    // The first reserved skin he wears without the clan tag.
+    void reservedSkin(const lists::SkinList& reserved)
+    {
+        if (!m_settings.scanReservedSkins() || m_tagFound)
+            return;
         forEachSkin(reserved, [&](const QString& entry, const QString& skin) {
-            if (!info.wears(skin))
+            if (!m_info.wears(skin))
                 return false;
-            AlertSubstitutions s = who;
+            AlertSubstitutions s = m_who;
             s.skin = entry;
-            fire("Alert4", s, QStringLiteral("Use of reserved skin"), 9);
+            fire(Alert::ReservedSkin, s, QStringLiteral("Use of reserved skin"), 9);
             return true;
         });
     }
 
-    v.macClient = info.macClient();
-    if (v.macClient)
-        return v;
-
-    if (settings.isChecked("Cheats_5")) {
+    // The first suspicious skin he wears; the aimbot's two skins have their own rule.
+    void glowingSkin(const lists::SkinList& suspicious)
+    {
+        if (!m_settings.detectionEnabled(Detection::GlowingSkins))
+            return;
         forEachSkin(suspicious, [&](const QString& entry, const QString& skin) {
-            if (skin == QLatin1String("tiedie") || skin == QLatin1String("german_oakleave") || !info.wears(skin))
+            if (skin == QLatin1String("tiedie") || skin == QLatin1String("german_oakleave") || !m_info.wears(skin))
                 return false;
-            AlertSubstitutions s = who;
+            AlertSubstitutions s = m_who;
             s.cheat = QStringLiteral("Cheatskin: ") + entry;
-            fire("Alert3", s, QStringLiteral("Cheatskin: ") + entry, 6);
+            fire(Alert::Cheat, s, QStringLiteral("Cheatskin: ") + entry, 6);
             return true;
         });
     }
 
-    for (const CheatRule& r : cheatRules()) {
-        if (!settings.isChecked(QString::fromLatin1(r.enable)))
-            continue;
+    void cheats()
+    {
+        for (const CheatRule& r : cheatRules()) {
+            if (!m_settings.detectionEnabled(r.detection) || !fires(r))
+                continue;
+            AlertSubstitutions s = m_who;
+            s.cheat = QString::fromLatin1(r.cheat);
+            fire(Alert::Cheat, s, QString::fromLatin1(r.reason), r.row);
+        }
+    }
+
+private:
+    bool fires(const CheatRule& r) const
+    {
         bool hit = false;
         for (const QString& l : r.lines)
-            hit = hit || info.hasLine(l);
-        if (hit && r.absentLine && info.hasLine(QString::fromLatin1(r.absentLine)))
-            hit = false;
-        if (!hit)
-            continue;
-        AlertSubstitutions s = who;
-        s.cheat = QString::fromLatin1(r.cheat);
-        fire("Alert3", s, QString::fromLatin1(r.reason), r.row);
+            hit = hit || m_info.hasLine(l);
+        return hit && !(r.absentLine && m_info.hasLine(QString::fromLatin1(r.absentLine)));
     }
+    void fire(Alert alert, AlertSubstitutions subs, const QString& reason, int row)
+    {
+        m_rules.append({alert, std::move(subs), reason, row});
+    }
+
+    const Settings& m_settings;
+    UserInfo m_info;
+    QString m_tag;
+    QString m_password;
+    bool m_tagFound;
+    bool m_passwordFound;
+    AlertSubstitutions m_who;
+    QList<FiredRule> m_rules;
+};
+
+}  // namespace
+
+Verdict runDetections(const PlayerRecord& player, const Settings& settings, const lists::SkinList& reserved,
+                      const lists::SkinList& suspicious, bool privateMode)
+{
+    Judgement judge(player, settings);
+    Verdict v;
+    v.privateKick = privateMode && !judge.passwordFound();
+    judge.privateSlots();
+    judge.reservedSkin(reserved);
+    // The macos-ppc client is judged by the private-slot and reserved-skin rules only.
+    v.macClient = judge.macClient();
+    if (!v.macClient) {
+        judge.glowingSkin(suspicious);
+        judge.cheats();
+    }
+    v.rules = judge.rules();
     return v;
 }
 
-QString BanUntil(const QString& daysText, const QDate& today)
+QString banUntil(const QString& daysText, const QDate& today)
 {
     const auto days = toInt16(daysText);
     if (!days || *days == 0)
@@ -193,15 +253,13 @@ QString BanUntil(const QString& daysText, const QDate& today)
     return lists::formatDate(today.addDays(*days));
 }
 
-PenaltyOutcome PenaltyFor(Settings::Penalty choice, const QString& daysText, const PlayerRecord& player,
+PenaltyOutcome penaltyFor(Settings::Penalty choice, const QString& daysText, const PlayerRecord& player,
                           const QString& reason, const QDate& today)
 {
     PenaltyOutcome out;
     out.record = {player.ip, player.name, reason, lists::formatDate(today), QString()};
     switch (choice) {
-    case Settings::Penalty::Warning:
-        out.list = lists::ListKind::Warnings;
-        break;
+    case Settings::Penalty::Warning: out.list = lists::ListKind::Warnings; break;
     case Settings::Penalty::Kick:
         out.list = lists::ListKind::Kicks;
         out.kick = true;
@@ -209,7 +267,7 @@ PenaltyOutcome PenaltyFor(Settings::Penalty choice, const QString& daysText, con
     case Settings::Penalty::Ban:
         out.list = lists::ListKind::Bans;
         out.kick = true;
-        out.record.until = BanUntil(daysText, today);
+        out.record.until = banUntil(daysText, today);
         break;
     }
     return out;

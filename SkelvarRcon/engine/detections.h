@@ -23,12 +23,12 @@ struct AlertSubstitutions {
 };
 
 // Replaces every $name, then $skin or $cheat, then $IP (exact letter case).
-QString FillAlert(const QString& templ, const AlertSubstitutions& subs);
+QString fillAlert(const QString& templ, const AlertSubstitutions& subs);
 
-// One rule that fired: its template control, substitutions, record reason and
+// One rule that fired: its alert template, substitutions, record reason and
 // penalty row (1 to 9).
 struct FiredRule {
-    QString templateControl;
+    Alert alert = Alert::Cheat;
     AlertSubstitutions subs;
     QString reason;
     int row = 0;
@@ -38,11 +38,11 @@ struct FiredRule {
 struct Verdict {
     bool privateKick = false;  // private mode: no private password
     bool macClient = false;
-    QList<FiredRule> rules;    // in the order they fired
+    QList<FiredRule> rules;  // in the order they fired
 };
 
 // The detections for one player whose userinfoText is filled.
-Verdict RunDetections(const PlayerRecord& player, const Settings& settings, const lists::SkinList& reserved,
+Verdict runDetections(const PlayerRecord& player, const Settings& settings, const lists::SkinList& reserved,
                       const lists::SkinList& suspicious, bool privateMode);
 
 // What one dispatch adds: a record for one list, and whether the player is
@@ -52,10 +52,10 @@ struct PenaltyOutcome {
     lists::Record record;
     bool kick = false;
 };
-PenaltyOutcome PenaltyFor(Settings::Penalty choice, const QString& daysText, const PlayerRecord& player,
+PenaltyOutcome penaltyFor(Settings::Penalty choice, const QString& daysText, const PlayerRecord& player,
                           const QString& reason, const QDate& today);
 // The Until of a ban for the days box: empty (no end) for any zero and for a
 // text that is not a whole number.
-QString BanUntil(const QString& daysText, const QDate& today);
+QString banUntil(const QString& daysText, const QDate& today);
 
 }  // namespace skelvar::rcon

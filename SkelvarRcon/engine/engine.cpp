@@ -9,7 +9,6 @@
 #include "SkelvarRcon/store/settings.h"
 #include "SkelvarRcon/transport/printedvalue.h"
 
-#include <QDate>
 #include <QHash>
 #include <QTime>
 #include <QTimer>
@@ -17,8 +16,6 @@
 namespace skelvar::rcon {
 
 namespace {
-
-const QString kNotRunning = QStringLiteral("Server not running!!");
 
 class SilentPrompter : public Prompter {
 public:
@@ -52,438 +49,420 @@ QHash<qsizetype, QString> unaskedPlayers(const QList<PlayerRecord>& rows)
 
 }  // namespace
 
-Task<> DefaultPassHooks::escalate(quint64, PlayerRecord& player)
+Task<> DefaultPassHooks::escalate(PassContext& pass, PlayerRecord& player)
 {
     if (player.kickFlag != 1)
         co_return;
-    co_await rcon_.send(QStringLiteral("clientkick ") + rconSafe(player.clientNum), session_.target());
+    co_await pass.kick(player.clientNum);
 }
 
 qint16 PeriodBox::read(const Settings& settings, Prompter* prompter)
 {
-    const auto v = toInt16(settings.text(control_));
-    if (v && *v >= 1 && *v <= maximum_) {
-        last_ = *v;
-        told_ = false;
-        return last_;
+    const auto v = toInt16((settings.*m_box)());
+    if (v && *v >= 1 && *v <= m_maximum) {
+        m_last = *v;
+        m_told = false;
+        return m_last;
     }
-    if (!told_ && prompter) {
-        told_ = true;
-        prompter->message(QStringLiteral("Invalid value"), notice_.arg(last_), Prompter::Icon::Warning);
+    if (!m_told && prompter) {
+        m_told = true;
+        prompter->message(QStringLiteral("Invalid value"), m_notice.arg(m_last), Prompter::Icon::Warning);
     }
-    return last_;
+    return m_last;
 }
 
-Engine::Engine(MonitorSession& session, RconTransport& rcon, Settings& settings, UiState& ui,
-               EngineServices services, QObject* parent)
-    : QObject(parent),
-      session_(session),
-      rcon_(rcon),
-      settings_(settings),
-      ui_(ui),
-      lists_(services.lists),
-      players_(services.players),
-      log_(services.log),
-      prompter_(services.prompter),
-      hooks_(services.hooks),
+Engine::Engine(MonitorSession& session, RconTransport& rcon, Settings& settings, UiState& ui, EngineServices services,
+               QObject* parent)
+    : QObject(parent), m_session(session), m_rcon(rcon), m_settings(settings), m_ui(ui), m_lists(services.lists),
+      m_players(services.players), m_log(services.log), m_prompter(services.prompter), m_hooks(services.hooks),
+      m_clock(services.clock ? *services.clock : Clock::system()),
       // 546 minutes is the longest period whose count of ticks fits 16 bits.
-      scanMinutes_(QStringLiteral("txtMin"), 3, 546,
-                   QStringLiteral("The scan period must be a whole number of minutes from 1 to 546.\n"
-                                  "Players are scanned every %1 minutes until it is corrected.")),
-      patrolSeconds_(QStringLiteral("MinPolt"), 45, 32767,
-                     QStringLiteral("The patrol period must be a whole number of seconds from 1 to 32767.\n"
-                                    "The server is patrolled every %1 seconds until it is corrected."))
+      m_scanMinutes(&Settings::scanMinutes, 3, 546,
+                    QStringLiteral("The scan period must be a whole number of minutes from 1 to 546.\n"
+                                   "Players are scanned every %1 minutes until it is corrected.")),
+      m_patrolSeconds(&Settings::patrolSeconds, 45, 32767,
+                      QStringLiteral("The patrol period must be a whole number of seconds from 1 to 32767.\n"
+                                     "The server is patrolled every %1 seconds until it is corrected."))
 {
-    if (!lists_) {
-        ownLists_ = std::make_unique<ListStore>();
-        lists_ = ownLists_.get();
+    if (!m_lists) {
+        m_ownLists = std::make_unique<ListStore>();
+        m_lists = m_ownLists.get();
     }
-    if (!players_) {
-        ownPlayers_ = std::make_unique<PlayerList>();
-        players_ = ownPlayers_.get();
+    if (!m_players) {
+        m_ownPlayers = std::make_unique<PlayerList>();
+        m_players = m_ownPlayers.get();
     }
-    if (!log_) {
-        ownLog_ = std::make_unique<SkelvarLog>(QString());  // no path: writes nothing
-        log_ = ownLog_.get();
+    if (!m_log) {
+        m_ownLog = std::make_unique<SkelvarLog>(QString());  // no path: writes nothing
+        m_log = m_ownLog.get();
     }
-    if (!prompter_) {
+    if (!m_prompter) {
         static SilentPrompter silent;
-        prompter_ = &silent;
+        m_prompter = &silent;
     }
-    setHooks(hooks_);
-
-    session_.resetCountdowns = [this] {
-        scanCountdown_ = 1;
-        patrolCountdown_ = 1;
-    };
-    session_.passRunning = [this] { return busy(); };
-    session_.beginWarmup = [this] { warmupPending_ = true; };
-    connect(session_.timer3(), &QTimer::timeout, this, &Engine::onTimer);
-    connect(&session_, &MonitorSession::clearPlayers, this, [this] { players_->clear(); });
+    setHooks(m_hooks);
+    connectSession();
+    // Records a pass adds count as its penalties; rows read from the files do not.
     for (const lists::ListKind kind : {lists::ListKind::Warnings, lists::ListKind::Kicks, lists::ListKind::Bans}) {
-        connect(&lists_->list(kind), &QAbstractItemModel::rowsInserted, this,
+        connect(&m_lists->list(kind), &QAbstractItemModel::rowsInserted, this,
                 [this](const QModelIndex&, int first, int last) {
-                    if (busy() && !lists_->readingFiles())
-                        summary_.penaltiesGiven += last - first + 1;
+                    if (busy() && !m_lists->readingFiles())
+                        m_summary.penaltiesGiven += last - first + 1;
                 });
     }
-    connect(&rcon_, &RconTransport::readUnanswered, this, &Engine::onReadUnanswered);
+    connect(&m_rcon, &RconTransport::readUnanswered, this, &Engine::onReadUnanswered);
+}
+
+// What the session asks of the engine, and what its stop resets.
+void Engine::connectSession()
+{
+    m_session.resetCountdowns = [this] {
+        m_scanCountdown = 1;
+        m_patrolCountdown = 1;
+    };
+    m_session.passRunning = [this] { return busy(); };
+    m_session.beginWarmup = [this] { m_warmupPending = true; };
+    connect(m_session.engineTimer(), &QTimer::timeout, this, &Engine::onTimer);
+    // The stop resets the status captions and empties Players.
+    connect(&m_session, &MonitorSession::clearPlayers, this, [this] {
+        m_players->clear();
+        m_serverDown = true;
+    });
 }
 
 Engine::~Engine()
 {
-    // The tick's frame refers to the hooks: end it first.
-    tick_ = Task<>();
+    // The tick's frame refers to the hooks and the pass: end it first.
+    m_tick = Task<>();
 }
 
 void Engine::setHooks(PassHooks* hooks)
 {
     if (hooks) {
-        hooks_ = hooks;
+        m_hooks = hooks;
         return;
     }
-    if (!ownHooks_)
-        ownHooks_ = std::make_unique<DefaultPassHooks>(session_, rcon_);
-    hooks_ = ownHooks_.get();
+    if (!m_ownHooks)
+        m_ownHooks = std::make_unique<DefaultPassHooks>();
+    m_hooks = m_ownHooks.get();
 }
 
 void Engine::onTimer()
 {
     // A tick that finds another still at work starts nothing.
-    if (busy() || !session_.running())
+    if (busy() || !m_session.running())
         return;
-    tick_ = engineTick(session_.generation());
-}
-
-Task<QString> Engine::ask(QString command)
-{
-    co_return co_await rcon_.send(std::move(command), session_.target());
-}
-
-Task<QString> Engine::askRead(QString command)
-{
-    co_return co_await rcon_.read(std::move(command), session_.target());
+    m_tick = Task<>();
+    const quint64 tick = ++m_ticksStarted;
+    m_pass = std::make_unique<PassContext>(m_session, m_rcon, m_settings, *m_log);
+    m_pass->setOnDropped([this, tick] {
+        QTimer::singleShot(0, this, [this, tick] {
+            if (tick == m_ticksStarted)
+                m_tick = Task<>();
+        });
+    });
+    m_tick = engineTick(*m_pass);
 }
 
 void Engine::onReadUnanswered(const QString& command)
 {
     // A silent status is a server that does not answer at all: the pass says
     // so once. While it stays silent, each lost read would only repeat that.
-    if (!session_.running() || silentSince_ || command == QLatin1String("status"))
+    if (!m_session.running() || m_silentSince || command == QLatin1String("status") || !m_pass)
         return;
     const QString text = QStringLiteral("No answer from the server to: ") + command;
-    logAlert(text);
+    m_pass->log(text);
     showNotice(text);
-    lostInPass_ = true;
+    m_lostInPass = true;
 }
 
 void Engine::setStateLine(const QString& line)
 {
-    stateLine_ = line;
-    if (!noticeShown_)
-        ui_.setText("Label21", line);
+    m_stateLine = line;
+    if (!m_noticeShown)
+        m_ui.setServerStatus(line);
 }
 
 void Engine::showNotice(const QString& text)
 {
-    noticeShown_ = true;
-    noticeTick_ = regularTicks_;
-    ui_.setText("Label21", text);
+    m_noticeShown = true;
+    m_noticeTick = m_regularTicks;
+    m_ui.setServerStatus(text);
 }
 
 void Engine::hideNotice()
 {
-    noticeShown_ = false;
-    ui_.setText("Label21", stateLine_);
+    m_noticeShown = false;
+    m_ui.setServerStatus(m_stateLine);
 }
 
-Task<> Engine::engineTick(quint64 gen)
+Task<> Engine::engineTick(PassContext& pass)
 {
-    ++secondsSinceData_;
-    statusText_.clear();
-    if (warmupPending_) {
-        warmupPending_ = false;
-        co_await warmUp(gen);
+    ++m_secondsSinceData;
+    m_statusText.clear();
+    if (m_warmupPending) {
+        m_warmupPending = false;
+        co_await warmUp(pass);
     } else {
-        ++regularTicks_;
-        for (const char* bar : {"kickpro", "scanpro"}) {
-            if (ui_.maximum(bar) > ui_.value(bar))
-                ui_.setValue(bar, ui_.value(bar) + 1);
-        }
-        session_.timer3()->setInterval(session_.timing().tickMs);
-        --patrolCountdown_;
-        --scanCountdown_;
-        if (scanCountdown_ < 1)
-            co_await runScan(gen);
-        if (!session_.isCurrent(gen))
-            co_return;
-        if (patrolCountdown_ < 1)
-            co_await runPatrol(gen);
+        ++m_regularTicks;
+        advanceProgress();
+        --m_patrolCountdown;
+        --m_scanCountdown;
+        if (m_scanCountdown < 1)
+            co_await runScan(pass);
+        // The scan's end signals may have stopped the session.
+        co_await pass.checkpoint();
+        if (m_patrolCountdown < 1)
+            co_await runPatrol(pass);
     }
-    if (!session_.isCurrent(gen))
-        co_return;
-    ui_.setText("Label18", QStringLiteral("Last Data Retrieval: %1 seconds ago").arg(secondsSinceData_));
+    co_await pass.checkpoint();
+    m_ui.setLastDataAge(m_secondsSinceData);
 }
 
-Task<> Engine::warmUp(quint64 gen)
+// Every regular tick: both bars a step on, and the tick's own interval.
+void Engine::advanceProgress()
+{
+    m_ui.advanceProgress(Progress::Patrol);
+    m_ui.advanceProgress(Progress::Scan);
+    m_session.engineTimer()->setInterval(m_session.timing().tickMs);
+}
+
+Task<> Engine::warmUp(PassContext& pass)
 {
     // No tick may start a second warm-up while this one waits for the server.
-    session_.timer3()->stop();
-    rcon_.resetActivityLog();
-    const QString claimed = co_await session_.checkConnection();
-    if (!session_.isCurrent(gen))
-        co_return;
-    if (claimed != QLatin1String("1")) {
-        co_await session_.stopMonitoring();
-        co_return;
+    m_session.engineTimer()->stop();
+    m_rcon.resetActivityLog();
+    const MonitorSession::Claim claim = co_await m_session.checkConnection(pass);
+    if (claim != MonitorSession::Claim::Claimed) {
+        co_await m_session.stopMonitoring();
+        // The stop ended the session: nothing more of this tick runs.
+        co_await pass.checkpoint();
     }
-    noticeShown_ = false;
-    silentSince_.reset();
-    recheckClaim_ = false;
+    m_noticeShown = false;
+    m_silentSince.reset();
+    m_recheckClaim = false;
+    m_serverDown = false;
     setStateLine(QStringLiteral("Warming engine..."));
-    ui_.setText("Command1", "Warming");
-    ui_.setEnabled(MonitorSession::passLockedControls(), false);
+    m_ui.setStartCaption(StartCaption::Warming);
+    m_ui.setPassLocked(true);
 
-    co_await probeServer(gen);
-    if (!session_.isCurrent(gen))
-        co_return;
-
-    patrolCountdown_ = 1;
-    secondsSinceData_ = 0;
-    scanCountdown_ = 1;
-    ui_.setValue("kickpro", 0);
-    ui_.setValue("scanpro", 0);
-    ui_.setMaximum("kickpro", patrolSeconds_.read(settings_, prompter_));
-    ui_.setMaximum("scanpro", scanMinutes_.read(settings_, prompter_) * 60);
-    session_.timer3()->start(session_.timing().followMs);
+    co_await probeServer(pass);
+    armAfterWarmup();
 }
 
-Task<> Engine::probeServer(quint64 gen)
+// Both passes are due at the next tick, and the bars measure their periods.
+void Engine::armAfterWarmup()
 {
-    const QString version = co_await askRead(QStringLiteral("version"));
-    if (!session_.isCurrent(gen))
-        co_return;
-    ui_.setVisible("Picture1", false);
-    const bool linux = ServerIsLinux(version);
-    ui_.setText("Label35", linux ? QStringLiteral("Server OS: Linux") : QStringLiteral("Server OS: Windows"));
-    ui_.setVisible("Image2", !linux);
-    ui_.setVisible("Image5", linux);
+    m_patrolCountdown = 1;
+    m_secondsSinceData = 0;
+    m_scanCountdown = 1;
+    m_ui.resetProgress();
+    m_ui.setProgressMaximum(Progress::Patrol, m_patrolSeconds.read(m_settings, m_prompter));
+    m_ui.setProgressMaximum(Progress::Scan, m_scanMinutes.read(m_settings, m_prompter) * 60);
+    m_session.engineTimer()->start(m_session.timing().followMs);
+}
 
-    const QString cheats = co_await askRead(QStringLiteral("cheats"));
-    if (!session_.isCurrent(gen))
-        co_return;
-    const bool disabled = CheatsDisabled(cheats);
-    ui_.setText("Label23", disabled ? QStringLiteral("Cheats - Disabled") : QStringLiteral("Cheats - Enabled!!"));
-    ui_.setVisible("Image1_0", !disabled);
-    ui_.setVisible("Image1_1", disabled);
+Task<> Engine::probeServer(PassContext& pass)
+{
+    const QString version = co_await pass.ask(QStringLiteral("version"));
+    m_ui.setNotMonitoredShown(false);
+    m_ui.setServerOs(serverIsLinux(version) ? ServerOs::Linux : ServerOs::Windows);
 
+    const QString cheats = co_await pass.ask(QStringLiteral("cheats"));
+    m_ui.setCheatsState(cheatsDisabled(cheats) ? CheatsState::Disabled : CheatsState::Enabled);
+
+    co_await probeMods(pass);
+    co_await primeScript(pass, true);
+}
+
+// The ModSkelvar script and the Zov Plinket mod, each with its image pair and label.
+Task<> Engine::probeMods(PassContext& pass)
+{
     struct Mod {
         const char* query;
-        const char* image;
-        const char* label;
-        const char* title;
+        ServerMod mod;
     };
-    for (const Mod& m : {Mod{"versionskelvar", "Image3", "Label25", "ModSkelvar"},
-                         Mod{"zovplinketversion", "Image4", "Label26", "Zov Plinket"}}) {
-        const QString answer = co_await askRead(QString::fromLatin1(m.query));
-        if (!session_.isCurrent(gen))
-            co_return;
-        const bool running = ScriptRunning(answer);
-        const QString image = QString::fromLatin1(m.image);
-        ui_.setVisible(image + "_0", !running);
-        ui_.setVisible(image + "_1", running);
-        ui_.setText(m.label, QString::fromLatin1(m.title) + (running ? " - Running" : " - Not Running"));
+    for (const Mod& m :
+         {Mod{"versionskelvar", ServerMod::ModSkelvar}, Mod{"zovplinketversion", ServerMod::ZovPlinket}}) {
+        const QString answer = co_await pass.ask(QString::fromLatin1(m.query));
+        m_ui.setModState(m.mod, scriptRunning(answer) ? ModState::Running : ModState::NotRunning);
     }
-
-    co_await primeScript(gen, true);
 }
 
 // The script's variables: the next map, the clock, the scan period, the probe
 // restart and the reset value.
-Task<> Engine::primeScript(quint64 gen, bool warmup)
+Task<> Engine::primeScript(PassContext& pass, bool warmup)
 {
-    co_await refreshMapInfo(gen, warmup);
-    if (!session_.isCurrent(gen))
-        co_return;
-    co_await sendClock(gen);
-    if (!session_.isCurrent(gen))
-        co_return;
-    const QStringList priming{
-        QStringLiteral("set scantime %1").arg(scanMinutes_.read(settings_, prompter_)),
-        QStringLiteral("set scanpass 1"),
-        settings_.isChecked("Cheats_6") ? QStringLiteral("set resetvalue hacked") : QStringLiteral("set resetvalue 0")};
-    for (const QString& command : priming) {
-        co_await ask(command);
-        if (!session_.isCurrent(gen))
-            co_return;
-    }
+    co_await refreshMapInfo(pass, warmup);
+    co_await sendClock(pass);
+    const QStringList priming{QStringLiteral("set scantime %1").arg(m_scanMinutes.read(m_settings, m_prompter)),
+                              QStringLiteral("set scanpass 1"),
+                              m_settings.detectionEnabled(Detection::ModifiedBinaries)
+                                  ? QStringLiteral("set resetvalue hacked")
+                                  : QStringLiteral("set resetvalue 0")};
+    for (const QString& command : priming)
+        co_await pass.send(command);
 }
 
-Task<> Engine::refreshMapInfo(quint64 gen, bool warmup)
+Task<> Engine::refreshMapInfo(PassContext& pass, bool warmup)
 {
-    const QString answer = co_await askRead(QStringLiteral("getstatus"));
-    if (!session_.isCurrent(gen))
+    const QString answer = co_await pass.ask(QStringLiteral("getstatus"));
+    m_statusText = answer.toLower();
+    if (m_statusText.isEmpty())
         co_return;
-    statusText_ = answer.toLower();
-    if (statusText_.isEmpty())
-        co_return;
-    const ServerInfo info = ParseGetStatus(statusText_);
+    const ServerInfo info = parseGetStatus(m_statusText);
     if (warmup && info.spearhead)
-        spearheadServer_ = true;
+        m_spearheadServer = true;
     if (!info.map.isEmpty())
         setStateLine(QStringLiteral("Server: Running - Now playing: ") + info.map + " on " + info.gameType);
-    currentMap_ = info.map;
-    co_await ask(QStringLiteral("set nextmap ") + rconSafe(ComputeNextMap(info.map, info.mapList)));
+    m_currentMap = info.map;
+    co_await pass.send(QStringLiteral("set nextmap ") + rconSafe(ComputeNextMap(info.map, info.mapList)));
 }
 
-Task<> Engine::sendClock(quint64 gen)
+Task<> Engine::sendClock(PassContext& pass)
 {
-    const QTime now = QTime::currentTime();
-    co_await ask(QStringLiteral("set sv_minutes %1").arg(now.minute()));
-    if (!session_.isCurrent(gen))
-        co_return;
-    co_await ask(QStringLiteral("set sv_hours %1").arg(now.hour()));
+    const QTime now = m_clock.timeOfDay();
+    co_await pass.send(QStringLiteral("set sv_minutes %1").arg(now.minute()));
+    co_await pass.send(QStringLiteral("set sv_hours %1").arg(now.hour()));
 }
 
 void Engine::beginPass(bool scan)
 {
-    summary_ = PassSummary();
-    summary_.scan = scan;
-    unansweredAtPassStart_ = rcon_.unansweredCount();
-    lostInPass_ = false;
-    rcon_.resetActivityLog();
-    session_.timer3()->stop();
-    ui_.setText("Command1", "Scanning");
-    ui_.setEnabled(MonitorSession::passLockedControls(), false);
+    m_summary = PassSummary();
+    m_summary.scan = scan;
+    m_unansweredAtPassStart = m_rcon.unansweredCount();
+    m_lostInPass = false;
+    m_rcon.resetActivityLog();
+    m_session.engineTimer()->stop();
+    m_ui.setStartCaption(StartCaption::Scanning);
+    m_ui.setPassLocked(true);
+    emit passStarted(scan);
 }
 
 void Engine::endPass()
 {
     // A notice stays up at least until a pass of a later tick got all its answers.
-    if (noticeShown_ && !lostInPass_ && !silentSince_ && regularTicks_ > noticeTick_)
+    if (m_noticeShown && !m_lostInPass && !m_silentSince && m_regularTicks > m_noticeTick)
         hideNotice();
-    ui_.setText("Command1", "Start");
-    ui_.setEnabled(MonitorSession::passLockedControls(), true);
-    session_.timer3()->start();
-    summary_.answersLost = rcon_.unansweredCount() - unansweredAtPassStart_;
+    m_ui.setStartCaption(StartCaption::Start);
+    m_ui.setPassLocked(false);
+    m_session.engineTimer()->start();
+    m_summary.answersLost = m_rcon.unansweredCount() - m_unansweredAtPassStart;
+    emit passFinished(m_summary.scan);
+    emit passSummary(m_summary);
 }
 
-Task<> Engine::runScan(quint64 gen)
+Task<> Engine::runScan(PassContext& pass)
 {
     beginPass(true);
-    emit passStarted(true);
-    ui_.setValue("scanpro", 0);
-    statusText_ = co_await readStatus(gen);
-    if (!session_.isCurrent(gen))
-        co_return;
-    scanCountdown_ = qint16(scanMinutes_.read(settings_, prompter_) * 60);
-    if (!statusText_.isEmpty()) {
+    m_ui.setProgress(Progress::Scan, 0);
+    m_statusText = co_await readStatus(pass);
+    m_scanCountdown = qint16(m_scanMinutes.read(m_settings, m_prompter) * 60);
+    // Its notice of a bad period may have waited for the operator.
+    co_await pass.checkpoint();
+    if (!m_statusText.isEmpty()) {
         // Once per scan: a server that restarted in between has lost the claim.
-        recheckClaim_ = true;
-        co_await reclaimAfterRestart(gen);
-        if (!session_.isCurrent(gen))
-            co_return;
-    }
-
-    if (!statusText_.isEmpty()) {
-        QList<PlayerRecord> rows;
-        for (const QString& row : StatusPlayerRows(statusText_)) {
-            if (auto p = ParseStatusLine(row); p && p->ping != QLatin1String("ZMBI"))
-                rows.append(*p);
-        }
-        const QHash<qsizetype, QString> unasked = unaskedPlayers(rows);
-        lists_->reloadSkinLists();
-        players_->clear();
-        for (qsizetype i = 0; i < rows.size(); ++i) {
-            ++summary_.playersRead;
-            co_await scanPlayer(gen, rows.at(i), unasked.value(i));
-            if (!session_.isCurrent(gen))
-                co_return;
-        }
+        m_recheckClaim = true;
+        co_await reclaimAfterRestart(pass);
+        co_await scanPlayers(pass);
     }
     // The table is stale once the scan is over: the patrol pass that follows
     // reads its own instead of acting by client number on changed slots.
-    statusText_.clear();
+    m_statusText.clear();
     endPass();
-    emit passFinished(true);
-    emit passSummary(summary_);
 }
 
-Task<> Engine::scanPlayer(quint64 gen, PlayerRecord p, QString notAsked)
+Task<> Engine::scanPlayers(PassContext& pass)
 {
-    player_ = std::move(p);
+    QList<PlayerRecord> rows;
+    for (const QString& row : statusPlayerRows(m_statusText)) {
+        if (auto p = ParseStatusLine(row); p && p->ping != QLatin1String("ZMBI"))
+            rows.append(*p);
+    }
+    const QHash<qsizetype, QString> unasked = unaskedPlayers(rows);
+    m_lists->reloadSkinLists();
+    m_players->clear();
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        ++m_summary.playersRead;
+        co_await scanPlayer(pass, rows.at(i), unasked.value(i));
+    }
+}
+
+Task<> Engine::scanPlayer(PassContext& pass, PlayerRecord p, QString notAsked)
+{
+    m_player = std::move(p);
     if (!notAsked.isEmpty()) {
-        logAlert(notAsked);
+        pass.log(notAsked);
         co_return;
     }
-    const QString answer = co_await askRead(QStringLiteral("dumpuser \"") + rconSafe(player_.name));
-    if (!session_.isCurrent(gen))
-        co_return;
-    player_.userinfoText = answer.toLower();
+    const QString answer = co_await pass.ask(QStringLiteral("dumpuser \"") + rconSafe(m_player.name));
+    m_player.userinfoText = answer.toLower();
     // A refusal ("is not on the server") is no user info to judge.
-    if (!IsUserinfoTable(player_.userinfoText))
+    if (!isUserinfoTable(m_player.userinfoText))
         co_return;
-    const auto skins = UserinfoSkins(player_.userinfoText);
-    players_->add({player_.clientNum, player_.ping, player_.name, player_.ip, player_.rate, skins.first, skins.second});
-    player_.kickFlag = 0;
-
-    const Verdict verdict = RunDetections(player_, settings_, lists_->reservedSkins(), lists_->suspiciousSkins(),
-                                          hooks_->privateMode());
-    if (verdict.privateKick)
-        player_.kickFlag = 1;
-    for (const FiredRule& rule : verdict.rules) {
-        co_await dispatchPenalty(gen, rule);
-        if (!session_.isCurrent(gen))
-            co_return;
-    }
-    co_await hooks_->warnConnection(gen, player_);
-    if (!session_.isCurrent(gen))
-        co_return;
-    co_await hooks_->escalate(gen, player_);
-    if (!session_.isCurrent(gen))
-        co_return;
-    secondsSinceData_ = 0;
+    const auto skins = userinfoSkins(m_player.userinfoText);
+    m_players->add(
+        {m_player.clientNum, m_player.ping, m_player.name, m_player.ip, m_player.rate, skins.first, skins.second});
+    co_await judgePlayer(pass);
+    m_secondsSinceData = 0;
 }
 
-Task<> Engine::dispatchPenalty(quint64 gen, FiredRule rule)
+// The detections and their penalties, the connection warning, escalation.
+Task<> Engine::judgePlayer(PassContext& pass)
 {
-    const QString alert = FillAlert(settings_.text(rule.templateControl), rule.subs);
-    if (!settings_.isChecked("Silent")) {
-        co_await ask(QStringLiteral("say ") + rconSafe(alert));
-        if (!session_.isCurrent(gen))
-            co_return;
-        const PenaltyOutcome out = PenaltyFor(settings_.penaltyChoice(rule.row), settings_.penaltyDays(rule.row),
-                                              player_, rule.reason, QDate::currentDate());
-        // A player already banned at least as long gets no second ban row.
-        if (out.list == lists::ListKind::Bans)
-            addBanUnlessCovered(lists_->bans(), out.record, QDate::currentDate());
-        else
-            lists_->list(out.list).add(out.record);
-        if (out.kick)
-            player_.kickFlag = 1;
+    m_player.kickFlag = 0;
+    const Verdict verdict = runDetections(m_player, m_settings, m_lists->reservedSkins(), m_lists->suspiciousSkins(),
+                                          m_hooks->privateMode());
+    if (verdict.privateKick)
+        m_player.kickFlag = 1;
+    for (const FiredRule& rule : verdict.rules)
+        co_await dispatchPenalty(pass, rule);
+    co_await m_hooks->warnConnection(pass, m_player);
+    co_await m_hooks->escalate(pass, m_player);
+}
+
+Task<> Engine::dispatchPenalty(PassContext& pass, FiredRule rule)
+{
+    const QString alert = fillAlert(m_settings.alertTemplate(rule.alert), rule.subs);
+    // Silent mode tells nobody and records nothing: the alert goes to the log only.
+    if (!m_settings.silent()) {
+        co_await pass.say(alert);
+        recordPenalty(rule);
     }
-    logAlert(alert);
+    pass.log(alert);
+}
+
+void Engine::recordPenalty(const FiredRule& rule)
+{
+    const QDate today = m_clock.today();
+    const PenaltyOutcome out =
+        penaltyFor(m_settings.penaltyChoice(rule.row), m_settings.penaltyDays(rule.row), m_player, rule.reason, today);
+    // A player already banned at least as long gets no second ban row.
+    if (out.list == lists::ListKind::Bans)
+        addBanUnlessCovered(m_lists->bans(), out.record, today);
+    else
+        m_lists->list(out.list).add(out.record);
+    if (out.kick)
+        m_player.kickFlag = 1;
 }
 
 // "status", and what its silence or its return says about the server.
-Task<QString> Engine::readStatus(quint64 gen)
+Task<QString> Engine::readStatus(PassContext& pass)
 {
-    QString answer = co_await askRead(QStringLiteral("status"));
-    if (!session_.isCurrent(gen))
-        co_return answer;
+    QString answer = co_await pass.ask(QStringLiteral("status"));
     if (answer.isEmpty()) {
-        lostInPass_ = true;
-        recheckClaim_ = true;
-        if (!silentSince_) {
-            silentSince_ = QTime::currentTime();
+        m_lostInPass = true;
+        m_recheckClaim = true;
+        if (!m_silentSince) {
+            m_silentSince = m_clock.timeOfDay();
             const QString text =
-                QStringLiteral("Server not answering since ") + silentSince_->toString(QStringLiteral("HH:mm"));
-            logAlert(text);
+                QStringLiteral("Server not answering since ") + m_silentSince->toString(QStringLiteral("HH:mm"));
+            pass.log(text);
             showNotice(text);
         }
-    } else if (silentSince_) {
-        silentSince_.reset();
-        logAlert(QStringLiteral("Server answering again"));
+    } else if (m_silentSince) {
+        m_silentSince.reset();
+        pass.log(QStringLiteral("Server answering again"));
         hideNotice();
     }
     co_return answer;
@@ -492,94 +471,76 @@ Task<QString> Engine::readStatus(quint64 gen)
 // A server that restarted has forgotten every variable the monitor set: the
 // claim is back at 0 or unset. This monitor held it, so it takes it back
 // without asking and primes the script again.
-Task<> Engine::reclaimAfterRestart(quint64 gen)
+Task<> Engine::reclaimAfterRestart(PassContext& pass)
 {
-    if (!recheckClaim_ || !session_.claimed())
+    if (!m_recheckClaim || !m_session.claimed())
         co_return;
-    const QString answer = co_await askRead(QStringLiteral("sv_skelvar"));
-    if (!session_.isCurrent(gen) || answer.isEmpty() || answer.contains(QLatin1String("rconpassword")))
+    const QString answer = co_await pass.ask(QStringLiteral("sv_skelvar"));
+    if (answer.isEmpty() || answer.contains(QLatin1String("rconpassword")))
         co_return;
-    recheckClaim_ = false;
+    m_recheckClaim = false;
     if (printedValue(answer) == QLatin1String("1"))
         co_return;
-    logAlert(QStringLiteral("Server restarted: claimed again and the script's variables set anew"));
-    co_await ask(QStringLiteral("set sv_skelvar 1"));
-    if (!session_.isCurrent(gen))
-        co_return;
-    // The map refresh keeps its getstatus answer in statusText_; the pass goes
+    pass.log(QStringLiteral("Server restarted: claimed again and the script's variables set anew"));
+    co_await pass.send(QStringLiteral("set sv_skelvar 1"));
+    // The map refresh keeps its getstatus answer in m_statusText; the pass goes
     // on with its status table.
-    const QString status = statusText_;
-    co_await primeScript(gen, false);
-    statusText_ = status;
+    const QString status = m_statusText;
+    co_await primeScript(pass, false);
+    m_statusText = status;
 }
 
-void Engine::logAlert(const QString& text)
-{
-    if (settings_.isChecked("Logea"))
-        log_->append(text);
-}
-
-Task<> Engine::runPatrol(quint64 gen)
+Task<> Engine::runPatrol(PassContext& pass)
 {
     beginPass(false);
-    emit passStarted(false);
     // Bans that other programs wrote are enforced from this pass on.
-    lists_->syncFromDisk();
-    ui_.setValue("kickpro", 0);
-    patrolCountdown_ = patrolSeconds_.read(settings_, prompter_);
-
-    if (ui_.text("Label21") != kNotRunning) {
-        co_await hooks_->readInGameBan(gen);
-        if (!session_.isCurrent(gen))
-            co_return;
-        if (statusText_.isEmpty()) {
-            statusText_ = co_await readStatus(gen);
-            if (!session_.isCurrent(gen))
-                co_return;
-        }
-        if (!statusText_.isEmpty()) {
-            co_await reclaimAfterRestart(gen);
-            if (!session_.isCurrent(gen))
-                co_return;
-            const QString status = statusText_;
-            for (const QString& row : StatusPlayerRows(status)) {
-                auto parsed = ParseStatusLine(row);
-                if (!parsed || parsed->ping == QLatin1String("ZMBI"))
-                    continue;
-                player_ = std::move(*parsed);
-                ++summary_.playersRead;
-                co_await hooks_->applyInGameBan(gen, player_);
-                if (!session_.isCurrent(gen))
-                    co_return;
-                const QString marker = co_await hooks_->enforceBans(gen, player_);
-                if (!session_.isCurrent(gen))
-                    co_return;
-                co_await hooks_->renameForSpearhead(gen, player_);
-                if (!session_.isCurrent(gen))
-                    co_return;
-                co_await hooks_->checkPing(gen, player_, marker);
-                if (!session_.isCurrent(gen))
-                    co_return;
-            }
-            secondsSinceData_ = 0;
-            hooks_->finishPingPass();
-
-            // An answer that names no map (a refusal, a cut-off table) says
-            // nothing about a map change.
-            const QStringList mapLine = StatusRows(status).value(0).split(QStringLiteral(": "));
-            if (mapLine.size() > 1 && mapLine.at(1) != currentMap_) {
-                co_await refreshMapInfo(gen, false);
-                if (!session_.isCurrent(gen))
-                    co_return;
-                co_await sendClock(gen);
-                if (!session_.isCurrent(gen))
-                    co_return;
-            }
-        }
-    }
+    m_lists->syncFromDisk();
+    m_ui.setProgress(Progress::Patrol, 0);
+    m_patrolCountdown = m_patrolSeconds.read(m_settings, m_prompter);
+    if (!m_serverDown)
+        co_await patrolTable(pass);
     endPass();
-    emit passFinished(false);
-    emit passSummary(summary_);
+}
+
+// The in-game ban request, then every player of the status table.
+Task<> Engine::patrolTable(PassContext& pass)
+{
+    co_await m_hooks->readInGameBan(pass);
+    if (m_statusText.isEmpty())
+        m_statusText = co_await readStatus(pass);
+    if (m_statusText.isEmpty())
+        co_return;
+    co_await reclaimAfterRestart(pass);
+    const QString status = m_statusText;
+    for (const QString& row : statusPlayerRows(status)) {
+        auto parsed = ParseStatusLine(row);
+        if (parsed && parsed->ping != QLatin1String("ZMBI"))
+            co_await patrolPlayer(pass, std::move(*parsed));
+    }
+    m_secondsSinceData = 0;
+    m_hooks->finishPingPass(pass);
+    co_await followMapChange(pass, status);
+}
+
+Task<> Engine::patrolPlayer(PassContext& pass, PlayerRecord player)
+{
+    m_player = std::move(player);
+    ++m_summary.playersRead;
+    co_await m_hooks->applyInGameBan(pass, m_player);
+    const QString marker = co_await m_hooks->enforceBans(pass, m_player);
+    co_await m_hooks->renameForSpearhead(pass, m_player);
+    co_await m_hooks->checkPing(pass, m_player, marker);
+}
+
+// A new map gets the script's next map and clock anew. An answer that names
+// no map (a refusal, a cut-off table) says nothing about a map change.
+Task<> Engine::followMapChange(PassContext& pass, const QString& status)
+{
+    const QStringList mapLine = statusRows(status).value(0).split(QStringLiteral(": "));
+    if (mapLine.size() <= 1 || mapLine.at(1) == m_currentMap)
+        co_return;
+    co_await refreshMapInfo(pass, false);
+    co_await sendClock(pass);
 }
 
 }  // namespace skelvar::rcon

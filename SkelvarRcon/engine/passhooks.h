@@ -10,24 +10,26 @@
 
 namespace skelvar::rcon {
 
+class PassContext;
+
 class PassHooks {
 public:
     virtual ~PassHooks() = default;
 
     // Scan, for each player whose step runs to its end, after the detections.
-    virtual Task<> warnConnection(quint64 generation, const PlayerRecord& player) = 0;
+    virtual Task<> warnConnection(PassContext& pass, const PlayerRecord& player) = 0;
     // Scan: escalation, then the one "clientkick" when the kick flag is set.
-    virtual Task<> escalate(quint64 generation, PlayerRecord& player) = 0;
+    virtual Task<> escalate(PassContext& pass, PlayerRecord& player) = 0;
 
     // Patrol pass, once at its start, when the server runs.
-    virtual Task<> readInGameBan(quint64 generation) = 0;
+    virtual Task<> readInGameBan(PassContext& pass) = 0;
     // Patrol pass, for each player line that is not "ZMBI", in this order.
-    virtual Task<> applyInGameBan(quint64 generation, const PlayerRecord& player) = 0;
-    virtual Task<QString> enforceBans(quint64 generation, const PlayerRecord& player) = 0;  // the notice marker
-    virtual Task<> renameForSpearhead(quint64 generation, PlayerRecord& player) = 0;
-    virtual Task<> checkPing(quint64 generation, const PlayerRecord& player, const QString& noticeMarker) = 0;
+    virtual Task<> applyInGameBan(PassContext& pass, const PlayerRecord& player) = 0;
+    virtual Task<QString> enforceBans(PassContext& pass, const PlayerRecord& player) = 0;  // the notice marker
+    virtual Task<> renameForSpearhead(PassContext& pass, PlayerRecord& player) = 0;
+    virtual Task<> checkPing(PassContext& pass, const PlayerRecord& player, const QString& noticeMarker) = 0;
     // After the player loop of a patrol pass that read a status table.
-    virtual void finishPingPass() = 0;
+    virtual void finishPingPass(PassContext& pass) = 0;
 
     // Private mode: every scan kicks players without the private password.
     virtual bool privateMode() const = 0;

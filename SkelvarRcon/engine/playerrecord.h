@@ -10,7 +10,7 @@ struct PlayerRecord {
     QString ping;  // milliseconds, "CNCT" or "ZMBI"
     QString name;
     QString lastMsg;
-    QString ip;    // without port; "127.0.0.1" for the local connection
+    QString ip;  // without port; "127.0.0.1" for the local connection
     QString rate;
     QString userinfoText;  // scan only: the lower-cased dumpuser answer
     qint16 kickFlag = 0;   // scan only

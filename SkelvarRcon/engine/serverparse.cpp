@@ -88,22 +88,22 @@ std::optional<PlayerRecord> ParseStatusLine(const QString& row)
     return p;
 }
 
-QStringList StatusRows(const QString& statusText)
+QStringList statusRows(const QString& statusText)
 {
     return statusText.split(QStringLiteral("\r\n"));
 }
 
-QStringList StatusPlayerRows(const QString& statusText)
+QStringList statusPlayerRows(const QString& statusText)
 {
     // Rows that are not player rows (the closing empty lines, a row cut off
     // at the end of a lost datagram) are dropped by ParseStatusLine.
-    const QStringList rows = StatusRows(statusText);
+    const QStringList rows = statusRows(statusText);
     return rows.size() > 3 ? rows.mid(3) : QStringList();
 }
 
 QString StatusMapName(const QString& statusText)
 {
-    const QString first = StatusRows(statusText).value(0);
+    const QString first = statusRows(statusText).value(0);
     const QStringList pieces = first.split(QStringLiteral(": "));
     return pieces.value(1);
 }
@@ -120,7 +120,7 @@ QString ComputeNextMap(const QString& map, const QString& mapList)
     return mapList.split(QLatin1Char(' ')).value(0);
 }
 
-ServerInfo ParseGetStatus(const QString& answer)
+ServerInfo parseGetStatus(const QString& answer)
 {
     ServerInfo info;
     info.spearhead = answer.contains(QLatin1String("version\\medal of honor spearhead"));
@@ -146,29 +146,30 @@ ServerInfo ParseGetStatus(const QString& answer)
     return info;
 }
 
-bool ServerIsLinux(const QString& versionAnswer)
+bool serverIsLinux(const QString& versionAnswer)
 {
     return versionAnswer.contains(QLatin1String("linux"), Qt::CaseInsensitive);
 }
 
-bool CheatsDisabled(const QString& cheatsAnswer)
+bool cheatsDisabled(const QString& cheatsAnswer)
 {
     return !cheatsAnswer.isEmpty() && printedValue(cheatsAnswer) == QLatin1String("0");
 }
 
-bool ScriptRunning(const QString& versionAnswer)
+bool scriptRunning(const QString& versionAnswer)
 {
     return !versionAnswer.isEmpty() && !versionAnswer.startsWith(QLatin1String("unknown"), Qt::CaseInsensitive);
 }
 
-bool IsUserinfoTable(const QString& userinfoText)
+bool isUserinfoTable(const QString& userinfoText)
 {
     const QString text = userinfoText.trimmed();
-    return !text.isEmpty() && !(text.startsWith(QLatin1String("player ")) &&
-                                text.section(QStringLiteral("\r\n"), 0, 0).endsWith(QLatin1String(" is not on the server")));
+    return !text.isEmpty() &&
+           !(text.startsWith(QLatin1String("player ")) &&
+             text.section(QStringLiteral("\r\n"), 0, 0).endsWith(QLatin1String(" is not on the server")));
 }
 
-std::pair<QString, QString> UserinfoSkins(const QString& userinfoText)
+std::pair<QString, QString> userinfoSkins(const QString& userinfoText)
 {
     std::pair<QString, QString> skins;
     const QStringList lines = userinfoText.split(QStringLiteral("\r\n"));

@@ -20,8 +20,8 @@ std::optional<PlayerRecord> ParseStatusLine(const QString& row);
 
 // The rows of a status answer split at CR LF, and the ones that may hold a
 // player (everything after the map line, the headings and the rule).
-QStringList StatusRows(const QString& statusText);
-QStringList StatusPlayerRows(const QString& statusText);
+QStringList statusRows(const QString& statusText);
+QStringList statusPlayerRows(const QString& statusText);
 // The map named by the first row ("map: name"); empty when there is none.
 QString StatusMapName(const QString& statusText);
 
@@ -34,19 +34,19 @@ struct ServerInfo {
     QString mapList;
     bool spearhead = false;
 };
-ServerInfo ParseGetStatus(const QString& loweredAnswer);
+ServerInfo parseGetStatus(const QString& loweredAnswer);
 
 // The probe's judgements of the "version", "cheats" and mod-version answers.
-bool ServerIsLinux(const QString& versionAnswer);
-bool CheatsDisabled(const QString& cheatsAnswer);
-bool ScriptRunning(const QString& versionAnswer);
+bool serverIsLinux(const QString& versionAnswer);
+bool cheatsDisabled(const QString& cheatsAnswer);
+bool scriptRunning(const QString& versionAnswer);
 
 // A lower-cased dumpuser answer that holds user info: not empty and not the
 // server's "Player NAME is not on the server".
-bool IsUserinfoTable(const QString& userinfoText);
+bool isUserinfoTable(const QString& userinfoText);
 
 // The model columns of the Players list from a lower-cased user-info answer:
 // {allied, axis}, each the value of the last line naming that setting.
-std::pair<QString, QString> UserinfoSkins(const QString& userinfoText);
+std::pair<QString, QString> userinfoSkins(const QString& userinfoText);
 
 }  // namespace skelvar::rcon

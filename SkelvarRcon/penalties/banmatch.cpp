@@ -140,26 +140,26 @@ void BanIndex::rebuild(const RecordList& bans)
 
 void BanIndex::rebuild(const QList<lists::Record>& bans)
 {
-    for (auto& h : byMask_)
+    for (auto& h : m_byMask)
         h.clear();
-    byText_.clear();
-    unusable_.clear();
-    masksBySpecificity_.clear();
-    size_ = int(bans.size());
+    m_byText.clear();
+    m_unusable.clear();
+    m_masksBySpecificity.clear();
+    m_size = int(bans.size());
     for (int row = 0; row < bans.size(); ++row) {
         const lists::Record& r = bans.at(row);
         const Entry e{row, lists::banUntil(r)};
-        byText_[r.ip].append(e);
+        m_byText[r.ip].append(e);
         if (const auto p = parseBanAddress(r.ip))
-            byMask_[p->wildMask][p->value].append(e);
+            m_byMask[p->wildMask][p->value].append(e);
         else
-            unusable_.append(r.ip);
+            m_unusable.append(r.ip);
     }
     for (int mask = 0; mask < 16; ++mask) {
-        if (!byMask_[mask].isEmpty())
-            masksBySpecificity_.append(mask);
+        if (!m_byMask[mask].isEmpty())
+            m_masksBySpecificity.append(mask);
     }
-    std::stable_sort(masksBySpecificity_.begin(), masksBySpecificity_.end(),
+    std::stable_sort(m_masksBySpecificity.begin(), m_masksBySpecificity.end(),
                      [](int a, int b) { return std::popcount(unsigned(a)) < std::popcount(unsigned(b)); });
 }
 
@@ -169,8 +169,8 @@ int BanIndex::find(const QString& playerIp, const QDate& today) const
     if (!addr) {
         if (!isBracketedV6(playerIp))
             return -1;
-        const auto it = byText_.constFind(playerIp);
-        if (it == byText_.constEnd())
+        const auto it = m_byText.constFind(playerIp);
+        if (it == m_byText.constEnd())
             return -1;
         for (const Entry& e : *it) {
             if (active(e, today))
@@ -180,13 +180,13 @@ int BanIndex::find(const QString& playerIp, const QDate& today) const
     }
     int best = -1;
     int level = -1;
-    for (const int mask : masksBySpecificity_) {
+    for (const int mask : m_masksBySpecificity) {
         const int l = std::popcount(unsigned(mask));
         // Rows found at a more specific level win over any less specific one.
         if (best >= 0 && l != level)
             break;
-        const auto it = byMask_[mask].constFind(*addr & keepMask(quint8(mask)));
-        if (it == byMask_[mask].constEnd())
+        const auto it = m_byMask[mask].constFind(*addr & keepMask(quint8(mask)));
+        if (it == m_byMask[mask].constEnd())
             continue;
         for (const Entry& e : *it) {
             if (!active(e, today))
@@ -203,8 +203,8 @@ int BanIndex::find(const QString& playerIp, const QDate& today) const
 
 bool BanIndex::hasActiveExact(const QString& ipText, const QDate& today) const
 {
-    const auto it = byText_.constFind(ipText);
-    if (it == byText_.constEnd())
+    const auto it = m_byText.constFind(ipText);
+    if (it == m_byText.constEnd())
         return false;
     return std::any_of(it->begin(), it->end(), [&](const Entry& e) { return active(e, today); });
 }

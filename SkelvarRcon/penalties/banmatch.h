@@ -24,7 +24,7 @@ namespace skelvar::rcon {
 class RecordList;
 
 struct AddressPattern {
-    quint32 value = 0;  // the groups, most significant first; xxx groups are 0
+    quint32 value = 0;    // the groups, most significant first; xxx groups are 0
     quint8 wildMask = 0;  // bit 3 - i set: group i is "xxx"
     bool isFull() const { return wildMask == 0; }
     int wildGroups() const;
@@ -60,8 +60,8 @@ public:
     // Some active ban has exactly this IP text.
     bool hasActiveExact(const QString& ipText, const QDate& today) const;
     // IP texts of the records that match nobody, in list order.
-    const QStringList& unusable() const { return unusable_; }
-    int size() const { return size_; }
+    const QStringList& unusable() const { return m_unusable; }
+    int size() const { return m_size; }
 
 private:
     struct Entry {
@@ -70,11 +70,11 @@ private:
     };
     static bool active(const Entry& e, const QDate& today) { return !e.until.isValid() || e.until > today; }
 
-    std::array<QHash<quint32, QList<Entry>>, 16> byMask_;
-    QList<int> masksBySpecificity_;  // non-empty masks, fewest xxx groups first
-    QHash<QString, QList<Entry>> byText_;
-    QStringList unusable_;
-    int size_ = 0;
+    std::array<QHash<quint32, QList<Entry>>, 16> m_byMask;
+    QList<int> m_masksBySpecificity;  // non-empty masks, fewest xxx groups first
+    QHash<QString, QList<Entry>> m_byText;
+    QStringList m_unusable;
+    int m_size = 0;
 };
 
 }  // namespace skelvar::rcon

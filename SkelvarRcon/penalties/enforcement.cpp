@@ -1,9 +1,12 @@
 #include "SkelvarRcon/penalties/enforcement.h"
 
+#include "SkelvarRcon/engine/alerttemplate.h"
 #include "SkelvarRcon/penalties/escalation.h"
 #include "SkelvarRcon/session/monitorsession.h"
+#include "SkelvarRcon/session/passcontext.h"
 #include "SkelvarRcon/session/skelvarlog.h"
 #include "SkelvarRcon/session/uistate.h"
+#include "SkelvarRcon/store/controlnames.h"
 #include "SkelvarRcon/store/liststore.h"
 #include "SkelvarRcon/store/settings.h"
 #include "SkelvarRcon/transport/rcontransport.h"
@@ -22,46 +25,34 @@ bool specialPing(const QString& ping)
 }  // namespace
 
 Enforcement::Enforcement(RconTransport& rcon, MonitorSession& session, Settings& settings, ListStore& lists,
-                         SkelvarLog& log, Prompter& prompter, QObject* parent)
-    : QObject(parent),
-      rcon_(rcon),
-      session_(session),
-      settings_(settings),
-      lists_(lists),
-      log_(log),
-      prompter_(prompter),
-      timer4_(new QTimer(this)),
-      today_([] { return QDate::currentDate(); })
+                         SkelvarLog& log, Prompter& prompter, const Clock* clock, QObject* parent)
+    : QObject(parent), m_rcon(rcon), m_session(session), m_settings(settings), m_lists(lists), m_log(log),
+      m_prompter(prompter), m_countdownTimer(new QTimer(this)), m_clock(clock ? *clock : Clock::system())
 {
-    timer4_->setObjectName(QStringLiteral("Timer4"));
-    timer4_->setInterval(kCountdownIntervalMs);
-    connect(timer4_, &QTimer::timeout, this, &Enforcement::onTimer4);
-    connect(&lists_.bans(), &RecordList::changed, this, [this] { indexDirty_ = true; });
+    m_countdownTimer->setObjectName(QLatin1String(control::countdownTimer));
+    m_countdownTimer->setInterval(kCountdownIntervalMs);
+    connect(m_countdownTimer, &QTimer::timeout, this, &Enforcement::onCountdownTick);
+    connect(&m_lists.bans(), &RecordList::changed, this, [this] { m_indexDirty = true; });
 }
 
 Enforcement::~Enforcement() = default;
 
-bool Enforcement::current(quint64 generation) const
-{
-    return session_.isCurrent(generation);
-}
-
 void Enforcement::setCountdownIntervalForTests(int ms)
 {
-    timer4_->setInterval(ms);
+    m_countdownTimer->setInterval(ms);
 }
 
 void Enforcement::ensureIndex()
 {
-    if (!indexDirty_)
+    if (!m_indexDirty)
         return;
-    index_.rebuild(lists_.bans());
-    indexDirty_ = false;
+    m_index.rebuild(m_lists.bans());
+    m_indexDirty = false;
 
     QStringList fresh;
-    for (const QString& ip : index_.unusable()) {
-        if (!reportedUnusable_.contains(ip)) {
-            reportedUnusable_.insert(ip);
+    for (const QString& ip : m_index.unusable()) {
+        if (!m_reportedUnusable.contains(ip)) {
+            m_reportedUnusable.insert(ip);
             fresh.append(ip);
         }
     }
@@ -73,253 +64,212 @@ void Enforcement::ensureIndex()
         QStringList shown;
         for (const QString& ip : fresh)
             shown.append(ip.isEmpty() ? QStringLiteral("(empty)") : ip);
-        prompter_.message(QStringLiteral("Ban records not enforced"),
-                          QStringLiteral("These ban records hold no address or address pattern and ban nobody:\n") +
-                              shown.join(QLatin1Char('\n')),
-                          Prompter::Icon::Warning);
+        m_prompter.message(QStringLiteral("Ban records not enforced"),
+                           QStringLiteral("These ban records hold no address or address pattern and ban nobody:\n") +
+                               shown.join(QLatin1Char('\n')),
+                           Prompter::Icon::Warning);
     });
 }
 
 // ---- scan -----------------------------------------------------------------
 
-Task<> Enforcement::warnConnection(quint64 generation, const PlayerRecord& player)
+Task<> Enforcement::warnConnection(PassContext& pass, const PlayerRecord& player)
 {
-    if (!settings_.isChecked(QStringLiteral("Check6")) || specialPing(player.ping))
+    if (!m_settings.warnOnConnection() || specialPing(player.ping))
         co_return;
     const auto ping = toInt16(player.ping);
     const auto rate = toInt32(player.rate);
     if (!ping || !rate || *ping >= 100 || *rate >= 5001)
         co_return;
-    QString text = settings_.text(QStringLiteral("Alert5"));
-    text.replace(QLatin1String("$name"), player.name);
-    if (!settings_.isChecked(QStringLiteral("Silent"))) {
-        co_await rcon_.send(QStringLiteral("say ") + rconSafe(text), session_.target());
-        if (!current(generation))
-            co_return;
-    }
-    logAlert(text);
+    const QString text =
+        fillTemplate(m_settings.alertTemplate(Alert::Connection), {{QLatin1String("$name"), player.name}});
+    if (!m_settings.silent())
+        co_await pass.say(text);
+    pass.log(text);
 }
 
-Task<> Enforcement::escalate(quint64 generation, PlayerRecord& player)
+Task<> Enforcement::escalate(PassContext& pass, PlayerRecord& player)
 {
-    if (!current(generation))
-        co_return;
     const EscalationStep step =
-        escalateRecords(lists_.warnings(), lists_.kicks(), lists_.bans(), settings_.text(QStringLiteral("AcWarns")),
-                        settings_.text(QStringLiteral("AcKicks")), player.ip, player.name, today_());
+        escalateRecords(m_lists.warnings(), m_lists.kicks(), m_lists.bans(), m_settings.kickAfterWarnings(),
+                        m_settings.banAfterKicks(), player.ip, player.name, m_clock.today());
     if (step.kick)
         player.kickFlag = 1;
-    if (player.kickFlag != 1)
-        co_return;
-    co_await rcon_.send(QStringLiteral("clientkick ") + player.clientNum, session_.target());
+    if (player.kickFlag == 1)
+        co_await pass.kick(player.clientNum);
 }
 
 // ---- patrol pass ------------------------------------------------------------
 
-Task<> Enforcement::readInGameBan(quint64 generation)
+Task<> Enforcement::readInGameBan(PassContext& pass)
 {
-    currentPing_.clear();
-    seenThisPass_.clear();
-    for (PendingInGameBan& pending : pending_)
+    m_currentPing.clear();
+    m_seenThisPass.clear();
+    for (PendingInGameBan& pending : m_pending)
         pending.thisPass = false;
-    if (!current(generation))
-        co_return;
-    const RconTarget target = session_.target();
-    const QString answer = co_await rcon_.read(QStringLiteral("clientban"), target);
-    if (!current(generation))
-        co_return;
+    const QString answer = co_await pass.ask(QStringLiteral("clientban"));
     const ClientBanValue value = parseClientBan(answer);
     if (!value.set)
         co_return;
     // Kept until a pass has read a status table to look the target up in.
     if (value.request) {
-        const auto seen = seenSlots_.constFind(value.request->target);
-        pending_.append({*value.request,
-                         seen == seenSlots_.constEnd() ? std::nullopt : std::optional<SeenPlayer>(*seen), true});
+        const auto seen = m_seenSlots.constFind(value.request->target);
+        m_pending.append(
+            {*value.request, seen == m_seenSlots.constEnd() ? std::nullopt : std::optional<SeenPlayer>(*seen), true});
     }
-    co_await rcon_.send(QStringLiteral("set clientban -1"), target);
+    co_await pass.send(QStringLiteral("set clientban -1"));
 }
 
-Task<> Enforcement::applyInGameBan(quint64 generation, const PlayerRecord& player)
+Task<> Enforcement::applyInGameBan(PassContext& pass, const PlayerRecord& player)
 {
-    if (!current(generation))
-        co_return;
-    seenThisPass_.insert(player.clientNum, {player.name, player.ip});
-    for (qsizetype i = 0; i < pending_.size();) {
-        if (pending_[i].request.target != player.clientNum) {
+    m_seenThisPass.insert(player.clientNum, {player.name, player.ip});
+    for (qsizetype i = 0; i < m_pending.size();) {
+        if (m_pending[i].request.target != player.clientNum) {
             ++i;
             continue;
         }
-        const PendingInGameBan pending = pending_.takeAt(i);
-        if (!pending.thisPass && !(pending.holder && samePlayer(*pending.holder, player.name, player.ip))) {
-            dropInGameBan(pending);
-            continue;
-        }
-        const InGameBanRequest& request = pending.request;
-        // A player without a readable address could not be banned by any record.
-        if (!parsePlayerAddress(player.ip))
-            continue;
-        ensureIndex();
-        const QDate today = today_();
-        if (index_.hasActiveExact(player.ip, today))
-            continue;
-        lists_.bans().add({player.ip, player.name, request.reason, lists::formatDate(today), QString()});
+        const PendingInGameBan pending = m_pending.takeAt(i);
+        if (pending.thisPass || (pending.holder && samePlayer(*pending.holder, player.name, player.ip)))
+            takeInGameBan(pending, player);
+        else
+            dropInGameBan(pass, pending);
     }
     co_return;
 }
 
-Task<QString> Enforcement::enforceBans(quint64 generation, const PlayerRecord& player)
+// The ban row for a request whose target is the player it was made against.
+void Enforcement::takeInGameBan(const PendingInGameBan& pending, const PlayerRecord& player)
 {
-    if (!current(generation))
-        co_return QString();
+    // A player without a readable address could not be banned by any record.
+    if (!parsePlayerAddress(player.ip))
+        return;
     ensureIndex();
-    const int row = index_.find(player.ip, today_());
+    const QDate today = m_clock.today();
+    if (m_index.hasActiveExact(player.ip, today))
+        return;
+    m_lists.bans().add({player.ip, player.name, pending.request.reason, lists::formatDate(today), QString()});
+}
+
+Task<QString> Enforcement::enforceBans(PassContext& pass, const PlayerRecord& player)
+{
+    ensureIndex();
+    const int row = m_index.find(player.ip, m_clock.today());
     if (row < 0)
         co_return QString();
-    // Copies: the operator may change the list while the commands wait.
-    const lists::Record ban = lists_.bans().at(row);
-    const QString clientNum = player.clientNum;
-    const RconTarget target = session_.target();
-
-    QString notice = settings_.text(QStringLiteral("Alert7"));
-    notice.replace(QLatin1String("$ip"), ban.ip);
-    notice.replace(QLatin1String("$date"), ban.date);
-    notice.replace(QLatin1String("$reason"), ban.reason);
-
-    co_await rcon_.send(QStringLiteral("say ") + rconSafe(notice), target);
-    if (!current(generation))
-        co_return notice;
-    co_await rcon_.send(QStringLiteral("clientkick ") + clientNum, target);
-    if (!current(generation))
-        co_return notice;
-    logAlert(notice);
+    // A copy: the operator may change the list while the commands wait.
+    const lists::Record ban = m_lists.bans().at(row);
+    const QString notice = fillTemplate(
+        m_settings.alertTemplate(Alert::BanNotice),
+        {{QLatin1String("$ip"), ban.ip}, {QLatin1String("$date"), ban.date}, {QLatin1String("$reason"), ban.reason}});
+    co_await pass.sayKickLog(notice, player.clientNum);
     co_return notice;
 }
 
-Task<> Enforcement::renameForSpearhead(quint64 generation, PlayerRecord& player)
+Task<> Enforcement::renameForSpearhead(PassContext& pass, PlayerRecord& player)
 {
-    if (!current(generation) || !settings_.isChecked(QStringLiteral("Check3")) || !spearhead_ || !spearhead_() ||
+    if (!m_settings.spearheadCompatibility() || !m_spearhead || !m_spearhead() ||
         !player.name.contains(QLatin1Char(' ')))
         co_return;
     QString newName = player.name;
     newName.replace(QLatin1Char(' '), QLatin1Char('_'));
     player.name = newName;
     const QString clientNum = player.clientNum;
-    const RconTarget target = session_.target();
 
-    co_await rcon_.send(QStringLiteral("set numero ") + clientNum, target);
-    if (!current(generation))
-        co_return;
-    co_await rcon_.send(QStringLiteral("set nombre ") + rconSafe(newName), target);
-    if (!current(generation))
-        co_return;
+    co_await pass.send(QStringLiteral("set numero ") + clientNum);
+    co_await pass.send(QStringLiteral("set nombre ") + rconSafe(newName));
     // The server script needs a moment to rename before the next request.
-    co_await Delay(this, renamePauseMs_);
+    co_await pass.pause(m_renamePauseMs);
 }
 
-Task<> Enforcement::checkPing(quint64 generation, const PlayerRecord& player, const QString& noticeMarker)
+Task<> Enforcement::checkPing(PassContext& pass, const PlayerRecord& player, const QString& noticeMarker)
 {
-    if (!current(generation) || !settings_.isChecked(QStringLiteral("Check2")) || !noticeMarker.isEmpty() ||
-        specialPing(player.ping))
+    if (!m_settings.kickOnHighPing() || !noticeMarker.isEmpty() || specialPing(player.ping))
         co_return;
-    const QString limitText = settings_.text(QStringLiteral("Text5"));
-    const QString scansText = settings_.text(QStringLiteral("Text6"));
+    const QString limitText = m_settings.pingLimit();
+    const QString scansText = m_settings.pingScans();
+    if (!pingKickDue(player, limitText, scansText))
+        co_return;
+    const QString notice =
+        fillTemplate(m_settings.alertTemplate(Alert::PingKick), {{QLatin1String("$name"), player.name},
+                                                                 {QLatin1String("$ping"), limitText},
+                                                                 {QLatin1String("$scans"), scansText}});
+    co_await pass.sayKickLog(notice, player.clientNum);
+}
+
+bool Enforcement::pingKickDue(const PlayerRecord& player, const QString& limitText, const QString& scansText)
+{
     const auto ping = toInt16(player.ping);
     const auto limit = toInt16(limitText);
     const auto scans = toInt16(scansText);
     // Numbers that cannot be read put nobody over the limit.
     if (!ping || !limit || !scans || *ping <= *limit)
-        co_return;
-
-    const auto seen = previousPing_.constFind(player.ip);
-    if (seen == previousPing_.constEnd()) {
-        currentPing_.insert(player.ip, 1);
-        co_return;
+        return false;
+    const auto seen = m_previousPing.constFind(player.ip);
+    if (seen == m_previousPing.constEnd()) {
+        m_currentPing.insert(player.ip, 1);
+        return false;
     }
     const int count = *seen + 1;
     if (count < *scans) {
-        currentPing_.insert(player.ip, count);
-        co_return;
+        m_currentPing.insert(player.ip, count);
+        return false;
     }
-
-    QString notice = settings_.text(QStringLiteral("Text7"));
-    notice.replace(QLatin1String("$name"), player.name);
-    notice.replace(QLatin1String("$ping"), limitText);
-    notice.replace(QLatin1String("$scans"), scansText);
-    const QString clientNum = player.clientNum;
-    const RconTarget target = session_.target();
-    co_await rcon_.send(QStringLiteral("say ") + rconSafe(notice), target);
-    if (!current(generation))
-        co_return;
-    co_await rcon_.send(QStringLiteral("clientkick ") + clientNum, target);
-    if (!current(generation))
-        co_return;
-    logAlert(notice);
+    return true;
 }
 
-void Enforcement::finishPingPass()
+void Enforcement::finishPingPass(PassContext& pass)
 {
-    previousPing_ = settings_.isChecked(QStringLiteral("Check2")) ? currentPing_ : QHash<QString, int>();
-    currentPing_.clear();
+    m_previousPing = m_settings.kickOnHighPing() ? m_currentPing : QHash<QString, int>();
+    m_currentPing.clear();
     // This pass read the table: a request whose target was not in it is done.
-    for (const PendingInGameBan& pending : std::as_const(pending_)) {
+    for (const PendingInGameBan& pending : std::as_const(m_pending)) {
         if (!pending.thisPass)
-            dropInGameBan(pending);
+            dropInGameBan(pass, pending);
     }
-    pending_.clear();
-    seenSlots_ = seenThisPass_;
+    m_pending.clear();
+    m_seenSlots = m_seenThisPass;
 }
 
-void Enforcement::dropInGameBan(const PendingInGameBan& pending)
+void Enforcement::dropInGameBan(PassContext& pass, const PendingInGameBan& pending)
 {
-    const QString what = QStringLiteral("In-game ban of client %1 for %2 dropped: ")
-                             .arg(pending.request.target, pending.request.reason);
+    const QString what =
+        QStringLiteral("In-game ban of client %1 for %2 dropped: ").arg(pending.request.target, pending.request.reason);
     if (pending.holder)
-        logAlert(what + QStringLiteral("the slot no longer holds %1 (%2)").arg(pending.holder->name,
-                                                                               pending.holder->ip));
+        pass.log(what +
+                 QStringLiteral("the slot no longer holds %1 (%2)").arg(pending.holder->name, pending.holder->ip));
     else
-        logAlert(what + QStringLiteral("nobody was seen in the slot when it was asked for"));
-}
-
-// skelvar.log gets alerts only while the operator has logging ticked.
-void Enforcement::logAlert(const QString& text)
-{
-    if (settings_.isChecked(QStringLiteral("Logea")))
-        log_.append(text);
+        pass.log(what + QStringLiteral("nobody was seen in the slot when it was asked for"));
 }
 
 // ---- private mode -----------------------------------------------------------
 
 void Enforcement::makePrivate()
 {
-    if (timer4_->isActive())
+    if (m_countdownTimer->isActive())
         return;
-    countdown_ = 60;
-    timer4_->start();
+    m_countdown = 60;
+    m_countdownTimer->start();
 }
 
-void Enforcement::onTimer4()
+void Enforcement::onCountdownTick()
 {
-    QString notice = settings_.text(QStringLiteral("Alert6"));
-    notice.replace(QLatin1String("$time"), QString::number(countdown_));
-    tasks_.keep(sayCountdown(QStringLiteral("say ") + rconSafe(notice)));
-    countdown_ -= 10;
-    if (countdown_ > 0)
+    const QString notice = fillTemplate(m_settings.alertTemplate(Alert::PrivateMode),
+                                        {{QLatin1String("$time"), QString::number(m_countdown)}});
+    m_tasks.keep(sayCountdown(QStringLiteral("say ") + rconSafe(notice)));
+    m_countdown -= 10;
+    if (m_countdown > 0)
         return;
-    timer4_->stop();
-    privateMode_ = true;
+    m_countdownTimer->stop();
+    m_privateMode = true;
     // The notice is queued first, so it goes out before the scan's requests.
-    if (startScan_)
-        startScan_();
+    if (m_startScan)
+        m_startScan();
 }
 
 Task<> Enforcement::sayCountdown(QString command)
 {
     // Said whether or not a session runs.
-    if (session_.running())
-        co_await rcon_.send(command, session_.target());
-    else
-        co_await rcon_.send(command);
+    co_await m_session.send(std::move(command));
 }
 
 }  // namespace skelvar::rcon

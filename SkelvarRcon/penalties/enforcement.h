@@ -3,13 +3,13 @@
 // enforcement, the in-game ban, the Spearhead rename, the ping kick, the
 // connection warning, and the private-mode countdown.
 
-#include "lists/prompter.h"
 #include "SkelvarRcon/engine/passhooks.h"
 #include "SkelvarRcon/penalties/banmatch.h"
 #include "SkelvarRcon/penalties/ingameban.h"
+#include "SkelvarRcon/session/clock.h"
 #include "SkelvarRcon/transport/task.h"
+#include "lists/prompter.h"
 
-#include <QDate>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -35,41 +35,41 @@ public:
     static constexpr int kRenamePauseMs = 1500;
     static constexpr int kCountdownIntervalMs = 10000;
 
+    // `clock` dates the records; the local time when null.
     Enforcement(RconTransport& rcon, MonitorSession& session, Settings& settings, ListStore& lists, SkelvarLog& log,
-                Prompter& prompter, QObject* parent = nullptr);
+                Prompter& prompter, const Clock* clock = nullptr, QObject* parent = nullptr);
     ~Enforcement() override;
 
-    Task<> warnConnection(quint64 generation, const PlayerRecord& player) override;
-    Task<> escalate(quint64 generation, PlayerRecord& player) override;
-    Task<> readInGameBan(quint64 generation) override;
-    Task<> applyInGameBan(quint64 generation, const PlayerRecord& player) override;
+    Task<> warnConnection(PassContext& pass, const PlayerRecord& player) override;
+    Task<> escalate(PassContext& pass, PlayerRecord& player) override;
+    Task<> readInGameBan(PassContext& pass) override;
+    Task<> applyInGameBan(PassContext& pass, const PlayerRecord& player) override;
     // The notice said to a banned player comes from the most specific active
     // ban that matches him (see BanIndex::find); he is told and kicked once.
-    Task<QString> enforceBans(quint64 generation, const PlayerRecord& player) override;
-    Task<> renameForSpearhead(quint64 generation, PlayerRecord& player) override;
-    Task<> checkPing(quint64 generation, const PlayerRecord& player, const QString& noticeMarker) override;
-    void finishPingPass() override;
-    bool privateMode() const override { return privateMode_; }
+    Task<QString> enforceBans(PassContext& pass, const PlayerRecord& player) override;
+    Task<> renameForSpearhead(PassContext& pass, PlayerRecord& player) override;
+    Task<> checkPing(PassContext& pass, const PlayerRecord& player, const QString& noticeMarker) override;
+    void finishPingPass(PassContext& pass) override;
+    bool privateMode() const override { return m_privateMode; }
 
     // The server probe's finding, read at every rename.
-    void setSpearheadServer(std::function<bool()> isSpearhead) { spearhead_ = std::move(isSpearhead); }
+    void setSpearheadServer(std::function<bool()> isSpearhead) { m_spearhead = std::move(isSpearhead); }
     // Called when the private countdown ends: the engine runs a scan at its next tick.
-    void setStartScan(std::function<void()> startScan) { startScan_ = std::move(startScan); }
+    void setStartScan(std::function<void()> startScan) { m_startScan = std::move(startScan); }
 
     // Command12 "Make it private!".
     void makePrivate();
-    QTimer* timer4() const { return timer4_; }
-    int privateCountdown() const { return countdown_; }
+    QTimer* countdownTimer() const { return m_countdownTimer; }
+    int privateCountdown() const { return m_countdown; }
 
     // Requests read from clientban that wait for a pass with a status table.
-    const QList<PendingInGameBan>& pendingInGameBans() const { return pending_; }
+    const QList<PendingInGameBan>& pendingInGameBans() const { return m_pending; }
     // Addresses over the ping limit on the last patrol pass, with their counts.
-    const QHash<QString, int>& pingTable() const { return previousPing_; }
+    const QHash<QString, int>& pingTable() const { return m_previousPing; }
 
-    // The product uses the constants above and the local date.
-    void setRenamePauseForTests(int ms) { renamePauseMs_ = ms; }
+    // The product uses the constants above.
+    void setRenamePauseForTests(int ms) { m_renamePauseMs = ms; }
     void setCountdownIntervalForTests(int ms);
-    void setClockForTests(std::function<QDate()> today) { today_ = std::move(today); }
 
 signals:
     // Ban records that match nobody, reported once per IP text.
@@ -77,41 +77,42 @@ signals:
 
 private:
     void ensureIndex();
-    void onTimer4();
+    void onCountdownTick();
     Task<> sayCountdown(QString command);
-    bool current(quint64 generation) const;
+    // A ping over the limit on enough patrol passes in a row.
+    bool pingKickDue(const PlayerRecord& player, const QString& limitText, const QString& scansText);
 
-    RconTransport& rcon_;
-    MonitorSession& session_;
-    Settings& settings_;
-    ListStore& lists_;
-    SkelvarLog& log_;
-    Prompter& prompter_;
+    RconTransport& m_rcon;
+    MonitorSession& m_session;
+    Settings& m_settings;
+    ListStore& m_lists;
+    SkelvarLog& m_log;
+    Prompter& m_prompter;
 
-    BanIndex index_;
-    bool indexDirty_ = true;
-    QSet<QString> reportedUnusable_;
+    BanIndex m_index;
+    bool m_indexDirty = true;
+    QSet<QString> m_reportedUnusable;
 
-    void dropInGameBan(const PendingInGameBan& pending);
-    void logAlert(const QString& text);
+    void takeInGameBan(const PendingInGameBan& pending, const PlayerRecord& player);
+    void dropInGameBan(PassContext& pass, const PendingInGameBan& pending);
 
-    QList<PendingInGameBan> pending_;
+    QList<PendingInGameBan> m_pending;
     // Slot holders by client number: of the last pass that read a status
     // table, and of the one running.
-    QHash<QString, SeenPlayer> seenSlots_;
-    QHash<QString, SeenPlayer> seenThisPass_;
-    QHash<QString, int> previousPing_;
-    QHash<QString, int> currentPing_;
+    QHash<QString, SeenPlayer> m_seenSlots;
+    QHash<QString, SeenPlayer> m_seenThisPass;
+    QHash<QString, int> m_previousPing;
+    QHash<QString, int> m_currentPing;
 
-    QTimer* timer4_;
-    int countdown_ = 0;
-    bool privateMode_ = false;
-    TaskKeeper tasks_;
+    QTimer* m_countdownTimer;
+    int m_countdown = 0;
+    bool m_privateMode = false;
+    TaskKeeper m_tasks;
 
-    int renamePauseMs_ = kRenamePauseMs;
-    std::function<bool()> spearhead_;
-    std::function<void()> startScan_;
-    std::function<QDate()> today_;
+    int m_renamePauseMs = kRenamePauseMs;
+    std::function<bool()> m_spearhead;
+    std::function<void()> m_startScan;
+    const Clock& m_clock;
 };
 
 }  // namespace skelvar::rcon

@@ -1,5 +1,7 @@
 #include "SkelvarRcon/session/monitorsession.h"
 
+#include "SkelvarRcon/session/passcontext.h"
+#include "SkelvarRcon/store/controlnames.h"
 #include "SkelvarRcon/store/settings.h"
 #include "SkelvarRcon/transport/printedvalue.h"
 
@@ -9,230 +11,226 @@ namespace skelvar::rcon {
 
 namespace {
 const QString kAlreadyTitle = QStringLiteral("Already Monitored!");
-const QString kAlreadyText =
-    QStringLiteral("Apparently, there 's already an Rcon Skelvar monitoring this server.\n"
-                   "You can force the connection, though.\n\n"
-                   "Are you sure you want to continue?");
+const QString kAlreadyText = QStringLiteral("Apparently, there 's already an Rcon Skelvar monitoring this server.\n"
+                                            "You can force the connection, though.\n\n"
+                                            "Are you sure you want to continue?");
 }  // namespace
 
-QString MonitorSession::alreadyMonitoredTitle() { return kAlreadyTitle; }
+QString MonitorSession::alreadyMonitoredTitle()
+{
+    return kAlreadyTitle;
+}
 
 const QStringList& MonitorSession::sessionControls()
 {
-    static const QStringList names{"Command1", "Command2", "Command13", "Text1", "txtSVR",
-                                   "txtPORT",  "txtPWD",   "txtMin",    "MinPolt"};
-    return names;
+    return UiState::sessionControls();
 }
 
 const QStringList& MonitorSession::passLockedControls()
 {
-    static const QStringList names{"Command1", "Command2", "Command13", "Text1"};
-    return names;
+    return UiState::passLockedControls();
 }
 
 MonitorSession::MonitorSession(RconTransport& rcon, Settings& settings, UiState& ui, Prompter& prompter,
                                QObject* parent)
-    : QObject(parent), rcon_(rcon), settings_(settings), ui_(ui), prompter_(prompter), timer3_(new QTimer(this))
+    : QObject(parent), m_rcon(rcon), m_settings(settings), m_ui(ui), m_prompter(prompter),
+      m_engineTimer(new QTimer(this))
 {
-    timer3_->setObjectName(QStringLiteral("Timer3"));
-    rcon_.setTarget(targetFromSettings());
+    m_engineTimer->setObjectName(QLatin1String(control::engineTimer));
+    m_rcon.setTarget(targetFromSettings());
     // Every request disables the nine controls and enables all of them after it.
-    connect(&rcon_, &RconTransport::requestStarted, this, [this] { ui_.setEnabled(sessionControls(), false); });
-    connect(&rcon_, &RconTransport::requestFinished, this, [this] {
-        if (!exiting_)
-            ui_.setEnabled(sessionControls(), true);
+    connect(&m_rcon, &RconTransport::requestStarted, this, [this] { m_ui.setSessionControlsEnabled(false); });
+    connect(&m_rcon, &RconTransport::requestFinished, this, [this] {
+        if (!m_exiting)
+            m_ui.setSessionControlsEnabled(true);
     });
-    connect(&settings_, &Settings::changed, this, [this](const QString& control) {
-        if (control == QLatin1String("txtSVR") || control == QLatin1String("txtPORT") ||
-            control == QLatin1String("txtPWD")) {
-            rcon_.setTarget(targetFromSettings());
-            connectionEdited();
-        }
+    connect(&m_settings, &Settings::connectionChanged, this, [this] {
+        m_rcon.setTarget(targetFromSettings());
+        connectionEdited();
     });
 }
 
 RconTarget MonitorSession::targetFromSettings() const
 {
-    return {settings_.text("txtSVR"), settings_.text("txtPORT"), settings_.text("txtPWD")};
+    return {m_settings.serverAddress(), m_settings.serverPort(), m_settings.rconPassword()};
 }
 
 void MonitorSession::start()
 {
-    if (exiting_)
+    if (m_exiting)
         return;
-    ui_.setText("Command1", "Scanning");
-    ui_.setEnabled({"Command1", "Command2", "Command13", "Text1"}, false);
+    m_ui.setStartCaption(StartCaption::Scanning);
+    m_ui.setPassLocked(true);
     if (resetCountdowns)
         resetCountdowns();
-    if (!running_) {
-        running_ = true;
-        claimed_ = false;
-        ++generation_;
-        target_ = targetFromSettings();
-        if (beginWarmup)
-            beginWarmup();
-        timer3_->start(timing_.warmupMs);
-        return;
-    }
-    tasks_.keep(forceScan());
+    if (m_running)
+        m_tasks.keep(forceScan());
+    else
+        beginSession();
 }
 
 void MonitorSession::autoStart()
 {
-    if (running_ || exiting_)
+    if (m_running || m_exiting)
         return;
-    running_ = true;
-    claimed_ = false;
-    ++generation_;
-    target_ = targetFromSettings();
     if (resetCountdowns)
         resetCountdowns();
+    beginSession();
+}
+
+// Both starts: a new generation against the connection boxes' server, and a
+// first tick that warms the engine up.
+void MonitorSession::beginSession()
+{
+    m_running = true;
+    m_claimed = false;
+    ++m_generation;
+    m_target = targetFromSettings();
     if (beginWarmup)
         beginWarmup();
-    timer3_->start(timing_.warmupMs);
+    m_engineTimer->start(m_timing.warmupMs);
+}
+
+RconTransport::Awaiter MonitorSession::send(QString command)
+{
+    if (m_running)
+        return m_rcon.send(std::move(command), m_target);
+    return m_rcon.send(std::move(command));
 }
 
 Task<> MonitorSession::forceScan()
 {
-    const quint64 gen = generation_;
+    const quint64 gen = m_generation;
     // A pass in progress restarts the timer itself when it ends.
     const bool inPass = passRunning && passRunning();
     if (!inPass)
-        timer3_->stop();
-    co_await rcon_.send(QStringLiteral("set scanpass 1"), target_);
+        m_engineTimer->stop();
+    co_await m_rcon.send(QStringLiteral("set scanpass 1"), m_target);
     if (!isCurrent(gen))
         co_return;
-    if (!(passRunning && passRunning()) && !timer3_->isActive())
-        timer3_->start();
+    if (!(passRunning && passRunning()) && !m_engineTimer->isActive())
+        m_engineTimer->start();
 }
 
 void MonitorSession::stop()
 {
-    ui_.setEnabled(sessionControls(), false);
-    tasks_.keep(stopMonitoring());
+    m_ui.setSessionControlsEnabled(false);
+    m_tasks.keep(stopMonitoring());
 }
 
 void MonitorSession::connectionEdited()
 {
-    if (!running_ || exiting_)
+    if (!m_running || m_exiting)
         return;
-    ui_.setEnabled(sessionControls(), false);
-    tasks_.keep(stopMonitoring());
+    m_ui.setSessionControlsEnabled(false);
+    m_tasks.keep(stopMonitoring());
 }
 
-Task<QString> MonitorSession::checkConnection()
+Task<MonitorSession::Claim> MonitorSession::checkConnection(PassContext& pass)
 {
-    const quint64 gen = generation_;
-    const RconTarget target = target_;
-    connectFailure_ = ConnectFailure::None;
+    m_connectFailure = ConnectFailure::None;
     for (;;) {
-        QString answer = co_await rcon_.send(QStringLiteral("sv_skelvar"), target);
-        if (!isCurrent(gen))
-            co_return QStringLiteral("0");
+        QString answer = co_await pass.send(QStringLiteral("sv_skelvar"));
         // The console's answer for a variable it does not know.
         const bool unknown = answer.contains(QLatin1String("command"));
         if (unknown)
             answer.clear();
-
         if (!answer.isEmpty()) {
-            if (answer.contains(QLatin1String("rconpassword"))) {
-                prompter_.message(QStringLiteral("Bad rcon password!"), QStringLiteral("Rcon password is incorrect!"),
-                                  Prompter::Icon::Critical);
-                timer3_->stop();
-                offlineRetried_ = false;
-                connectFailure_ = ConnectFailure::BadPassword;
-                co_return QStringLiteral("0");
-            }
-            // An answer without a readable value is treated like a held server.
-            if (printedValue(answer) != QLatin1String("0")) {
-                const bool force = prompter_.askYesNo(kAlreadyTitle, kAlreadyText, Prompter::Icon::Question, false);
-                if (!isCurrent(gen))
-                    co_return QStringLiteral("0");
-                if (!force) {
-                    timer3_->stop();
-                    offlineRetried_ = false;
-                    connectFailure_ = ConnectFailure::Declined;
-                    co_return QStringLiteral("0");
-                }
-            }
-            // A stop while the claim waits for its answer must still reset it.
-            claimSent_ = true;
-            co_await rcon_.send(QStringLiteral("set sv_skelvar 1"), target);
-            claimSent_ = false;
-            offlineRetried_ = false;
-            if (!isCurrent(gen))
-                co_return QStringLiteral("0");
-            claimed_ = true;
-            co_return QStringLiteral("1");
+            const Claim claim = co_await claimAnswered(pass, answer);
+            co_return claim;
         }
 
         // Only a server that said it lacks the variable gets it created; after
         // plain silence another monitor's claim must not be reset.
-        if (unknown) {
-            co_await rcon_.send(QStringLiteral("set sv_skelvar 0"), target);
-            if (!isCurrent(gen))
-                co_return QStringLiteral("0");
+        if (unknown)
+            co_await pass.send(QStringLiteral("set sv_skelvar 0"));
+        if (m_offlineRetried) {
+            m_prompter.message(QStringLiteral("Server offline!"), QStringLiteral("Server is not responding!"),
+                               Prompter::Icon::Critical);
+            co_return refuse(ConnectFailure::Offline);
         }
-        if (offlineRetried_) {
-            prompter_.message(QStringLiteral("Server offline!"), QStringLiteral("Server is not responding!"),
-                              Prompter::Icon::Critical);
-            timer3_->stop();
-            offlineRetried_ = false;
-            connectFailure_ = ConnectFailure::Offline;
-            co_return QStringLiteral("0");
-        }
-        offlineRetried_ = true;
+        m_offlineRetried = true;
     }
+}
+
+// The server printed sv_skelvar: a refused password, a free server, or one
+// that another monitor holds and the operator may take over.
+Task<MonitorSession::Claim> MonitorSession::claimAnswered(PassContext& pass, QString answer)
+{
+    if (answer.contains(QLatin1String("rconpassword"))) {
+        m_prompter.message(QStringLiteral("Bad rcon password!"), QStringLiteral("Rcon password is incorrect!"),
+                           Prompter::Icon::Critical);
+        co_return refuse(ConnectFailure::BadPassword);
+    }
+    // An answer without a readable value is treated like a held server.
+    if (printedValue(answer) != QLatin1String("0")) {
+        const bool force = m_prompter.askYesNo(kAlreadyTitle, kAlreadyText, Prompter::Icon::Question, false);
+        // The question waited for the operator, who may have stopped meanwhile.
+        co_await pass.checkpoint();
+        if (!force)
+            co_return refuse(ConnectFailure::Declined);
+    }
+    // A stop while the claim waits for its answer must still reset it.
+    m_claimSent = true;
+    m_offlineRetried = false;
+    co_await pass.send(QStringLiteral("set sv_skelvar 1"));
+    m_claimSent = false;
+    m_claimed = true;
+    co_return Claim::Claimed;
+}
+
+MonitorSession::Claim MonitorSession::refuse(ConnectFailure why)
+{
+    m_engineTimer->stop();
+    m_offlineRetried = false;
+    m_connectFailure = why;
+    return Claim::NotClaimed;
 }
 
 Task<> MonitorSession::stopMonitoring()
 {
-    ++stopsInFlight_;
-    ui_.setVisible("Picture1", true);
-    ui_.setValue("kickpro", 0);
-    ui_.setValue("scanpro", 0);
-    ui_.setText("Label18", QString());
-    ui_.setText("Label21", "Server not running!!");
-    ui_.setText("Label35", "Server OS: ?");
-    ui_.setText("Label23", "Cheats: ?");
-    ui_.setText("Label26", "Zov Plinket: ?");
-    ui_.setText("Label25", "ModSkelvar: ?");
-    ui_.setVisible({"Image1_0", "Image1_1", "Image2", "Image3_0", "Image3_1", "Image4_0", "Image4_1", "Image5"},
-                   false);
+    ++m_stopsInFlight;
+    m_ui.setNotMonitoredShown(true);
+    m_ui.resetProgress();
+    m_ui.setLastDataAge(std::nullopt);
+    m_ui.setServerStatus(QStringLiteral("Server not running!!"));
+    m_ui.setServerOs(ServerOs::Unknown);
+    m_ui.setCheatsState(CheatsState::Unknown);
+    m_ui.setModState(ServerMod::ZovPlinket, ModState::Unknown);
+    m_ui.setModState(ServerMod::ModSkelvar, ModState::Unknown);
     emit clearPlayers();
 
-    const bool wasClaimed = claimed_ || claimSent_;
-    const RconTarget target = target_;
-    running_ = false;
-    claimed_ = false;
-    claimSent_ = false;
-    ++generation_;
-    timer3_->stop();
+    const bool wasClaimed = m_claimed || m_claimSent;
+    const RconTarget target = m_target;
+    m_running = false;
+    m_claimed = false;
+    m_claimSent = false;
+    ++m_generation;
+    m_engineTimer->stop();
     if (wasClaimed) {
-        co_await rcon_.send(QStringLiteral("set sv_skelvar 0"), target);
-        co_await rcon_.send(QStringLiteral("set nextmap \"\""), target);
-        co_await rcon_.send(QStringLiteral("set resetvalue 0"), target);
+        co_await m_rcon.send(QStringLiteral("set sv_skelvar 0"), target);
+        co_await m_rcon.send(QStringLiteral("set nextmap \"\""), target);
+        co_await m_rcon.send(QStringLiteral("set resetvalue 0"), target);
     }
-    if (!running_)
-        timer3_->stop();
-    ui_.setText("Command1", "Start");
-    if (!exiting_)
-        ui_.setEnabled(sessionControls(), true);
-    --stopsInFlight_;
+    if (!m_running)
+        m_engineTimer->stop();
+    m_ui.setStartCaption(StartCaption::Start);
+    if (!m_exiting)
+        m_ui.setSessionControlsEnabled(true);
+    --m_stopsInFlight;
     emit ended();
 }
 
 Task<> MonitorSession::exitProcedure()
 {
-    ui_.setText("Command2", "Disconnecting...");
-    ui_.setEnabled({"Command1", "Command13", "Text1"}, false);
-    exiting_ = true;
+    m_ui.showDisconnecting();
+    m_exiting = true;
     co_await stopMonitoring();
     // A stop begun before the exit still has its resets to send, and a pass
     // may still be unwinding from its last answer.
-    for (int i = 0; i < 1000 && (stopsInFlight_ > 0 || (passRunning && passRunning())); ++i)
+    for (int i = 0; i < 1000 && (m_stopsInFlight > 0 || (passRunning && passRunning())); ++i)
         co_await Delay(this, 10);
-    rcon_.shutdown();
+    m_rcon.shutdown();
 }
 
 }  // namespace skelvar::rcon

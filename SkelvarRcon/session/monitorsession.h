@@ -15,6 +15,7 @@ class QTimer;
 
 namespace skelvar::rcon {
 
+class PassContext;
 class Settings;
 
 // The engine's timer intervals. The product uses these values; tests shorten them.
@@ -27,23 +28,24 @@ struct EngineTiming {
 class MonitorSession : public QObject {
     Q_OBJECT
 public:
+    // What the connect check did with the server.
+    enum class Claim { Claimed, NotClaimed };
     // Why the last connect check did not claim the server.
     enum class ConnectFailure { None, BadPassword, Declined, Offline };
 
     // The question asked before taking over a server that another monitor holds.
     static QString alreadyMonitoredTitle();
 
-    MonitorSession(RconTransport& rcon, Settings& settings, UiState& ui, Prompter& prompter,
-                   QObject* parent = nullptr);
+    MonitorSession(RconTransport& rcon, Settings& settings, UiState& ui, Prompter& prompter, QObject* parent = nullptr);
 
     // Command1, Command2, Command13, Text1, txtSVR, txtPORT, txtPWD, txtMin, MinPolt
     static const QStringList& sessionControls();
     // Command1, Command2, Command13, Text1
     static const QStringList& passLockedControls();
 
-    QTimer* timer3() const { return timer3_; }
-    void setTimingForTests(const EngineTiming& t) { timing_ = t; }
-    const EngineTiming& timing() const { return timing_; }
+    QTimer* engineTimer() const { return m_engineTimer; }
+    void setTimingForTests(const EngineTiming& t) { m_timing = t; }
+    const EngineTiming& timing() const { return m_timing; }
 
     // Command1: start a session, or force a scan when one runs.
     void start();
@@ -57,23 +59,27 @@ public:
     // unwound and the transport is closed. The caller then saves and quits.
     Task<> exitProcedure();
 
-    Task<QString> checkConnection();
+    // CheckConnection, as the first step of the warm-up pass.
+    Task<Claim> checkConnection(PassContext& pass);
     Task<> stopMonitoring();
 
     // Between Start and the end of the session (connecting included).
-    bool running() const { return running_; }
+    bool running() const { return m_running; }
     // The server is claimed: sv_skelvar was set to 1 by us.
-    bool claimed() const { return claimed_; }
+    bool claimed() const { return m_claimed; }
     // Changes whenever a session begins or ends; a pass keeps the value it
     // started with and stops as soon as it is no longer current.
-    quint64 generation() const { return generation_; }
-    bool isCurrent(quint64 generation) const { return running_ && generation == generation_; }
+    quint64 generation() const { return m_generation; }
+    bool isCurrent(quint64 generation) const { return m_running && generation == m_generation; }
     // The server of the session, remembered at Start.
-    RconTarget target() const { return target_; }
+    RconTarget target() const { return m_target; }
+    // A request outside any pass (a button, the private countdown): to the
+    // session's server while one runs, else to the connection boxes' one.
+    RconTransport::Awaiter send(QString command);
     RconTarget targetFromSettings() const;
 
-    bool offlineRetried() const { return offlineRetried_; }
-    ConnectFailure connectFailure() const { return connectFailure_; }
+    bool offlineRetried() const { return m_offlineRetried; }
+    ConnectFailure connectFailure() const { return m_connectFailure; }
 
     // Set by the engine.
     std::function<void()> resetCountdowns;
@@ -87,24 +93,28 @@ signals:
     void ended();
 
 private:
+    void beginSession();
     Task<> forceScan();
+    Task<Claim> claimAnswered(PassContext& pass, QString answer);
+    // The check gives up: the timer stops and the reason is kept.
+    Claim refuse(ConnectFailure why);
 
-    RconTransport& rcon_;
-    Settings& settings_;
-    UiState& ui_;
-    Prompter& prompter_;
-    QTimer* timer3_;
-    EngineTiming timing_;
-    RconTarget target_;
-    bool running_ = false;
-    bool claimed_ = false;
-    bool claimSent_ = false;  // "set sv_skelvar 1" is waiting for its answer
-    bool offlineRetried_ = false;
-    ConnectFailure connectFailure_ = ConnectFailure::None;
-    bool exiting_ = false;
-    quint64 generation_ = 0;
-    int stopsInFlight_ = 0;
-    TaskKeeper tasks_;
+    RconTransport& m_rcon;
+    Settings& m_settings;
+    UiState& m_ui;
+    Prompter& m_prompter;
+    QTimer* m_engineTimer;
+    EngineTiming m_timing;
+    RconTarget m_target;
+    bool m_running = false;
+    bool m_claimed = false;
+    bool m_claimSent = false;  // "set sv_skelvar 1" is waiting for its answer
+    bool m_offlineRetried = false;
+    ConnectFailure m_connectFailure = ConnectFailure::None;
+    bool m_exiting = false;
+    quint64 m_generation = 0;
+    int m_stopsInFlight = 0;
+    TaskKeeper m_tasks;
 };
 
 }  // namespace skelvar::rcon

@@ -21,9 +21,9 @@ QByteArray SkelvarLog::line(const QString& text, const QDateTime& at)
 
 bool SkelvarLog::append(const QString& text, const QDateTime& at) const
 {
-    if (echo_)
-        echo_(text);
-    QFile f(path_);
+    if (m_echo)
+        m_echo(text);
+    QFile f(m_path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Append))
         return false;
     const QByteArray bytes = line(text, at);
@@ -32,7 +32,7 @@ bool SkelvarLog::append(const QString& text, const QDateTime& at) const
 
 bool SkelvarLog::clear() const
 {
-    QFile f(path_);
+    QFile f(m_path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate);
 }
 

@@ -10,9 +10,9 @@ namespace skelvar::rcon {
 
 class SkelvarLog {
 public:
-    explicit SkelvarLog(QString path = QStringLiteral("skelvar.log")) : path_(std::move(path)) {}
-    QString path() const { return path_; }
-    void setPath(const QString& p) { path_ = p; }
+    explicit SkelvarLog(QString path = QStringLiteral("skelvar.log")) : m_path(std::move(path)) {}
+    QString path() const { return m_path; }
+    void setPath(const QString& p) { m_path = p; }
 
     // The line for a text at a moment: ISO date, a blank, the time of day, a blank, the text.
     static QByteArray line(const QString& text, const QDateTime& at);
@@ -22,11 +22,11 @@ public:
     bool clear() const;
 
     // Told every entry as it is appended (headless mode prints them).
-    void setEcho(std::function<void(const QString& text)> echo) { echo_ = std::move(echo); }
+    void setEcho(std::function<void(const QString& text)> echo) { m_echo = std::move(echo); }
 
 private:
-    QString path_;
-    std::function<void(const QString&)> echo_;
+    QString m_path;
+    std::function<void(const QString&)> m_echo;
 };
 
 }  // namespace skelvar::rcon

@@ -89,4 +89,4 @@ struct MonitorParts {
     }
 };
 
-} // namespace skelvar::test
+}  // namespace skelvar::test

@@ -58,16 +58,26 @@ inline QByteArray userinfoAnswer(const QList<std::pair<QString, QString>>& setti
 inline const QStringList& awkwardNames()
 {
     static const QStringList names{
-        QStringLiteral("Big Name"),        QStringLiteral("a:b:c"),
-        QStringLiteral("12345"),           QStringLiteral("7 0 1.2.3.4:5 6"),
-        QStringLiteral("^1Red^7Dragon"),   QStringLiteral("loopback"),
-        QStringLiteral("CNCT"),            QStringLiteral("ZMBI"),
-        QStringLiteral("x\";quit;\""),     QStringLiteral("[MyClan]Joe"),
-        QStringLiteral("Mr. 100%"),        QStringLiteral("-1"),
-        QStringLiteral("two  blanks  in"), QStringLiteral("::1"),
-        QStringLiteral("$IP"),             QStringLiteral("UnnamedPlayer"),
-        QStringLiteral("a b c d e f g h"), QString::fromLatin1("\xC4rger \xFC"),
-        QStringLiteral("0"),               QStringLiteral("10.0.0.9:27960"),
+        QStringLiteral("Big Name"),
+        QStringLiteral("a:b:c"),
+        QStringLiteral("12345"),
+        QStringLiteral("7 0 1.2.3.4:5 6"),
+        QStringLiteral("^1Red^7Dragon"),
+        QStringLiteral("loopback"),
+        QStringLiteral("CNCT"),
+        QStringLiteral("ZMBI"),
+        QStringLiteral("x\";quit;\""),
+        QStringLiteral("[MyClan]Joe"),
+        QStringLiteral("Mr. 100%"),
+        QStringLiteral("-1"),
+        QStringLiteral("two  blanks  in"),
+        QStringLiteral("::1"),
+        QStringLiteral("$IP"),
+        QStringLiteral("UnnamedPlayer"),
+        QStringLiteral("a b c d e f g h"),
+        QString::fromLatin1("\xC4rger \xFC"),
+        QStringLiteral("0"),
+        QStringLiteral("10.0.0.9:27960"),
     };
     return names;
 }

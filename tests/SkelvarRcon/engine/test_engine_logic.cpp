@@ -12,6 +12,8 @@
 
 using namespace skelvar;
 using namespace skelvar::rcon;
+
+Q_DECLARE_METATYPE(skelvar::rcon::FiredRule)
 using skelvar::test::StatusPlayer;
 using skelvar::test::statusRow;
 
@@ -39,15 +41,18 @@ lists::SkinList skins(const QStringList& entries)
     return l;
 }
 
-// "Alert3|cheat=NoFog|Cheat: NoFog|1"
-QString describe(const FiredRule& r)
+// A rule as the detections fire it for a player; the test fills in his name and address.
+FiredRule cheatRule(const QString& cheat, const QString& reason, int row)
 {
-    QString sub;
-    if (r.subs.skin)
-        sub = QStringLiteral("skin=") + *r.subs.skin;
-    else if (r.subs.cheat)
-        sub = QStringLiteral("cheat=") + *r.subs.cheat;
-    return QStringLiteral("%1|%2|%3|%4").arg(r.templateControl, sub, r.reason).arg(r.row);
+    return {Alert::Cheat, {QString(), QString(), std::nullopt, cheat}, reason, row};
+}
+FiredRule skinRule(Alert alert, const QString& skin, const QString& reason, int row)
+{
+    return {alert, {QString(), QString(), skin, std::nullopt}, reason, row};
+}
+FiredRule slotRule(Alert alert)
+{
+    return {alert, {QString(), QString(), std::nullopt, std::nullopt}, QStringLiteral("Use of private slot"), 8};
 }
 
 using Pairs = QList<std::pair<QString, QString>>;
@@ -72,37 +77,40 @@ private slots:
             << QStringList{"3", "12", "48", "Big Name", "0", "10.1.2.3", "25000"};
         QTest::newRow("connecting") << row(4, 0, "CNCT", "Newbie", "10.0.0.4:12203") << true
                                     << QStringList{"4", "0", "CNCT", "Newbie", "0", "10.0.0.4", "25000"};
-        QTest::newRow("zombie keeps only the first columns")
-            << row(5, 3, "ZMBI", "Gone", "10.0.0.5:12203") << true << QStringList{"5", "3", "ZMBI", "", "", "", "25000"};
+        QTest::newRow("zombie keeps only the first columns") << row(5, 3, "ZMBI", "Gone", "10.0.0.5:12203") << true
+                                                             << QStringList{"5", "3", "ZMBI", "", "", "", "25000"};
         QTest::newRow("local player") << row(0, 7, "0", "Host", "loopback") << true
                                       << QStringList{"0", "7", "0", "Host", "0", "127.0.0.1", "25000"};
-        QTest::newRow("negative score, long name") << row(11, -4, "999", "a b c d e f g h i j k", "1.2.3.4:1")
-                                                   << true
-                                                   << QStringList{"11", "-4", "999", "a b c d e f g h i j k", "0",
-                                                                  "1.2.3.4", "25000"};
+        QTest::newRow("negative score, long name")
+            << row(11, -4, "999", "a b c d e f g h i j k", "1.2.3.4:1") << true
+            << QStringList{"11", "-4", "999", "a b c d e f g h i j k", "0", "1.2.3.4", "25000"};
         // OpenMoHAA widens its columns: a long name pushes the row right, an
         // IPv6 client widens the address column to 38.
-        QTest::newRow("wide name")
-            << QStringLiteral("  2     5   48 AVeryLongPlayerName20 0 10.1.2.3:12203        4711 25000") << true
-            << QStringList{"2", "5", "48", "AVeryLongPlayerName20", "0", "10.1.2.3", "25000"};
+        QTest::newRow("wide name") << QStringLiteral(
+                                          "  2     5   48 AVeryLongPlayerName20 0 10.1.2.3:12203        4711 25000")
+                                   << true
+                                   << QStringList{"2", "5", "48", "AVeryLongPlayerName20", "0", "10.1.2.3", "25000"};
         QTest::newRow("ipv6 client")
-            << QStringLiteral("  3     0   61 Six                   12 [2001:db8::1]:12203                    4711 25000")
+            << QStringLiteral(
+                   "  3     0   61 Six                   12 [2001:db8::1]:12203                    4711 25000")
             << true << QStringList{"3", "0", "61", "Six", "12", "[2001:db8::1]", "25000"};
         QTest::newRow("ipv4 client beside an ipv6 one")
-            << QStringLiteral("  4     0   61 Four                  12 10.0.0.4:12203                         4711 25000")
+            << QStringLiteral(
+                   "  4     0   61 Four                  12 10.0.0.4:12203                         4711 25000")
             << true << QStringList{"4", "0", "61", "Four", "12", "10.0.0.4", "25000"};
-        QTest::newRow("ipv6 without port") << QStringLiteral("  3     0   61 Six  12 [2001:db8::1]  4711 25000")
-                                           << false << QStringList{};
+        QTest::newRow("ipv6 without port")
+            << QStringLiteral("  3     0   61 Six  12 [2001:db8::1]  4711 25000") << false << QStringList{};
         QTest::newRow("cut off in the name") << QStringLiteral("  7     0   50 Some") << false << QStringList{};
         QTest::newRow("cut off in the address")
             << QStringLiteral("  7     0   50 Some Name          0 10.0.0.") << false << QStringList{};
         QTest::newRow("cut off in the client port")
-            << QStringLiteral("  7     0   50 Some Name          0 10.0.0.1:12203       47") << false
-            << QStringList{};
+            << QStringLiteral("  7     0   50 Some Name          0 10.0.0.1:12203       47") << false << QStringList{};
         QTest::newRow("address without port") << row(2, 0, "50", "Who", "somewhere") << false << QStringList{};
-        QTest::newRow("heading") << QStringLiteral("num score ping name            lastmsg address               qport rate")
+        QTest::newRow("heading") << QStringLiteral(
+                                        "num score ping name            lastmsg address               qport rate")
                                  << false << QStringList{};
-        QTest::newRow("rule") << QStringLiteral("--- ----- ---- --------------- ------- --------------------- ----- -----")
+        QTest::newRow("rule") << QStringLiteral(
+                                     "--- ----- ---- --------------- ------- --------------------- ----- -----")
                               << false << QStringList{};
         QTest::newRow("empty") << QString() << false << QStringList{};
         QTest::newRow("bad ping") << row(1, 0, "fast", "Bob", "1.2.3.4:5") << false << QStringList{};
@@ -114,9 +122,9 @@ private slots:
             const QString addr = QStringLiteral("10.0.%1.%2:12203").arg(n).arg(n * 7);
             QTest::newRow(qPrintable(QStringLiteral("awkward %1").arg(n)))
                 << statusRow({n, n * 3, QString::number(n * 10), name, addr, n, 1000 + n, 5000 + n}) << true
-                << QStringList{QString::number(n),         QString::number(n * 3),
-                               QString::number(n * 10),    name,
-                               QString::number(n),         QStringLiteral("10.0.%1.%2").arg(n).arg(n * 7),
+                << QStringList{QString::number(n),       QString::number(n * 3),
+                               QString::number(n * 10),  name,
+                               QString::number(n),       QStringLiteral("10.0.%1.%2").arg(n).arg(n * 7),
                                QString::number(5000 + n)};
         }
     }
@@ -134,18 +142,18 @@ private slots:
 
     void playerRowsOfAnAnswer()
     {
-        const QString text = QString::fromLatin1(
-                                 test::statusAnswer({{0, 1, "40", "One", "1.1.1.1:1"}, {1, 2, "50", "Two", "2.2.2.2:2"}}))
+        const QString text = QString::fromLatin1(test::statusAnswer({{0, 1, "40", "One", "1.1.1.1:1"},
+                                                                     {1, 2, "50", "Two", "2.2.2.2:2"}}))
                                  .replace("\n", "\r\n");
         QStringList names;
-        for (const QString& r : StatusPlayerRows(text))
+        for (const QString& r : statusPlayerRows(text))
             if (auto p = ParseStatusLine(r))
                 names << p->name;
         QCOMPARE(names, (QStringList{"One", "Two"}));
         QCOMPARE(StatusMapName(text), QString("obj/obj_team2"));
         // Refusals and short answers hold no players.
-        QVERIFY(StatusPlayerRows("Bad rconpassword.\r\n").isEmpty());
-        QVERIFY(StatusPlayerRows("map: x\r\nnum\r\n---\r\n").filter(QRegularExpression("\\S")).isEmpty());
+        QVERIFY(statusPlayerRows("Bad rconpassword.\r\n").isEmpty());
+        QVERIFY(statusPlayerRows("map: x\r\nnum\r\n---\r\n").filter(QRegularExpression("\\S")).isEmpty());
     }
 
     void computeNextMap_data()
@@ -153,16 +161,35 @@ private slots:
         QTest::addColumn<QString>("map");
         QTest::addColumn<QString>("list");
         QTest::addColumn<QString>("next");
-        QTest::newRow("middle") << "b" << "a b c" << "c";
-        QTest::newRow("last wraps to first") << "c" << "a b c" << "a";
-        QTest::newRow("not in list") << "d" << "a b c" << "";
-        QTest::newRow("empty list keeps the map") << "b" << "" << "b";
-        QTest::newRow("inside a longer name") << "a" << "ab a b" << "";
-        QTest::newRow("occurs twice") << "a" << "a b a c" << "b";
-        QTest::newRow("two blanks after") << "a" << "a  b" << "";
-        QTest::newRow("only map") << "a" << "a" << "a";
-        QTest::newRow("no map named") << "" << "a b" << "";
-        QTest::newRow("real names") << "obj/obj_team2" << "obj/obj_team1 obj/obj_team2 obj/obj_team4"
+        QTest::newRow("middle") << "b"
+                                << "a b c"
+                                << "c";
+        QTest::newRow("last wraps to first") << "c"
+                                             << "a b c"
+                                             << "a";
+        QTest::newRow("not in list") << "d"
+                                     << "a b c"
+                                     << "";
+        QTest::newRow("empty list keeps the map") << "b"
+                                                  << ""
+                                                  << "b";
+        QTest::newRow("inside a longer name") << "a"
+                                              << "ab a b"
+                                              << "";
+        QTest::newRow("occurs twice") << "a"
+                                      << "a b a c"
+                                      << "b";
+        QTest::newRow("two blanks after") << "a"
+                                          << "a  b"
+                                          << "";
+        QTest::newRow("only map") << "a"
+                                  << "a"
+                                  << "a";
+        QTest::newRow("no map named") << ""
+                                      << "a b"
+                                      << "";
+        QTest::newRow("real names") << "obj/obj_team2"
+                                    << "obj/obj_team1 obj/obj_team2 obj/obj_team4"
                                     << "obj/obj_team4";
     }
     void computeNextMap()
@@ -188,33 +215,33 @@ private slots:
                        "linux-i386\\mapname\\dm/mohdm2\\g_gametypestring\\Free-For-All\\sv_maplist\\ dm/mohdm1\\")
                    .toLower()
             << QStringList{"free for all", "dm/mohdm2", " dm/mohdm1", "0"};
-        QTest::newRow("key without value") << QString("statusresponse\r\n\\sv_maplist\\a b\\mapname")
-                                           << QStringList{"", "", "a b", "0"};
+        QTest::newRow("key without value")
+            << QString("statusresponse\r\n\\sv_maplist\\a b\\mapname") << QStringList{"", "", "a b", "0"};
         QTest::newRow("no keys") << QString("something else") << QStringList{"", "", "", "0"};
     }
     void getStatusAnswers()
     {
         QFETCH(QString, answer);
         QFETCH(QStringList, expected);
-        const ServerInfo info = ParseGetStatus(answer);
+        const ServerInfo info = parseGetStatus(answer);
         QCOMPARE((QStringList{info.gameType, info.map, info.mapList, info.spearhead ? "1" : "0"}), expected);
     }
 
     void probeAnswers()
     {
-        QVERIFY(ServerIsLinux("\"version\" is:\"Medal of Honor Allied Assault 1.11 LINUX-i386 Jul 2002\""));
-        QVERIFY(!ServerIsLinux("\"version\" is:\"Medal of Honor Allied Assault 1.11 win-x86 Mar 2002\""));
-        QVERIFY(!ServerIsLinux(""));
-        QVERIFY(CheatsDisabled("\"cheats\" is:\"0\" default:\"0\"\r\n"));
-        QVERIFY(!CheatsDisabled("\"cheats\" is:\"1\" default:\"0\"\r\n"));
-        QVERIFY(CheatsDisabled("\"cheats\" is:\"0^7\", the default\r\n"));
-        QVERIFY(!CheatsDisabled("\"cheats\" is:\"1^7\" default:\"0^7\"\r\n"));
-        QVERIFY(!CheatsDisabled(""));
-        QVERIFY(!CheatsDisabled("\"cheats\""));  // too few pieces
-        QVERIFY(ScriptRunning("\"versionskelvar\" is:\"2.1\" default:\"\"\r\n"));
-        QVERIFY(!ScriptRunning("Unknown command \"versionskelvar\"\r\n"));
-        QVERIFY(!ScriptRunning("UNKNOWN"));
-        QVERIFY(!ScriptRunning(""));
+        QVERIFY(serverIsLinux("\"version\" is:\"Medal of Honor Allied Assault 1.11 LINUX-i386 Jul 2002\""));
+        QVERIFY(!serverIsLinux("\"version\" is:\"Medal of Honor Allied Assault 1.11 win-x86 Mar 2002\""));
+        QVERIFY(!serverIsLinux(""));
+        QVERIFY(cheatsDisabled("\"cheats\" is:\"0\" default:\"0\"\r\n"));
+        QVERIFY(!cheatsDisabled("\"cheats\" is:\"1\" default:\"0\"\r\n"));
+        QVERIFY(cheatsDisabled("\"cheats\" is:\"0^7\", the default\r\n"));
+        QVERIFY(!cheatsDisabled("\"cheats\" is:\"1^7\" default:\"0^7\"\r\n"));
+        QVERIFY(!cheatsDisabled(""));
+        QVERIFY(!cheatsDisabled("\"cheats\""));  // too few pieces
+        QVERIFY(scriptRunning("\"versionskelvar\" is:\"2.1\" default:\"\"\r\n"));
+        QVERIFY(!scriptRunning("Unknown command \"versionskelvar\"\r\n"));
+        QVERIFY(!scriptRunning("UNKNOWN"));
+        QVERIFY(!scriptRunning(""));
     }
 
     void userinfoSkins()
@@ -224,8 +251,8 @@ private slots:
                                                                        {"dm_playergermanmodel", "german_wehrmacht"},
                                                                        {"dm_playermodel", "  us_ranger "}}))
                                  .replace("\n", "\r\n");
-        QCOMPARE(UserinfoSkins(info), (std::pair<QString, QString>{"us_ranger", "german_wehrmacht"}));
-        QCOMPARE(UserinfoSkins("dm_playermodel\r\n"), (std::pair<QString, QString>{}));
+        QCOMPARE(rcon::userinfoSkins(info), (std::pair<QString, QString>{"us_ranger", "german_wehrmacht"}));
+        QCOMPARE(rcon::userinfoSkins("dm_playermodel\r\n"), (std::pair<QString, QString>{}));
     }
 
     void substitutionOrder_data()
@@ -236,17 +263,43 @@ private slots:
         QTest::addColumn<QString>("cheat");
         QTest::addColumn<QString>("filled");
         const QString alert3 = "Cheat Detected!! Player: $name Cheat: $cheat IP: $IP";
-        QTest::newRow("default cheat template") << alert3 << "Bob" << "" << "NoFog"
+        QTest::newRow("default cheat template") << alert3 << "Bob"
+                                                << ""
+                                                << "NoFog"
                                                 << "Cheat Detected!! Player: Bob Cheat: NoFog IP: 10.0.0.5";
-        QTest::newRow("name holding $IP") << alert3 << "I am $IP" << "" << "NoFog"
+        QTest::newRow("name holding $IP") << alert3 << "I am $IP"
+                                          << ""
+                                          << "NoFog"
                                           << "Cheat Detected!! Player: I am 10.0.0.5 Cheat: NoFog IP: 10.0.0.5";
-        QTest::newRow("name holding $cheat") << alert3 << "$cheat" << "" << "WhiteWalls"
+        QTest::newRow("name holding $cheat") << alert3 << "$cheat"
+                                             << ""
+                                             << "WhiteWalls"
                                              << "Cheat Detected!! Player: WhiteWalls Cheat: WhiteWalls IP: 10.0.0.5";
-        QTest::newRow("cheat holding $name stays") << "$cheat" << "Bob" << "" << "$name" << "$name";
-        QTest::newRow("lower-case $ip stays") << "$ip $IP $Name" << "Bob" << "" << "x" << "$ip 10.0.0.5 $Name";
-        QTest::newRow("every occurrence") << "$name/$name $skin$skin" << "B" << "s" << "" << "B/B ss";
-        QTest::newRow("skin template leaves $cheat") << "$skin $cheat" << "B" << "s" << "" << "s $cheat";
-        QTest::newRow("no placeholders") << "Hello" << "B" << "" << "c" << "Hello";
+        QTest::newRow("cheat holding $name stays") << "$cheat"
+                                                   << "Bob"
+                                                   << ""
+                                                   << "$name"
+                                                   << "$name";
+        QTest::newRow("lower-case $ip stays") << "$ip $IP $Name"
+                                              << "Bob"
+                                              << ""
+                                              << "x"
+                                              << "$ip 10.0.0.5 $Name";
+        QTest::newRow("every occurrence") << "$name/$name $skin$skin"
+                                          << "B"
+                                          << "s"
+                                          << ""
+                                          << "B/B ss";
+        QTest::newRow("skin template leaves $cheat") << "$skin $cheat"
+                                                     << "B"
+                                                     << "s"
+                                                     << ""
+                                                     << "s $cheat";
+        QTest::newRow("no placeholders") << "Hello"
+                                         << "B"
+                                         << ""
+                                         << "c"
+                                         << "Hello";
     }
     void substitutionOrder()
     {
@@ -260,7 +313,7 @@ private slots:
             s.skin = skin;
         if (!cheat.isEmpty())
             s.cheat = cheat;
-        QCOMPARE(FillAlert(templ, s), filled);
+        QCOMPARE(fillAlert(templ, s), filled);
     }
 
     void detections_data()
@@ -271,10 +324,11 @@ private slots:
         QTest::addColumn<QStringList>("reserved");
         QTest::addColumn<QStringList>("suspicious");
         QTest::addColumn<bool>("privateMode");
-        QTest::addColumn<QStringList>("fired");
+        QTest::addColumn<QList<FiredRule>>("fired");
         QTest::addColumn<bool>("privateKick");
 
         const QStringList none;
+        const QList<FiredRule> nothing;
         const Pairs clean{{"name", "Bob"}, {"dm_playermodel", "american_army"}, {"r_farplane", "0"}};
         auto with = [&](std::pair<QString, QString> extra) {
             Pairs p = clean;
@@ -282,124 +336,141 @@ private slots:
             return p;
         };
 
-        QTest::newRow("clean player") << none << "Bob" << clean << none << none << false << none << false;
+        QTest::newRow("clean player") << none << "Bob" << clean << none << none << false << nothing << false;
 
         // Each cheat rule, with its box ticked and unticked.
         struct Cheat {
             const char* tag;
             const char* box;
             std::pair<QString, QString> line;
-            const char* fired;
+            FiredRule fired;
         };
         const QList<Cheat> cheats{
-            {"nofog", "Cheats_0", {"r_farplane_nofog", "1"}, "Alert3|cheat=NoFog|Cheat: NoFog|1"},
-            {"chameleon", "Cheats_6", {"cg_f0rc3M0d31", "1"},
-             "Alert3|cheat=Modified Binaries/Chameleon?|Cheat: Modified Binaries/Chameleon?|7"},
-            {"clearview", "Cheats_0", {"r_farplane", "5000"}, "Alert3|cheat=NoFog(Clearview)|Cheat: NoFog(Clearview)|1"},
-            {"whitewalls", "Cheats_1", {"r_lightmap", "1"}, "Alert3|cheat=WhiteWalls|Cheat: WhiteWalls|2"},
-            {"3rd person", "Cheats_3", {"cg_3rd_person", "1"}, "Alert3|cheat=3rd Person|Cheat: 3rd Person|4"},
-            {"wallhack", "Cheats_2", {"r_novis", "1"}, "Alert3|cheat=Wallhack|Cheat: WallHack/DoorHack|3"},
-            {"modified", "Cheats_6", {"r_novis", "hacked"},
-             "Alert3|cheat=Modified binaries!!|Cheat: Modified binaries!!|7"},
-            {"aimbot allied", "Cheats_4", {"dm_playermodel", "tiedie"}, "Alert3|cheat=OGC Aimbot|Cheat: OGC Aimbot|5"},
-            {"aimbot axis", "Cheats_4", {"dm_playergermanmodel", "german_oakleave"},
-             "Alert3|cheat=OGC Aimbot|Cheat: OGC Aimbot|5"},
+            {"nofog", "Cheats_0", {"r_farplane_nofog", "1"}, cheatRule("NoFog", "Cheat: NoFog", 1)},
+            {"chameleon",
+             "Cheats_6",
+             {"cg_f0rc3M0d31", "1"},
+             cheatRule("Modified Binaries/Chameleon?", "Cheat: Modified Binaries/Chameleon?", 7)},
+            {"clearview",
+             "Cheats_0",
+             {"r_farplane", "5000"},
+             cheatRule("NoFog(Clearview)", "Cheat: NoFog(Clearview)", 1)},
+            {"whitewalls", "Cheats_1", {"r_lightmap", "1"}, cheatRule("WhiteWalls", "Cheat: WhiteWalls", 2)},
+            {"3rd person", "Cheats_3", {"cg_3rd_person", "1"}, cheatRule("3rd Person", "Cheat: 3rd Person", 4)},
+            {"wallhack", "Cheats_2", {"r_novis", "1"}, cheatRule("Wallhack", "Cheat: WallHack/DoorHack", 3)},
+            {"modified",
+             "Cheats_6",
+             {"r_novis", "hacked"},
+             cheatRule("Modified binaries!!", "Cheat: Modified binaries!!", 7)},
+            {"aimbot allied",
+             "Cheats_4",
+             {"dm_playermodel", "tiedie"},
+             cheatRule("OGC Aimbot", "Cheat: OGC Aimbot", 5)},
+            {"aimbot axis",
+             "Cheats_4",
+             {"dm_playergermanmodel", "german_oakleave"},
+             cheatRule("OGC Aimbot", "Cheat: OGC Aimbot", 5)},
         };
         for (const Cheat& c : cheats) {
             Pairs info{{"name", "Bob"}, c.line};
             if (c.line.first != "r_farplane")
                 info.append(std::pair<QString, QString>("r_farplane", "0"));
-            QTest::newRow(c.tag) << none << "Bob" << info << none << none << false << QStringList{c.fired} << false;
+            QTest::newRow(c.tag) << none << "Bob" << info << none << none << false << QList<FiredRule>{c.fired}
+                                 << false;
             QTest::newRow(qPrintable(QString(c.tag) + " unticked"))
-                << QStringList{QString(c.box) + "=0"} << "Bob" << info << none << none << false << none << false;
+                << QStringList{QString(c.box) + "=0"} << "Bob" << info << none << none << false << nothing << false;
         }
         QTest::newRow("clearview: value beginning with 0 is fine")
-            << none << "Bob" << Pairs{{"r_farplane", "0.5"}} << none << none << false << none << false;
+            << none << "Bob" << Pairs{{"r_farplane", "0.5"}} << none << none << false << nothing << false;
         QTest::newRow("hacked farplane: clearview and modified")
             << none << "Bob" << Pairs{{"r_farplane", "hacked"}} << none << none << false
-            << QStringList{"Alert3|cheat=NoFog(Clearview)|Cheat: NoFog(Clearview)|1",
-                           "Alert3|cheat=Modified binaries!!|Cheat: Modified binaries!!|7"}
+            << QList<FiredRule>{cheatRule("NoFog(Clearview)", "Cheat: NoFog(Clearview)", 1),
+                                cheatRule("Modified binaries!!", "Cheat: Modified binaries!!", 7)}
             << false;
         QTest::newRow("cheat text inside the name")
-            << none << "r_novis              : 1" << with({"name", "r_novis              : 1"}) << none << none
-            << false << none << false;
+            << none << "r_novis              : 1" << with({"name", "r_novis              : 1"}) << none << none << false
+            << nothing << false;
 
         // Suspicious skins.
         QTest::newRow("suspicious skin as written")
             << none << "Bob" << with({"dm_playergermanmodel", "glowskin"}) << none << QStringList{"x", " GlowSkin "}
-            << false << QStringList{"Alert3|cheat=Cheatskin:  GlowSkin |Cheatskin:  GlowSkin |6"} << false;
+            << false << QList<FiredRule>{cheatRule("Cheatskin:  GlowSkin ", "Cheatskin:  GlowSkin ", 6)} << false;
         QTest::newRow("suspicious skin unticked")
             << QStringList{"Cheats_5=0"} << "Bob" << with({"dm_playergermanmodel", "glowskin"}) << none
-            << QStringList{"glowskin"} << false << none << false;
+            << QStringList{"glowskin"} << false << nothing << false;
         QTest::newRow("tiedie belongs to the aimbot rule")
             << none << "Bob" << Pairs{{"dm_playermodel", "tiedie"}, {"r_farplane", "0"}} << none
             << QStringList{"tiedie", "german_oakleave"} << false
-            << QStringList{"Alert3|cheat=OGC Aimbot|Cheat: OGC Aimbot|5"} << false;
+            << QList<FiredRule>{cheatRule("OGC Aimbot", "Cheat: OGC Aimbot", 5)} << false;
         QTest::newRow("blank skin entry matches nothing")
             << none << "Bob" << with({"cl_empty", ""}) << QStringList{"", "  "} << QStringList{" ", ""} << false
-            << none << false;
+            << nothing << false;
         QTest::newRow("skin in the name only")
             << none << "Bob glowskin" << Pairs{{"name", "bob glowskin"}, {"r_farplane", "0"}} << none
-            << QStringList{"glowskin"} << false << none << false;
+            << QStringList{"glowskin"} << false << nothing << false;
 
         // Reserved skins.
         const QStringList reservedOn{"Check5=1", "txtTAG=[MyClan]", "txtPRP=secret"};
-        const Pairs twoModels{{"name", "Bob"}, {"dm_playermodel", "clan_a"}, {"dm_playergermanmodel", "clan_b"},
-                              {"r_farplane", "0"}};
+        const Pairs twoModels{
+            {"name", "Bob"}, {"dm_playermodel", "clan_a"}, {"dm_playergermanmodel", "clan_b"}, {"r_farplane", "0"}};
         QTest::newRow("reserved: first of two in file order")
             << reservedOn << "Bob" << twoModels << QStringList{"Clan_B", "clan_a"} << none << false
-            << QStringList{"Alert4|skin=Clan_B|Use of reserved skin|9"} << false;
+            << QList<FiredRule>{skinRule(Alert::ReservedSkin, "Clan_B", "Use of reserved skin", 9)} << false;
         QTest::newRow("reserved: clan member may wear it")
             << reservedOn << "[MyClan]Bob" << Pairs{{"name", "[myclan]bob"}, {"dm_playermodel", "clan_a"}}
-            << QStringList{"clan_a"} << none << false << none << false;
+            << QStringList{"clan_a"} << none << false << nothing << false;
         QTest::newRow("reserved: unticked") << QStringList{"txtTAG=[MyClan]"} << "Bob" << twoModels
-                                            << QStringList{"clan_a"} << none << false << none << false;
-        QTest::newRow("reserved: last line without line break") << reservedOn << "Bob"
-                                                                << Pairs{{"dm_playermodel", "clan_a"}}
-                                                                << QStringList{"clan_a"} << none << false << none
-                                                                << false;
+                                            << QStringList{"clan_a"} << none << false << nothing << false;
+        QTest::newRow("reserved: last line without line break")
+            << reservedOn << "Bob" << Pairs{{"dm_playermodel", "clan_a"}} << QStringList{"clan_a"} << none << false
+            << nothing << false;
 
         // Private slots.
         const QStringList privateSlots{"Check1=1", "txtTAG=[MyClan]", "txtPRP=Secret"};
         QTest::newRow("clan player without password")
             << privateSlots << "[MyClan]Joe" << Pairs{{"name", "[myclan]joe"}} << none << none << false
-            << QStringList{"Alert2||Use of private slot|8"} << false;
+            << QList<FiredRule>{slotRule(Alert::PublicSlot)} << false;
         QTest::newRow("clan player with password")
             << privateSlots << "[MyClan]Joe" << Pairs{{"name", "[myclan]joe"}, {"password", "secret"}} << none << none
-            << false << none << false;
+            << false << nothing << false;
         QTest::newRow("public player with password")
             << privateSlots << "Bob" << Pairs{{"name", "bob"}, {"password", "secret"}} << none << none << false
-            << QStringList{"Alert1||Use of private slot|8"} << false;
+            << QList<FiredRule>{slotRule(Alert::PrivateSlot)} << false;
         QTest::newRow("public player without password")
-            << privateSlots << "Bob" << Pairs{{"name", "bob"}} << none << none << false << none << false;
+            << privateSlots << "Bob" << Pairs{{"name", "bob"}} << none << none << false << nothing << false;
         QTest::newRow("password in the name is no password")
-            << privateSlots << "Bob secret" << Pairs{{"name", "bob secret"}} << none << none << false << none << false;
-        QTest::newRow("private rules off") << QStringList{"txtTAG=[MyClan]", "txtPRP=Secret"} << "[MyClan]Joe"
-                                           << Pairs{{"name", "[myclan]joe"}} << none << none << false << none
-                                           << false;
+            << privateSlots << "Bob secret" << Pairs{{"name", "bob secret"}} << none << none << false << nothing
+            << false;
+        QTest::newRow("private rules off")
+            << QStringList{"txtTAG=[MyClan]", "txtPRP=Secret"} << "[MyClan]Joe" << Pairs{{"name", "[myclan]joe"}}
+            << none << none << false << nothing << false;
         QTest::newRow("empty password: no private rule")
-            << QStringList{"Check1=1", "txtTAG=[MyClan]", "txtPRP="} << "Bob" << Pairs{{"name", "bob"}} << none
-            << none << false << none << false;
+            << QStringList{"Check1=1", "txtTAG=[MyClan]", "txtPRP="} << "Bob" << Pairs{{"name", "bob"}} << none << none
+            << false << nothing << false;
         QTest::newRow("empty tag: no private rule")
-            << QStringList{"Check1=1", "txtTAG=", "txtPRP=Secret"} << "Bob" << Pairs{{"name", "bob"}} << none
-            << none << false << none << false;
+            << QStringList{"Check1=1", "txtTAG=", "txtPRP=Secret"} << "Bob" << Pairs{{"name", "bob"}} << none << none
+            << false << nothing << false;
 
         // Private mode.
         QTest::newRow("private mode kicks without password")
-            << QStringList{"txtPRP=Secret"} << "Bob" << Pairs{{"name", "bob"}} << none << none << true << none << true;
+            << QStringList{"txtPRP=Secret"} << "Bob" << Pairs{{"name", "bob"}} << none << none << true << nothing
+            << true;
         QTest::newRow("private mode keeps the password holder")
             << QStringList{"txtPRP=Secret"} << "Bob" << Pairs{{"name", "bob"}, {"password", "SECRET"}} << none << none
-            << true << none << false;
+            << true << nothing << false;
 
         // The macos-ppc build: only the private-slot and reserved-skin rules.
         QTest::newRow("mac client skips cheats")
             << reservedOn << "Bob"
-            << Pairs{{"name", "bob"}, {"version", "mohaa macos-ppc 1.11"}, {"r_novis", "1"}, {"dm_playermodel", "clan_a"}}
+            << Pairs{{"name", "bob"},
+                     {"version", "mohaa macos-ppc 1.11"},
+                     {"r_novis", "1"},
+                     {"dm_playermodel", "clan_a"}}
             << QStringList{"clan_a"} << QStringList{"clan_a"} << false
-            << QStringList{"Alert4|skin=clan_a|Use of reserved skin|9"} << false;
+            << QList<FiredRule>{skinRule(Alert::ReservedSkin, "clan_a", "Use of reserved skin", 9)} << false;
         QTest::newRow("macos-ppc in the name is no exemption")
             << none << "macos-ppc version" << Pairs{{"name", "macos-ppc version"}, {"r_novis", "1"}} << none << none
-            << false << QStringList{"Alert3|cheat=Wallhack|Cheat: WallHack/DoorHack|3"} << false;
+            << false << QList<FiredRule>{cheatRule("Wallhack", "Cheat: WallHack/DoorHack", 3)} << false;
     }
     void detections()
     {
@@ -409,7 +480,7 @@ private slots:
         QFETCH(QStringList, reserved);
         QFETCH(QStringList, suspicious);
         QFETCH(bool, privateMode);
-        QFETCH(QStringList, fired);
+        QFETCH(QList<FiredRule>, fired);
         QFETCH(bool, privateKick);
 
         Settings settings;
@@ -423,14 +494,13 @@ private slots:
             text.chop(2);
         p.userinfoText = text.toLower();
 
-        const Verdict v = RunDetections(p, settings, skins(reserved), skins(suspicious), privateMode);
-        QStringList got;
-        for (const FiredRule& r : v.rules) {
-            got << describe(r);
-            QCOMPARE(r.subs.name, name);
-            QCOMPARE(r.subs.ip, QString("10.0.0.5"));
+        const Verdict v = runDetections(p, settings, skins(reserved), skins(suspicious), privateMode);
+        QList<FiredRule> expected = fired;
+        for (FiredRule& r : expected) {
+            r.subs.name = name;
+            r.subs.ip = "10.0.0.5";
         }
-        QCOMPARE(got, fired);
+        QCOMPARE(v.rules, expected);
         QCOMPARE(v.privateKick, privateKick);
     }
 
@@ -441,7 +511,8 @@ private slots:
         QTest::addColumn<int>("list");
         QTest::addColumn<int>("untilDays");  // -1000: no end
         QTest::addColumn<bool>("kick");
-        const int W = int(Settings::Penalty::Warning), K = int(Settings::Penalty::Kick), B = int(Settings::Penalty::Ban);
+        const int W = int(Settings::Penalty::Warning), K = int(Settings::Penalty::Kick),
+                  B = int(Settings::Penalty::Ban);
         const int noEnd = -1000;
         QTest::newRow("warning") << W << "7" << int(lists::ListKind::Warnings) << noEnd << false;
         QTest::newRow("kick") << K << "7" << int(lists::ListKind::Kicks) << noEnd << true;
@@ -464,7 +535,7 @@ private slots:
         PlayerRecord p;
         p.name = "Bob";
         p.ip = "10.0.0.5";
-        const PenaltyOutcome out = PenaltyFor(Settings::Penalty(choice), days, p, "Cheat: NoFog", today);
+        const PenaltyOutcome out = penaltyFor(Settings::Penalty(choice), days, p, "Cheat: NoFog", today);
         QCOMPARE(int(out.list), list);
         QCOMPARE(out.kick, kick);
         const QString until = untilDays == -1000 ? QString() : lists::formatDate(today.addDays(untilDays));
@@ -475,7 +546,7 @@ private slots:
     {
         Settings settings;
         test::ScriptedPrompter prompter;
-        PeriodBox box("txtMin", 3, 546, "kept %1");
+        PeriodBox box(&Settings::scanMinutes, 3, 546, "kept %1");
         const QStringList typed{"3", "abc", "abc", "0", "5", "-1", "547", " 546 ", "", "2"};
         const QList<int> expected{3, 3, 3, 3, 5, 5, 5, 546, 546, 2};
         QList<int> got;

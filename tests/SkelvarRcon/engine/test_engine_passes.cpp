@@ -39,12 +39,8 @@ const QByteArray kGetStatus(
 
 Pairs cleanInfo(const QString& name)
 {
-    return {{"name", name},
-            {"dm_playermodel", "american_army"},
-            {"dm_playergermanmodel", "german_wehrmacht"},
-            {"r_farplane", "0"},
-            {"version", "mohaa 1.11 win-x86"},
-            {"rate", "25000"}};
+    return {{"name", name},      {"dm_playermodel", "american_army"}, {"dm_playergermanmodel", "german_wehrmacht"},
+            {"r_farplane", "0"}, {"version", "mohaa 1.11 win-x86"},   {"rate", "25000"}};
 }
 
 Pairs withLine(Pairs p, const QString& key, const QString& value)
@@ -56,7 +52,7 @@ Pairs withLine(Pairs p, const QString& key, const QString& value)
 // One monitor without its window, pointed at a game-server double.
 struct Rig : test::MonitorParts {
     std::unique_ptr<Engine> engine;
-    QList<bool> passes;                   // true = scan, in start order
+    QList<bool> passes;  // true = scan, in start order
     int finished = 0;
     int patrolsFinished = 0;
     int scansFinished = 0;
@@ -143,29 +139,28 @@ private slots:
         r.session->start();
         QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished == 1, 5000);
         QTRY_VERIFY(r.idle());
-        compareCommands(r.commands(),
-                        {"sv_skelvar",
-                         "set sv_skelvar 1",
-                         "version",
-                         "cheats",
-                         "versionskelvar",
-                         "zovplinketversion",
-                         "getstatus",
-                         "set nextmap obj/obj_team4",
-                         "set sv_minutes #",
-                         "set sv_hours #",
-                         "set scantime 3",
-                         "set scanpass 1",
-                         "set resetvalue hacked",
-                         "status",
-                         "sv_skelvar",
-                         "dumpuser \"Big Name",
-                         "dumpuser \"^1Cheat^7er",
-                         "say Cheat Detected!! Player: ^1Cheat^7er Cheat: NoFog IP: 10.0.0.2",
-                         "clientkick 1",
-                         "dumpuser \"Warned",
-                         "say Cheat Detected!! Player: Warned Cheat: WhiteWalls IP: 10.0.0.3",
-                         "status"});
+        compareCommands(r.commands(), {"sv_skelvar",
+                                       "set sv_skelvar 1",
+                                       "version",
+                                       "cheats",
+                                       "versionskelvar",
+                                       "zovplinketversion",
+                                       "getstatus",
+                                       "set nextmap obj/obj_team4",
+                                       "set sv_minutes #",
+                                       "set sv_hours #",
+                                       "set scantime 3",
+                                       "set scanpass 1",
+                                       "set resetvalue hacked",
+                                       "status",
+                                       "sv_skelvar",
+                                       "dumpuser \"Big Name",
+                                       "dumpuser \"^1Cheat^7er",
+                                       "say Cheat Detected!! Player: ^1Cheat^7er Cheat: NoFog IP: 10.0.0.2",
+                                       "clientkick 1",
+                                       "dumpuser \"Warned",
+                                       "say Cheat Detected!! Player: Warned Cheat: WhiteWalls IP: 10.0.0.3",
+                                       "status"});
         QCOMPARE(r.passes, (QList<bool>{true, false}));
         QVERIFY(freshTableForPatrol);
         // activity.log holds the traffic since the last pass began: the patrol's.
@@ -198,7 +193,7 @@ private slots:
         QCOMPARE(r.ui.text("Label21"), QString("Server: Running - Now playing: obj/obj_team2 on objective match"));
         for (const QString& c : MonitorSession::passLockedControls())
             QVERIFY2(r.ui.isEnabled(c), qPrintable(c));
-        QVERIFY(r.session->timer3()->isActive());
+        QVERIFY(r.session->engineTimer()->isActive());
         // Set by the passes; a regular tick may have counted down since.
         QVERIFY(r.engine->scanCountdown() > 170 && r.engine->scanCountdown() <= 180);
         QVERIFY(r.engine->patrolCountdown() > 35 && r.engine->patrolCountdown() <= 45);
@@ -225,11 +220,11 @@ private slots:
         if (rich) {
             r.server.setVariable("version", "Medal of Honor Spearhead 2.15 linux-i386 Dec 2002");
             r.server.setVariable("zovplinketversion", "1.3");
-            r.server.setReply("getstatus",
-                              {{QByteArray("\xFF\xFF\xFF\xFFstatusResponse\n\\mapname\\Obj/Obj_Team1\\g_gametypestring\\"
-                                           "Objective-Match\\version\\Medal of Honor Spearhead 2.15 linux-i386 Dec "
-                                           "2002\\sv_maplist\\obj/obj_team1 obj/obj_team2\n"),
-                                0}});
+            r.server.setReply(
+                "getstatus", {{QByteArray("\xFF\xFF\xFF\xFFstatusResponse\n\\mapname\\Obj/Obj_Team1\\g_gametypestring\\"
+                                          "Objective-Match\\version\\Medal of Honor Spearhead 2.15 linux-i386 Dec "
+                                          "2002\\sv_maplist\\obj/obj_team1 obj/obj_team2\n"),
+                               0}});
             expected << "set nextmap obj/obj_team2";
         } else {
             r.server.setVariable("cheats", "1");
@@ -239,8 +234,9 @@ private slots:
             r.settings.setChecked("Cheats_6", false);
             r.settings.setText("txtMin", "5");
         }
-        expected << "set sv_minutes #" << "set sv_hours #" << (rich ? "set scantime 3" : "set scantime 5")
-                 << "set scanpass 1" << (rich ? "set resetvalue hacked" : "set resetvalue 0");
+        expected << "set sv_minutes #"
+                 << "set sv_hours #" << (rich ? "set scantime 3" : "set scantime 5") << "set scanpass 1"
+                 << (rich ? "set resetvalue hacked" : "set resetvalue 0");
 
         r.session->start();
         QTRY_COMPARE(r.ui.text("Command1"), QString("Warming"));
@@ -279,7 +275,7 @@ private slots:
         bool timerStoppedInPasses = true;
         QObject::connect(r.engine.get(), &Engine::passStarted, r.engine.get(), [&](bool scan) {
             starts.append({r.engine->regularTicks(), scan});
-            timerStoppedInPasses = timerStoppedInPasses && !r.session->timer3()->isActive();
+            timerStoppedInPasses = timerStoppedInPasses && !r.session->engineTimer()->isActive();
             // A bad period typed during the session keeps the last good one.
             if (scan)
                 r.settings.setText("txtMin", "abc");
@@ -317,7 +313,7 @@ private slots:
             maxRunning = qMax(maxRunning, ++running);
             ticksAtStart << r.engine->regularTicks();
             // Stray ticks while the pass runs must start nothing.
-            r.session->timer3()->start(1);
+            r.session->engineTimer()->start(1);
         });
         QObject::connect(r.engine.get(), &Engine::passFinished, r.engine.get(), [&](bool) {
             --running;
@@ -347,8 +343,8 @@ private slots:
         QList<StatusPlayer> table;
         const QStringList& names = test::awkwardNames();
         for (int i = 0; i < names.size(); ++i)
-            table.append({i, i, QString::number(20 + i), names[i], QStringLiteral("10.1.0.%1:12203").arg(i), i, 1000,
-                          5000 + i});
+            table.append(
+                {i, i, QString::number(20 + i), names[i], QStringLiteral("10.1.0.%1:12203").arg(i), i, 1000, 5000 + i});
         const QByteArray text = test::statusAnswer(table);
         const GameServerDouble::Reply parts = GameServerDouble::splitAnswer(text, 1000);
         QVERIFY(parts.size() >= 2);
@@ -393,8 +389,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished == 1, 5000);
         r.stop();
         QCOMPARE(r.afterWarmup().mid(0, 8),
-                 (QStringList{"status", "sv_skelvar", "dumpuser \"xquit", "say Cheat Detected!! Player: xquit Cheat: NoFog IP: 10.0.0.1",
-                              "clientkick 0", "dumpuser \"evil name",
+                 (QStringList{"status", "sv_skelvar", "dumpuser \"xquit",
+                              "say Cheat Detected!! Player: xquit Cheat: NoFog IP: 10.0.0.1", "clientkick 0",
+                              "dumpuser \"evil name",
                               "say Cheat Detected!! Player: evil name Cheat: NoFog IP: 10.0.0.2", "clientkick 1"}));
         for (const GameServerDouble::Received& q : r.server.received()) {
             QVERIFY2(!q.raw.contains(';') && !q.raw.contains('\n') && !q.raw.contains('\r'), q.raw.constData());
@@ -411,18 +408,19 @@ private slots:
     void namesAskedAlikeAreNotAskedFor_data()
     {
         QTest::addColumn<QList<StatusPlayer>>("table");
-        QTest::addColumn<QStringList>("sent");   // after the scan's "status" and its claim check
-        QTest::addColumn<QStringList>("kicked"); // addresses in kicks.lst
+        QTest::addColumn<QStringList>("sent");    // after the scan's "status" and its claim check
+        QTest::addColumn<QStringList>("kicked");  // addresses in kicks.lst
         QTest::addColumn<QStringList>("log");
         const QString fog = "say Cheat Detected!! Player: %1 Cheat: NoFog IP: %2";
         const QString twin = "Not scanned: more than one player is named Twin";
-        QTest::newRow("same name")
-            << QList<StatusPlayer>{{0, 0, "50", "Twin", "10.0.0.1:1"}, {1, 0, "50", "Solo", "10.0.0.2:1"},
-                                   {2, 0, "50", "Twin", "10.0.0.3:1"}, {3, 0, "ZMBI", "Twin", "10.0.0.4:1"}}
-            << QStringList{"dumpuser \"Solo"} << QStringList{} << QStringList{twin, twin};
+        QTest::newRow("same name") << QList<StatusPlayer>{{0, 0, "50", "Twin", "10.0.0.1:1"},
+                                                          {1, 0, "50", "Solo", "10.0.0.2:1"},
+                                                          {2, 0, "50", "Twin", "10.0.0.3:1"},
+                                                          {3, 0, "ZMBI", "Twin", "10.0.0.4:1"}}
+                                   << QStringList{"dumpuser \"Solo"} << QStringList{} << QStringList{twin, twin};
         QTest::newRow("alike once cleaned")
-            << QList<StatusPlayer>{{0, 0, "50", "Bob;", "10.0.0.1:1"},    {1, 0, "50", "Bob", "10.0.0.2:1"},
-                                   {2, 0, "50", "Twin\"", "10.0.0.3:1"},  {3, 0, "50", "Twin;", "10.0.0.4:1"},
+            << QList<StatusPlayer>{{0, 0, "50", "Bob;", "10.0.0.1:1"},      {1, 0, "50", "Bob", "10.0.0.2:1"},
+                                   {2, 0, "50", "Twin\"", "10.0.0.3:1"},    {3, 0, "50", "Twin;", "10.0.0.4:1"},
                                    {4, 0, "50", "Big\rName", "10.0.0.5:1"}, {5, 0, "50", "Big Name", "10.0.0.6:1"},
                                    {6, 0, "50", "Twin;;", "10.0.0.7:1"}}
             // Bob and Big Name go out as they are and get their own answers.
@@ -473,8 +471,8 @@ private slots:
         QTest::newRow("kick, no log") << QStringList{"Logea=0"} << QStringList{say, "clientkick 4"} << "k" << -1 << 0;
         QTest::newRow("ban 7 days") << QStringList{row1.ban + "=1", row1.days + "=7"}
                                     << QStringList{say, "clientkick 4"} << "b" << 7 << 1;
-        QTest::newRow("ban 00 has no end") << QStringList{row1.ban + "=1", row1.days + "=00"}
-                                           << QStringList{say, "clientkick 4"} << "b" << -1 << 1;
+        QTest::newRow("ban 00 has no end")
+            << QStringList{row1.ban + "=1", row1.days + "=00"} << QStringList{say, "clientkick 4"} << "b" << -1 << 1;
     }
     void penaltyRowDecides()
     {
@@ -524,6 +522,52 @@ private slots:
         QCOMPARE(r.lists.bans().at(0).reason, QString("Admin. Ban"));
     }
 
+    // Stop pressed while a pass waits for an answer: no line of the pass runs
+    // after it, so the three resets are all that follows that request.
+    void stopDuringAPassSendsOnlyTheResets_data()
+    {
+        QTest::addColumn<QString>("stopAt");  // the request during whose wait Stop is pressed
+        QTest::addColumn<int>("records");     // made before the stop
+        QTest::newRow("warm-up probe") << "cheats" << 0;
+        QTest::newRow("scan's status table") << "status" << 0;
+        QTest::newRow("a player's user info") << "dumpuser \"Big Name" << 0;
+        QTest::newRow("a detection's alert") << "say " << 0;
+        QTest::newRow("patrol's status table, second read") << "status#2" << 1;
+    }
+    void stopDuringAPassSendsOnlyTheResets()
+    {
+        QFETCH(QString, stopAt);
+        QFETCH(int, records);
+        const bool second = stopAt.endsWith("#2");
+        const QString command = second ? stopAt.chopped(2) : stopAt;
+        Rig r;
+        r.serve({{0, 5, "48", "Big Name", "10.0.0.1:12203"}, {1, 9, "61", "Other", "10.0.0.2:12203"}});
+        r.serveInfo("Big Name", withLine(cleanInfo("Big Name"), "r_farplane_nofog", "1"));
+        r.serveInfo("Other", cleanInfo("Other"));
+        int seen = 0;
+        int stoppedAt = -1;
+        int finishedAtStop = -1;
+        QObject::connect(&r.server, &GameServerDouble::datagramReceived, r.engine.get(), [&] {
+            const QStringList c = r.commands();
+            if (stoppedAt < 0 && !c.isEmpty() && c.last().startsWith(command) && ++seen == (second ? 2 : 1)) {
+                stoppedAt = int(c.size()) - 1;
+                finishedAtStop = r.finished;
+                r.session->stop();
+            }
+        });
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(stoppedAt >= 0 && r.idle(), 5000);
+        QTest::qWait(200);
+        QCOMPARE(r.commands().mid(stoppedAt + 1), kResets);
+        QCOMPARE(r.lists.warnings().size() + r.lists.kicks().size() + r.lists.bans().size(), records);
+        // What the stop reset, the pass did not show again.
+        QCOMPARE(r.ui.text("Label21"), QString("Server not running!!"));
+        QCOMPARE(r.ui.text("Label23"), QString("Cheats: ?"));
+        QVERIFY(!r.engine->busy());
+        QVERIFY(!r.session->engineTimer()->isActive());
+        QCOMPARE(r.finished, finishedAtStop);  // the pass did not get to its end
+    }
+
     void emptyStatusKeepsThePlayers()
     {
         Rig r;
@@ -568,7 +612,8 @@ private slots:
         QCOMPARE(r.afterWarmup().count("dumpuser \"Gone"), silent ? 2 : 1);
         const QString notice = "No answer from the server to: dumpuser \"Gone";
         QCOMPARE(r.logLines(), silent ? QStringList{notice} : QStringList());
-        QCOMPARE(r.ui.text("Label21"), silent ? notice : QString("Server: Running - Now playing: obj/obj_team2 on objective match"));
+        QCOMPARE(r.ui.text("Label21"),
+                 silent ? notice : QString("Server: Running - Now playing: obj/obj_team2 on objective match"));
         QCOMPARE(r.rcon.unansweredCount(), silent ? 1 : 0);
 
         // A pass that gets all its answers puts the state line back.
@@ -626,14 +671,14 @@ private slots:
         if (byScan)
             r.session->start();
         QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished >= back + (byScan ? 1 : 2), 5000);
-        r.session->timer3()->stop();
+        r.session->engineTimer()->stop();
         QTRY_VERIFY(r.idle());
         QStringList sent = r.commands();
         if (byScan)
             QCOMPARE(sent.takeFirst(), QString("set scanpass 1"));
         sent.removeAll("status");
-        QStringList expected{"sv_skelvar", "set sv_skelvar 1", "getstatus", "set nextmap obj/obj_team4",
-                             "set sv_minutes #", "set sv_hours #", "set scantime 3", "set scanpass 1",
+        QStringList expected{"sv_skelvar",           "set sv_skelvar 1", "getstatus",      "set nextmap obj/obj_team4",
+                             "set sv_minutes #",     "set sv_hours #",   "set scantime 3", "set scanpass 1",
                              "set resetvalue hacked"};
         if (byScan)
             expected << "dumpuser \"Bob";
@@ -646,19 +691,19 @@ private slots:
         QVERIFY(r.server.hasVariable("sv_hours"));
         QVERIFY(r.prompter.shown.isEmpty());
         QCOMPARE(r.ui.text("Label21"), running);
-        QCOMPARE(r.logLines().mid(1), (QStringList{"Server answering again",
-                                                   "Server restarted: claimed again and the script's variables set anew"}));
+        QCOMPARE(r.logLines().mid(1),
+                 (QStringList{"Server answering again",
+                              "Server restarted: claimed again and the script's variables set anew"}));
         r.stop();
     }
 
     void privateModeKicksWithoutRecord()
     {
         struct PrivateHooks : DefaultPassHooks {
-            using DefaultPassHooks::DefaultPassHooks;
             bool privateMode() const override { return true; }
         };
         Rig r;
-        PrivateHooks hooks(*r.session, r.rcon);
+        PrivateHooks hooks;
         r.engine->setHooks(&hooks);
         r.settings.setText("txtPRP", "Secret");
         r.serve({{0, 0, "50", "Public", "10.0.0.1:1"}, {1, 0, "50", "Member", "10.0.0.2:1"}});
@@ -698,7 +743,10 @@ private slots:
         r.stop();
         QStringList expected{"status", "sv_skelvar", "status"};
         if (refresh)
-            expected << "getstatus" << "set nextmap obj/obj_team4" << "set sv_minutes #" << "set sv_hours #";
+            expected << "getstatus"
+                     << "set nextmap obj/obj_team4"
+                     << "set sv_minutes #"
+                     << "set sv_hours #";
         compareCommands(r.afterWarmup(), expected + kResets);
     }
 };

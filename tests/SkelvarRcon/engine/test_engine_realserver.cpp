@@ -10,9 +10,9 @@
 #include "SkelvarRcon/store/recordlist.h"
 #include "SkelvarRcon/store/settings.h"
 #include "tests/support/enginebridge.h"
+#include "tests/support/engineparts.h"
 #include "tests/support/engineserver.h"
 #include "tests/support/files.h"
-#include "tests/support/engineparts.h"
 
 #include <QDate>
 #include <QDeadlineTimer>
@@ -35,9 +35,9 @@ constexpr int kReplyWaitMs = 300;
 constexpr int kTickMs = 50;
 constexpr int kPassTimeoutMs = 120000;
 
-const QStringList kEighteenBots{"Sarge", "Grunt", "Major",  "Tony",    "Angelyss", "Kyonshi",
-                                "Gargoyle", "Arachna", "Beret", "Dark", "Ghost", "Jenna",
-                                "Liz",   "Merman", "Neko",  "Penguin", "Grism",    "Sorceress"};
+const QStringList kEighteenBots{"Sarge",    "Grunt",   "Major", "Tony",    "Angelyss", "Kyonshi",
+                                "Gargoyle", "Arachna", "Beret", "Dark",    "Ghost",    "Jenna",
+                                "Liz",      "Merman",  "Neko",  "Penguin", "Grism",    "Sorceress"};
 
 // One monitor without its window, with the penalties installed, pointed at the
 // bridge in front of a real server.
@@ -89,10 +89,10 @@ struct Rig : test::EngineParts {
     }
 };
 
-#define BRING_UP(rig, bots)                                 \
-    do {                                                    \
-        const QString why = (rig).bringUp(bots);            \
-        QVERIFY2(why.isEmpty(), qPrintable(why));           \
+#define BRING_UP(rig, bots)                                                                                            \
+    do {                                                                                                               \
+        const QString why = (rig).bringUp(bots);                                                                       \
+        QVERIFY2(why.isEmpty(), qPrintable(why));                                                                      \
     } while (false)
 
 }  // namespace
@@ -109,8 +109,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(r.session->claimed() || !r.session->running(), kPassTimeoutMs);
         QCOMPARE(r.prompter.titles(), QStringList());
         QVERIFY(r.session->claimed());
-        QCOMPARE(r.printed("sv_skelvar"),
-                 QByteArray("\"sv_skelvar\" is:\"1^7\" default:\"0^7\"\n"));
+        QCOMPARE(r.printed("sv_skelvar"), QByteArray("\"sv_skelvar\" is:\"1^7\" default:\"0^7\"\n"));
 
         r.session->stop();
         QTRY_VERIFY_WITH_TIMEOUT(r.idle() && !r.session->running(), kPassTimeoutMs);
@@ -188,8 +187,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT((r.patrols >= 1 || !r.session->running()) && r.idle(), kPassTimeoutMs);
         QVERIFY(r.session->running());
         const QStringList sent = r.sent();
-        QVERIFY2(sent.filter(QRegularExpression("^say " + QRegularExpression::escape(address) + " was banned")).size() == 1,
-                 qPrintable(sent.join('|')));
+        QVERIFY2(
+            sent.filter(QRegularExpression("^say " + QRegularExpression::escape(address) + " was banned")).size() == 1,
+            qPrintable(sent.join('|')));
         QCOMPARE(sent.filter(QRegularExpression("^clientkick ")).size(), 1);
         QCOMPARE(r.bridge->unanswered(), QStringList());
         QDeadlineTimer gone(10000);
@@ -224,13 +224,9 @@ private slots:
         // The operator was told of both.
         QVERIFY(r.skelvarLog().contains(" Server not answering since "));
         QVERIFY(r.skelvarLog().contains(" Server restarted: "));
-        const QList<std::pair<QString, QString>> primed{{"sv_skelvar", "1"},
-                                                        {"scantime", "3"},
-                                                        {"scanpass", "1"},
-                                                        {"resetvalue", "hacked"},
-                                                        {"nextmap", "oa_dm1"},
-                                                        {"sv_minutes", "\\d{1,2}"},
-                                                        {"sv_hours", "\\d{1,2}"}};
+        const QList<std::pair<QString, QString>> primed{
+            {"sv_skelvar", "1"},   {"scantime", "3"},          {"scanpass", "1"},       {"resetvalue", "hacked"},
+            {"nextmap", "oa_dm1"}, {"sv_minutes", "\\d{1,2}"}, {"sv_hours", "\\d{1,2}"}};
         for (const auto& [name, value] : primed) {
             const QString print = QString::fromLatin1(r.printed(name));
             QVERIFY2(QRegularExpression("^\"" + name + "\" is:\"" + value + "\\^7\"").match(print).hasMatch(),

@@ -2,13 +2,13 @@
 // a detection that escalates to a ban, the ban told and kicked at the patrol
 // pass, an in-game ban, and private mode starting a scan when it ends.
 #include "SkelvarRcon/engine/engine.h"
-#include "lists/records.h"
 #include "SkelvarRcon/penalties/enforcement.h"
 #include "SkelvarRcon/session/monitorsession.h"
 #include "SkelvarRcon/session/skelvarlog.h"
 #include "SkelvarRcon/store/liststore.h"
 #include "SkelvarRcon/store/recordlist.h"
 #include "SkelvarRcon/store/settings.h"
+#include "lists/records.h"
 #include "tests/SkelvarRcon/engine/statusfixture.h"
 #include "tests/support/engineparts.h"
 
@@ -153,7 +153,11 @@ private slots:
         QStringList expected;
         for (int t = 60; t > 0; t -= 10)
             expected << QString("say Server will be private in %1 seconds, public players please leave").arg(t);
-        expected << "status" << "sv_skelvar" << "dumpuser \"Public" << "clientkick 0" << "dumpuser \"Member";
+        expected << "status"
+                 << "sv_skelvar"
+                 << "dumpuser \"Public"
+                 << "clientkick 0"
+                 << "dumpuser \"Member";
         QCOMPARE(r.server.commands().mid(0, expected.size()), expected);
     }
 };

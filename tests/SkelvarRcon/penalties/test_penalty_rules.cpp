@@ -60,33 +60,60 @@ private slots:
         QTest::addColumn<QString>("ban");
         QTest::addColumn<QString>("player");
         QTest::addColumn<bool>("matches");
-        QTest::newRow("full itself") << "10.1.2.3" << "10.1.2.3" << true;
-        QTest::newRow("full vs longer last group") << "10.1.2.3" << "10.1.2.34" << false;
-        QTest::newRow("full vs 30s") << "10.1.2.3" << "10.1.2.30" << false;
-        QTest::newRow("loopback") << "127.0.0.1" << "127.0.0.1" << true;
-        QTest::newRow("subrank inside") << "10.1.2.xxx" << "10.1.2.77" << true;
-        QTest::newRow("subrank vs 10.1.20") << "10.1.2.xxx" << "10.1.20.5" << false;
-        QTest::newRow("provider inside") << "10.1.xxx.xxx" << "10.1.200.9" << true;
-        QTest::newRow("provider vs 10.10") << "10.1.xxx.xxx" << "10.10.1.1" << false;
-        QTest::newRow("provider vs 10.10.2.3") << "10.1.xxx.xxx" << "10.10.2.3" << false;
-        QTest::newRow("xxx in the middle") << "10.xxx.2.3" << "10.99.2.3" << true;
-        QTest::newRow("xxx in the middle, other group") << "10.xxx.2.3" << "10.99.2.4" << false;
-        QTest::newRow("empty record") << "" << "10.1.2.3" << false;
-        QTest::newRow("xxx alone") << "xxx" << "10.1.2.3" << false;
-        QTest::newRow("all xxx") << "xxx.xxx.xxx.xxx" << "10.1.2.3" << false;
-        QTest::newRow("three groups") << "10.1.2" << "10.1.2.3" << false;
-        QTest::newRow("trailing dot prefix") << "10.1.2." << "10.1.2.3" << false;
-        QTest::newRow("word") << "somebody" << "10.1.2.3" << false;
-        QTest::newRow("blank around record") << " 10.1.2.3" << "10.1.2.3" << false;
-        QTest::newRow("capital XXX") << "10.1.2.XXX" << "10.1.2.3" << false;
-        QTest::newRow("group over 255") << "10.1.2.300" << "10.1.2.300" << false;
-        QTest::newRow("empty player") << "10.1.2.xxx" << "" << false;
-        QTest::newRow("player text is a pattern") << "10.1.2.xxx" << "10.1.2.xxx" << false;
-        QTest::newRow("player with port") << "10.1.2.3" << "10.1.2.3:12203" << false;
-        QTest::newRow("ipv6 exact") << "[2001:db8::1]" << "[2001:db8::1]" << true;
-        QTest::newRow("ipv6 other address") << "[2001:db8::1]" << "[2001:db8::2]" << false;
-        QTest::newRow("ipv6 never by a pattern") << "32.1.xxx.xxx" << "[2001:db8::1]" << false;
-        QTest::newRow("ipv6 ban without brackets") << "2001:db8::1" << "[2001:db8::1]" << false;
+        QTest::newRow("full itself") << "10.1.2.3"
+                                     << "10.1.2.3" << true;
+        QTest::newRow("full vs longer last group") << "10.1.2.3"
+                                                   << "10.1.2.34" << false;
+        QTest::newRow("full vs 30s") << "10.1.2.3"
+                                     << "10.1.2.30" << false;
+        QTest::newRow("loopback") << "127.0.0.1"
+                                  << "127.0.0.1" << true;
+        QTest::newRow("subrank inside") << "10.1.2.xxx"
+                                        << "10.1.2.77" << true;
+        QTest::newRow("subrank vs 10.1.20") << "10.1.2.xxx"
+                                            << "10.1.20.5" << false;
+        QTest::newRow("provider inside") << "10.1.xxx.xxx"
+                                         << "10.1.200.9" << true;
+        QTest::newRow("provider vs 10.10") << "10.1.xxx.xxx"
+                                           << "10.10.1.1" << false;
+        QTest::newRow("provider vs 10.10.2.3") << "10.1.xxx.xxx"
+                                               << "10.10.2.3" << false;
+        QTest::newRow("xxx in the middle") << "10.xxx.2.3"
+                                           << "10.99.2.3" << true;
+        QTest::newRow("xxx in the middle, other group") << "10.xxx.2.3"
+                                                        << "10.99.2.4" << false;
+        QTest::newRow("empty record") << ""
+                                      << "10.1.2.3" << false;
+        QTest::newRow("xxx alone") << "xxx"
+                                   << "10.1.2.3" << false;
+        QTest::newRow("all xxx") << "xxx.xxx.xxx.xxx"
+                                 << "10.1.2.3" << false;
+        QTest::newRow("three groups") << "10.1.2"
+                                      << "10.1.2.3" << false;
+        QTest::newRow("trailing dot prefix") << "10.1.2."
+                                             << "10.1.2.3" << false;
+        QTest::newRow("word") << "somebody"
+                              << "10.1.2.3" << false;
+        QTest::newRow("blank around record") << " 10.1.2.3"
+                                             << "10.1.2.3" << false;
+        QTest::newRow("capital XXX") << "10.1.2.XXX"
+                                     << "10.1.2.3" << false;
+        QTest::newRow("group over 255") << "10.1.2.300"
+                                        << "10.1.2.300" << false;
+        QTest::newRow("empty player") << "10.1.2.xxx"
+                                      << "" << false;
+        QTest::newRow("player text is a pattern") << "10.1.2.xxx"
+                                                  << "10.1.2.xxx" << false;
+        QTest::newRow("player with port") << "10.1.2.3"
+                                          << "10.1.2.3:12203" << false;
+        QTest::newRow("ipv6 exact") << "[2001:db8::1]"
+                                    << "[2001:db8::1]" << true;
+        QTest::newRow("ipv6 other address") << "[2001:db8::1]"
+                                            << "[2001:db8::2]" << false;
+        QTest::newRow("ipv6 never by a pattern") << "32.1.xxx.xxx"
+                                                 << "[2001:db8::1]" << false;
+        QTest::newRow("ipv6 ban without brackets") << "2001:db8::1"
+                                                   << "[2001:db8::1]" << false;
     }
     void matching()
     {
@@ -96,7 +123,8 @@ private slots:
         QCOMPARE(banMatches(ban, player), matches);
         // The index must agree with the rule, surrounded by bans that do not match.
         BanIndex index;
-        index.rebuild(QList<Record>{{"192.168.7.7", "", "", "", ""}, {ban, "", "", "", ""}, {"172.16.xxx.xxx", "", "", "", ""}});
+        index.rebuild(
+            QList<Record>{{"192.168.7.7", "", "", "", ""}, {ban, "", "", "", ""}, {"172.16.xxx.xxx", "", "", "", ""}});
         QCOMPARE(index.find(player, kToday), matches ? 1 : -1);
     }
 
@@ -135,13 +163,27 @@ private slots:
         QTest::addColumn<QString>("ip");
         QTest::addColumn<QString>("subrank");
         QTest::addColumn<QString>("provider");
-        QTest::newRow("full") << "10.1.2.3" << "10.1.2.xxx" << "10.1.xxx.xxx";
-        QTest::newRow("other") << "192.168.0.15" << "192.168.0.xxx" << "192.168.xxx.xxx";
-        QTest::newRow("already subrank") << "10.1.2.xxx" << "10.1.2.xxx" << "10.1.xxx.xxx";
-        QTest::newRow("already provider") << "10.1.xxx.xxx" << "10.1.xxx.xxx" << "10.1.xxx.xxx";
-        QTest::newRow("two groups") << "10.1" << "10.1" << "10.1.xxx.xxx";
-        QTest::newRow("one group") << "10" << "10" << "10";
-        QTest::newRow("empty") << "" << "" << "";
+        QTest::newRow("full") << "10.1.2.3"
+                              << "10.1.2.xxx"
+                              << "10.1.xxx.xxx";
+        QTest::newRow("other") << "192.168.0.15"
+                               << "192.168.0.xxx"
+                               << "192.168.xxx.xxx";
+        QTest::newRow("already subrank") << "10.1.2.xxx"
+                                         << "10.1.2.xxx"
+                                         << "10.1.xxx.xxx";
+        QTest::newRow("already provider") << "10.1.xxx.xxx"
+                                          << "10.1.xxx.xxx"
+                                          << "10.1.xxx.xxx";
+        QTest::newRow("two groups") << "10.1"
+                                    << "10.1"
+                                    << "10.1.xxx.xxx";
+        QTest::newRow("one group") << "10"
+                                   << "10"
+                                   << "10";
+        QTest::newRow("empty") << ""
+                               << ""
+                               << "";
     }
     void patterns()
     {
@@ -194,29 +236,37 @@ private slots:
         QTest::addColumn<QStringList>("banReasons");
         QTest::addColumn<bool>("kick");
         const QStringList none;
-        QTest::newRow("warnings off") << "0" << "3" << repeat(X, 5) << none << repeat(X, 5) << none << none << false;
-        QTest::newRow("X X Y Y Y Z") << "2" << "3" << QStringList{X, X, Y, Y, Y, Z} << none
-                                     << QStringList{Y, Y, Y, Z} << QStringList{"2 accumulated warnings"} << none
-                                     << true;
-        QTest::newRow("five of two") << "2" << "3" << repeat(X, 5) << none << repeat(X, 1)
+        QTest::newRow("warnings off") << "0"
+                                      << "3" << repeat(X, 5) << none << repeat(X, 5) << none << none << false;
+        QTest::newRow("X X Y Y Y Z") << "2"
+                                     << "3" << QStringList{X, X, Y, Y, Y, Z} << none << QStringList{Y, Y, Y, Z}
+                                     << QStringList{"2 accumulated warnings"} << none << true;
+        QTest::newRow("five of two") << "2"
+                                     << "3" << repeat(X, 5) << none << repeat(X, 1)
                                      << QStringList{"2 accumulated warnings", "2 accumulated warnings"} << none << true;
-        QTest::newRow("below threshold") << "3" << "3" << repeat(X, 2) << none << repeat(X, 2) << none << none
-                                         << false;
+        QTest::newRow("below threshold") << "3"
+                                         << "3" << repeat(X, 2) << none << repeat(X, 2) << none << none << false;
         QTest::newRow("warnings make the kick that bans")
-            << "3" << "2" << repeat(X, 3) << QStringList{X, Y} << none << none << QStringList{"2 accumulated kicks"}
-            << true;
-        QTest::newRow("kicks of any origin") << "0" << "3" << none << repeat(X, 3) << none << none
-                                             << QStringList{"3 accumulated kicks"} << true;
-        QTest::newRow("box text kept in reason") << " 2" << "3" << repeat(X, 2) << none << none
-                                                 << QStringList{" 2 accumulated warnings"} << none << true;
-        QTest::newRow("case and blanks differ") << "1" << "1" << QStringList{X + " ", " " + X} << QStringList{"10.0.0.01"}
+            << "3"
+            << "2" << repeat(X, 3) << QStringList{X, Y} << none << none << QStringList{"2 accumulated kicks"} << true;
+        QTest::newRow("kicks of any origin")
+            << "0"
+            << "3" << none << repeat(X, 3) << none << none << QStringList{"3 accumulated kicks"} << true;
+        QTest::newRow("box text kept in reason")
+            << " 2"
+            << "3" << repeat(X, 2) << none << none << QStringList{" 2 accumulated warnings"} << none << true;
+        QTest::newRow("case and blanks differ") << "1"
+                                                << "1" << QStringList{X + " ", " " + X} << QStringList{"10.0.0.01"}
                                                 << QStringList{" " + X, X + " "} << none << none << false;
-        QTest::newRow("threshold not a number") << "abc" << "" << repeat(X, 3) << repeat(X, 3) << repeat(X, 3)
-                                                << QStringList{"r", "r", "r"} << none << false;
-        QTest::newRow("threshold out of 16 bits") << "40000" << "-2" << repeat(X, 3) << repeat(X, 3) << repeat(X, 3)
-                                                  << QStringList{"r", "r", "r"} << none << false;
-        QTest::newRow("threshold above 101") << "150" << "3" << repeat(X, 151) << none << repeat(X, 1)
-                                             << QStringList{"150 accumulated warnings"} << none << true;
+        QTest::newRow("threshold not a number")
+            << "abc"
+            << "" << repeat(X, 3) << repeat(X, 3) << repeat(X, 3) << QStringList{"r", "r", "r"} << none << false;
+        QTest::newRow("threshold out of 16 bits")
+            << "40000"
+            << "-2" << repeat(X, 3) << repeat(X, 3) << repeat(X, 3) << QStringList{"r", "r", "r"} << none << false;
+        QTest::newRow("threshold above 101")
+            << "150"
+            << "3" << repeat(X, 151) << none << repeat(X, 1) << QStringList{"150 accumulated warnings"} << none << true;
     }
     void escalation()
     {
@@ -285,27 +335,46 @@ private slots:
         QTest::addColumn<bool>("set");
         QTest::addColumn<QString>("target");  // empty: no usable request
         QTest::addColumn<QString>("reason");
-        auto var = [](const char* v) { return QString("\"clientban\" is:\"%1\" default:\"\"\n").arg(QString::fromLatin1(v)); };
-        QTest::newRow("number and reason") << var("5@Team killing") << true << "5" << "Team killing";
-        QTest::newRow("number only") << var("5") << true << "5" << "Admin.Ban";
-        QTest::newRow("second @ ends reason") << var("12@one@two") << true << "12" << "one";
-        QTest::newRow("empty reason") << var("5@") << true << "5" << "Admin.Ban";
-        QTest::newRow("idle") << var("-1") << false << "" << "";
-        QTest::newRow("idle, colour-coded") << "\"clientban\" is:\"-1^7\" default:\"-1^7\"\n" << false << ""
+        auto var = [](const char* v) {
+            return QString("\"clientban\" is:\"%1\" default:\"\"\n").arg(QString::fromLatin1(v));
+        };
+        QTest::newRow("number and reason") << var("5@Team killing") << true << "5"
+                                           << "Team killing";
+        QTest::newRow("number only") << var("5") << true << "5"
+                                     << "Admin.Ban";
+        QTest::newRow("second @ ends reason") << var("12@one@two") << true << "12"
+                                              << "one";
+        QTest::newRow("empty reason") << var("5@") << true << "5"
+                                      << "Admin.Ban";
+        QTest::newRow("idle") << var("-1") << false << ""
+                              << "";
+        QTest::newRow("idle, colour-coded") << "\"clientban\" is:\"-1^7\" default:\"-1^7\"\n"
+                                            << false << ""
                                             << "";
-        QTest::newRow("request, colour-coded") << "\"clientban\" is:\"5@Team killing^7\", the default\n" << true
-                                               << "5" << "Team killing";
-        QTest::newRow("empty value") << var("") << false << "" << "";
-        QTest::newRow("no answer") << "" << false << "" << "";
-        QTest::newRow("too short") << "\"clientban\" is:" << false << "" << "";
-        QTest::newRow("unknown variable") << "Unknown command \"clientban\"\n" << false << "" << "";
-        QTest::newRow("command in reason") << var("5@x;quit") << true << "5" << "xquit";
+        QTest::newRow("request, colour-coded") << "\"clientban\" is:\"5@Team killing^7\", the default\n"
+                                               << true << "5"
+                                               << "Team killing";
+        QTest::newRow("empty value") << var("") << false << ""
+                                     << "";
+        QTest::newRow("no answer") << "" << false << ""
+                                   << "";
+        QTest::newRow("too short") << "\"clientban\" is:" << false << ""
+                                   << "";
+        QTest::newRow("unknown variable") << "Unknown command \"clientban\"\n"
+                                          << false << ""
+                                          << "";
+        QTest::newRow("command in reason") << var("5@x;quit") << true << "5"
+                                           << "xquit";
         QTest::newRow("line break and separator in reason") << var("5@bad\x02\nreason\r") << true << "5"
                                                             << "bad reason";
-        QTest::newRow("target not a number") << var("abc@x") << true << "" << "";
-        QTest::newRow("command in target") << var("5;quit@x") << true << "" << "";
-        QTest::newRow("negative target") << var("-5@x") << true << "" << "";
-        QTest::newRow("huge target") << var("12345") << true << "" << "";
+        QTest::newRow("target not a number") << var("abc@x") << true << ""
+                                             << "";
+        QTest::newRow("command in target") << var("5;quit@x") << true << ""
+                                           << "";
+        QTest::newRow("negative target") << var("-5@x") << true << ""
+                                         << "";
+        QTest::newRow("huge target") << var("12345") << true << ""
+                                     << "";
     }
     void clientBan()
     {

@@ -201,7 +201,7 @@ private slots:
         QVERIFY(r.resetsLast());
         QCOMPARE(r.server.variable("sv_skelvar"), QString("0"));
         QVERIFY(!r.session->running());
-        QVERIFY(!r.session->timer3()->isActive());
+        QVERIFY(!r.session->engineTimer()->isActive());
         QCOMPARE(r.ui.text("Command1"), QString("Start"));
         QCOMPARE(r.ui.text("Label21"), QString("Server not running!!"));
         QCOMPARE(r.ui.text("Label35"), QString("Server OS: ?"));
@@ -350,7 +350,7 @@ private slots:
         QTRY_VERIFY(r.commands().size() >= 1);
         QCOMPARE(r.first(1), QStringList{"set scanpass 1"});
         QVERIFY(!r.commands().contains("sv_skelvar"));
-        QTRY_VERIFY(r.session->timer3()->isActive());
+        QTRY_VERIFY(r.session->engineTimer()->isActive());
         QCOMPARE(r.engine->scanCountdown() <= 1, true);
         QVERIFY(r.session->claimed());
     }
