@@ -6,8 +6,13 @@
 
 namespace skelvar::mod {
 
+// The three kinds of message, as the list shows them and the file keeps them.
+inline const QString TypePeriodic = QStringLiteral("Periodic");
+inline const QString TypeScheduled = QStringLiteral("Scheduled");
+inline const QString TypePerMap = QStringLiteral("Per Map");
+
 struct MessageEntry {
-    QString type;      // "Periodic", "Scheduled" or "Per Map"
+    QString type;      // TypePeriodic, TypeScheduled or TypePerMap
     QString trigger;   // "10 minutes", "At 07:05", "On dm/mohdm6"
     QString priority;  // "Low", "Medium" or "High"
     QString text;

@@ -6,10 +6,6 @@ namespace skelvar::mod {
 
 namespace {
 
-const QString Periodic = QStringLiteral("Periodic");
-const QString Scheduled = QStringLiteral("Scheduled");
-const QString PerMap = QStringLiteral("Per Map");
-
 QString withoutPrefix(const QString& text, const QString& prefix)
 {
     return text.startsWith(prefix) ? text.mid(prefix.size()) : text;
@@ -151,11 +147,11 @@ ScriptRows tickedRows(const BuildInputs& in)
     for (const MessageEntry& m : in.messages) {
         if (!m.ticked)
             continue;
-        if (m.type == Periodic)
+        if (m.type == TypePeriodic)
             rows.periodic.append(m);
-        else if (m.type == Scheduled)
+        else if (m.type == TypeScheduled)
             rows.scheduled.append(m);
-        else if (m.type == PerMap)
+        else if (m.type == TypePerMap)
             rows.perMap.append(m);
     }
     for (const CommandEntry& c : in.commands)
@@ -477,14 +473,14 @@ void checkMessages(Problems& problems, const QList<MessageEntry>& messages)
             continue;
         const QString row = QStringLiteral("Message %1 (%2 %3)").arg(n + 1).arg(m.type, m.trigger);
         problems.quoteCheck(row, QStringLiteral("text"), m.text);
-        if (m.type == Scheduled) {
+        if (m.type == TypeScheduled) {
             if (!parseClockTime(scheduledTime(m), nullptr, nullptr))
                 problems.add(row, BadTime);
-        } else if (m.type == Periodic) {
+        } else if (m.type == TypePeriodic) {
             int count = 0;
             if (!toWhole(periodicCount(m), &count) || count < 1)
                 problems.add(row, QStringLiteral("the interval must be a whole number of minutes, at least 1."));
-        } else if (m.type == PerMap) {
+        } else if (m.type == TypePerMap) {
             if (problems.emptyCheck(row, QStringLiteral("map"), perMapName(m)))
                 problems.quoteCheck(row, QStringLiteral("map"), perMapName(m));
         }

@@ -87,9 +87,6 @@ QString mapFixFileStem(const QString& map);
 QString newMapFixFileName(const QString& folder, const QString& map, const QStringList& usedNames);
 
 // --- the editors' boxes.
-inline const QString TypePeriodic = QStringLiteral("Periodic");
-inline const QString TypeScheduled = QStringLiteral("Scheduled");
-inline const QString TypePerMap = QStringLiteral("Per Map");
 
 struct TriggerBoxes {
     QString minutes;       // Periodic: the every-N-minutes box
