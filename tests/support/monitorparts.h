@@ -12,12 +12,25 @@
 #include "tests/support/gameserverdouble.h"
 #include "tests/support/scriptedprompter.h"
 
+#include <QCoreApplication>
 #include <QHash>
 #include <QTemporaryDir>
 
 #include <memory>
 
 namespace skelvar::test {
+
+// No request out or queued, also after one turn of the event loop: a caller
+// resumes from the event loop after its answer and only then queues its next
+// request, so a single look can fall between two requests of one step.
+inline bool rconIdle(const skelvar::rcon::RconTransport& rcon)
+{
+    const auto quiet = [&rcon] { return !rcon.busy() && rcon.queued() == 0; };
+    if (!quiet())
+        return false;
+    QCoreApplication::processEvents();
+    return quiet();
+}
 
 // Ordinary tests keep the double's rate limit on at a short period and pace
 // the transport to match: no request is ever dropped or waits for the bucket.
@@ -76,7 +89,7 @@ struct MonitorParts {
     }
 
     QStringList commands() const { return server.commands(); }
-    bool transportIdle() const { return !rcon.busy() && rcon.queued() == 0; }
+    bool transportIdle() const { return rconIdle(rcon); }
 
     // The commands after the warm-up (the probe's last one is resetvalue).
     QStringList afterWarmup() const

@@ -57,7 +57,7 @@ struct Rig {
         const QStringList c = server.commands();
         return c.size() >= 3 && c.mid(c.size() - 3) == kResets && c.count("set sv_skelvar 0") == 1;
     }
-    bool idle() { return !rcon.busy() && rcon.queued() == 0 && !engine->busy(); }
+    bool idle() { return test::rconIdle(rcon) && !engine->busy(); }
 };
 }  // namespace
 
