@@ -1,8 +1,7 @@
 #include "SkelvarRcon/session/skelvarlog.h"
 
+#include "lists/fileaccess.h"
 #include "lists/records.h"
-
-#include <QFile>
 
 namespace skelvar::rcon {
 
@@ -23,17 +22,12 @@ bool SkelvarLog::append(const QString& text, const QDateTime& at) const
 {
     if (m_echo)
         m_echo(text);
-    QFile f(m_path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append))
-        return false;
-    const QByteArray bytes = line(text, at);
-    return f.write(bytes) == bytes.size();
+    return lists::appendToFile(m_path, line(text, at));
 }
 
 bool SkelvarLog::clear() const
 {
-    QFile f(m_path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    return lists::emptyFile(m_path);
 }
 
 }  // namespace skelvar::rcon
