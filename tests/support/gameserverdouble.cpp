@@ -16,26 +16,26 @@ constexpr int kMaxDatagrams = 100000;
 }  // namespace
 
 GameServerDouble::GameServerDouble(QObject* parent, int lifetimeMs)
-    : QObject(parent), socket_(new QUdpSocket(this)), started_(QDateTime::currentMSecsSinceEpoch())
+    : QObject(parent), m_socket(new QUdpSocket(this)), m_started(QDateTime::currentMSecsSinceEpoch())
 {
-    socket_->bind(QHostAddress(QHostAddress::LocalHost), 0);
-    connect(socket_, &QUdpSocket::readyRead, this, &GameServerDouble::onReadyRead);
+    m_socket->bind(QHostAddress(QHostAddress::LocalHost), 0);
+    connect(m_socket, &QUdpSocket::readyRead, this, &GameServerDouble::onReadyRead);
     // Stops by itself, whatever the test does.
-    QTimer::singleShot(lifetimeMs, this, [this] { socket_->close(); });
+    QTimer::singleShot(lifetimeMs, this, [this] { m_socket->close(); });
 }
 
 GameServerDouble::~GameServerDouble() = default;
 
-quint16 GameServerDouble::port() const { return socket_->localPort(); }
+quint16 GameServerDouble::port() const { return m_socket->localPort(); }
 
-void GameServerDouble::queueReply(const QString& command, Reply reply) { queued_[command].push_back(std::move(reply)); }
+void GameServerDouble::queueReply(const QString& command, Reply reply) { m_queued[command].push_back(std::move(reply)); }
 
-void GameServerDouble::setReply(const QString& command, Reply reply) { fixed_.insert(command, std::move(reply)); }
+void GameServerDouble::setReply(const QString& command, Reply reply) { m_fixed.insert(command, std::move(reply)); }
 
 QStringList GameServerDouble::commands() const
 {
     QStringList out;
-    for (const Received& r : received_)
+    for (const Received& r : m_received)
         out << (r.statusQuery ? QStringLiteral("getstatus") : r.command);
     return out;
 }
@@ -96,21 +96,21 @@ QByteArray GameServerDouble::notOnServerText(const QString& name)
 
 void GameServerDouble::sendToLastClient(const QByteArray& bytes)
 {
-    if (lastPort_)
-        socket_->writeDatagram(bytes, lastFrom_, lastPort_);
+    if (m_lastPort)
+        m_socket->writeDatagram(bytes, m_lastFrom, m_lastPort);
 }
 
 void GameServerDouble::onReadyRead()
 {
-    while (socket_->hasPendingDatagrams()) {
-        const QNetworkDatagram d = socket_->receiveDatagram();
-        if (received_.size() >= kMaxDatagrams)
+    while (m_socket->hasPendingDatagrams()) {
+        const QNetworkDatagram d = m_socket->receiveDatagram();
+        if (m_received.size() >= kMaxDatagrams)
             continue;
         Received r;
         r.raw = d.data();
         r.from = d.senderAddress();
         r.fromPort = quint16(d.senderPort());
-        r.atMs = QDateTime::currentMSecsSinceEpoch() - started_;
+        r.atMs = QDateTime::currentMSecsSinceEpoch() - m_started;
         if (r.raw == kStatusQuery) {
             r.statusQuery = true;
         } else if (r.raw.startsWith(kConsolePrefix)) {
@@ -119,18 +119,18 @@ void GameServerDouble::onReadyRead()
             r.password = blank < 0 ? rest : rest.left(blank);
             r.command = blank < 0 ? QString() : rest.mid(blank + 1);
         } else {
-            received_.append(r);
+            m_received.append(r);
             emit datagramReceived();
             continue;  // not ours: no answer
         }
-        r.dropped = !answering_ || overRateLimit(r.from, r.atMs);
-        received_.append(r);
+        r.dropped = !m_answering || overRateLimit(r.from, r.atMs);
+        m_received.append(r);
         if (r.dropped) {
             emit datagramReceived();
             continue;
         }
-        lastFrom_ = r.from;
-        lastPort_ = r.fromPort;
+        m_lastFrom = r.from;
+        m_lastPort = r.fromPort;
         sendReply(replyFor(r), r.from, r.fromPort);
         emit datagramReceived();
     }
@@ -138,26 +138,26 @@ void GameServerDouble::onReadyRead()
 
 int GameServerDouble::droppedCount() const
 {
-    return int(std::count_if(received_.begin(), received_.end(), [](const Received& r) { return r.dropped; }));
+    return int(std::count_if(m_received.begin(), m_received.end(), [](const Received& r) { return r.dropped; }));
 }
 
 bool GameServerDouble::overRateLimit(const QHostAddress& from, qint64 nowMs)
 {
-    if (ratePeriodMs_ <= 0)
+    if (m_ratePeriodMs <= 0)
         return false;
     // The engines' leaky bucket, step for step.
     const QHostAddress v4(from.toIPv4Address());
-    Bucket& b = buckets_[(v4.isNull() ? from : v4).toString()];
+    Bucket& b = m_buckets[(v4.isNull() ? from : v4).toString()];
     const qint64 interval = nowMs - b.lastTime;
-    const qint64 expired = interval / ratePeriodMs_;
+    const qint64 expired = interval / m_ratePeriodMs;
     if (expired > b.burst || interval < 0) {
         b.burst = 0;
         b.lastTime = nowMs;
     } else {
         b.burst -= int(expired);
-        b.lastTime = nowMs - interval % ratePeriodMs_;
+        b.lastTime = nowMs - interval % m_ratePeriodMs;
     }
-    if (b.burst < rateBurst_) {
+    if (b.burst < m_rateBurst) {
         ++b.burst;
         return false;
     }
@@ -166,21 +166,21 @@ bool GameServerDouble::overRateLimit(const QHostAddress& from, qint64 nowMs)
 
 GameServerDouble::Reply GameServerDouble::replyFor(const Received& r)
 {
-    if (handler_) {
-        if (auto reply = handler_(r))
+    if (m_handler) {
+        if (auto reply = m_handler(r))
             return *reply;
     }
     const QString key = r.statusQuery ? QStringLiteral("getstatus") : r.command;
-    if (!r.statusQuery && r.password != password_)
+    if (!r.statusQuery && r.password != m_password)
         return {datagram("Bad rconpassword.\n")};
-    auto q = queued_.find(key);
-    if (q != queued_.end() && !q->empty()) {
+    auto q = m_queued.find(key);
+    if (q != m_queued.end() && !q->empty()) {
         Reply reply = q->front();
         q->pop_front();
         return reply;
     }
-    if (fixed_.contains(key))
-        return fixed_.value(key);
+    if (m_fixed.contains(key))
+        return m_fixed.value(key);
     if (r.statusQuery)
         return {};
     // The console's own behaviour for variables.
@@ -195,10 +195,10 @@ GameServerDouble::Reply GameServerDouble::replyFor(const Received& r)
         setVariable(name, value);
         return {datagram("")};
     }
-    const bool engine = dialect_ == Dialect::Engine;
-    if (!cmd.contains(QLatin1Char(' ')) && vars_.contains(cmd)) {
-        const QString value = vars_.value(cmd);
-        return {datagram(engine ? engineVariableText(cmd, value, defaults_.value(cmd)) : variableText(cmd, value))};
+    const bool engine = m_dialect == Dialect::Engine;
+    if (!cmd.contains(QLatin1Char(' ')) && m_vars.contains(cmd)) {
+        const QString value = m_vars.value(cmd);
+        return {datagram(engine ? engineVariableText(cmd, value, m_defaults.value(cmd)) : variableText(cmd, value))};
     }
     static const QString dumpuser = QStringLiteral("dumpuser \"");
     if (engine && r.command.startsWith(dumpuser))
@@ -212,10 +212,10 @@ void GameServerDouble::sendReply(const Reply& reply, const QHostAddress& to, qui
 {
     for (const Datagram& d : reply) {
         if (d.delayMs <= 0) {
-            socket_->writeDatagram(d.bytes, to, port);
+            m_socket->writeDatagram(d.bytes, to, port);
         } else {
             const QByteArray bytes = d.bytes;
-            QTimer::singleShot(d.delayMs, this, [this, bytes, to, port] { socket_->writeDatagram(bytes, to, port); });
+            QTimer::singleShot(d.delayMs, this, [this, bytes, to, port] { m_socket->writeDatagram(bytes, to, port); });
         }
     }
 }

@@ -52,17 +52,17 @@ public:
     static constexpr int kEngineRatePeriodMs = 1000;
     void setRateLimit(int periodMs, int burst = 10)
     {
-        ratePeriodMs_ = periodMs;
-        rateBurst_ = burst;
-        buckets_.clear();
+        m_ratePeriodMs = periodMs;
+        m_rateBurst = burst;
+        m_buckets.clear();
     }
     int droppedCount() const;
     // A stopped server process: requests arrive and are recorded, nothing answers.
-    void setAnswering(bool on) { answering_ = on; }
+    void setAnswering(bool on) { m_answering = on; }
 
     // A wrong password gets the console's refusal text.
-    void setPassword(const QString& p) { password_ = p; }
-    QString password() const { return password_; }
+    void setPassword(const QString& p) { m_password = p; }
+    QString password() const { return m_password; }
 
     // One-shot replies for an exact command, used in order before anything else.
     void queueReply(const QString& command, Reply reply);
@@ -70,36 +70,36 @@ public:
     void setReply(const QString& command, Reply reply);
     void setSilent(const QString& command) { setReply(command, {}); }
     // Full control: return a reply to use it, nullopt to fall through.
-    void setHandler(std::function<std::optional<Reply>(const Received&)> h) { handler_ = std::move(h); }
+    void setHandler(std::function<std::optional<Reply>(const Received&)> h) { m_handler = std::move(h); }
 
     // How the console prints: the open-source engines add a colour code to
     // every value and say whether it is the default; the original servers
     // print `"name" is:"value" default:""` and "Unknown command".
     enum class Dialect { Engine, Original };
-    void setDialect(Dialect d) { dialect_ = d; }
+    void setDialect(Dialect d) { m_dialect = d; }
 
     // Server variables: "set name value" stores, a bare "name" prints them.
     // The first value a variable gets is its default.
     void setVariable(const QString& name, const QString& value)
     {
-        vars_.insert(name, value);
-        if (!defaults_.contains(name))
-            defaults_.insert(name, value);
+        m_vars.insert(name, value);
+        if (!m_defaults.contains(name))
+            m_defaults.insert(name, value);
     }
     void removeVariable(const QString& name)
     {
-        vars_.remove(name);
-        defaults_.remove(name);
+        m_vars.remove(name);
+        m_defaults.remove(name);
     }
-    QString variable(const QString& name) const { return vars_.value(name); }
-    bool hasVariable(const QString& name) const { return vars_.contains(name); }
+    QString variable(const QString& name) const { return m_vars.value(name); }
+    bool hasVariable(const QString& name) const { return m_vars.contains(name); }
 
     // Sends a datagram to the client port of the last request (a late answer).
     void sendToLastClient(const QByteArray& bytes);
 
-    const QList<Received>& received() const { return received_; }
+    const QList<Received>& received() const { return m_received; }
     QStringList commands() const;  // the console commands (and "getstatus") in arrival order
-    void clearReceived() { received_.clear(); }
+    void clearReceived() { m_received.clear(); }
 
     // Console answer framing.
     static QByteArray answer(const QByteArray& text);
@@ -129,23 +129,23 @@ private:
         int burst = 0;
         qint64 lastTime = 0;
     };
-    int ratePeriodMs_ = kEngineRatePeriodMs;
-    int rateBurst_ = 10;
-    bool answering_ = true;
-    QHash<QString, Bucket> buckets_;
+    int m_ratePeriodMs = kEngineRatePeriodMs;
+    int m_rateBurst = 10;
+    bool m_answering = true;
+    QHash<QString, Bucket> m_buckets;
 
-    QUdpSocket* socket_;
-    QString password_ = QStringLiteral("secret");
-    QHash<QString, std::deque<Reply>> queued_;
-    QHash<QString, Reply> fixed_;
-    QHash<QString, QString> vars_;
-    QHash<QString, QString> defaults_;
-    Dialect dialect_ = Dialect::Engine;
-    std::function<std::optional<Reply>(const Received&)> handler_;
-    QList<Received> received_;
-    QHostAddress lastFrom_;
-    quint16 lastPort_ = 0;
-    qint64 started_;
+    QUdpSocket* m_socket;
+    QString m_password = QStringLiteral("secret");
+    QHash<QString, std::deque<Reply>> m_queued;
+    QHash<QString, Reply> m_fixed;
+    QHash<QString, QString> m_vars;
+    QHash<QString, QString> m_defaults;
+    Dialect m_dialect = Dialect::Engine;
+    std::function<std::optional<Reply>(const Received&)> m_handler;
+    QList<Received> m_received;
+    QHostAddress m_lastFrom;
+    quint16 m_lastPort = 0;
+    qint64 m_started;
 };
 
 }  // namespace skelvar::test

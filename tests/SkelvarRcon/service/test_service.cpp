@@ -36,9 +36,9 @@ class MonitorProgram {
 public:
     ~MonitorProgram()
     {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished(5000);
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
         }
     }
 
@@ -49,22 +49,22 @@ public:
         if (window)
             env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("SKELVAR_TEST_TIMING", timing);
-        process_.setProcessEnvironment(env);
-        process_.setWorkingDirectory(folder);
-        process_.start(QStringLiteral(RCONSKELVAR_PATH), arguments);
+        m_process.setProcessEnvironment(env);
+        m_process.setWorkingDirectory(folder);
+        m_process.start(QStringLiteral(RCONSKELVAR_PATH), arguments);
     }
-    bool finished() const { return process_.state() == QProcess::NotRunning; }
-    void signal(int number) const { ::kill(pid_t(process_.processId()), number); }
+    bool finished() const { return m_process.state() == QProcess::NotRunning; }
+    void signal(int number) const { ::kill(pid_t(m_process.processId()), number); }
     QString errorText()
     {
-        error_ += process_.readAllStandardError();
-        return QString::fromUtf8(error_);
+        m_error += m_process.readAllStandardError();
+        return QString::fromUtf8(m_error);
     }
-    QProcess& process() { return process_; }
+    QProcess& process() { return m_process; }
 
 private:
-    QProcess process_;
-    QByteArray error_;
+    QProcess m_process;
+    QByteArray m_error;
 };
 
 // The parts' server, free and running the script, with one player who shows
