@@ -9,10 +9,10 @@
 namespace skelvar::rcon {
 
 Monitor::Monitor(Prompter& prompter, MonitorOptions options, QObject* parent)
-    : QObject(parent), rcon(nullptr, options.replyWaitMs), session(rcon, settings, ui, prompter),
-      enforcement(rcon, session, settings, lists, log, prompter),
-      engine(session, rcon, settings, ui, EngineServices{&lists, &players, &log, &prompter, &enforcement}),
-      actions(rcon, session, settings, lists, players, ui, prompter), m_prompter(prompter),
+    : QObject(parent), clock(options.clock), rcon(nullptr, options.replyWaitMs), session(rcon, settings, ui, prompter),
+      enforcement(rcon, session, settings, lists, log, prompter, &clock),
+      engine(session, rcon, settings, ui, EngineServices{&lists, &players, &log, &prompter, &enforcement, &clock}),
+      actions(session, settings, lists, players, ui, prompter, &clock), m_prompter(prompter),
       m_options(std::move(options))
 {
     session.setTimingForTests(m_options.timing);
@@ -20,6 +20,7 @@ Monitor::Monitor(Prompter& prompter, MonitorOptions options, QObject* parent)
     rcon.setActivityLogPath(filePath(QStringLiteral("activity.log")));
     log.setPath(filePath(QStringLiteral("skelvar.log")));
     lists.setFolder(m_options.folder);
+    lists.setClock(&clock);
     enforcement.setSpearheadServer([this] { return engine.spearheadServer(); });
     enforcement.setStartScan([this] { engine.scanAtNextTick(); });
     connect(&settings, &Settings::changed, this, &Monitor::onSettingChanged);
@@ -43,7 +44,7 @@ QList<StoreMessage> Monitor::create()
     // The list-row buttons show only once a row of their list is clicked.
     actions.hideAll();
 
-    QList<StoreMessage> messages = lists.load(m_options.today);
+    QList<StoreMessage> messages = lists.load(clock.today());
 
     // The companion fields follow their boxes as the defaults have them; while
     // the settings load, each box's own handler runs on its change.

@@ -31,7 +31,7 @@ struct MonitorOptions {
     int replyWaitMs = RconTransport::kReplyWaitMs;
     Pacing pacing = RconTransport::kEnginePacing;
     EngineTiming timing;
-    QDate today = QDate::currentDate();
+    Clock clock;  // dates every record; the local time unless a test sets it
 };
 
 // The text files the operator edits in the desktop's editor.
@@ -79,6 +79,7 @@ public:
 
     Prompter& prompter() { return m_prompter; }
 
+    Clock clock;  // the one clock of every part below
     Settings settings;
     ListStore lists;
     PlayerList players;

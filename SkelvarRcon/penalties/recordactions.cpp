@@ -17,10 +17,11 @@ namespace {
 const QString kNotWidened = QStringLiteral("Ban not widened");
 }
 
-RecordActions::RecordActions(RconTransport& rcon, MonitorSession& session, Settings& settings, ListStore& lists,
-                             PlayerList& players, UiState& ui, Prompter& prompter, QObject* parent)
-    : QObject(parent), m_rcon(rcon), m_session(session), m_settings(settings), m_lists(lists), m_players(players),
-      m_ui(ui), m_prompter(prompter), m_today([] { return QDate::currentDate(); })
+RecordActions::RecordActions(MonitorSession& session, Settings& settings, ListStore& lists,
+                             PlayerList& players, UiState& ui, Prompter& prompter, const Clock* clock,
+                             QObject* parent)
+    : QObject(parent), m_session(session), m_settings(settings), m_lists(lists), m_players(players),
+      m_ui(ui), m_prompter(prompter), m_clock(clock ? *clock : Clock::system())
 {
     hideAll();
 }
@@ -59,11 +60,7 @@ void RecordActions::press(ListButton button, int row)
 
 Task<> RecordActions::sendKick(QString clientNum)
 {
-    const QString command = QStringLiteral("clientkick ") + clientNum;
-    if (m_session.running())
-        co_await m_rcon.send(command, m_session.target());
-    else
-        co_await m_rcon.send(command);
+    co_await m_session.send(QStringLiteral("clientkick ") + clientNum);
 }
 
 void RecordActions::kickPlayer(int row)
@@ -73,7 +70,7 @@ void RecordActions::kickPlayer(int row)
     // The row as it is now: a scan may rebuild Players while the kick waits.
     const PlayerRow player = m_players.at(row);
     m_lists.kicks().add(
-        {player.ip, player.name, QStringLiteral("Admin. Kick"), lists::formatDate(m_today()), QString()});
+        {player.ip, player.name, QStringLiteral("Admin. Kick"), lists::formatDate(m_clock.today()), QString()});
     m_players.removeAt(row);
     m_ui.setPlayerControlsVisible(false);
     m_tasks.keep(sendKick(player.no));
@@ -84,7 +81,7 @@ void RecordActions::banPlayer(int row)
     if (row < 0 || row >= m_players.size())
         return;
     const PlayerRow player = m_players.at(row);
-    const QDate today = m_today();
+    const QDate today = m_clock.today();
     QString until;
     if (m_settings.handBanForDays()) {
         const auto days = toInt16(m_settings.handBanDays());
@@ -121,7 +118,7 @@ void RecordActions::convertToBan(ListKind kind, int row)
     if (row < 0 || row >= list.size())
         return;
     const Record source = list.at(row);
-    const QDate today = m_today();
+    const QDate today = m_clock.today();
     addBanUnlessCovered(m_lists.bans(),
                         {source.ip, source.name, QStringLiteral("Admin. Ban"), lists::formatDate(today), QString()},
                         today);

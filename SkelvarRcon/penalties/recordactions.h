@@ -6,6 +6,7 @@
 // Every button acts on the row the window passes (its list's selected row at
 // the click); a row that is not there does nothing.
 
+#include "SkelvarRcon/session/clock.h"
 #include "SkelvarRcon/session/listbuttons.h"
 #include "SkelvarRcon/transport/task.h"
 #include "lists/prompter.h"
@@ -24,7 +25,6 @@ class ListStore;
 class MonitorSession;
 class PlayerList;
 using skelvar::Prompter;
-class RconTransport;
 class Settings;
 class UiState;
 
@@ -33,8 +33,9 @@ class RecordActions : public QObject {
 public:
     enum class Widen { Subrank, Provider };
 
-    RecordActions(RconTransport& rcon, MonitorSession& session, Settings& settings, ListStore& lists,
-                  PlayerList& players, UiState& ui, Prompter& prompter, QObject* parent = nullptr);
+    RecordActions(MonitorSession& session, Settings& settings, ListStore& lists,
+                  PlayerList& players, UiState& ui, Prompter& prompter, const Clock* clock = nullptr,
+                  QObject* parent = nullptr);
 
     // Hides the Players controls and every list button, as when the window opens.
     void hideAll();
@@ -65,14 +66,12 @@ public:
 
     // No kick is waiting to be sent.
     bool idle() { return m_tasks.idle(); }
-    void setClockForTests(std::function<QDate()> today) { m_today = std::move(today); }
 
 private:
     Task<> sendKick(QString clientNum);
     QString widenedPattern(const QString& ip, Widen how);
     void applyReservedSkinControls();
 
-    RconTransport& m_rcon;
     MonitorSession& m_session;
     Settings& m_settings;
     ListStore& m_lists;
@@ -80,7 +79,7 @@ private:
     UiState& m_ui;
     Prompter& m_prompter;
     TaskKeeper m_tasks;
-    std::function<QDate()> m_today;
+    const Clock& m_clock;
 };
 
 }  // namespace skelvar::rcon

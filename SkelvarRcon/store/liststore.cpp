@@ -95,7 +95,7 @@ QList<StoreMessage> ListStore::load(const QDate& today)
 {
     QList<StoreMessage> messages;
     m_loadDay = today;
-    m_loadRealDay = QDate::currentDate();
+    m_loadRealDay = m_clock->today();
     m_loading = true;
     for (ListKind kind : allKinds) {
         Slot& s = slot(kind);
@@ -158,8 +158,8 @@ void ListStore::reloadSkinLists()
 QDate ListStore::today() const
 {
     if (!m_loadDay.isValid())
-        return QDate::currentDate();
-    return m_loadDay.addDays(m_loadRealDay.daysTo(QDate::currentDate()));
+        return m_clock->today();
+    return m_loadDay.addDays(m_loadRealDay.daysTo(m_clock->today()));
 }
 
 bool ListStore::mergeFromDisk(ListKind kind, QString* error)

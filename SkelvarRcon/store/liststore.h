@@ -3,6 +3,7 @@
 // autosave with a merge of what other programs wrote, and the operator told
 // of files that cannot be read or written.
 
+#include "SkelvarRcon/session/clock.h"
 #include "SkelvarRcon/store/recordlist.h"
 #include "lists/listfile.h"
 #include "lists/prompter.h"
@@ -75,6 +76,8 @@ public:
 
     // Where a failed write or re-read is told; nowhere when null.
     void setPrompter(Prompter* prompter);
+    // The clock that tells the days passing after load(); the local time unless set.
+    void setClock(const Clock* clock) { m_clock = clock ? clock : &Clock::system(); }
     bool isProtected(lists::ListKind kind) const { return slot(kind).protectedFile; }
     // The lists are taking in what the files hold (a load, or what other
     // programs wrote): rows added now are nobody's penalty.
@@ -114,6 +117,7 @@ private:
     Prompter* m_prompter = nullptr;
     QDate m_loadDay;
     QDate m_loadRealDay;
+    const Clock* m_clock = &Clock::system();
     QTimer m_flushTimer;
     QFileSystemWatcher m_watcher;
     QTimer m_syncTimer;

@@ -89,8 +89,7 @@ struct Rig : test::EngineParts {
         hooks->setRenamePauseForTests(0);
         markerHooks = std::make_unique<MarkerHooks>(*hooks);
         engine->setHooks(markerHooks.get());
-        actions = std::make_unique<RecordActions>(rcon, *session, settings, lists, players, ui, prompter);
-        actions->setClockForTests([] { return kToday; });
+        actions = std::make_unique<RecordActions>(*session, settings, lists, players, ui, prompter, &clock);
         serveFreeServer();
         server.setReply("getstatus", {GameServerDouble::datagram("statusResponse\n\\mapname\\obj/obj_team2\n")});
         serveTable({});

@@ -72,7 +72,7 @@ private slots:
         test::ScriptedPrompter prompter;
         MonitorOptions options;
         options.folder = dir.path();
-        options.today = today;
+        options.clock = Clock([today] { return QDateTime(today, QTime(12, 0)); });
         Monitor monitor(prompter, options);
         QVERIFY(monitor.create().isEmpty());
         monitor.lists.setSyncDelayForTests(NoSyncDuringTest);
