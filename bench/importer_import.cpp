@@ -19,13 +19,15 @@ int main(int argc, char* argv[])
     QByteArray input;
     input.reserve(Count * 18);
     for (int i = 0; i < Count; ++i) {
-        input += "  " + QByteArray::number(1 + i % 223) + '.' + QByteArray::number(i / 256 % 256) + '.'
-               + (i % 10 ? QByteArray::number(i % 256) + '.' + QByteArray::number(i % 7) : QByteArray("xxx.xxx"))
-               + " \r\n";
+        input += "  " + QByteArray::number(1 + i % 223) + '.' + QByteArray::number(i / 256 % 256) + '.' +
+                 (i % 10 ? QByteArray::number(i % 256) + '.' + QByteArray::number(i % 7) : QByteArray("xxx.xxx")) +
+                 " \r\n";
     }
     QByteArray existing;
     for (int i = 0; i < 1000; ++i)
-        existing += "9.9.9." + QByteArray::number(i % 256) + "\x02name\x02reason\x02" "2024-01-01\x02\r\n";
+        existing += "9.9.9." + QByteArray::number(i % 256) +
+                    "\x02name\x02reason\x02"
+                    "2024-01-01\x02\r\n";
     for (const auto& [name, bytes] : {std::pair{"bannedip.txt", input}, std::pair{"bans.lst", existing}}) {
         QFile f(dir.filePath(QString::fromLatin1(name)));
         if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())

@@ -20,9 +20,10 @@ int main(int argc, char** argv)
     for (int i = 0; i < count; ++i) {
         // Scattered addresses so the sort has work to do.
         const quint32 a = quint32(i) * 2654435761u;
-        records.append({QStringLiteral("%1.%2.%3.%4").arg(a >> 24).arg((a >> 16) & 255).arg((a >> 8) & 255).arg(a & 255),
-                        QStringLiteral("Player %1").arg(i), QStringLiteral("Cheat Detected"),
-                        QStringLiteral("2024-06-15"), i % 3 ? QString() : QStringLiteral("2030-01-01")});
+        records.append(
+            {QStringLiteral("%1.%2.%3.%4").arg(a >> 24).arg((a >> 16) & 255).arg((a >> 8) & 255).arg(a & 255),
+             QStringLiteral("Player %1").arg(i), QStringLiteral("Cheat Detected"), QStringLiteral("2024-06-15"),
+             i % 3 ? QString() : QStringLiteral("2030-01-01")});
     }
 
     QTemporaryDir dir;
@@ -38,7 +39,11 @@ int main(int argc, char** argv)
 
     t.restart();
     for (int i = 0; i < 1000; ++i)
-        bans.add({QStringLiteral("10.%1.0.1").arg(i), QStringLiteral("n"), QStringLiteral("r"), QStringLiteral("2024-06-15"), {}});
+        bans.add({QStringLiteral("10.%1.0.1").arg(i),
+                  QStringLiteral("n"),
+                  QStringLiteral("r"),
+                  QStringLiteral("2024-06-15"),
+                  {}});
     std::printf("1000 sorted inserts: %lld ms\n", t.elapsed());
 
     t.restart();
@@ -46,7 +51,7 @@ int main(int argc, char** argv)
     std::printf("sort by Name: %lld ms\n", t.elapsed());
 
     t.restart();
-    app.processEvents(); // the coalesced autosave of everything above
+    app.processEvents();  // the coalesced autosave of everything above
     std::printf("autosave write of %d bans: %lld ms\n", bans.size(), t.elapsed());
 
     t.restart();

@@ -17,11 +17,10 @@ namespace {
 const QString kNotWidened = QStringLiteral("Ban not widened");
 }
 
-RecordActions::RecordActions(MonitorSession& session, Settings& settings, ListStore& lists,
-                             PlayerList& players, UiState& ui, Prompter& prompter, const Clock* clock,
-                             QObject* parent)
-    : QObject(parent), m_session(session), m_settings(settings), m_lists(lists), m_players(players),
-      m_ui(ui), m_prompter(prompter), m_clock(clock ? *clock : Clock::system())
+RecordActions::RecordActions(MonitorSession& session, Settings& settings, ListStore& lists, PlayerList& players,
+                             UiState& ui, Prompter& prompter, const Clock* clock, QObject* parent)
+    : QObject(parent), m_session(session), m_settings(settings), m_lists(lists), m_players(players), m_ui(ui),
+      m_prompter(prompter), m_clock(clock ? *clock : Clock::system())
 {
     hideAll();
 }

@@ -33,9 +33,8 @@ class RecordActions : public QObject {
 public:
     enum class Widen { Subrank, Provider };
 
-    RecordActions(MonitorSession& session, Settings& settings, ListStore& lists,
-                  PlayerList& players, UiState& ui, Prompter& prompter, const Clock* clock = nullptr,
-                  QObject* parent = nullptr);
+    RecordActions(MonitorSession& session, Settings& settings, ListStore& lists, PlayerList& players, UiState& ui,
+                  Prompter& prompter, const Clock* clock = nullptr, QObject* parent = nullptr);
 
     // Hides the Players controls and every list button, as when the window opens.
     void hideAll();

@@ -95,8 +95,8 @@ int HeadlessRun::exec()
         return kExitFailed;
     }
     m_console.line(QStringLiteral("Monitoring %1:%2 from %3")
-                      .arg(m_monitor.settings.serverAddress(), m_monitor.settings.serverPort(),
-                           QDir::toNativeSeparators(QDir(m_folder).absolutePath())));
+                       .arg(m_monitor.settings.serverAddress(), m_monitor.settings.serverPort(),
+                            QDir::toNativeSeparators(QDir(m_folder).absolutePath())));
     m_monitor.session.autoStart();
     return QCoreApplication::exec();
 }

@@ -427,18 +427,14 @@ bool Settings::load(const QString& path, SettingsLoad* details)
     SettingsLoad result;
     QByteArray bytes;
     switch (lists::readWholeFile(path, &bytes)) {
-    case lists::ReadStatus::Missing:
-        resetToDefaults();
-        break;
+    case lists::ReadStatus::Missing: resetToDefaults(); break;
     case lists::ReadStatus::Failed:
         resetToDefaults();
         result.exists = true;
         result.readError = true;
         m_fileProtected = true;
         break;
-    case lists::ReadStatus::Ok:
-        result = parse(bytes);
-        break;
+    case lists::ReadStatus::Ok: result = parse(bytes); break;
     }
     // Loading is not an edit: it must not write the file back.
     m_saveTimer.stop();

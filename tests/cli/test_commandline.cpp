@@ -24,8 +24,8 @@ private slots:
         const struct {
             const char* name;
             QString path;
-            const char* file;      // a file its help names
-            const char* ownOption; // an option of its own
+            const char* file;       // a file its help names
+            const char* ownOption;  // an option of its own
         } programs[] = {{"RconSkelvar", RCONSKELVAR_PATH, "bans\\.lst", "--headless"},
                         {"ModSkelvar", MODSKELVAR_PATH, "modskelvar\\.ini", "--build"},
                         {"Ostrel", OSTREL_PATH, "bannedip\\.txt", "bans\\.lst"}};
@@ -36,7 +36,8 @@ private slots:
             QTest::addRow("%s -h", p.name) << p.path << QStringList{"-h"} << 0 << help.arg(p.file, p.ownOption) << "^$";
             QTest::addRow("%s --help-all", p.name)
                 << p.path << QStringList{"--help-all"} << 0 << help.arg(p.file, p.ownOption) << "^$";
-            QTest::addRow("%s --version", p.name) << p.path << QStringList{"--version"} << 0 << version.arg(name) << "^$";
+            QTest::addRow("%s --version", p.name)
+                << p.path << QStringList{"--version"} << 0 << version.arg(name) << "^$";
             QTest::addRow("%s unknown option", p.name)
                 << p.path << QStringList{"--frobnicate"} << 2 << "^$" << usage.arg(name, "frobnicate");
             QTest::addRow("%s stray argument", p.name)

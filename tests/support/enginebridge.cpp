@@ -17,7 +17,8 @@ const QByteArray kTargetPrint("\xFF\xFF\xFF\xFF\x01print\n", 11);
 
 // The engine's row: "%2i %5i %4i " (or CNCT/ZMBI), the name padded to 16
 // printable characters, "^7" and the address padded to 39, then " %5i" rate.
-const QRegularExpression kEngineRow(QStringLiteral("^\\s*(\\d+)\\s+(-?\\d+)\\s+(\\d+|CNCT|ZMBI)\\s(.*)\\^7(\\S+)\\s+(\\d+)\\s*$"));
+const QRegularExpression
+    kEngineRow(QStringLiteral("^\\s*(\\d+)\\s+(-?\\d+)\\s+(\\d+|CNCT|ZMBI)\\s(.*)\\^7(\\S+)\\s+(\\d+)\\s*$"));
 
 QString targetRow(const QRegularExpressionMatch& m, const QString& address)
 {
@@ -36,10 +37,7 @@ QString targetRow(const QRegularExpressionMatch& m, const QString& address)
 }  // namespace
 
 EngineBridge::EngineBridge(quint16 serverPort, QObject* parent, int lifetimeMs)
-    : QObject(parent),
-      m_front(new QUdpSocket(this)),
-      m_back(new QUdpSocket(this)),
-      m_serverPort(serverPort),
+    : QObject(parent), m_front(new QUdpSocket(this)), m_back(new QUdpSocket(this)), m_serverPort(serverPort),
       m_started(QDateTime::currentMSecsSinceEpoch())
 {
     m_front->bind(QHostAddress(QHostAddress::LocalHost), 0);
@@ -55,7 +53,10 @@ EngineBridge::EngineBridge(quint16 serverPort, QObject* parent, int lifetimeMs)
 
 EngineBridge::~EngineBridge() = default;
 
-quint16 EngineBridge::port() const { return m_front->localPort(); }
+quint16 EngineBridge::port() const
+{
+    return m_front->localPort();
+}
 
 QStringList EngineBridge::unanswered() const
 {
@@ -143,7 +144,8 @@ void EngineBridge::onServerDatagram()
                 text.prepend(m_statusCarry);
                 const qsizetype cut = text.lastIndexOf(QLatin1Char('\n')) + 1;
                 m_statusCarry = text.mid(cut);
-                text = toTargetStatus(text.left(cut), [this](const QString& name) { return madeUpAddress(name) + ":27960"; });
+                text = toTargetStatus(text.left(cut),
+                                      [this](const QString& name) { return madeUpAddress(name) + ":27960"; });
                 if (text.isEmpty())
                     continue;
             }

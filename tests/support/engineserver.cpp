@@ -31,9 +31,15 @@ EngineServer::EngineServer(QObject* parent) : QObject(parent)
     connect(&m_process, &QProcess::readyReadStandardOutput, this, &EngineServer::readOutput);
 }
 
-EngineServer::~EngineServer() { stop(); }
+EngineServer::~EngineServer()
+{
+    stop();
+}
 
-QString EngineServer::program() { return QStringLiteral("/usr/games/openarena-server"); }
+QString EngineServer::program()
+{
+    return QStringLiteral("/usr/games/openarena-server");
+}
 
 quint16 EngineServer::freePort()
 {
@@ -65,12 +71,11 @@ bool EngineServer::start(quint16 port, const QString& password, QString* error)
     m_process.setProcessEnvironment(env);
     m_process.setWorkingDirectory(m_home.path());
     // net_enabled 1: IPv4 only, so nothing listens beyond 127.0.0.1.
-    const QStringList args{"+set", "dedicated",     "1",      "+set", "net_ip",       "127.0.0.1",
-                           "+set", "net_port",      QString::number(port),
-                           "+set", "net_enabled",   "1",      "+set", "sv_master1",   "",
-                           "+set", "rconpassword",  password, "+set", "sv_maxclients", "24",
-                           "+set", "fraglimit",     "0",      "+set", "timelimit",    "0",
-                           "+set", "bot_enable",    "1",      "+map", "oa_dm1"};
+    const QStringList args{
+        "+set", "dedicated",     "1",  "+set", "net_ip",     "127.0.0.1", "+set", "net_port",     QString::number(port),
+        "+set", "net_enabled",   "1",  "+set", "sv_master1", "",          "+set", "rconpassword", password,
+        "+set", "sv_maxclients", "24", "+set", "fraglimit",  "0",         "+set", "timelimit",    "0",
+        "+set", "bot_enable",    "1",  "+map", "oa_dm1"};
     m_process.start(program(), args);
     if (!m_process.waitForStarted(kStopWaitMs))
         return fail(program() + " did not start: " + m_process.errorString());
@@ -139,7 +144,10 @@ void EngineServer::stop()
     readOutput();
 }
 
-void EngineServer::readOutput() { m_output += m_process.readAllStandardOutput(); }
+void EngineServer::readOutput()
+{
+    m_output += m_process.readAllStandardOutput();
+}
 
 bool EngineServer::waitForOutput(const QByteArray& text, int count, int timeoutMs)
 {

@@ -27,4 +27,4 @@ inline void writeFile(const QString& path, const QByteArray& data)
     QCOMPARE(f.write(data), data.size());
 }
 
-} // namespace skelvar::test
+}  // namespace skelvar::test

@@ -26,11 +26,20 @@ GameServerDouble::GameServerDouble(QObject* parent, int lifetimeMs)
 
 GameServerDouble::~GameServerDouble() = default;
 
-quint16 GameServerDouble::port() const { return m_socket->localPort(); }
+quint16 GameServerDouble::port() const
+{
+    return m_socket->localPort();
+}
 
-void GameServerDouble::queueReply(const QString& command, Reply reply) { m_queued[command].push_back(std::move(reply)); }
+void GameServerDouble::queueReply(const QString& command, Reply reply)
+{
+    m_queued[command].push_back(std::move(reply));
+}
 
-void GameServerDouble::setReply(const QString& command, Reply reply) { m_fixed.insert(command, std::move(reply)); }
+void GameServerDouble::setReply(const QString& command, Reply reply)
+{
+    m_fixed.insert(command, std::move(reply));
+}
 
 QStringList GameServerDouble::commands() const
 {
@@ -40,7 +49,10 @@ QStringList GameServerDouble::commands() const
     return out;
 }
 
-QByteArray GameServerDouble::answer(const QByteArray& text) { return QByteArray("\xFF\xFF\xFF\xFF\x01print\n", 11) + text; }
+QByteArray GameServerDouble::answer(const QByteArray& text)
+{
+    return QByteArray("\xFF\xFF\xFF\xFF\x01print\n", 11) + text;
+}
 
 GameServerDouble::Reply GameServerDouble::splitAnswer(const QByteArray& text, int chunk)
 {

@@ -35,7 +35,7 @@ public:
         QString command;
         QHostAddress from;
         quint16 fromPort = 0;
-        qint64 atMs = 0;  // since the double started
+        qint64 atMs = 0;       // since the double started
         bool dropped = false;  // over the rate limit: not answered
     };
 

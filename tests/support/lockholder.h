@@ -35,4 +35,4 @@ private:
     QProcess m_process;
 };
 
-} // namespace skelvar::test
+}  // namespace skelvar::test

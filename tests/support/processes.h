@@ -16,4 +16,4 @@ inline QProcessEnvironment environmentWithoutDisplay()
     return env;
 }
 
-} // namespace skelvar::test
+}  // namespace skelvar::test

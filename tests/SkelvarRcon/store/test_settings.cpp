@@ -602,7 +602,8 @@ void TestSettings::readOnlyFileIsNotReplacedByRoot()
     s.setText("txtSVR", "10.1.1.1");
     QTRY_COMPARE(prompter.shown.size(), 1);
     QVERIFY(!s.saveFile());
-    QVERIFY2(prompter.boxes()[0].contains("rconskelvar.ini") && prompter.boxes()[0].contains("read-only"), qPrintable(prompter.boxes()[0]));
+    QVERIFY2(prompter.boxes()[0].contains("rconskelvar.ini") && prompter.boxes()[0].contains("read-only"),
+             qPrintable(prompter.boxes()[0]));
     QCOMPARE(readFile(path), old);
     QCOMPARE(QFileInfo(path).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser), readOnly);
     QCOMPARE(s.text("txtSVR"), QString("10.1.1.1"));

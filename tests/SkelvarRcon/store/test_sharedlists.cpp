@@ -1,9 +1,9 @@
 // Lists that other programs write while the monitor holds them: Ostrel's
 // import survives the monitor's writes and its exit, and bans written by
 // another program are enforced from the next patrol pass.
+#include "SkelvarRcon/app/monitor.h"
 #include "SkelvarRcon/engine/engine.h"
 #include "SkelvarRcon/penalties/enforcement.h"
-#include "SkelvarRcon/app/monitor.h"
 #include "lists/records.h"
 #include "tests/SkelvarRcon/engine/statusfixture.h"
 #include "tests/support/engineparts.h"
