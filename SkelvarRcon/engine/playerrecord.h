@@ -1,4 +1,7 @@
 #pragma once
+// One row of the server's status table, as the passes read it, with what a
+// scan adds to it from the player's user info.
+
 #include <QString>
 
 namespace skelvar::rcon {
