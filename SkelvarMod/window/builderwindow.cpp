@@ -1,5 +1,7 @@
 #include "SkelvarMod/window/builderwindow.h"
 
+#include "widgets/messageboxprompter.h"
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFrame>
@@ -8,7 +10,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -20,6 +21,7 @@
 
 #include "SkelvarMod/window/editors.h"
 #include "SkelvarMod/window/openfolder.h"
+#include "widgets/messageboxprompter.h"
 
 namespace skelvar::mod {
 
@@ -155,36 +157,6 @@ QPixmap logo()
     return pm;
 }
 
-QMessageBox::Icon boxIcon(Prompter::Icon icon)
-{
-    switch (icon) {
-    case Prompter::Icon::Information: return QMessageBox::Information;
-    case Prompter::Icon::Warning: return QMessageBox::Warning;
-    case Prompter::Icon::Critical: return QMessageBox::Critical;
-    case Prompter::Icon::Question: return QMessageBox::Question;
-    }
-    return QMessageBox::NoIcon;
-}
-
-class MessageBoxes : public Prompter {
-public:
-    explicit MessageBoxes(QWidget* parent) : m_parent(parent) {}
-    bool askYesNo(const QString& title, const QString& text, Icon icon, bool defaultNo) override
-    {
-        QMessageBox box(boxIcon(icon), title, text, QMessageBox::Yes | QMessageBox::No, m_parent);
-        box.setDefaultButton(defaultNo ? QMessageBox::No : QMessageBox::Yes);
-        return box.exec() == QMessageBox::Yes;
-    }
-    void message(const QString& title, const QString& text, Icon icon) override
-    {
-        QMessageBox box(boxIcon(icon), title, text, QMessageBox::Ok, m_parent);
-        box.exec();
-    }
-
-private:
-    QWidget* m_parent;
-};
-
 QStringList rowValues(const BuilderProject& project, BuilderList list, qsizetype row)
 {
     switch (list) {
@@ -220,7 +192,7 @@ constexpr BuilderList EditedLists[] = {BuilderList::MapFixes, BuilderList::Messa
 }  // namespace
 
 BuilderWindow::BuilderWindow(const QString& programDir, Prompter* prompter, QWidget* parent)
-    : QWidget(parent), m_boxes(prompter ? nullptr : std::make_unique<MessageBoxes>(this)),
+    : QWidget(parent), m_boxes(prompter ? nullptr : std::make_unique<MessageBoxPrompter>(this)),
       m_prompter(prompter ? *prompter : *m_boxes), m_project(programDir, m_prompter), m_openFolder(openInFileBrowser)
 {
     setObjectName(QStringLiteral("SkelvarMod"));

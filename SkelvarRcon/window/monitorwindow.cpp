@@ -13,7 +13,6 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -28,17 +27,6 @@
 namespace skelvar::rcon {
 
 namespace {
-
-QMessageBox::Icon boxIcon(Prompter::Icon icon)
-{
-    switch (icon) {
-    case Prompter::Icon::Information: return QMessageBox::Information;
-    case Prompter::Icon::Warning: return QMessageBox::Warning;
-    case Prompter::Icon::Critical: return QMessageBox::Critical;
-    case Prompter::Icon::Question: return QMessageBox::Question;
-    }
-    return QMessageBox::NoIcon;
-}
 
 // The caption after the hand ban's days box; it hides with the box.
 constexpr char handBanDaysCaption[] = "Text2_days";
@@ -138,19 +126,6 @@ void ClickLabel::mouseReleaseEvent(QMouseEvent* e)
 {
     QLabel::mouseReleaseEvent(e);
     emit clicked();
-}
-
-bool MessageBoxPrompter::askYesNo(const QString& title, const QString& text, Icon icon, bool defaultNo)
-{
-    QMessageBox box(boxIcon(icon), title, text, QMessageBox::Yes | QMessageBox::No, m_parent);
-    box.setDefaultButton(defaultNo ? QMessageBox::No : QMessageBox::Yes);
-    return box.exec() == QMessageBox::Yes;
-}
-
-void MessageBoxPrompter::message(const QString& title, const QString& text, Icon icon)
-{
-    QMessageBox box(boxIcon(icon), title, text, QMessageBox::Ok, m_parent);
-    box.exec();
 }
 
 MonitorWindow::MonitorWindow(MonitorOptions options, Prompter* prompter, QWidget* parent) : QWidget(parent)

@@ -6,6 +6,7 @@
 
 #include "SkelvarRcon/app/monitor.h"
 #include "SkelvarRcon/session/uistate.h"
+#include "widgets/messageboxprompter.h"
 
 #include <QLabel>
 #include <QWidget>
@@ -32,17 +33,6 @@ signals:
 
 protected:
     void mouseReleaseEvent(QMouseEvent* e) override;
-};
-
-// Message boxes for the monitor's questions and messages.
-class MessageBoxPrompter : public Prompter {
-public:
-    explicit MessageBoxPrompter(QWidget* parent) : m_parent(parent) {}
-    bool askYesNo(const QString& title, const QString& text, Icon icon, bool defaultNo) override;
-    void message(const QString& title, const QString& text, Icon icon) override;
-
-private:
-    QWidget* m_parent;
 };
 
 class MonitorWindow : public QWidget {
