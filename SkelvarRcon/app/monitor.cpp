@@ -19,6 +19,7 @@ Monitor::Monitor(Prompter& prompter, MonitorOptions options, QObject* parent)
     rcon.setPacingForTests(m_options.pacing);
     rcon.setActivityLogPath(filePath(QStringLiteral("activity.log")));
     log.setPath(filePath(QStringLiteral("skelvar.log")));
+    log.setClock(&clock);
     lists.setFolder(m_options.folder);
     lists.setClock(&clock);
     enforcement.setSpearheadServer([this] { return engine.spearheadServer(); });

@@ -22,7 +22,7 @@ bool SkelvarLog::append(const QString& text, const QDateTime& at) const
 {
     if (m_echo)
         m_echo(text);
-    return lists::appendToFile(m_path, line(text, at));
+    return lists::appendToFile(m_path, line(text, at.isValid() ? at : m_clock->now()));
 }
 
 bool SkelvarLog::clear() const

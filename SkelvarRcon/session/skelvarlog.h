@@ -1,6 +1,8 @@
 #pragma once
 // skelvar.log: one line per alert, "date time text".
 
+#include "SkelvarRcon/session/clock.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -16,17 +18,21 @@ public:
 
     // The line for a text at a moment: ISO date, a blank, the time of day, a blank, the text.
     static QByteArray line(const QString& text, const QDateTime& at);
-    // AppendLog. Returns false when the file could not be written.
-    bool append(const QString& text, const QDateTime& at = QDateTime::currentDateTime()) const;
+    // AppendLog, at the clock's time unless given. Returns false when the file
+    // could not be written.
+    bool append(const QString& text, const QDateTime& at = {}) const;
     // Empties the file (it stays, with no content).
     bool clear() const;
 
     // Told every entry as it is appended (headless mode prints them).
     void setEcho(std::function<void(const QString& text)> echo) { m_echo = std::move(echo); }
+    // The clock that times the lines; the local time unless set.
+    void setClock(const Clock* clock) { m_clock = clock ? clock : &Clock::system(); }
 
 private:
     QString m_path;
     std::function<void(const QString&)> m_echo;
+    const Clock* m_clock = &Clock::system();
 };
 
 }  // namespace skelvar::rcon

@@ -24,6 +24,7 @@ struct EngineParts : MonitorParts {
     EngineParts(int replyWaitMs, const rcon::EngineTiming& timing) : MonitorParts(replyWaitMs)
     {
         session->setTimingForTests(timing);
+        log.setClock(&clock);
         hooks = std::make_unique<rcon::Enforcement>(rcon, *session, settings, lists, log, prompter, &clock);
         engine = std::make_unique<rcon::Engine>(
             *session, rcon, settings, ui, rcon::EngineServices{&lists, &players, &log, &prompter, hooks.get(), &clock});

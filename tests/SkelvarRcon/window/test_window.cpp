@@ -431,6 +431,13 @@ private slots:
         QVERIFY(log.append("one", at));
         QVERIFY(log.append("two", at));
         QCOMPARE(readFile(log.path()), QByteArray("2026-03-01 09:05:07 one\r\n2026-03-01 09:05:07 two\r\n"));
+
+        // Without a time of its own a line takes the monitor's clock.
+        MonitorOptions o = options();
+        o.clock = Clock([] { return QDateTime(QDate(2025, 12, 31), QTime(23, 59, 58)); });
+        Monitor m(prompter, o);
+        QVERIFY(m.log.append("three"));
+        QVERIFY(readFile(m.log.path()).endsWith("2025-12-31 23:59:58 three\r\n"));
     }
 
     void startAndStopButtons()
