@@ -87,6 +87,11 @@ bool ListFile::changedOnDisk() const
 ListFile::BaseLine ListFile::describe(QByteArrayView line, const QDate& today, Record* record) const
 {
     ParsedLine parsed = parseLine(line, m_kind, today);
+    return describe(line, parsed, record);
+}
+
+ListFile::BaseLine ListFile::describe(QByteArrayView line, ParsedLine& parsed, Record* record) const
+{
     BaseLine d;
     switch (parsed.status) {
     case LineStatus::Short: d.kind = line.isEmpty() ? LineKind::Ignored : LineKind::Unparsed; break;
@@ -125,15 +130,18 @@ LoadResult ListFile::load(const QDate& today)
         return result;
     case ReadStatus::Ok: break;
     }
-    result = parseRecords(data, m_kind, today);
-    m_unparsed = result.unparsed;
+    // One parse of each line serves both the result and the base of later merges.
+    result.exists = true;
     Base base;
     for (const QByteArrayView line : splitLines(data)) {
+        ParsedLine parsed = parseLine(line, m_kind, today);
         BaseLine& entry = base[{line}];
         if (entry.count == 0)
-            entry = describe(line, today, nullptr);
+            entry = describe(line, parsed, nullptr);
         ++entry.count;
+        addParsedLine(result, line, parsed);
     }
+    m_unparsed = result.unparsed;
     remember(data, std::move(base));
     return result;
 }

@@ -89,6 +89,8 @@ private:
 
     Stamp stampNow() const;
     BaseLine describe(QByteArrayView line, const QDate& today, Record* record) const;
+    // The same for a line already parsed; its record is moved to record when asked.
+    BaseLine describe(QByteArrayView line, ParsedLine& parsed, Record* record) const;
     void remember(const QByteArray& data, Base base);
     void indexWrittenLines();
     void pointIntoNewestBuffer();

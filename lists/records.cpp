@@ -189,17 +189,22 @@ LoadResult parseRecords(const QByteArray& data, ListKind kind, const QDate& toda
     result.exists = true;
     for (const QByteArrayView line : splitLines(data)) {
         ParsedLine parsed = parseLine(line, kind, today);
-        switch (parsed.status) {
-        case LineStatus::Record: result.records.append(std::move(parsed.record)); break;
-        case LineStatus::Short:
-            ++result.skipped;
-            if (!line.isEmpty())
-                result.unparsed.append(line.toByteArray());
-            break;
-        case LineStatus::Expired: ++result.expired; break;
-        }
+        addParsedLine(result, line, parsed);
     }
     return result;
+}
+
+void addParsedLine(LoadResult& result, QByteArrayView line, ParsedLine& parsed)
+{
+    switch (parsed.status) {
+    case LineStatus::Record: result.records.append(std::move(parsed.record)); break;
+    case LineStatus::Short:
+        ++result.skipped;
+        if (!line.isEmpty())
+            result.unparsed.append(line.toByteArray());
+        break;
+    case LineStatus::Expired: ++result.expired; break;
+    }
 }
 
 LoadResult loadRecords(const QString& path, ListKind kind, const QDate& today)

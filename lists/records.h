@@ -84,6 +84,8 @@ struct LoadResult {
 // Reads CR LF or bare LF lines, and a last line without a line end, each as
 // parseLine() does.
 LoadResult parseRecords(const QByteArray& data, ListKind, const QDate& today);
+// Counts one parsed line into a load's result (its record taken from parsed).
+void addParsedLine(LoadResult& result, QByteArrayView line, ParsedLine& parsed);
 LoadResult loadRecords(const QString& path, ListKind, const QDate& today);
 
 // Replaces the file atomically under its lock (see fileaccess.h); on failure
