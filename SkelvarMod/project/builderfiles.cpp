@@ -1,7 +1,6 @@
 #include "SkelvarMod/project/builderfiles.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 

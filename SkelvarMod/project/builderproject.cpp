@@ -205,7 +205,7 @@ bool BuilderProject::deleteSelected(BuilderList list)
 
 BuildResult BuilderProject::build(const std::function<void(const QString&)>& openFolder)
 {
-    const BuildResult r = BuildMod(m_inputs, {m_folder, openFolder}, &m_zip);
+    const BuildResult r = BuildMod(m_inputs, {m_folder, openFolder});
     if (!r.ok)
         m_prompter.message(QStringLiteral("Build Mod"), r.message, Prompter::Icon::Critical);
     return r;

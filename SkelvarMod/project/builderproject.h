@@ -12,7 +12,6 @@
 
 #include "SkelvarMod/generator/buildmod.h"
 #include "SkelvarMod/generator/entries.h"
-#include "SkelvarMod/package/czip.h"
 #include "lists/prompter.h"
 
 namespace skelvar::mod {
@@ -27,8 +26,6 @@ public:
     BuilderProject(const BuilderProject&) = delete;
     BuilderProject& operator=(const BuilderProject&) = delete;
 
-    QString folder() const { return m_folder; }
-
     // Reads every file of the folder, replacing what the project held.
     void load();
     // Files that exist but could not be read, and a missing skelvar.dcf.
@@ -42,7 +39,6 @@ public:
     const QList<MessageEntry>& messages() const { return m_inputs.messages; }
     const QList<CommandEntry>& commands() const { return m_inputs.commands; }
     const QList<CompatEntry>& compat() const { return m_inputs.compat; }
-    const BuildInputs& buildInputs() const { return m_inputs; }
 
     qsizetype rowCount(BuilderList list) const;
     void setTicked(BuilderList list, qsizetype row, bool ticked);
@@ -68,7 +64,6 @@ public:
     // Build Mod from the rows as they are now; a failure is told to the
     // operator. openFolder shows the output folder after a good build.
     BuildResult build(const std::function<void(const QString&)>& openFolder);
-    cZip& packageWriter() { return m_zip; }
 
 private:
     std::optional<qsizetype>* selection(BuilderList list);
@@ -80,7 +75,6 @@ private:
     QStringList m_loadErrors;
     bool m_compatFileFound = false;
     std::optional<qsizetype> m_selectedFix, m_selectedMessage, m_selectedCommand;
-    cZip m_zip;
 };
 
 }  // namespace skelvar::mod

@@ -21,7 +21,6 @@
 
 #include "SkelvarMod/window/editors.h"
 #include "SkelvarMod/window/openfolder.h"
-#include "widgets/messageboxprompter.h"
 
 namespace skelvar::mod {
 
@@ -425,9 +424,7 @@ void BuilderWindow::connectList(BuilderList list)
     if (controls.remove)
         connect(controls.remove, &QPushButton::clicked, this,
                 [this, list] { listButtonClicked(list, ListAction::Delete); });
-    controls.edit->hide();
-    if (controls.remove)
-        controls.remove->hide();
+    hideRowButtons(list);
 }
 
 // --- showing the project

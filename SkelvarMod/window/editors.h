@@ -10,7 +10,6 @@ class QButtonGroup;
 class QGroupBox;
 class QHBoxLayout;
 class QLineEdit;
-class QPushButton;
 class QRadioButton;
 
 namespace skelvar::mod {
