@@ -89,7 +89,7 @@ int main(int argc, char* argv[])
     MonitorSession session(rcon, settings, ui, prompter);
     session.autoStart();
     session.engineTimer()->stop();
-    Enforcement hooks(rcon, session, settings, lists, log, prompter);
+    Enforcement hooks(session, settings, lists, prompter);
     PassContext context(session, rcon, settings, log);
 
     QElapsedTimer t;

@@ -10,7 +10,7 @@ namespace skelvar::rcon {
 
 Monitor::Monitor(Prompter& prompter, MonitorOptions options, QObject* parent)
     : QObject(parent), clock(options.clock), rcon(nullptr, options.replyWaitMs), session(rcon, settings, ui, prompter),
-      enforcement(rcon, session, settings, lists, log, prompter, &clock),
+      enforcement(session, settings, lists, prompter, &clock),
       engine(session, rcon, settings, ui, EngineServices{&lists, &players, &log, &prompter, &enforcement, &clock}),
       actions(session, settings, lists, players, ui, prompter, &clock), m_prompter(prompter),
       m_options(std::move(options))

@@ -4,7 +4,6 @@
 #include "SkelvarRcon/penalties/escalation.h"
 #include "SkelvarRcon/session/monitorsession.h"
 #include "SkelvarRcon/session/passcontext.h"
-#include "SkelvarRcon/session/skelvarlog.h"
 #include "SkelvarRcon/session/uistate.h"
 #include "SkelvarRcon/store/controlnames.h"
 #include "SkelvarRcon/store/liststore.h"
@@ -24,10 +23,10 @@ bool specialPing(const QString& ping)
 
 }  // namespace
 
-Enforcement::Enforcement(RconTransport& rcon, MonitorSession& session, Settings& settings, ListStore& lists,
-                         SkelvarLog& log, Prompter& prompter, const Clock* clock, QObject* parent)
-    : QObject(parent), m_rcon(rcon), m_session(session), m_settings(settings), m_lists(lists), m_log(log),
-      m_prompter(prompter), m_countdownTimer(new QTimer(this)), m_clock(clock ? *clock : Clock::system())
+Enforcement::Enforcement(MonitorSession& session, Settings& settings, ListStore& lists, Prompter& prompter,
+                         const Clock* clock, QObject* parent)
+    : QObject(parent), m_session(session), m_settings(settings), m_lists(lists), m_prompter(prompter),
+      m_countdownTimer(new QTimer(this)), m_clock(clock ? *clock : Clock::system())
 {
     m_countdownTimer->setObjectName(QLatin1String(control::countdownTimer));
     m_countdownTimer->setInterval(kCountdownIntervalMs);

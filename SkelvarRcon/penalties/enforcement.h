@@ -25,9 +25,7 @@ namespace skelvar::rcon {
 class ListStore;
 class MonitorSession;
 using skelvar::Prompter;
-class RconTransport;
 class Settings;
-class SkelvarLog;
 
 class Enforcement : public QObject, public PassHooks {
     Q_OBJECT
@@ -36,8 +34,8 @@ public:
     static constexpr int kCountdownIntervalMs = 10000;
 
     // `clock` dates the records; the local time when null.
-    Enforcement(RconTransport& rcon, MonitorSession& session, Settings& settings, ListStore& lists, SkelvarLog& log,
-                Prompter& prompter, const Clock* clock = nullptr, QObject* parent = nullptr);
+    Enforcement(MonitorSession& session, Settings& settings, ListStore& lists, Prompter& prompter,
+                const Clock* clock = nullptr, QObject* parent = nullptr);
     ~Enforcement() override;
 
     Task<> warnConnection(PassContext& pass, const PlayerRecord& player) override;
@@ -82,11 +80,9 @@ private:
     // A ping over the limit on enough patrol passes in a row.
     bool pingKickDue(const PlayerRecord& player, const QString& limitText, const QString& scansText);
 
-    RconTransport& m_rcon;
     MonitorSession& m_session;
     Settings& m_settings;
     ListStore& m_lists;
-    SkelvarLog& m_log;
     Prompter& m_prompter;
 
     BanIndex m_index;

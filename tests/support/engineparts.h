@@ -25,7 +25,7 @@ struct EngineParts : MonitorParts {
     {
         session->setTimingForTests(timing);
         log.setClock(&clock);
-        hooks = std::make_unique<rcon::Enforcement>(rcon, *session, settings, lists, log, prompter, &clock);
+        hooks = std::make_unique<rcon::Enforcement>(*session, settings, lists, prompter, &clock);
         engine = std::make_unique<rcon::Engine>(
             *session, rcon, settings, ui, rcon::EngineServices{&lists, &players, &log, &prompter, hooks.get(), &clock});
         hooks->setSpearheadServer([this] { return engine->spearheadServer(); });
