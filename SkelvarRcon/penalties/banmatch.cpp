@@ -167,16 +167,8 @@ int BanIndex::find(const QString& playerIp, const QDate& today) const
 {
     const auto addr = parsePlayerAddress(playerIp);
     if (!addr) {
-        if (!isBracketedV6(playerIp))
-            return -1;
-        const auto it = m_byText.constFind(playerIp);
-        if (it == m_byText.constEnd())
-            return -1;
-        for (const Entry& e : *it) {
-            if (active(e, today))
-                return e.row;
-        }
-        return -1;
+        // An IPv6 player matches a ban of exactly his address, never a pattern.
+        return isBracketedV6(playerIp) ? firstActiveExact(playerIp, today) : -1;
     }
     int best = -1;
     int level = -1;
@@ -203,10 +195,19 @@ int BanIndex::find(const QString& playerIp, const QDate& today) const
 
 bool BanIndex::hasActiveExact(const QString& ipText, const QDate& today) const
 {
+    return firstActiveExact(ipText, today) >= 0;
+}
+
+int BanIndex::firstActiveExact(const QString& ipText, const QDate& today) const
+{
     const auto it = m_byText.constFind(ipText);
     if (it == m_byText.constEnd())
-        return false;
-    return std::any_of(it->begin(), it->end(), [&](const Entry& e) { return active(e, today); });
+        return -1;
+    for (const Entry& e : *it) {
+        if (active(e, today))
+            return e.row;
+    }
+    return -1;
 }
 
 }  // namespace skelvar::rcon

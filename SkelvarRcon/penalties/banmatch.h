@@ -69,6 +69,8 @@ private:
         QDate until;  // invalid: no end
     };
     static bool active(const Entry& e, const QDate& today) { return !e.until.isValid() || e.until > today; }
+    // The first row of an active ban with exactly this IP text, or -1.
+    int firstActiveExact(const QString& ipText, const QDate& today) const;
 
     std::array<QHash<quint32, QList<Entry>>, 16> m_byMask;
     QList<int> m_masksBySpecificity;  // non-empty masks, fewest xxx groups first
