@@ -306,11 +306,11 @@ Task<> Engine::primeScript(PassContext& pass, bool warmup)
 
 Task<> Engine::refreshMapInfo(PassContext& pass, bool warmup)
 {
-    const QString answer = co_await pass.ask(QStringLiteral("getstatus"));
-    m_statusText = answer.toLower();
-    if (m_statusText.isEmpty())
+    QString answer = co_await pass.ask(QStringLiteral("getstatus"));
+    answer = answer.toLower();
+    if (answer.isEmpty())
         co_return;
-    const ServerInfo info = parseGetStatus(m_statusText);
+    const ServerInfo info = parseGetStatus(answer);
     if (warmup && info.spearhead)
         m_spearheadServer = true;
     if (!info.map.isEmpty())
@@ -483,11 +483,7 @@ Task<> Engine::reclaimAfterRestart(PassContext& pass)
         co_return;
     pass.log(QStringLiteral("Server restarted: claimed again and the script's variables set anew"));
     co_await pass.send(QStringLiteral("set sv_skelvar 1"));
-    // The map refresh keeps its getstatus answer in m_statusText; the pass goes
-    // on with its status table.
-    const QString status = m_statusText;
     co_await primeScript(pass, false);
-    m_statusText = status;
 }
 
 Task<> Engine::runPatrol(PassContext& pass)
