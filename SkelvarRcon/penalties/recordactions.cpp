@@ -6,7 +6,6 @@
 #include "SkelvarRcon/store/liststore.h"
 #include "SkelvarRcon/store/recordlist.h"
 #include "SkelvarRcon/store/settings.h"
-#include "SkelvarRcon/transport/rcontransport.h"
 
 namespace skelvar::rcon {
 

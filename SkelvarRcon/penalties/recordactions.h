@@ -15,9 +15,6 @@
 #include <QDate>
 #include <QObject>
 #include <QString>
-#include <QStringList>
-
-#include <functional>
 
 namespace skelvar::rcon {
 

@@ -21,16 +21,6 @@ QString MonitorSession::alreadyMonitoredTitle()
     return kAlreadyTitle;
 }
 
-const QStringList& MonitorSession::sessionControls()
-{
-    return UiState::sessionControls();
-}
-
-const QStringList& MonitorSession::passLockedControls()
-{
-    return UiState::passLockedControls();
-}
-
 MonitorSession::MonitorSession(RconTransport& rcon, Settings& settings, UiState& ui, Prompter& prompter,
                                QObject* parent)
     : QObject(parent), m_rcon(rcon), m_settings(settings), m_ui(ui), m_prompter(prompter),

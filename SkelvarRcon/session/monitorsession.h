@@ -38,11 +38,6 @@ public:
 
     MonitorSession(RconTransport& rcon, Settings& settings, UiState& ui, Prompter& prompter, QObject* parent = nullptr);
 
-    // Command1, Command2, Command13, Text1, txtSVR, txtPORT, txtPWD, txtMin, MinPolt
-    static const QStringList& sessionControls();
-    // Command1, Command2, Command13, Text1
-    static const QStringList& passLockedControls();
-
     QTimer* engineTimer() const { return m_engineTimer; }
     void setTimingForTests(const EngineTiming& t) { m_timing = t; }
     const EngineTiming& timing() const { return m_timing; }

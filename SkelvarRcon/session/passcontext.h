@@ -32,8 +32,6 @@ public:
     PassContext(const PassContext&) = delete;
     PassContext& operator=(const PassContext&) = delete;
 
-    quint64 generation() const { return m_generation; }
-    const RconTarget& target() const { return m_target; }
     // The session this pass began in still runs.
     bool current() const;
     // A wait found the pass no longer current: it will not go on.

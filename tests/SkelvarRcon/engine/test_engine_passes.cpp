@@ -191,7 +191,7 @@ private slots:
         QVERIFY(QStringList({"Last Data Retrieval: 0 seconds ago", "Last Data Retrieval: 1 seconds ago"})
                     .contains(r.ui.text("Label18")));
         QCOMPARE(r.ui.text("Label21"), QString("Server: Running - Now playing: obj/obj_team2 on objective match"));
-        for (const QString& c : MonitorSession::passLockedControls())
+        for (const QString& c : UiState::passLockedControls())
             QVERIFY2(r.ui.isEnabled(c), qPrintable(c));
         QVERIFY(r.session->engineTimer()->isActive());
         // Set by the passes; a regular tick may have counted down since.

@@ -205,7 +205,7 @@ private slots:
         QCOMPARE(r.ui.text("Command1"), QString("Start"));
         QCOMPARE(r.ui.text("Label21"), QString("Server not running!!"));
         QCOMPARE(r.ui.text("Label35"), QString("Server OS: ?"));
-        for (const QString& c : MonitorSession::sessionControls())
+        for (const QString& c : UiState::sessionControls())
             QVERIFY2(r.ui.isEnabled(c), qPrintable(c));
     }
 
