@@ -48,7 +48,10 @@ bool writableTarget(const QString& path, QString* target, QString* error)
     const QString why = notAPlainFile(info);
     if (!why.isEmpty())
         return fail(error, "write", path, why);
-    if (writeProtected(*target) || (info.exists() && !info.isWritable()))
+    // Permission bits that grant write access to nobody protect the file from
+    // root too, whose access checks would otherwise let the write through.
+    const bool protectedByBits = info.exists() && !(info.permissions() & AnyWrite);
+    if (protectedByBits || (info.exists() && !info.isWritable()))
         return fail(error, "write", path, QStringLiteral("the file is read-only"));
     return true;
 }
@@ -81,12 +84,6 @@ QString linkTarget(const QString& path)
     for (int depth = 0; depth < MaxLinkDepth && info.isSymLink(); ++depth)
         info.setFile(info.symLinkTarget());
     return info.isSymLink() ? path : info.filePath();
-}
-
-bool writeProtected(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.exists() && !info.isDir() && !(info.permissions() & AnyWrite);
 }
 
 bool writeFileAtomic(const QString& path, const QByteArray& data, QString* error)

@@ -31,11 +31,6 @@ inline constexpr int LockWaitMs = 3000;
 // when it is no link (or a dangling one, whose target a write creates).
 QString linkTarget(const QString& path);
 
-// True when the file exists and its permission bits grant write access to
-// nobody. Such a file is left alone by every writer, root included, whose
-// access checks would otherwise let it through.
-bool writeProtected(const QString& path);
-
 // Replaces the file with data in one rename. A link stays a link: its target
 // is replaced, with the temporary file made in the target's folder; a link to
 // a file not made yet makes it. Refuses what the policy above refuses and a

@@ -42,7 +42,6 @@ public:
     ListFile& operator=(const ListFile&) = delete;
 
     const QString& path() const { return m_path; }
-    ListKind kind() const { return m_kind; }
 
     // The start-up read. What it read is what later merges compare with.
     LoadResult load(const QDate& today);
