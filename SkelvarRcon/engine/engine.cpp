@@ -374,11 +374,7 @@ Task<> Engine::runScan(PassContext& pass)
 
 Task<> Engine::scanPlayers(PassContext& pass)
 {
-    QList<PlayerRecord> rows;
-    for (const QString& row : statusPlayerRows(m_statusText)) {
-        if (auto p = ParseStatusLine(row); p && p->ping != QLatin1String("ZMBI"))
-            rows.append(*p);
-    }
+    const QList<PlayerRecord> rows = livePlayers(m_statusText);
     const QHash<qsizetype, QString> unasked = unaskedPlayers(rows);
     m_lists->reloadSkinLists();
     m_players->clear();
@@ -508,11 +504,9 @@ Task<> Engine::patrolTable(PassContext& pass)
         co_return;
     co_await reclaimAfterRestart(pass);
     const QString status = m_statusText;
-    for (const QString& row : statusPlayerRows(status)) {
-        auto parsed = ParseStatusLine(row);
-        if (parsed && parsed->ping != QLatin1String("ZMBI"))
-            co_await patrolPlayer(pass, std::move(*parsed));
-    }
+    const QList<PlayerRecord> players = livePlayers(status);
+    for (const PlayerRecord& player : players)
+        co_await patrolPlayer(pass, player);
     m_secondsSinceData = 0;
     m_hooks->finishPingPass(pass);
     co_await followMapChange(pass, status);

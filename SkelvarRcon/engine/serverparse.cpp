@@ -101,6 +101,16 @@ QStringList statusPlayerRows(const QString& statusText)
     return rows.size() > 3 ? rows.mid(3) : QStringList();
 }
 
+QList<PlayerRecord> livePlayers(const QString& statusText)
+{
+    QList<PlayerRecord> players;
+    for (const QString& row : statusPlayerRows(statusText)) {
+        if (auto p = ParseStatusLine(row); p && p->ping != QLatin1String("ZMBI"))
+            players.append(std::move(*p));
+    }
+    return players;
+}
+
 QString StatusMapName(const QString& statusText)
 {
     const QString first = statusRows(statusText).value(0);

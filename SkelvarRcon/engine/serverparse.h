@@ -5,6 +5,7 @@
 
 #include "SkelvarRcon/engine/playerrecord.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -22,6 +23,9 @@ std::optional<PlayerRecord> ParseStatusLine(const QString& row);
 // player (everything after the map line, the headings and the rule).
 QStringList statusRows(const QString& statusText);
 QStringList statusPlayerRows(const QString& statusText);
+// The players of a status answer whose rows parse, without the "ZMBI" rows of
+// clients that are leaving.
+QList<PlayerRecord> livePlayers(const QString& statusText);
 // The map named by the first row ("map: name"); empty when there is none.
 QString StatusMapName(const QString& statusText);
 

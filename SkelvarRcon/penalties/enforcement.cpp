@@ -169,8 +169,7 @@ Task<> Enforcement::renameForSpearhead(PassContext& pass, PlayerRecord& player)
     if (!m_settings.spearheadCompatibility() || !m_spearhead || !m_spearhead() ||
         !player.name.contains(QLatin1Char(' ')))
         co_return;
-    QString newName = player.name;
-    newName.replace(QLatin1Char(' '), QLatin1Char('_'));
+    const QString newName = spearheadName(player.name);
     player.name = newName;
     const QString clientNum = player.clientNum;
 

@@ -48,11 +48,16 @@ ClientBanValue parseClientBan(const QString& answer)
     return out;
 }
 
+QString spearheadName(QString name)
+{
+    return name.replace(QLatin1Char(' '), QLatin1Char('_'));
+}
+
 bool samePlayer(const SeenPlayer& seen, const QString& name, const QString& ip)
 {
     if (ip != seen.ip)
         return false;
-    return name == seen.name || name == QString(seen.name).replace(QLatin1Char(' '), QLatin1Char('_'));
+    return name == seen.name || name == spearheadName(seen.name);
 }
 
 }  // namespace skelvar::rcon

@@ -30,6 +30,9 @@ struct PendingInGameBan {
     bool thisPass = true;
 };
 
+// The name the Spearhead rename gives a player: his blanks become '_'.
+QString spearheadName(QString name);
+
 // Whether the player a later table shows in the slot is the one seen before.
 // The Spearhead rename may have turned his blanks into '_' in between.
 bool samePlayer(const SeenPlayer& seen, const QString& name, const QString& ip);
