@@ -3,6 +3,7 @@
 #include "tests/support/gameserverdouble.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -423,6 +424,44 @@ private slots:
         QVERIFY2(rec[9].atMs - rec[0].atMs < 5 * kPeriod, "the burst was paced");
         // Beyond the burst, one per period (a late tick may earn two at once).
         QVERIFY(rec.last().atMs - rec[9].atMs >= (kRequests - 11) * kPeriod);
+    }
+
+    // A server whose clock runs 2 % slow earns its tokens 2 % later than our
+    // clock says. Unlike the jitter of one send, that adds up over a long run
+    // until a pacing without its margin sends into a full bucket (here from
+    // about the 16th request on); the margin absorbs it.
+    void pacingAllowsForASlowServerClock()
+    {
+        constexpr int kPeriod = 300;
+        constexpr int kServerPeriod = 306;
+        constexpr int kShortWait = 2;
+        constexpr int kRequests = 30;
+        GameServerDouble server;
+        server.setRateLimit(kServerPeriod);
+        server.setReply("status", {GameServerDouble::datagram("map: dm/mohdm6\n")});
+        RconTransport t(nullptr, kShortWait);
+        t.setActivityLogPath(dir.filePath("activity14.log"));
+        t.setTarget(targetOf(server));
+        t.setPacingForTests({10, kPeriod});
+        int answered = 0;
+        int finished = 0;
+        // A running event loop, not QTest::qWait, which sleeps between its
+        // looks: each send it let out late would give the slow server back
+        // the time it fell behind.
+        QEventLoop loop;
+        for (int i = 0; i < kRequests; ++i) {
+            t.request("status", [&](const QString& a) {
+                answered += !a.isEmpty();
+                if (++finished == kRequests)
+                    loop.quit();
+            });
+        }
+        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+        loop.exec();
+        QCOMPARE(finished, kRequests);
+        QCOMPARE(server.received().size(), kRequests);
+        QCOMPARE(server.droppedCount(), 0);
+        QCOMPARE(answered, kRequests);
     }
 
     void silentReadIsAskedOnceMore_data()
