@@ -697,6 +697,45 @@ private slots:
         r.stop();
     }
 
+    // A server back with another rcon password refuses every command: it is
+    // no restart to take back, and neither the claim nor the script's
+    // variables are sent to it.
+    void refusedPasswordIsNoRestart_data()
+    {
+        QTest::addColumn<bool>("byScan");
+        QTest::newRow("patrol pass after silence") << false;
+        QTest::newRow("scan") << true;
+    }
+    void refusedPasswordIsNoRestart()
+    {
+        QFETCH(bool, byScan);
+        Rig r;
+        r.settings.setText("MinPolt", byScan ? "300" : "1");
+        r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished >= 1 && r.idle(), 5000);
+        if (!byScan) {
+            // Down for a pass: the next one reads the claim again.
+            r.server.setAnswering(false);
+            QTRY_VERIFY_WITH_TIMEOUT(r.ui.text("Label21").startsWith("Server not answering since "), 5000);
+        }
+        r.server.setPassword("changed");
+        r.server.clearReceived();
+        r.server.setAnswering(true);
+        const int back = r.patrolsFinished;
+        if (byScan)
+            r.session->start();
+        QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished >= back + (byScan ? 1 : 2), 5000);
+        r.session->engineTimer()->stop();
+        QTRY_VERIFY(r.idle());
+        const QStringList sent = r.commands();
+        QVERIFY2(sent.contains("sv_skelvar"), qPrintable(sent.join(", ")));
+        // The forced scan's own request aside, nothing is set.
+        for (const QString& c : sent)
+            QVERIFY2(!c.startsWith("set ") || c == "set scanpass 1", qPrintable(c));
+        QVERIFY(r.logLines().filter("Server restarted").isEmpty());
+        r.stop();
+    }
+
     void privateModeKicksWithoutRecord()
     {
         struct PrivateHooks : DefaultPassHooks {
