@@ -1,5 +1,6 @@
 #include "SkelvarRcon/engine/engine.h"
 #include "SkelvarRcon/session/monitorsession.h"
+#include "SkelvarRcon/session/passcontext.h"
 #include "SkelvarRcon/store/settings.h"
 #include "tests/support/gameserverdouble.h"
 #include "tests/support/monitorparts.h"
@@ -58,6 +59,18 @@ struct Rig {
         return c.size() >= 3 && c.mid(c.size() - 3) == kResets && c.count("set sv_skelvar 0") == 1;
     }
     bool idle() { return test::rconIdle(rcon) && !engine->busy(); }
+};
+
+// A pass that waits out a pause at the start of each patrol, as the
+// Spearhead rename does, with no request of its own in the transport.
+struct PausingHooks : DefaultPassHooks {
+    static constexpr int kPauseMs = 500;
+    bool paused = false;
+    Task<> readInGameBan(PassContext& pass) override
+    {
+        paused = true;
+        co_await pass.pause(kPauseMs);
+    }
 };
 }  // namespace
 
@@ -373,6 +386,44 @@ private slots:
         r.session->start();
         QTest::qWait(kWait * 3);
         QCOMPARE(r.commands().size(), sent);
+    }
+
+    // Exit while a stop still sends its resets, or while a pass waits out a
+    // pause: the exit closes the transport only after both, so every reset
+    // goes out and no pass outlives it.
+    void exitWaitsForAStopAndAPass_data()
+    {
+        QTest::addColumn<bool>("duringStop");
+        QTest::newRow("a stop's resets") << true;
+        QTest::newRow("a pass in a pause") << false;
+    }
+    void exitWaitsForAStopAndAPass()
+    {
+        QFETCH(bool, duringStop);
+        PausingHooks hooks;
+        Rig r(dir.path());
+        if (!duringStop)
+            r.engine->setHooks(&hooks);
+        r.server.setVariable("sv_skelvar", "0");
+        r.session->start();
+        QTRY_VERIFY(r.session->claimed());
+        Task<> exit;
+        if (duringStop) {
+            // The close box the moment the stop's first reset reaches the server.
+            connect(&r.server, &GameServerDouble::datagramReceived, this, [&] {
+                if (!exit.valid() && r.commands().endsWith(kResets.first()))
+                    exit = r.session->exitProcedure();
+            });
+            r.session->stop();
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(hooks.paused, 5000);
+            exit = r.session->exitProcedure();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(exit.valid() && exit.done(), 5000);
+        QVERIFY(!r.engine->busy());
+        const QStringList sent = r.commands();
+        for (const QString& reset : kResets)
+            QVERIFY2(sent.contains(reset), qPrintable(sent.join(", ")));
     }
 
     void stopBeforeTheClaimSendsNothing()
