@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocale>
+#include <QLockFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <functional>
@@ -98,6 +99,8 @@ private slots:
     void fileAccessPolicy();
     void lockHeldElsewhereFailsTheWrite();
     void staleLockOfAKilledWriterIsTakenOver();
+    void lockOfALiveProcessIsTakenOverWhenOld_data();
+    void lockOfALiveProcessIsTakenOverWhenOld();
     void mergeWithOtherWriters_data();
     void mergeWithOtherWriters();
     void manyAppendsThenARewrite();
@@ -737,6 +740,55 @@ void TestLists::staleLockOfAKilledWriterIsTakenOver()
     QVERIFY(timer.elapsed() < wait);
     QCOMPARE(readFile(dir.filePath("shared/bans.lst")), banLine("9.9.9.9") + banLine("1.2.3.4"));
     QVERIFY(!QFileInfo::exists(dir.filePath("shared/bans.lst.lock")));
+}
+
+// A lock file that names a live process of the same program, which no
+// longer holds it: a restarted monitor that got the process id of the one
+// that died with the lock. Only the file's age can tell it is not coming back.
+void TestLists::lockOfALiveProcessIsTakenOverWhenOld_data()
+{
+    QTest::addColumn<int>("ageSeconds");
+    QTest::addColumn<bool>("takenOver");
+    QTest::newRow("older than 10 s: taken over") << 15 << true;
+    QTest::newRow("younger: waited for") << 5 << false;
+}
+
+void TestLists::lockOfALiveProcessIsTakenOverWhenOld()
+{
+    QFETCH(int, ageSeconds);
+    QFETCH(bool, takenOver);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("bans.lst");
+    const QByteArray old = banLine("9.9.9.9");
+    writeFile(path, old);
+    // This process writes the lock file, lets go of it and puts it back.
+    const QString lockPath = path + ".lock";
+    QByteArray lockText;
+    {
+        QLockFile mine(lockPath);
+        QVERIFY(mine.tryLock(0));
+        lockText = readFile(lockPath);
+    }
+    writeFile(lockPath, lockText);
+    QFile lock(lockPath);
+    QVERIFY(lock.open(QIODevice::ReadOnly));
+    QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFileDevice::FileModificationTime));
+    lock.close();
+
+    constexpr int wait = 1000;
+    QElapsedTimer timer;
+    timer.start();
+    QString error;
+    QCOMPARE(appendRecords(path, {ban("1.2.3.4")}, ListKind::Bans, &error, wait), takenOver);
+    if (takenOver) {
+        QVERIFY(timer.elapsed() < wait);
+        QCOMPARE(readFile(path), old + banLine("1.2.3.4"));
+    } else {
+        QVERIFY(timer.elapsed() >= wait);
+        QVERIFY2(error.contains("lock"), qPrintable(error));
+        QCOMPARE(readFile(path), old);
+    }
 }
 
 void TestLists::mergeWithOtherWriters_data()
