@@ -4,12 +4,15 @@
 #include "SkelvarRcon/app/monitor.h"
 #include "SkelvarRcon/engine/engine.h"
 #include "SkelvarRcon/penalties/enforcement.h"
+#include "SkelvarRcon/store/liststore.h"
 #include "lists/records.h"
 #include "tests/SkelvarRcon/engine/statusfixture.h"
 #include "tests/support/engineparts.h"
 #include "tests/support/files.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -99,6 +102,58 @@ private slots:
         QTRY_VERIFY(monitor.exited());
         QCOMPARE(readFile(dir.filePath("bans.lst")), expected);
         QVERIFY(prompter.shown.isEmpty());
+    }
+
+    // Monitors that share one bans.lst through links: another monitor's
+    // write replaces the links' target, in a folder of its own, and its bans
+    // show here soon, not only at the next patrol pass. Only that folder sees
+    // a target made after the start, and a replace while the file watch still
+    // sits on an earlier target that a reader keeps open.
+    void bansWrittenThroughAnotherLinkShow_data()
+    {
+        QTest::addColumn<bool>("targetAtStart");
+        QTest::addColumn<bool>("readerKeepsItOpen");
+        QTest::newRow("target replaced while a reader keeps the old one") << true << true;
+        QTest::newRow("target made after the start") << false << false;
+    }
+    void bansWrittenThroughAnotherLinkShow()
+    {
+        QFETCH(bool, targetAtStart);
+        QFETCH(bool, readerKeepsItOpen);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QDate today = QDate::currentDate();
+        const QString shared = dir.filePath("shared/bans.lst");
+        QVERIFY(QDir(dir.path()).mkpath("shared"));
+        if (targetAtStart)
+            writeFile(shared, banLine("9.9.9.9", "Old", "Aimbot", today));
+        for (const char* folder : {"a", "b"}) {
+            QVERIFY(QDir(dir.path()).mkdir(folder));
+            QVERIFY(QFile::link("../shared/bans.lst", dir.filePath(QString(folder) + "/bans.lst")));
+        }
+        ListStore store;
+        store.setFolder(dir.filePath("a"));
+        store.setSyncDelayForTests(10);
+        QVERIFY(store.load(today).isEmpty());
+        QFile reader(shared);
+        if (readerKeepsItOpen)
+            QVERIFY(reader.open(QIODevice::ReadOnly));
+
+        const auto held = [&store] {
+            QStringList ips = addresses(store.bans());
+            ips.sort();
+            return ips;
+        };
+        QStringList expected = targetAtStart ? QStringList{"9.9.9.9"} : QStringList();
+        for (const char* ip : {"1.1.1.1", "2.2.2.2"}) {
+            QVERIFY(lists::appendRecords(dir.filePath("b/bans.lst"),
+                                         {{ip, "Other", "Admin. Ban", lists::formatDate(today), ""}},
+                                         lists::ListKind::Bans));
+            expected.append(ip);
+            expected.sort();
+            QTRY_COMPARE_WITH_TIMEOUT(held(), expected, 2000);
+        }
+        QVERIFY(QFileInfo(dir.filePath("a/bans.lst")).isSymLink());
     }
 
     void anotherProgramsBanIsEnforcedAtTheNextPatrol()
