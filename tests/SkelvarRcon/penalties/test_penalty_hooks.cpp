@@ -311,6 +311,8 @@ private slots:
         QTest::newRow("idle") << "-1" << false << QStringList{"clientban", "status"} << QList<Record>{};
         QTest::newRow("already banned") << "5@Again" << true << read + QStringList{notice + "First", "clientkick 5"}
                                         << bob("First");
+        // A row without an address would ban nobody.
+        QTest::newRow("no readable address") << "7@Team killing" << false << read << QList<Record>{};
     }
     void inGameBan()
     {
@@ -322,7 +324,8 @@ private slots:
         r.server.setVariable("clientban", value);
         if (alreadyBanned)
             r.lists.bans().add({"10.1.2.5", "Bob", "First", kTodayText, ""});
-        r.runPatrol({player("5", "50", "Bob", "10.1.2.5"), player("6", "50", "Ann", "10.1.2.6")});
+        r.runPatrol({player("5", "50", "Bob", "10.1.2.5"), player("6", "50", "Ann", "10.1.2.6"),
+                     player("7", "0", "Bot", "bot")});
         QCOMPARE(r.commands(), commands);
         QCOMPARE(bansOf(r.lists), bans);
         QCOMPARE(r.server.variable("clientban"), QString("-1"));
