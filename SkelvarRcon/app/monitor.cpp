@@ -16,6 +16,7 @@ Monitor::Monitor(Prompter& prompter, MonitorOptions options, QObject* parent)
       m_options(std::move(options))
 {
     session.setTimingForTests(m_options.timing);
+    session.setHolderId(MonitorSession::holderIdFor(m_options.folder));
     rcon.setPacingForTests(m_options.pacing);
     rcon.setActivityLogPath(filePath(QStringLiteral("activity.log")));
     log.setPath(filePath(QStringLiteral("skelvar.log")));

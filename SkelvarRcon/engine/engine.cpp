@@ -53,7 +53,7 @@ Task<> DefaultPassHooks::escalate(PassContext& pass, PlayerRecord& player)
 {
     if (player.kickFlag != 1)
         co_return;
-    co_await pass.kick(player.clientNum);
+    co_await pass.kick(player);
 }
 
 qint16 PeriodBox::read(const Settings& settings, Prompter* prompter)
@@ -265,6 +265,7 @@ void Engine::armAfterWarmup()
 Task<> Engine::probeServer(PassContext& pass)
 {
     const QString version = co_await pass.ask(QStringLiteral("version"));
+    m_askByNumber = takesClientNumbers(version);
     m_ui.setNotMonitoredShown(false);
     m_ui.setServerOs(serverIsLinux(version) ? ServerOs::Linux : ServerOs::Windows);
 
@@ -375,7 +376,8 @@ Task<> Engine::runScan(PassContext& pass)
 Task<> Engine::scanPlayers(PassContext& pass)
 {
     const QList<PlayerRecord> rows = livePlayers(m_statusText);
-    const QHash<qsizetype, QString> unasked = unaskedPlayers(rows);
+    // Asked by client number, nobody's table can be another's.
+    const QHash<qsizetype, QString> unasked = m_askByNumber ? QHash<qsizetype, QString>() : unaskedPlayers(rows);
     m_lists->reloadSkinLists();
     m_players->clear();
     for (qsizetype i = 0; i < rows.size(); ++i) {
@@ -391,11 +393,21 @@ Task<> Engine::scanPlayer(PassContext& pass, PlayerRecord p, QString notAsked)
         pass.log(notAsked);
         co_return;
     }
-    const QString answer = co_await pass.ask(QStringLiteral("dumpuser \"") + rconSafe(m_player.name));
+    const QString asked = m_askByNumber ? m_player.clientNum : QStringLiteral("\"") + rconSafe(m_player.name);
+    const QString answer = co_await pass.ask(QStringLiteral("dumpuser ") + asked);
     m_player.userinfoText = answer.toLower();
     // A refusal ("is not on the server") is no user info to judge.
     if (!isUserinfoTable(m_player.userinfoText))
         co_return;
+    // The engines match a name case-insensitively and without its colour
+    // codes, and the slot may have changed hands since the status table: a
+    // table is his only when it names him exactly.
+    const std::optional<QString> tableName = userinfoName(answer);
+    if (tableName != m_player.name) {
+        pass.log(QStringLiteral("Not scanned: the table asked for %1 (client %2) names %3")
+                     .arg(m_player.name, m_player.clientNum, tableName.value_or(QStringLiteral("nobody"))));
+        co_return;
+    }
     const auto skins = userinfoSkins(m_player.userinfoText);
     m_players->add(
         {m_player.clientNum, m_player.ping, m_player.name, m_player.ip, m_player.rate, skins.first, skins.second});
@@ -445,8 +457,8 @@ void Engine::recordPenalty(const FiredRule& rule)
 // "status", and what its silence or its return says about the server.
 Task<QString> Engine::readStatus(PassContext& pass)
 {
-    QString answer = co_await pass.ask(QStringLiteral("status"));
-    if (answer.isEmpty()) {
+    const Reply answer = co_await pass.ask(QStringLiteral("status"));
+    if (!answer.answered) {
         m_lostInPass = true;
         m_recheckClaim = true;
         if (!m_silentSince) {
@@ -461,7 +473,7 @@ Task<QString> Engine::readStatus(PassContext& pass)
         pass.log(QStringLiteral("Server answering again"));
         hideNotice();
     }
-    co_return answer;
+    co_return answer.text;
 }
 
 // A server that restarted has forgotten every variable the monitor set: the
@@ -471,14 +483,16 @@ Task<> Engine::reclaimAfterRestart(PassContext& pass)
 {
     if (!m_recheckClaim || !m_session.claimed())
         co_return;
-    const QString answer = co_await pass.ask(QStringLiteral("sv_skelvar"));
-    if (answer.isEmpty() || answer.contains(QLatin1String("rconpassword")))
+    // An unset variable answers with an empty print on some engines: that is
+    // a restarted server too. Only silence says nothing.
+    const Reply answer = co_await pass.ask(QStringLiteral("sv_skelvar"));
+    if (!answer.answered || answer.text.contains(QLatin1String("rconpassword")))
         co_return;
     m_recheckClaim = false;
     if (printedValue(answer) == QLatin1String("1"))
         co_return;
     pass.log(QStringLiteral("Server restarted: claimed again and the script's variables set anew"));
-    co_await pass.send(QStringLiteral("set sv_skelvar 1"));
+    co_await m_session.claim(pass);
     co_await primeScript(pass, false);
 }
 

@@ -178,6 +178,8 @@ private:
     QString m_statusText;
     QString m_currentMap;
     bool m_spearheadServer = false;
+    // dumpuser by client number instead of by name.
+    bool m_askByNumber = false;
     // The session's stop reported the server as not running; its next
     // warm-up reports it again.
     bool m_serverDown = false;

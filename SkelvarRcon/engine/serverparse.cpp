@@ -111,6 +111,15 @@ QList<PlayerRecord> livePlayers(const QString& statusText)
     return players;
 }
 
+std::optional<PlayerRecord> playerInSlot(const QString& statusText, const QString& clientNum)
+{
+    for (PlayerRecord& p : livePlayers(statusText)) {
+        if (p.clientNum == clientNum)
+            return std::move(p);
+    }
+    return std::nullopt;
+}
+
 QString StatusMapName(const QString& statusText)
 {
     const QString first = statusRows(statusText).value(0);
@@ -177,6 +186,35 @@ bool isUserinfoTable(const QString& userinfoText)
     return !text.isEmpty() &&
            !(text.startsWith(QLatin1String("player ")) &&
              text.section(QStringLiteral("\r\n"), 0, 0).endsWith(QLatin1String(" is not on the server")));
+}
+
+std::optional<QString> userinfoName(const QString& userinfoAnswer)
+{
+    // "name" padded to 21 characters, ": ", the value to the end of its line.
+    static const QString kSeparator = QStringLiteral(": ");
+    for (const QString& line : userinfoAnswer.split(QStringLiteral("\r\n"))) {
+        const qsizetype colon = line.indexOf(kSeparator);
+        if (colon < 0 || line.left(colon).trimmed() != QLatin1String("name"))
+            continue;
+        return line.mid(colon + kSeparator.size());
+    }
+    return std::nullopt;
+}
+
+bool kickRefused(const QString& kickAnswer)
+{
+    const QString first = kickAnswer.section(QStringLiteral("\r\n"), 0, 0);
+    return (first.startsWith(QLatin1String("Client ")) && first.endsWith(QLatin1String(" is not active"))) ||
+           (first.startsWith(QLatin1String("Player ")) && first.endsWith(QLatin1String(" is not on the server"))) ||
+           first.startsWith(QLatin1String("Bad client slot")) || first.startsWith(QLatin1String("Bad slot number")) ||
+           first.startsWith(QLatin1String("Cannot kick")) || first.startsWith(QLatin1String("No player specified")) ||
+           first.startsWith(QLatin1String("Usage:"));
+}
+
+bool takesClientNumbers(const QString& versionAnswer)
+{
+    return versionAnswer.contains(QLatin1String("OpenMoHAA"), Qt::CaseInsensitive) ||
+           versionAnswer.contains(QLatin1String("ioq3"), Qt::CaseInsensitive);
 }
 
 std::pair<QString, QString> userinfoSkins(const QString& userinfoText)

@@ -26,6 +26,9 @@ QStringList statusPlayerRows(const QString& statusText);
 // The players of a status answer whose rows parse, without the "ZMBI" rows of
 // clients that are leaving.
 QList<PlayerRecord> livePlayers(const QString& statusText);
+// The live player a status answer shows in the slot; nullopt when it is empty.
+std::optional<PlayerRecord> playerInSlot(const QString& statusText, const QString& clientNum);
+
 // The map named by the first row ("map: name"); empty when there is none.
 QString StatusMapName(const QString& statusText);
 
@@ -48,6 +51,18 @@ bool scriptRunning(const QString& versionAnswer);
 // A lower-cased dumpuser answer that holds user info: not empty and not the
 // server's "Player NAME is not on the server".
 bool isUserinfoTable(const QString& userinfoText);
+
+// The value of the user-info table's "name" line as the server printed it
+// (case and colour codes kept); nullopt when the table has none.
+std::optional<QString> userinfoName(const QString& userinfoAnswer);
+
+// The server refused a clientkick ("Client 7 is not active", a bad slot):
+// nobody was kicked.
+bool kickRefused(const QString& kickAnswer);
+
+// The engine takes a client number wherever a player's name is asked for:
+// the open-source engines say so in their version answer.
+bool takesClientNumbers(const QString& versionAnswer);
 
 // The model columns of the Players list from a lower-cased user-info answer:
 // {allied, axis}, each the value of the last line naming that setting.

@@ -95,7 +95,7 @@ Task<> Enforcement::escalate(PassContext& pass, PlayerRecord& player)
     if (step.kick)
         player.kickFlag = 1;
     if (player.kickFlag == 1)
-        co_await pass.kick(player.clientNum);
+        co_await pass.kick(player);
 }
 
 // ---- patrol pass ------------------------------------------------------------
@@ -160,7 +160,10 @@ Task<QString> Enforcement::enforceBans(PassContext& pass, const PlayerRecord& pl
     const QString notice = fillTemplate(
         m_settings.alertTemplate(Alert::BanNotice),
         {{QLatin1String("$ip"), ban.ip}, {QLatin1String("$date"), ban.date}, {QLatin1String("$reason"), ban.reason}});
-    co_await pass.sayKickLog(notice, player.clientNum);
+    // A notice whose kick did not happen is no ban enforced.
+    const bool kicked = co_await pass.sayKickLog(notice, player);
+    if (!kicked)
+        co_return QString();
     co_return notice;
 }
 
@@ -174,7 +177,7 @@ Task<> Enforcement::renameForSpearhead(PassContext& pass, PlayerRecord& player)
     const QString clientNum = player.clientNum;
 
     co_await pass.send(QStringLiteral("set numero ") + clientNum);
-    co_await pass.send(QStringLiteral("set nombre ") + rconSafe(newName));
+    co_await pass.send(QStringLiteral("set nombre ") + rconArgument(newName));
     // The server script needs a moment to rename before the next request.
     co_await pass.pause(m_renamePauseMs);
 }
@@ -191,7 +194,7 @@ Task<> Enforcement::checkPing(PassContext& pass, const PlayerRecord& player, con
         fillTemplate(m_settings.alertTemplate(Alert::PingKick), {{QLatin1String("$name"), player.name},
                                                                  {QLatin1String("$ping"), limitText},
                                                                  {QLatin1String("$scans"), scansText}});
-    co_await pass.sayKickLog(notice, player.clientNum);
+    co_await pass.sayKickLog(notice, player);
 }
 
 bool Enforcement::pingKickDue(const PlayerRecord& player, const QString& limitText, const QString& scansText)
@@ -253,7 +256,7 @@ void Enforcement::onCountdownTick()
 {
     const QString notice = fillTemplate(m_settings.alertTemplate(Alert::PrivateMode),
                                         {{QLatin1String("$time"), QString::number(m_countdown)}});
-    m_tasks.keep(sayCountdown(QStringLiteral("say ") + rconSafe(notice)));
+    m_tasks.keep(sayCountdown(QStringLiteral("say ") + rconArgument(notice)));
     m_countdown -= 10;
     if (m_countdown > 0)
         return;

@@ -1,6 +1,8 @@
 #include "SkelvarRcon/penalties/recordactions.h"
 
+#include "SkelvarRcon/engine/serverparse.h"
 #include "SkelvarRcon/penalties/banmatch.h"
+#include "SkelvarRcon/penalties/ingameban.h"
 #include "SkelvarRcon/session/monitorsession.h"
 #include "SkelvarRcon/session/uistate.h"
 #include "SkelvarRcon/store/liststore.h"
@@ -56,9 +58,21 @@ void RecordActions::press(ListButton button, int row)
     }
 }
 
-Task<> RecordActions::sendKick(QString clientNum)
+Task<> RecordActions::sendKick(PlayerRow player)
 {
-    co_await m_session.send(QStringLiteral("clientkick ") + clientNum);
+    // Players is as old as the last scan: the slot may have changed hands.
+    const Reply status = co_await m_session.read(QStringLiteral("status"));
+    const std::optional<PlayerRecord> now = playerInSlot(status.text, player.no);
+    if (!now || !samePlayer({now->name, now->ip}, player.name, player.ip)) {
+        m_prompter.message(
+            QStringLiteral("Player not kicked"),
+            status.answered
+                ? QStringLiteral("%1 (%2) is no longer in slot %3.").arg(player.name, player.ip, player.no)
+                : QStringLiteral("The server did not answer; %1 (%2) was not kicked.").arg(player.name, player.ip),
+            Prompter::Icon::Warning);
+        co_return;
+    }
+    co_await m_session.send(QStringLiteral("clientkick ") + rconSafe(player.no));
 }
 
 void RecordActions::kickPlayer(int row)
@@ -71,7 +85,7 @@ void RecordActions::kickPlayer(int row)
         {player.ip, player.name, QStringLiteral("Admin. Kick"), lists::formatDate(m_clock.today()), QString()});
     m_players.removeAt(row);
     m_ui.setPlayerControlsVisible(false);
-    m_tasks.keep(sendKick(player.no));
+    m_tasks.keep(sendKick(player));
 }
 
 void RecordActions::banPlayer(int row)
@@ -96,7 +110,7 @@ void RecordActions::banPlayer(int row)
                         {player.ip, player.name, QStringLiteral("Admin. Ban"), lists::formatDate(today), until}, today);
     m_players.removeAt(row);
     m_ui.setPlayerControlsVisible(false);
-    m_tasks.keep(sendKick(player.no));
+    m_tasks.keep(sendKick(player));
 }
 
 void RecordActions::removeRecord(ListKind kind, int row)

@@ -21,6 +21,7 @@ namespace skelvar::rcon {
 class ListStore;
 class MonitorSession;
 class PlayerList;
+struct PlayerRow;
 using skelvar::Prompter;
 class Settings;
 class UiState;
@@ -64,7 +65,9 @@ public:
     bool idle() { return m_tasks.idle(); }
 
 private:
-    Task<> sendKick(QString clientNum);
+    // The kick of a Players row, when the server's status shows the slot
+    // still holds him; the operator is told when it does not.
+    Task<> sendKick(PlayerRow player);
     QString widenedPattern(const QString& ip, Widen how);
     void applyReservedSkinControls();
 

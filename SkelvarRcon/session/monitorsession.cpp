@@ -5,6 +5,9 @@
 #include "SkelvarRcon/store/settings.h"
 #include "SkelvarRcon/transport/printedvalue.h"
 
+#include <QCryptographicHash>
+#include <QDir>
+#include <QSysInfo>
 #include <QTimer>
 
 namespace skelvar::rcon {
@@ -19,6 +22,19 @@ const QString kAlreadyText = QStringLiteral("Apparently, there 's already an Rco
 QString MonitorSession::alreadyMonitoredTitle()
 {
     return kAlreadyTitle;
+}
+
+QString MonitorSession::holderVariable()
+{
+    return QStringLiteral("sv_skelvarholder");
+}
+
+QString MonitorSession::holderIdFor(const QString& folder)
+{
+    // Hex only: it goes into a console command and comes back in a print.
+    const QByteArray where = QSysInfo::machineUniqueId() + '\n' + QSysInfo::machineHostName().toUtf8() + '\n' +
+                             QDir(folder).canonicalPath().toUtf8();
+    return QString::fromLatin1(QCryptographicHash::hash(where, QCryptographicHash::Sha1).toHex().left(16));
 }
 
 MonitorSession::MonitorSession(RconTransport& rcon, Settings& settings, UiState& ui, Prompter& prompter,
@@ -88,6 +104,11 @@ RconTransport::Awaiter MonitorSession::send(QString command)
     return m_rcon.send(std::move(command));
 }
 
+RconTransport::Awaiter MonitorSession::read(QString command)
+{
+    return m_rcon.read(std::move(command), m_running ? m_target : targetFromSettings());
+}
+
 Task<> MonitorSession::forceScan()
 {
     const quint64 gen = m_generation;
@@ -120,13 +141,13 @@ Task<MonitorSession::Claim> MonitorSession::checkConnection(PassContext& pass)
 {
     m_connectFailure = ConnectFailure::None;
     for (;;) {
-        QString answer = co_await pass.send(QStringLiteral("sv_skelvar"));
-        // The console's answer for a variable it does not know.
-        const bool unknown = answer.contains(QLatin1String("command"));
-        if (unknown)
-            answer.clear();
-        if (!answer.isEmpty()) {
-            const Claim claim = co_await claimAnswered(pass, answer);
+        const Reply answer = co_await pass.send(QStringLiteral("sv_skelvar"));
+        // A variable the server does not know: the original console says
+        // "Unknown command", the open-source engines print nothing.
+        const bool unknown =
+            answer.answered && (answer.text.contains(QLatin1String("command")) || answer.text.trimmed().isEmpty());
+        if (answer.answered && !unknown) {
+            const Claim claim = co_await claimAnswered(pass, answer.text);
             co_return claim;
         }
 
@@ -153,20 +174,41 @@ Task<MonitorSession::Claim> MonitorSession::claimAnswered(PassContext& pass, QSt
         co_return refuse(ConnectFailure::BadPassword);
     }
     // An answer without a readable value is treated like a held server.
-    if (printedValue(answer) != QLatin1String("0")) {
+    const bool held = printedValue(answer) != QLatin1String("0");
+    bool ours = false;
+    if (held)
+        ours = co_await heldByThisMonitor(pass);
+    if (held && !ours) {
         const bool force = m_prompter.askYesNo(kAlreadyTitle, kAlreadyText, Prompter::Icon::Question, false);
         // The question waited for the operator, who may have stopped meanwhile.
         co_await pass.checkpoint();
         if (!force)
             co_return refuse(ConnectFailure::Declined);
     }
+    m_offlineRetried = false;
+    co_await claim(pass);
+    co_return Claim::Claimed;
+}
+
+// A claim left behind by this monitor's own earlier run (killed before it
+// could release the server).
+Task<bool> MonitorSession::heldByThisMonitor(PassContext& pass)
+{
+    if (m_holderId.isEmpty())
+        co_return false;
+    const Reply holder = co_await pass.ask(holderVariable());
+    co_return printedValue(holder.text) == m_holderId;
+}
+
+Task<> MonitorSession::claim(PassContext& pass)
+{
     // A stop while the claim waits for its answer must still reset it.
     m_claimSent = true;
-    m_offlineRetried = false;
     co_await pass.send(QStringLiteral("set sv_skelvar 1"));
+    if (!m_holderId.isEmpty())
+        co_await pass.send(QStringLiteral("set ") + holderVariable() + QLatin1Char(' ') + m_holderId);
     m_claimSent = false;
     m_claimed = true;
-    co_return Claim::Claimed;
 }
 
 MonitorSession::Claim MonitorSession::refuse(ConnectFailure why)

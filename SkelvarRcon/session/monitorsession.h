@@ -56,6 +56,17 @@ public:
 
     // CheckConnection, as the first step of the warm-up pass.
     Task<Claim> checkConnection(PassContext& pass);
+    // Sets the claim (and names this monitor as its holder) without asking.
+    Task<> claim(PassContext& pass);
+
+    // The server variable that names the monitor holding the claim.
+    static QString holderVariable();
+    // This monitor's name in it: the same for every start from one folder on
+    // one machine, so a monitor that was killed takes its own claim back
+    // without the question. Empty: no holder is written or read.
+    void setHolderId(const QString& id) { m_holderId = id; }
+    QString holderId() const { return m_holderId; }
+    static QString holderIdFor(const QString& folder);
     Task<> stopMonitoring();
 
     // Between Start and the end of the session (connecting included).
@@ -71,6 +82,7 @@ public:
     // A request outside any pass (a button, the private countdown): to the
     // session's server while one runs, else to the connection boxes' one.
     RconTransport::Awaiter send(QString command);
+    RconTransport::Awaiter read(QString command);
     RconTarget targetFromSettings() const;
 
     bool offlineRetried() const { return m_offlineRetried; }
@@ -91,6 +103,7 @@ private:
     void beginSession();
     Task<> forceScan();
     Task<Claim> claimAnswered(PassContext& pass, QString answer);
+    Task<bool> heldByThisMonitor(PassContext& pass);
     // The check gives up: the timer stops and the reason is kept.
     Claim refuse(ConnectFailure why);
 
@@ -101,6 +114,7 @@ private:
     QTimer* m_engineTimer;
     EngineTiming m_timing;
     RconTarget m_target;
+    QString m_holderId;
     bool m_running = false;
     bool m_claimed = false;
     bool m_claimSent = false;  // "set sv_skelvar 1" is waiting for its answer

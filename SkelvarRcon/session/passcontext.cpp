@@ -1,5 +1,7 @@
 #include "SkelvarRcon/session/passcontext.h"
 
+#include "SkelvarRcon/engine/serverparse.h"
+#include "SkelvarRcon/penalties/ingameban.h"
 #include "SkelvarRcon/session/monitorsession.h"
 #include "SkelvarRcon/session/skelvarlog.h"
 #include "SkelvarRcon/store/settings.h"
@@ -28,11 +30,56 @@ void PassContext::drop()
         m_onDropped();
 }
 
-Task<> PassContext::sayKickLog(QString notice, QString clientNum)
+Task<bool> PassContext::slotStillHolds(const PlayerRecord& player)
 {
+    const Reply status = co_await ask(QStringLiteral("status"));
+    const QString who = QStringLiteral("%1 (%2)").arg(player.name, player.ip);
+    if (!status.answered) {
+        log(QStringLiteral("Not kicked: client %1 %2, the server did not answer status").arg(player.clientNum, who));
+        co_return false;
+    }
+    const std::optional<PlayerRecord> now = playerInSlot(status.text, player.clientNum);
+    if (!now) {
+        log(QStringLiteral("Not kicked: client %1 %2 has left").arg(player.clientNum, who));
+        co_return false;
+    }
+    if (samePlayer({now->name, now->ip}, player.name, player.ip))
+        co_return true;
+    log(QStringLiteral("Not kicked: client %1 %2, the slot now holds %3 (%4)")
+            .arg(player.clientNum, who, now->name, now->ip));
+    co_return false;
+}
+
+Task<bool> PassContext::sendKick(const PlayerRecord& player)
+{
+    const Reply answer = co_await send(QStringLiteral("clientkick ") + rconSafe(player.clientNum));
+    if (!kickRefused(answer.text))
+        co_return true;
+    log(QStringLiteral("Not kicked: client %1 %2 (%3), the server said: %4")
+            .arg(player.clientNum, player.name, player.ip, answer.text.section(QStringLiteral("\r\n"), 0, 0)));
+    co_return false;
+}
+
+Task<bool> PassContext::kick(PlayerRecord player)
+{
+    const bool holds = co_await slotStillHolds(player);
+    if (!holds)
+        co_return false;
+    const bool kicked = co_await sendKick(player);
+    co_return kicked;
+}
+
+Task<bool> PassContext::sayKickLog(QString notice, PlayerRecord player)
+{
+    const bool holds = co_await slotStillHolds(player);
+    if (!holds)
+        co_return false;
     co_await say(notice);
-    co_await kick(clientNum);
+    const bool kicked = co_await sendKick(player);
+    if (!kicked)
+        co_return false;
     log(notice);
+    co_return true;
 }
 
 void PassContext::log(const QString& text) const
@@ -72,7 +119,7 @@ void PassContext::Wait::await_suspend(std::coroutine_handle<> h)
         const auto kind = m_kind == Kind::Read ? RconTransport::Kind::Read : RconTransport::Kind::Command;
         m_id = m_rcon->request(
             m_command, m_pass.m_target,
-            [this, h](const QString& answer) {
+            [this, h](const Reply& answer) {
                 m_answer = answer;
                 m_id = 0;
                 finish(h);

@@ -8,6 +8,7 @@
 // does not, the pass is not resumed and its owner is told to drop it, so no
 // line of it runs after a stop or a new start and nothing more is sent.
 
+#include "SkelvarRcon/engine/playerrecord.h"
 #include "SkelvarRcon/transport/rcontransport.h"
 #include "SkelvarRcon/transport/task.h"
 
@@ -49,7 +50,7 @@ public:
         ~Wait();
         bool await_ready() const noexcept;
         void await_suspend(std::coroutine_handle<> h);
-        QString await_resume() { return m_answer; }
+        Reply await_resume() { return m_answer; }
 
     private:
         void finish(std::coroutine_handle<> h);
@@ -61,7 +62,7 @@ public:
         int m_pauseMs;
         quint64 m_id = 0;
         QPointer<QTimer> m_timer;
-        QString m_answer;
+        Reply m_answer;
     };
 
     // A read (status, dumpuser, a variable query): asked once more when silent.
@@ -69,8 +70,11 @@ public:
     // A command with effects, sent once.
     Wait send(QString command) { return Wait(*this, Wait::Kind::Command, std::move(command)); }
     // "say" with the text made safe for the console.
-    Wait say(const QString& text) { return send(QStringLiteral("say ") + rconSafe(text)); }
-    Wait kick(const QString& clientNum) { return send(QStringLiteral("clientkick ") + rconSafe(clientNum)); }
+    Wait say(const QString& text) { return send(QStringLiteral("say ") + rconArgument(text)); }
+    // The player's kick, after the server's status showed his slot still
+    // holds him (a slot can change hands during a long pass). True when the
+    // kick went out and the server did not refuse it.
+    Task<bool> kick(PlayerRecord player);
     // A pause that keeps the window running.
     Wait pause(int ms) { return Wait(*this, Wait::Kind::Pause, QString(), ms); }
     // Goes on only while the pass is current. For the few places where the
@@ -78,13 +82,16 @@ public:
     // something it ran itself ended the session, or after asking the operator.
     Wait checkpoint() { return Wait(*this, Wait::Kind::Checkpoint, QString()); }
 
-    // A notice to a player, his kick, and the notice in skelvar.log.
-    Task<> sayKickLog(QString notice, QString clientNum);
+    // A notice to a player, his kick, and the notice in skelvar.log; nothing
+    // when his slot holds somebody else, no log line when the kick was refused.
+    Task<bool> sayKickLog(QString notice, PlayerRecord player);
     // skelvar.log gets alerts only while the operator has logging ticked.
     void log(const QString& text) const;
 
 private:
     void drop();
+    Task<bool> slotStillHolds(const PlayerRecord& player);
+    Task<bool> sendKick(const PlayerRecord& player);
 
     MonitorSession& m_session;
     RconTransport& m_rcon;

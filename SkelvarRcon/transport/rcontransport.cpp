@@ -36,8 +36,8 @@ std::optional<quint16> parsePort(const QString& text)
 QByteArray encodeRequest(const QString& command, const QString& password)
 {
     if (command == QLatin1String("getstatus"))
-        return kPrefix + QByteArray(" getstatus");
-    return kPrefix + QByteArray(" rcon ") + password.toLatin1() + ' ' + command.toLatin1();
+        return kPrefix + QByteArray("getstatus");
+    return kPrefix + QByteArray("rcon ") + password.toLatin1() + ' ' + command.toLatin1();
 }
 
 namespace {
@@ -125,6 +125,14 @@ QString rconSafe(const QString& text)
     return out;
 }
 
+QString rconArgument(const QString& text)
+{
+    const QString safe = rconSafe(text);
+    if (!safe.contains(QLatin1String("//")) && !safe.contains(QLatin1String("/*")))
+        return safe;
+    return QLatin1Char('"') + safe + QLatin1Char('"');
+}
+
 RconTransport::RconTransport(QObject* parent, int replyWaitMs) : QObject(parent), m_waitMs(replyWaitMs)
 {
     m_replyTimer = new QTimer(this);
@@ -165,7 +173,7 @@ quint64 RconTransport::request(const QString& command, const RconTarget& target,
         m_callbacks.insert(id, std::move(done));
         QTimer::singleShot(0, this, [this, id] {
             if (auto cb = m_callbacks.take(id))
-                cb(QString());
+                cb(Reply());
         });
         return id;
     }
@@ -353,9 +361,9 @@ void RconTransport::onWaitOver()
         ++m_unanswered;
 
     // The caller resumes from the event loop, after the next request is out.
-    QTimer::singleShot(0, this, [this, id, answer] {
+    QTimer::singleShot(0, this, [this, id, answer, silent] {
         if (auto cb = m_callbacks.take(id))
-            cb(answer);
+            cb(Reply{answer, !silent});
     });
     startNext();
 }
@@ -381,7 +389,7 @@ void RconTransport::shutdown()
     for (quint64 id : ids) {
         QTimer::singleShot(0, this, [this, id] {
             if (auto cb = m_callbacks.take(id))
-                cb(QString());
+                cb(Reply());
         });
     }
 }

@@ -34,8 +34,20 @@ struct RconTarget {
 };
 
 // The datagram for a command: the status query for exactly "getstatus",
-// a console command otherwise.
+// a console command otherwise. Nothing stands between the type byte and the
+// words: the open-source engines skip that one byte and then take the raw
+// line as "rcon" plus four characters, so a blank there would shift the
+// command into the password's place.
 QByteArray encodeRequest(const QString& command, const QString& password);
+
+// What one request got back. A server that answers with an empty print (an
+// unset variable on the open-source engines, a "set") has answered; only a
+// request without a single datagram is silent.
+struct Reply {
+    QString text;
+    bool answered = false;
+    operator const QString&() const { return text; }
+};
 
 // One answer datagram with its framing removed: its first 11 bytes, and any
 // further whole answer header (0xFF x4, 0x01, "print", a line feed) inside it.
@@ -48,6 +60,11 @@ QString cleanReply(const QList<QByteArray>& datagrams);
 // no line break, ';' or '"' that the server's console would read as the end
 // of the command or the start of another one.
 QString rconSafe(const QString& text);
+
+// rconSafe text as the argument of a command that reads the rest of its line
+// (say, set): the engines take "//" and "/*" outside double quotes as the
+// start of a comment and drop what follows, so such text goes out quoted.
+QString rconArgument(const QString& text);
 
 // A token bucket of requests: `burst` at once, then one more every `periodMs`.
 // A burst of 0 paces nothing.
@@ -96,9 +113,9 @@ public:
     // effects (say, set, clientkick, the console's lines) never is.
     enum class Kind { Command, Read };
 
-    using Callback = std::function<void(const QString&)>;
+    using Callback = std::function<void(const Reply&)>;
     // Queues a request; `done` runs later from the event loop with the answer
-    // (empty when nothing came). Returns an id for cancel().
+    // (not answered, empty, when nothing came). Returns an id for cancel().
     quint64 request(const QString& command, const RconTarget& target, Callback done, Kind kind = Kind::Command);
     quint64 request(const QString& command, Callback done, Kind kind = Kind::Command)
     {
@@ -127,7 +144,7 @@ public:
         bool await_ready() const noexcept { return false; }
         void await_suspend(std::coroutine_handle<> h)
         {
-            auto done = [this, h](const QString& answer) {
+            auto done = [this, h](const Reply& answer) {
                 m_answer = answer;
                 m_id = 0;
                 h.resume();
@@ -135,7 +152,7 @@ public:
             m_id = m_target ? m_transport->request(m_command, *m_target, done, m_kind)
                             : m_transport->request(m_command, done, m_kind);
         }
-        QString await_resume() { return m_answer; }
+        Reply await_resume() { return m_answer; }
 
     private:
         QPointer<RconTransport> m_transport;
@@ -143,7 +160,7 @@ public:
         std::optional<RconTarget> m_target;
         Kind m_kind;
         quint64 m_id = 0;
-        QString m_answer;
+        Reply m_answer;
     };
 
     // `QString answer = co_await rcon.send("status");`

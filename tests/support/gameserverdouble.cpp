@@ -10,9 +10,65 @@
 namespace skelvar::test {
 
 namespace {
-const QByteArray kConsolePrefix("\xFF\xFF\xFF\xFF\x02 rcon ", 11);
-const QByteArray kStatusQuery("\xFF\xFF\xFF\xFF\x02 getstatus", 15);
+const QByteArray kOutOfBand("\xFF\xFF\xFF\xFF", 4);
 constexpr int kMaxDatagrams = 100000;
+
+// The request as the engines read it: the byte after the four 0xFF is
+// skipped whatever it is, the words of the line decide what it is, and the
+// command of an rcon request is the raw line past four characters (taken to
+// be "rcon") and the password. A blank before "rcon" so makes the password
+// the command.
+void readRequest(GameServerDouble::Received& r)
+{
+    if (!r.raw.startsWith(kOutOfBand) || r.raw.size() < 6)
+        return;
+    QByteArray line = r.raw.mid(5);
+    if (const qsizetype lf = line.indexOf('\n'); lf >= 0)
+        line.truncate(lf);
+    const QList<QByteArray> words = line.simplified().split(' ');
+    const QByteArray first = words.value(0).toLower();
+    if (first == "getstatus") {
+        r.statusQuery = true;
+        return;
+    }
+    if (first != "rcon")
+        return;
+    r.password = QString::fromLatin1(words.value(1));
+    qsizetype at = 4;
+    while (at < line.size() && line.at(at) == ' ')
+        ++at;
+    while (at < line.size() && line.at(at) != ' ')
+        ++at;
+    while (at < line.size() && line.at(at) == ' ')
+        ++at;
+    r.command = QString::fromLatin1(line.mid(at));
+    r.console = true;
+}
+
+QString withoutColours(const QString& name)
+{
+    QString out;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        if (name.at(i) == QLatin1Char('^') && i + 1 < name.size() && name.at(i + 1) != QLatin1Char('^')) {
+            ++i;
+            continue;
+        }
+        out += name.at(i);
+    }
+    return out;
+}
+
+// The first word of a console line and the rest, as the engines tokenize:
+// a double quote opens a word that runs to the next one or the line's end.
+QString firstArgument(const QString& rest)
+{
+    const QString text = rest.trimmed();
+    if (text.startsWith(QLatin1Char('"'))) {
+        const qsizetype close = text.indexOf(QLatin1Char('"'), 1);
+        return close < 0 ? text.mid(1) : text.mid(1, close - 1);
+    }
+    return text.section(QLatin1Char(' '), 0, 0);
+}
 }  // namespace
 
 GameServerDouble::GameServerDouble(QObject* parent, int lifetimeMs)
@@ -77,6 +133,17 @@ QByteArray GameServerDouble::engineVariableText(const QString& name, const QStri
     return text + "\n";
 }
 
+QByteArray GameServerDouble::openMohaaVariableText(const QString& name, const QString& value,
+                                                   const QString& defaultValue)
+{
+    QByteArray text = "\"" + name.toLatin1() + "\" is:\"" + value.toLatin1() + "\"";
+    if (value == defaultValue)
+        text += ", the default";
+    else
+        text += " default:\"" + defaultValue.toLatin1() + "\"";
+    return text + "\n";
+}
+
 GameServerDouble::Reply GameServerDouble::engineAnswer(const QByteArray& text)
 {
     constexpr int kBuffer = 1007;
@@ -106,6 +173,90 @@ QByteArray GameServerDouble::notOnServerText(const QString& name)
     return "Player " + name.toLatin1() + " is not on the server\n";
 }
 
+void GameServerDouble::setPlayers(const QList<Player>& players)
+{
+    m_players = players;
+    m_hasPlayers = true;
+}
+
+QByteArray GameServerDouble::statusText(const QString& map, const QList<Player>& players)
+{
+    QByteArray text = "map: " + map.toLatin1() + "\n" +
+                      "num score ping name            lastmsg address               qport rate  \n" +
+                      "--- ----- ---- --------------- ------- --------------------- ----- ----- \n";
+    for (const Player& p : players) {
+        const QString address = p.ip + QLatin1Char(':') + QString::number(p.port);
+        text += QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8\n")
+                    .arg(p.num, 3)
+                    .arg(0, 5)
+                    .arg(p.ping, 4)
+                    .arg(p.name, -15)
+                    .arg(0, 7)
+                    .arg(address, -21)
+                    .arg(1024 + p.num, 5)
+                    .arg(p.rate, 5)
+                    .toLatin1();
+    }
+    return text + "\n";
+}
+
+const GameServerDouble::Player* GameServerDouble::playerByHandle(const QString& handle) const
+{
+    bool digits = !handle.isEmpty();
+    for (const QChar c : handle)
+        digits = digits && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    if (digits) {
+        // A client on his way out still holds his slot and his name.
+        for (const Player& p : m_players)
+            if (p.num == handle.toInt())
+                return &p;
+    }
+    for (const Player& p : m_players) {
+        if (p.name.compare(handle, Qt::CaseInsensitive) == 0 ||
+            withoutColours(p.name).compare(handle, Qt::CaseInsensitive) == 0)
+            return &p;
+    }
+    return nullptr;
+}
+
+// status, dumpuser and clientkick against the players' table.
+std::optional<GameServerDouble::Reply> GameServerDouble::playerCommand(const QString& command)
+{
+    if (!m_hasPlayers)
+        return std::nullopt;
+    const QString verb = command.section(QLatin1Char(' '), 0, 0);
+    const QString rest = command.section(QLatin1Char(' '), 1);
+    if (verb == QLatin1String("status"))
+        return engineAnswer(statusText(QStringLiteral("omtest"), m_players));
+    if (verb == QLatin1String("dumpuser")) {
+        const QString handle = firstArgument(rest);
+        const Player* p = playerByHandle(handle);
+        if (!p)
+            return engineAnswer(notOnServerText(handle));
+        QByteArray text = "userinfo\n--------\n";
+        QList<std::pair<QString, QString>> lines{{QStringLiteral("ip"), p->ip}, {QStringLiteral("name"), p->name}};
+        lines += p->userinfo;
+        for (const auto& [key, value] : lines)
+            text += key.leftJustified(20).toLatin1() + " : " + value.toLatin1() + "\n";
+        return engineAnswer(text);
+    }
+    if (verb == QLatin1String("clientkick")) {
+        const QString slot = firstArgument(rest);
+        for (Player& p : m_players) {
+            if (QString::number(p.num) != slot)
+                continue;
+            if (p.ping == QLatin1String("ZMBI"))
+                return engineAnswer("");
+            {
+                p.ping = QStringLiteral("ZMBI");
+                return engineAnswer("broadcast: print \"\x02" + p.name.toLatin1() + " was kicked\n\"\n");
+            }
+        }
+        return engineAnswer("Client " + slot.toLatin1() + " is not active\n");
+    }
+    return std::nullopt;
+}
+
 void GameServerDouble::sendToLastClient(const QByteArray& bytes)
 {
     if (m_lastPort)
@@ -123,14 +274,8 @@ void GameServerDouble::onReadyRead()
         r.from = d.senderAddress();
         r.fromPort = quint16(d.senderPort());
         r.atMs = QDateTime::currentMSecsSinceEpoch() - m_started;
-        if (r.raw == kStatusQuery) {
-            r.statusQuery = true;
-        } else if (r.raw.startsWith(kConsolePrefix)) {
-            const QString rest = QString::fromLatin1(r.raw.mid(kConsolePrefix.size()));
-            const qsizetype blank = rest.indexOf(QLatin1Char(' '));
-            r.password = blank < 0 ? rest : rest.left(blank);
-            r.command = blank < 0 ? QString() : rest.mid(blank + 1);
-        } else {
+        readRequest(r);
+        if (!r.statusQuery && !r.console) {
             m_received.append(r);
             emit datagramReceived();
             continue;  // not ours: no answer
@@ -195,6 +340,8 @@ GameServerDouble::Reply GameServerDouble::replyFor(const Received& r)
         return m_fixed.value(key);
     if (r.statusQuery)
         return {};
+    if (auto reply = playerCommand(r.command))
+        return *reply;
     // The console's own behaviour for variables.
     const QString cmd = r.command.trimmed();
     if (cmd.startsWith(QLatin1String("set "))) {
@@ -207,14 +354,18 @@ GameServerDouble::Reply GameServerDouble::replyFor(const Received& r)
         setVariable(name, value);
         return {datagram("")};
     }
-    const bool engine = m_dialect == Dialect::Engine;
+    const bool engine = m_dialect != Dialect::Original;
     if (!cmd.contains(QLatin1Char(' ')) && m_vars.contains(cmd)) {
         const QString value = m_vars.value(cmd);
+        if (m_dialect == Dialect::OpenMohaa)
+            return {datagram(openMohaaVariableText(cmd, value, m_defaults.value(cmd)))};
         return {datagram(engine ? engineVariableText(cmd, value, m_defaults.value(cmd)) : variableText(cmd, value))};
     }
     static const QString dumpuser = QStringLiteral("dumpuser \"");
     if (engine && r.command.startsWith(dumpuser))
         return engineAnswer(notOnServerText(r.command.mid(dumpuser.size())));
+    if (m_dialect == Dialect::OpenMohaa)
+        return {datagram("")};
     if (engine)
         return {datagram("unknown command: " + cmd.toLatin1() + "\n")};
     return {datagram("Unknown command \"" + cmd.toLatin1() + "\"\n")};

@@ -31,6 +31,7 @@ public:
     struct Received {
         QByteArray raw;
         bool statusQuery = false;  // connectionless "getstatus"
+        bool console = false;      // "rcon" and a password
         QString password;
         QString command;
         QHostAddress from;
@@ -72,10 +73,12 @@ public:
     // Full control: return a reply to use it, nullopt to fall through.
     void setHandler(std::function<std::optional<Reply>(const Received&)> h) { m_handler = std::move(h); }
 
-    // How the console prints: the open-source engines add a colour code to
-    // every value and say whether it is the default; the original servers
-    // print `"name" is:"value" default:""` and "Unknown command".
-    enum class Dialect { Engine, Original };
+    // How the console prints: ioquake3 adds a colour code to every value,
+    // says whether it is the default and names an unknown command; OpenMoHAA
+    // prints values without colour codes and answers an unset variable or an
+    // unknown command with an empty print; the original servers print
+    // `"name" is:"value" default:""` and "Unknown command".
+    enum class Dialect { Engine, OpenMohaa, Original };
     void setDialect(Dialect d) { m_dialect = d; }
 
     // Server variables: "set name value" stores, a bare "name" prints them.
@@ -94,6 +97,23 @@ public:
     QString variable(const QString& name) const { return m_vars.value(name); }
     bool hasVariable(const QString& name) const { return m_vars.contains(name); }
 
+    // Connected players, when a test gives them: status, dumpuser and
+    // clientkick then answer from this table as the engines do (a name is
+    // found case-insensitively or without colour codes, the first match wins,
+    // and digits are a client number).
+    struct Player {
+        int num = 0;
+        QString name;
+        QString ip;
+        int port = 27000;
+        QString ping = QStringLiteral("50");
+        int rate = 25000;
+        QList<std::pair<QString, QString>> userinfo;  // after name and ip
+    };
+    void setPlayers(const QList<Player>& players);
+    QList<Player> players() const { return m_players; }
+    static QByteArray statusText(const QString& map, const QList<Player>& players);
+
     // Sends a datagram to the client port of the last request (a late answer).
     void sendToLastClient(const QByteArray& bytes);
 
@@ -110,6 +130,8 @@ public:
     static QByteArray variableText(const QString& name, const QString& value);
     // The engines' print: "name" is:"value^7", the default / ... default:"d^7"
     static QByteArray engineVariableText(const QString& name, const QString& value, const QString& defaultValue);
+    // OpenMoHAA's: "name" is:"value", the default / ... default:"d"
+    static QByteArray openMohaaVariableText(const QString& name, const QString& value, const QString& defaultValue);
     // An answer cut into datagrams as the engines flush their print buffer:
     // at most 1007 bytes of text each, at a line's end where one fits.
     static Reply engineAnswer(const QByteArray& text);
@@ -122,6 +144,8 @@ signals:
 private:
     void onReadyRead();
     Reply replyFor(const Received& r);
+    std::optional<Reply> playerCommand(const QString& command);
+    const Player* playerByHandle(const QString& handle) const;
     void sendReply(const Reply& reply, const QHostAddress& to, quint16 port);
     bool overRateLimit(const QHostAddress& from, qint64 nowMs);
 
@@ -142,6 +166,8 @@ private:
     QHash<QString, QString> m_defaults;
     Dialect m_dialect = Dialect::Engine;
     std::function<std::optional<Reply>(const Received&)> m_handler;
+    QList<Player> m_players;
+    bool m_hasPlayers = false;
     QList<Received> m_received;
     QHostAddress m_lastFrom;
     quint16 m_lastPort = 0;

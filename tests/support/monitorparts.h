@@ -14,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <QHash>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -84,8 +85,21 @@ struct MonitorParts {
                 return GameServerDouble::Reply{};
             if (!userinfo.contains(name))
                 return GameServerDouble::engineAnswer(GameServerDouble::notOnServerText(name));
-            return GameServerDouble::engineAnswer(userinfo.value(name));
+            return GameServerDouble::engineAnswer(withNameLine(userinfo.value(name), name));
         });
+    }
+
+    // A server's table always names its player; fixtures that leave the
+    // line out get the name that was asked for.
+    static QByteArray withNameLine(const QByteArray& table, const QString& name)
+    {
+        static const QRegularExpression kNameLine(QStringLiteral("(^|\n)name +: "));
+        if (QString::fromLatin1(table).contains(kNameLine))
+            return table;
+        const qsizetype rule = table.indexOf("--------\n");
+        const qsizetype at = rule < 0 ? 0 : rule + 9;
+        return table.left(at) + QStringLiteral("name").leftJustified(21).toLatin1() + ": " + name.toLatin1() + "\n" +
+               table.mid(at);
     }
 
     QStringList commands() const { return server.commands(); }
