@@ -7,6 +7,7 @@
 #include "tests/support/scriptedprompter.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -23,6 +24,7 @@ using skelvar::test::ScriptedPrompter;
 
 using UiChange = std::function<void(UiState&)>;
 Q_DECLARE_METATYPE(UiChange)
+Q_DECLARE_METATYPE(skelvar::test::GameServerDouble::Dialect)
 
 namespace {
 constexpr int kWait = 40;
@@ -320,13 +322,71 @@ private slots:
         QVERIFY(r.prompter.shown.isEmpty());
     }
 
+    // A server without the variable: the original console names the unknown
+    // command, ioquake3 too in its words, OpenMoHAA prints nothing at all.
+    void unknownVariableIsCreated_data()
+    {
+        QTest::addColumn<GameServerDouble::Dialect>("dialect");
+        QTest::newRow("original: Unknown command") << GameServerDouble::Dialect::Original;
+        QTest::newRow("ioquake3: unknown command") << GameServerDouble::Dialect::Engine;
+        QTest::newRow("OpenMoHAA: an empty print") << GameServerDouble::Dialect::OpenMohaa;
+    }
     void unknownVariableIsCreated()
     {
+        QFETCH(GameServerDouble::Dialect, dialect);
         Rig r(dir.path());
+        r.server.setDialect(dialect);
         r.server.removeVariable("sv_skelvar");
         r.session->start();
         QTRY_VERIFY(r.session->claimed());
         QCOMPARE(r.first(4), (QStringList{"sv_skelvar", "set sv_skelvar 0", "sv_skelvar", "set sv_skelvar 1"}));
+        QVERIFY(r.prompter.shown.isEmpty());
+        QCOMPARE(r.session->connectFailure(), MonitorSession::ConnectFailure::None);
+    }
+
+    // A monitor killed before it could release the server left its claim:
+    // started again from the same folder it takes it back without the
+    // question; another monitor's claim, or one that names nobody, still asks.
+    void ownClaimIsTakenBack_data()
+    {
+        QTest::addColumn<QString>("holder");  // sv_skelvarholder on the server; "-" for none
+        QTest::addColumn<bool>("asks");
+        QTest::newRow("this monitor's") << "ours" << false;
+        QTest::newRow("another monitor's") << "0123456789abcdef" << true;
+        QTest::newRow("nobody named") << "-" << true;
+    }
+    void ownClaimIsTakenBack()
+    {
+        QFETCH(QString, holder);
+        QFETCH(bool, asks);
+        Rig r(dir.path());
+        r.server.setDialect(GameServerDouble::Dialect::OpenMohaa);
+        const QString ours = MonitorSession::holderIdFor(dir.path());
+        r.session->setHolderId(ours);
+        r.server.setVariable("sv_skelvar", "1");
+        if (holder != "-")
+            r.server.setVariable(MonitorSession::holderVariable(), holder == "ours" ? ours : holder);
+        r.prompter.answers = {false};
+        r.session->start();
+        QTRY_VERIFY(r.idle() && (r.session->claimed() || !r.session->running()));
+        QCOMPARE(r.prompter.titles(), asks ? QStringList{"Already Monitored!"} : QStringList());
+        QCOMPARE(r.session->claimed(), !asks);
+        if (!asks) {
+            QCOMPARE(r.first(4), (QStringList{"sv_skelvar", "sv_skelvarholder", "set sv_skelvar 1",
+                                              "set sv_skelvarholder " + ours}));
+            QCOMPARE(r.server.variable("sv_skelvarholder"), ours);
+        }
+        r.session->stop();
+        QTRY_VERIFY(r.idle());
+    }
+
+    void holderIdNamesTheFolder()
+    {
+        QTemporaryDir other;
+        const QString id = MonitorSession::holderIdFor(dir.path());
+        QCOMPARE(MonitorSession::holderIdFor(dir.path()), id);
+        QVERIFY(MonitorSession::holderIdFor(other.path()) != id);
+        QVERIFY(QRegularExpression("^[0-9a-f]{16}$").match(id).hasMatch());
     }
 
     void editOfConnectionEndsTheSession()
