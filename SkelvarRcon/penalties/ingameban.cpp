@@ -60,4 +60,9 @@ bool samePlayer(const SeenPlayer& seen, const QString& name, const QString& ip)
     return name == seen.name || name == spearheadName(seen.name);
 }
 
+bool holdsSlot(const SeenPlayer& now, const QString& name, const QString& ip)
+{
+    return ip == now.ip && spearheadName(name) == spearheadName(now.name);
+}
+
 }  // namespace skelvar::rcon

@@ -36,6 +36,9 @@ QString spearheadName(QString name);
 // Whether the player a later table shows in the slot is the one seen before.
 // The Spearhead rename may have turned his blanks into '_' in between.
 bool samePlayer(const SeenPlayer& seen, const QString& name, const QString& ip);
+// Whether the player a slot holds now is the one a record names, whichever of
+// the two already carries the Spearhead rename.
+bool holdsSlot(const SeenPlayer& now, const QString& name, const QString& ip);
 
 struct ClientBanValue {
     // The variable holds something other than nothing or "-1": it is reset.

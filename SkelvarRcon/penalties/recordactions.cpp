@@ -63,7 +63,7 @@ Task<> RecordActions::sendKick(PlayerRow player)
     // Players is as old as the last scan: the slot may have changed hands.
     const Reply status = co_await m_session.read(QStringLiteral("status"));
     const std::optional<PlayerRecord> now = playerInSlot(status.text, player.no);
-    if (!now || !samePlayer({now->name, now->ip}, player.name, player.ip)) {
+    if (!now || !holdsSlot({now->name, now->ip}, player.name, player.ip)) {
         m_prompter.message(
             QStringLiteral("Player not kicked"),
             status.answered

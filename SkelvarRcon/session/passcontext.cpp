@@ -43,7 +43,7 @@ Task<bool> PassContext::slotStillHolds(const PlayerRecord& player)
         log(QStringLiteral("Not kicked: client %1 %2 has left").arg(player.clientNum, who));
         co_return false;
     }
-    if (samePlayer({now->name, now->ip}, player.name, player.ip))
+    if (holdsSlot({now->name, now->ip}, player.name, player.ip))
         co_return true;
     log(QStringLiteral("Not kicked: client %1 %2, the slot now holds %3 (%4)")
             .arg(player.clientNum, who, now->name, now->ip));
