@@ -10,7 +10,6 @@ namespace skelvar::test {
 
 namespace {
 
-const QByteArray kTargetPrefix("\xFF\xFF\xFF\xFF\x02 ", 6);
 const QByteArray kOutOfBand("\xFF\xFF\xFF\xFF", 4);
 const QByteArray kEnginePrint("\xFF\xFF\xFF\xFFprint\n", 10);
 const QByteArray kTargetPrint("\xFF\xFF\xFF\xFF\x01print\n", 11);
@@ -69,9 +68,12 @@ QStringList EngineBridge::unanswered() const
 
 QByteArray EngineBridge::toEngineRequest(const QByteArray& datagram)
 {
-    if (!datagram.startsWith(kTargetPrefix))
+    // The target game's servers skip one byte after the four 0xFF, whatever
+    // it is; ioquake3 expects none. Everything after it goes on as it came,
+    // a blank too, which breaks rcon on ioquake3 as it does on OpenMoHAA.
+    if (!datagram.startsWith(kOutOfBand) || datagram.size() <= kOutOfBand.size())
         return datagram;
-    return kOutOfBand + datagram.mid(kTargetPrefix.size());
+    return kOutOfBand + datagram.mid(kOutOfBand.size() + 1);
 }
 
 QString EngineBridge::toTargetStatus(const QString& engineLines,
@@ -93,6 +95,22 @@ QString EngineBridge::toTargetStatus(const QString& engineLines,
     }
     out.chop(1);  // the split gave one piece more than there were line feeds
     return out;
+}
+
+QString EngineBridge::toTargetUserinfo(const QString& engineLines)
+{
+    QStringList lines = engineLines.split(QLatin1Char('\n'));
+    for (QString& line : lines) {
+        const qsizetype blank = line.indexOf(QLatin1Char(' '));
+        if (blank <= 0 || line.startsWith(QLatin1String("userinfo")))
+            continue;
+        // The name is padded to 20 and followed by one blank; a longer name by one blank.
+        const qsizetype value = std::max<qsizetype>(blank, 20) + 1;
+        if (value > line.size())
+            continue;
+        line = line.left(blank).leftJustified(21) + QStringLiteral(": ") + line.mid(value);
+    }
+    return lines.join(QLatin1Char('\n'));
 }
 
 QString EngineBridge::madeUpAddress(const QString& name)
@@ -121,6 +139,7 @@ void EngineBridge::onClientDatagram()
         else
             e.command = text;
         m_statusAnswer = e.command == QLatin1String("status");
+        m_userinfoAnswer = e.command.startsWith(QLatin1String("dumpuser "));
         m_statusCarry.clear();
         m_exchanges.append(e);
         m_back->writeDatagram(request, QHostAddress(QHostAddress::LocalHost), m_serverPort);
@@ -148,6 +167,8 @@ void EngineBridge::onServerDatagram()
                                       [this](const QString& name) { return madeUpAddress(name) + ":27960"; });
                 if (text.isEmpty())
                     continue;
+            } else if (m_userinfoAnswer) {
+                text = toTargetUserinfo(text);
             }
             reply = kTargetPrint + text.toLatin1();
         }

@@ -2,12 +2,14 @@
 // Puts a real ioquake3 server (see engineserver.h) in the place of the target
 // game's server. The engine speaks the same remote console with a few
 // differences, which the bridge carries both ways:
-// - requests: the 0x02 and the blank after the four 0xFF bytes are removed,
-//   since the engine would read them as part of the command;
+// - requests: the one byte after the four 0xFF bytes is removed (the target
+//   game's servers skip it, ioquake3 would read it as part of the command);
 // - answers: 0x01 goes before "print";
 // - the status table gets the target game's eight columns (lastmsg and qport
 //   added), and each bot, shown at the address "bot", gets its own made-up
-//   address from 192.0.2.0/24 that is only ever written into the table.
+//   address from 192.0.2.0/24 that is only ever written into the table;
+// - a user-info table gets the target game's layout: ioquake3 pads each
+//   setting's name to 20 and a blank, the target game to 21 and ": ".
 // The monitor talks to the bridge on 127.0.0.1; every request goes on to the
 // server from the bridge's one socket, so the server sees one client host.
 
@@ -57,6 +59,7 @@ public:
     // Status text in the engine's layout to the target game's layout, one whole
     // line at a time; `addressOf` gives the address for a bot's name.
     static QString toTargetStatus(const QString& engineLines, const std::function<QString(const QString&)>& addressOf);
+    static QString toTargetUserinfo(const QString& engineLines);
 
 private:
     void onClientDatagram();
@@ -68,8 +71,9 @@ private:
     quint16 m_serverPort;
     QHostAddress m_clientHost;
     quint16 m_clientPort = 0;
-    bool m_statusAnswer = false;  // the answers now coming are a status table
-    QString m_statusCarry;        // a table line cut between two datagrams
+    bool m_statusAnswer = false;    // the answers now coming are a status table
+    bool m_userinfoAnswer = false;  // ... a dumpuser table
+    QString m_statusCarry;          // a table line cut between two datagrams
     QList<Exchange> m_exchanges;
     QHash<QString, QString> m_botAddresses;
     qint64 m_started;
