@@ -7,6 +7,7 @@
 #include "SkelvarRcon/store/liststore.h"
 #include "SkelvarRcon/store/recordlist.h"
 #include "SkelvarRcon/store/settings.h"
+#include "SkelvarRcon/transport/rcontransport.h"
 #include "tests/SkelvarRcon/engine/statusfixture.h"
 #include "tests/support/monitorparts.h"
 
@@ -16,6 +17,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 using namespace skelvar;
@@ -157,6 +159,7 @@ private slots:
                                        "dumpuser \"Big Name",
                                        "dumpuser \"^1Cheat^7er",
                                        "say Cheat Detected!! Player: ^1Cheat^7er Cheat: NoFog IP: 10.0.0.2",
+                                       "status",
                                        "clientkick 1",
                                        "dumpuser \"Warned",
                                        "say Cheat Detected!! Player: Warned Cheat: WhiteWalls IP: 10.0.0.3",
@@ -352,11 +355,17 @@ private slots:
             r.server.setReply("status", {parts.first()});
         else
             r.server.setReply("status", parts);
-        // Any name the server is asked for answers, whatever became of it on the way.
-        r.server.setHandler([](const GameServerDouble::Received& q) -> std::optional<GameServerDouble::Reply> {
-            if (!q.command.startsWith("dumpuser \""))
+        // Every player asked for answers with his own table, whatever became
+        // of his name on the way.
+        r.server.setHandler([&names](const GameServerDouble::Received& q) -> std::optional<GameServerDouble::Reply> {
+            static const QString ask = "dumpuser \"";
+            if (!q.command.startsWith(ask))
                 return std::nullopt;
-            return GameServerDouble::Reply{GameServerDouble::datagram(test::userinfoAnswer(cleanInfo("x")))};
+            const QString asked = q.command.mid(ask.size());
+            const auto named =
+                std::find_if(names.begin(), names.end(), [&](const QString& n) { return rconSafe(n) == asked; });
+            const QString name = named == names.end() ? asked : *named;
+            return GameServerDouble::Reply{GameServerDouble::datagram(test::userinfoAnswer(cleanInfo(name)))};
         });
 
         // The rows that arrived whole; the one cut at the datagram's end is not a player.
@@ -383,16 +392,18 @@ private slots:
         const QString quoted = "x\";quit;\"";
         const QString broken = "evil\rname";
         r.serve({{0, 0, "50", quoted, "10.0.0.1:1"}, {1, 0, "50", broken, "10.0.0.2:1"}});
-        r.serveInfo("xquit", withLine(cleanInfo("x"), "r_farplane_nofog", "1"));
-        r.serveInfo("evil name", withLine(cleanInfo("evil"), "r_farplane_nofog", "1"));
+        // Asked for by their names as sent; their tables name them as the status does.
+        r.serveInfo("xquit", withLine(cleanInfo(quoted), "r_farplane_nofog", "1"));
+        r.serveInfo("evil name", withLine(cleanInfo(broken), "r_farplane_nofog", "1"));
         r.session->start();
         QTRY_VERIFY_WITH_TIMEOUT(r.patrolsFinished == 1, 5000);
         r.stop();
-        QCOMPARE(r.afterWarmup().mid(0, 8),
-                 (QStringList{"status", "sv_skelvar", "dumpuser \"xquit",
-                              "say Cheat Detected!! Player: xquit Cheat: NoFog IP: 10.0.0.1", "clientkick 0",
-                              "dumpuser \"evil name",
-                              "say Cheat Detected!! Player: evil name Cheat: NoFog IP: 10.0.0.2", "clientkick 1"}));
+        QCOMPARE(
+            r.afterWarmup().mid(0, 10),
+            (QStringList{"status", "sv_skelvar", "dumpuser \"xquit",
+                         "say Cheat Detected!! Player: xquit Cheat: NoFog IP: 10.0.0.1", "status", "clientkick 0",
+                         "dumpuser \"evil name", "say Cheat Detected!! Player: evil name Cheat: NoFog IP: 10.0.0.2",
+                         "status", "clientkick 1"}));
         for (const GameServerDouble::Received& q : r.server.received()) {
             QVERIFY2(!q.raw.contains(';') && !q.raw.contains('\n') && !q.raw.contains('\r'), q.raw.constData());
             QVERIFY2(q.raw.count('"') <= (q.command.startsWith("set nextmap") ? 2 : 1), q.raw.constData());
@@ -424,7 +435,8 @@ private slots:
                                    {4, 0, "50", "Big\rName", "10.0.0.5:1"}, {5, 0, "50", "Big Name", "10.0.0.6:1"},
                                    {6, 0, "50", "Twin;;", "10.0.0.7:1"}}
             // Bob and Big Name go out as they are and get their own answers.
-            << QStringList{"dumpuser \"Bob", fog.arg("Bob", "10.0.0.2"), "clientkick 1", "dumpuser \"Big Name"}
+            << QStringList{"dumpuser \"Bob", fog.arg("Bob", "10.0.0.2"), "status", "clientkick 1",
+                           "dumpuser \"Big Name"}
             << QStringList{"10.0.0.2"}
             << QStringList{"Not scanned: the name Bob; is asked for as Bob, and so is another player's",
                            "Cheat Detected!! Player: Bob Cheat: NoFog IP: 10.0.0.2",
@@ -468,11 +480,12 @@ private slots:
         const PenaltyRowNames row1 = Settings::penaltyRow(1);
         QTest::newRow("silent: only the log") << QStringList{"Silent=1"} << QStringList{} << "" << -1 << 1;
         QTest::newRow("warning") << QStringList{row1.warning + "=1"} << QStringList{say} << "w" << -1 << 1;
-        QTest::newRow("kick, no log") << QStringList{"Logea=0"} << QStringList{say, "clientkick 4"} << "k" << -1 << 0;
+        QTest::newRow("kick, no log") << QStringList{"Logea=0"} << QStringList{say, "status", "clientkick 4"} << "k"
+                                      << -1 << 0;
         QTest::newRow("ban 7 days") << QStringList{row1.ban + "=1", row1.days + "=7"}
-                                    << QStringList{say, "clientkick 4"} << "b" << 7 << 1;
-        QTest::newRow("ban 00 has no end")
-            << QStringList{row1.ban + "=1", row1.days + "=00"} << QStringList{say, "clientkick 4"} << "b" << -1 << 1;
+                                    << QStringList{say, "status", "clientkick 4"} << "b" << 7 << 1;
+        QTest::newRow("ban 00 has no end") << QStringList{row1.ban + "=1", row1.days + "=00"}
+                                           << QStringList{say, "status", "clientkick 4"} << "b" << -1 << 1;
     }
     void penaltyRowDecides()
     {
@@ -750,8 +763,8 @@ private slots:
         r.serveInfo("Member", withLine(cleanInfo("Member"), "password", "secret"));
         r.session->start();
         QTRY_VERIFY_WITH_TIMEOUT(r.scansFinished == 1 && r.idle(), 5000);
-        QCOMPARE(r.afterWarmup().mid(0, 5),
-                 (QStringList{"status", "sv_skelvar", "dumpuser \"Public", "clientkick 0", "dumpuser \"Member"}));
+        QCOMPARE(r.afterWarmup().mid(0, 6), (QStringList{"status", "sv_skelvar", "dumpuser \"Public", "status",
+                                                         "clientkick 0", "dumpuser \"Member"}));
         QCOMPARE(r.lists.kicks().size(), 0);
         QVERIFY(r.logLines().isEmpty());
 

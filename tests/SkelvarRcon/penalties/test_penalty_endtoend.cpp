@@ -156,6 +156,7 @@ private slots:
         expected << "status"
                  << "sv_skelvar"
                  << "dumpuser \"Public"
+                 << "status"
                  << "clientkick 0"
                  << "dumpuser \"Member";
         QCOMPARE(r.server.commands().mid(0, expected.size()), expected);

@@ -160,12 +160,13 @@ private slots:
         QList<PlayerRecord> scan{player("7", "40", "Bob", X), player("8", "40", "Ann", "10.0.0.6"),
                                  player("9", "40", "Cy", "10.0.0.9")};
         scan[0].kickFlag = 1;
+        r.serveTable(scan);
         PassContext pass = r.pass();
         for (PlayerRecord& p : scan) {
             Task<> t = r.hooks->escalate(pass, p);
             QTRY_VERIFY(t.done());
         }
-        QCOMPARE(r.commands(), QStringList{"clientkick 7"});
+        QCOMPARE(r.commands(), (QStringList{"status", "clientkick 7"}));
         QCOMPARE(r.lists.warnings().size(), 0);
         QCOMPARE(r.lists.kicks().size(), 1);
         QCOMPARE(r.lists.kicks().at(0).name, QString("Ann"));
@@ -258,8 +259,8 @@ private slots:
                     true, &markers);
         const QString exact = "10.1.2.3 was banned from this server on 2024-01-03. Reason: Exact";
         const QString pattern = "10.1.2.xxx was banned from this server on 2024-01-02. Reason: Pattern";
-        QCOMPARE(r.commands(), (QStringList{"clientban", "status", "say " + exact, "clientkick 3", "say " + pattern,
-                                            "clientkick 5"}));
+        QCOMPARE(r.commands(), (QStringList{"clientban", "status", "status", "say " + exact, "clientkick 3", "status",
+                                            "say " + pattern, "clientkick 5"}));
         QCOMPARE(markers, (QStringList{exact, "", pattern, ""}));
         QCOMPARE(r.logText().count("\r\n"), 2);
         QVERIFY(r.logText().contains(exact));
@@ -267,7 +268,7 @@ private slots:
         QTRY_COMPARE(r.prompter.titles(), QStringList{"Ban records not enforced"});
         r.server.clearReceived();
         r.runPatrol({player("3", "50", "Bob", "10.1.2.3")});
-        QCOMPARE(r.commands(), (QStringList{"clientban", "status", "say " + exact, "clientkick 3"}));
+        QCOMPARE(r.commands(), (QStringList{"clientban", "status", "status", "say " + exact, "clientkick 3"}));
         QTest::qWait(10);
         QCOMPARE(r.prompter.shown.size(), 1);
     }
@@ -279,7 +280,7 @@ private slots:
         r.lists.bans().add({"10.1.xxx.xxx", "Bob", "Later", "2024-02-02", ""});
         r.server.clearReceived();
         r.runPatrol({player("3", "50", "Bob", "10.1.2.3")});
-        QCOMPARE(r.commands(), (QStringList{"clientban", "status",
+        QCOMPARE(r.commands(), (QStringList{"clientban", "status", "status",
                                             "say 10.1.xxx.xxx was banned from this server on 2024-02-02. Reason: Later",
                                             "clientkick 3"}));
         r.lists.bans().removeAt(0);
@@ -300,16 +301,19 @@ private slots:
         const QString notice = "say 10.1.2.5 was banned from this server on " + kTodayText + ". Reason: ";
         auto bob = [](const QString& reason) { return QList<Record>{{"10.1.2.5", "Bob", reason, kTodayText, ""}}; };
         QTest::newRow("with reason") << "5@Team killing" << false
-                                     << read + QStringList{notice + "Team killing", "clientkick 5"}
+                                     << read + QStringList{"status", notice + "Team killing", "clientkick 5"}
                                      << bob("Team killing");
-        QTest::newRow("without reason") << "5" << false << read + QStringList{notice + "Admin.Ban", "clientkick 5"}
+        QTest::newRow("without reason") << "5" << false
+                                        << read + QStringList{"status", notice + "Admin.Ban", "clientkick 5"}
                                         << bob("Admin.Ban");
         QTest::newRow("injected reason") << "5@TK;quit" << false
-                                         << read + QStringList{notice + "TKquit", "clientkick 5"} << bob("TKquit");
+                                         << read + QStringList{"status", notice + "TKquit", "clientkick 5"}
+                                         << bob("TKquit");
         QTest::newRow("not on the server") << "9@Team killing" << false << read << QList<Record>{};
         QTest::newRow("malformed") << "5 kick 6@x" << false << read << QList<Record>{};
         QTest::newRow("idle") << "-1" << false << QStringList{"clientban", "status"} << QList<Record>{};
-        QTest::newRow("already banned") << "5@Again" << true << read + QStringList{notice + "First", "clientkick 5"}
+        QTest::newRow("already banned") << "5@Again" << true
+                                        << read + QStringList{"status", notice + "First", "clientkick 5"}
                                         << bob("First");
         // A row without an address would ban nobody.
         QTest::newRow("no readable address") << "7@Team killing" << false << read << QList<Record>{};
@@ -390,7 +394,7 @@ private slots:
         if (!readWithTable)
             sent << "sv_skelvar";
         if (!banned.isEmpty())
-            sent << notice << "clientkick 5";
+            sent << "status" << notice << "clientkick 5";
         QCOMPARE(r.commands(), sent);
         const QList<Record> bans{{"10.1.2.5", banned, "Team killing", kTodayText, ""}};
         QCOMPARE(bansOf(r.lists), banned.isEmpty() ? QList<Record>{} : bans);
@@ -487,9 +491,9 @@ private slots:
         for (int pass = 0; pass < pings.size(); ++pass) {
             r.server.clearReceived();
             r.runPatrol({player("3", pings[pass], "Bob", "10.0.0.3"), player("4", "20", "Ann", "10.0.0.4")});
-            const QStringList expected = pass == kickedAt
-                                             ? QStringList{"clientban", "status", "say " + notice, "clientkick 3"}
-                                             : QStringList{"clientban", "status"};
+            const QStringList expected =
+                pass == kickedAt ? QStringList{"clientban", "status", "status", "say " + notice, "clientkick 3"}
+                                 : QStringList{"clientban", "status"};
             QCOMPARE(r.commands(), expected);
         }
         QCOMPARE(r.logText().contains(notice), kickedAt >= 0);
@@ -617,6 +621,8 @@ private slots:
         r.settings.setText("Text2", days);
         r.players.add({"3", "40", "Bob", "10.0.0.5", "25000", "", ""});
         r.players.add({"4", "40", "Ann", "10.0.0.6", "25000", "", ""});
+        // The server's status still shows Bob in slot 3 when the kick reads it.
+        r.serveTable({player("3", "40", "Bob", "10.0.0.5"), player("4", "40", "Ann", "10.0.0.6")});
         r.actions->playersRowClicked();
         for (const QString& c : UiState::playerControls())
             QVERIFY(r.ui.isVisible(c));
@@ -627,7 +633,7 @@ private slots:
         r.players.clear();
         r.players.add({"3", "40", "Cy", "10.0.0.7", "25000", "", ""});
         QTRY_VERIFY(r.actions->idle());
-        QCOMPARE(r.commands(), (QStringList{"status", "clientkick 3"}));
+        QCOMPARE(r.commands(), (QStringList{"status", "status", "clientkick 3"}));
 
         RecordList& list = ban ? r.lists.bans() : r.lists.kicks();
         QCOMPARE(list.size(), 1);
@@ -658,6 +664,7 @@ private slots:
         Rig r;
         r.players.add({"3", "40", "Bob", "10.0.0.5", "25000", "", ""});
         r.players.add({"3", "40", "Bob", "10.0.0.5", "25000", "", ""});
+        r.serveTable({player("3", "40", "Bob", "10.0.0.5")});
         r.settings.setChecked("Option2", true);
         r.settings.setText("Text2", "many");
         r.actions->banPlayer(0);
@@ -669,7 +676,7 @@ private slots:
         r.actions->banPlayer(0);
         r.actions->banPlayer(0);
         QTRY_VERIFY(r.actions->idle());
-        QCOMPARE(r.commands(), (QStringList{"clientkick 3", "clientkick 3"}));
+        QCOMPARE(r.commands(), (QStringList{"status", "status", "clientkick 3", "clientkick 3"}));
         QCOMPARE(r.lists.bans().size(), 1);
     }
 

@@ -61,17 +61,17 @@ private slots:
         QTest::addColumn<QString>("password");
         QTest::addColumn<QByteArray>("expected");
         QTest::newRow("status query") << "getstatus"
-                                      << "pw" << b("\xFF\xFF\xFF\xFF\x02 getstatus", 15);
+                                      << "pw" << b("\xFF\xFF\xFF\xFF\x02getstatus", 14);
         QTest::newRow("other case is a console command") << "GetStatus"
-                                                         << "pw" << b("\xFF\xFF\xFF\xFF\x02 rcon pw GetStatus", 23);
+                                                         << "pw" << b("\xFF\xFF\xFF\xFF\x02rcon pw GetStatus", 22);
         QTest::newRow("status with password") << "status"
-                                              << "P" << b("\xFF\xFF\xFF\xFF\x02 rcon P status", 19);
+                                              << "P" << b("\xFF\xFF\xFF\xFF\x02rcon P status", 18);
         QTest::newRow("empty password keeps both blanks") << "status"
-                                                          << "" << b("\xFF\xFF\xFF\xFF\x02 rcon  status", 18);
+                                                          << "" << b("\xFF\xFF\xFF\xFF\x02rcon  status", 17);
         QTest::newRow("latin-1 byte for byte")
-            << QString::fromLatin1("say caf\xE9") << "p" << b("\xFF\xFF\xFF\xFF\x02 rcon p say caf\xE9", 21);
+            << QString::fromLatin1("say caf\xE9") << "p" << b("\xFF\xFF\xFF\xFF\x02rcon p say caf\xE9", 20);
         QTest::newRow("operator's line break goes as typed") << "say a\nb"
-                                                             << "p" << b("\xFF\xFF\xFF\xFF\x02 rcon p say a\nb", 20);
+                                                             << "p" << b("\xFF\xFF\xFF\xFF\x02rcon p say a\nb", 19);
     }
     void encodesDatagrams()
     {

@@ -502,6 +502,11 @@ private slots:
         pointAt(w, server);
         Monitor& m = w.monitor();
         m.players.add({"3", "48", "Big Name", "10.1.2.3", "25000", "", ""});
+        GameServerDouble::Player onServer;
+        onServer.num = 3;
+        onServer.name = "Big Name";
+        onServer.ip = "10.1.2.3";
+        server.setPlayers({onServer});
         m.lists.bans().add({"10.9.9.9", "x", "r", "2026-01-01", ""});
         m.lists.kicks().add({"10.8.8.8", "y", "r", "2026-01-01", ""});
         emit find<QTabBar>(w, "TabStrip1")->tabBarClicked(3);
@@ -525,7 +530,8 @@ private slots:
         emit players->clicked(players->currentIndex());
         QVERIFY(find<QPushButton>(w, "Command5")->isVisible());
         find<QPushButton>(w, "Command5")->click();
-        QTRY_COMPARE(server.commands(), QStringList{"clientkick 3"});
+        // The slot is read again first: Players is as old as the last scan.
+        QTRY_COMPARE(server.commands(), (QStringList{"status", "clientkick 3"}));
         QCOMPARE(m.lists.kicks().size(), 1);
         QCOMPARE(m.lists.kicks().at(0).reason, QString("Admin. Kick"));
         QCOMPARE(m.players.size(), 0);
