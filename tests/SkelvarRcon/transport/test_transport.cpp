@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QNetworkDatagram>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,6 +15,8 @@
 using namespace skelvar;
 using namespace skelvar::rcon;
 using skelvar::test::GameServerDouble;
+
+Q_DECLARE_METATYPE(skelvar::test::GameServerDouble::Dialect)
 
 namespace {
 constexpr int kWait = 120;  // the product waits 700 ms; tests keep it short
@@ -464,6 +467,29 @@ private slots:
         QCOMPARE(answered, kRequests);
     }
 
+    // Text that reads to the end of its line: comment marks go out quoted.
+    void rconArgumentText_data()
+    {
+        QTest::addColumn<QString>("in");
+        QTest::addColumn<QString>("out");
+        QTest::newRow("plain") << "Big Name was kicked"
+                               << "Big Name was kicked";
+        QTest::newRow("one slash") << "a/b / c"
+                                   << "a/b / c";
+        QTest::newRow("line comment") << "Ev//il was kicked"
+                                      << "\"Ev//il was kicked\"";
+        QTest::newRow("block comment") << "A/*b"
+                                       << "\"A/*b\"";
+        QTest::newRow("quotes cannot close it early") << "x\"//;quit"
+                                                      << "\"x//quit\"";
+    }
+    void rconArgumentText()
+    {
+        QFETCH(QString, in);
+        QFETCH(QString, out);
+        QCOMPARE(rconArgument(in), out);
+    }
+
     void silentReadIsAskedOnceMore_data()
     {
         QTest::addColumn<bool>("read");
@@ -508,43 +534,84 @@ private slots:
             QCOMPARE(lost.first().first().toString(), QString("status"));
     }
 
+    void anEmptyPrintIsAnAnswer_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("answered");
+        QTest::addColumn<int>("sent");
+        // "set" answers with a bare print, and so does OpenMoHAA for an unset
+        // variable: no second try, nothing lost. Only silence is no answer.
+        QTest::newRow("set") << "set x 1" << true << 1;
+        QTest::newRow("unset variable") << "nothing_here" << true << 1;
+        QTest::newRow("silence") << "silent" << false << 2;
+    }
     void anEmptyPrintIsAnAnswer()
     {
-        // "set" answers with a bare print: no second try, nothing lost.
+        QFETCH(QString, command);
+        QFETCH(bool, answered);
+        QFETCH(int, sent);
         GameServerDouble server;
+        server.setDialect(GameServerDouble::Dialect::OpenMohaa);
+        server.setSilent("silent");
         RconTransport t(nullptr, kWait);
         t.setActivityLogPath(dir.filePath("activity12.log"));
+        QSignalSpy lost(&t, &RconTransport::readUnanswered);
+        Reply got{"not yet", !answered};
         TaskKeeper keeper;
-        auto caller = [&]() -> Task<> { co_await t.read("set x 1", targetOf(server)); };
+        auto caller = [&]() -> Task<> { got = co_await t.read(command, targetOf(server)); };
         keeper.keep(caller());
         QTRY_VERIFY_WITH_TIMEOUT(keeper.idle(), 5000);
-        QCOMPARE(server.commands(), QStringList{"set x 1"});
-        QCOMPARE(t.unansweredCount(), 0);
+        QCOMPARE(got.answered, answered);
+        QCOMPARE(got.text, QString());
+        QCOMPARE(server.commands(), QStringList(sent, command));
+        QCOMPARE(t.unansweredCount(), answered ? 0 : 1);
+        QCOMPARE(lost.count(), answered ? 0 : 1);
+    }
+
+    // The framing with a blank after the type byte: the engines take the
+    // password for the command, run nothing and answer an empty print.
+    void blankAfterTheTypeByteRunsNothing()
+    {
+        GameServerDouble server;
+        server.setDialect(GameServerDouble::Dialect::OpenMohaa);
+        QUdpSocket client;
+        QVERIFY(client.bind(QHostAddress(QHostAddress::LocalHost), 0));
+        client.writeDatagram(QByteArray("\xFF\xFF\xFF\xFF\x02", 5) + " rcon secret set x 1",
+                             QHostAddress(server.host()), server.port());
+        QTRY_VERIFY(client.hasPendingDatagrams());
+        QCOMPARE(client.receiveDatagram().data(), QByteArray("\xFF\xFF\xFF\xFF\x01print\n", 11));
+        QCOMPARE(server.commands(), QStringList{"secret set x 1"});
+        QVERIFY(!server.hasVariable("x"));
     }
 
     void doubleAnswersLikeTheEngines_data()
     {
-        QTest::addColumn<bool>("original");
+        QTest::addColumn<GameServerDouble::Dialect>("dialect");
         QTest::addColumn<QStringList>("commands");
         QTest::addColumn<QStringList>("answers");
-        QTest::newRow("engine") << false << QStringList{"set x 5", "x", "set x 6", "x", "y", "dumpuser \"Bob"}
-                                << QStringList{"",
-                                               "\"x\" is:\"5^7\", the default\r\n",
-                                               "",
-                                               "\"x\" is:\"6^7\" default:\"5^7\"\r\n",
-                                               "unknown command: y\r\n",
-                                               "Player Bob is not on the server\r\n"};
-        QTest::newRow("original") << true << QStringList{"set x 5", "x", "y"}
+        QTest::newRow("ioquake3") << GameServerDouble::Dialect::Engine
+                                  << QStringList{"set x 5", "x", "set x 6", "x", "y", "dumpuser \"Bob"}
+                                  << QStringList{"",
+                                                 "\"x\" is:\"5^7\", the default\r\n",
+                                                 "",
+                                                 "\"x\" is:\"6^7\" default:\"5^7\"\r\n",
+                                                 "unknown command: y\r\n",
+                                                 "Player Bob is not on the server\r\n"};
+        QTest::newRow("OpenMoHAA") << GameServerDouble::Dialect::OpenMohaa
+                                   << QStringList{"set x 5", "x", "set x 6", "x", "y", "dumpuser \"Bob"}
+                                   << QStringList{"", "\"x\" is:\"5\", the default\r\n",
+                                                  "", "\"x\" is:\"6\" default:\"5\"\r\n",
+                                                  "", "Player Bob is not on the server\r\n"};
+        QTest::newRow("original") << GameServerDouble::Dialect::Original << QStringList{"set x 5", "x", "y"}
                                   << QStringList{"", "\"x\" is:\"5\" default:\"\"\r\n", "Unknown command \"y\"\r\n"};
     }
     void doubleAnswersLikeTheEngines()
     {
-        QFETCH(bool, original);
+        QFETCH(GameServerDouble::Dialect, dialect);
         QFETCH(QStringList, commands);
         QFETCH(QStringList, answers);
         GameServerDouble server;
-        if (original)
-            server.setDialect(GameServerDouble::Dialect::Original);
+        server.setDialect(dialect);
         RconTransport t(nullptr, kWait);
         t.setActivityLogPath(dir.filePath("activity13.log"));
         t.setTarget(targetOf(server));
