@@ -399,20 +399,34 @@ Task<> Engine::scanPlayer(PassContext& pass, PlayerRecord p, QString notAsked)
     // A refusal ("is not on the server") is no user info to judge.
     if (!isUserinfoTable(m_player.userinfoText))
         co_return;
-    // The engines match a name case-insensitively and without its colour
-    // codes, and the slot may have changed hands since the status table: a
-    // table is his only when it names him exactly.
-    const std::optional<QString> tableName = userinfoName(answer);
-    if (tableName != m_player.name) {
-        pass.log(QStringLiteral("Not scanned: the table asked for %1 (client %2) names %3")
-                     .arg(m_player.name, m_player.clientNum, tableName.value_or(QStringLiteral("nobody"))));
+    if (!tableIsHis(pass, answer))
         co_return;
-    }
     const auto skins = userinfoSkins(m_player.userinfoText);
     m_players->add(
         {m_player.clientNum, m_player.ping, m_player.name, m_player.ip, m_player.rate, skins.first, skins.second});
     co_await judgePlayer(pass);
     m_secondsSinceData = 0;
+}
+
+// The engines match a name case-insensitively and without its colour codes,
+// the slot may have changed hands since the status table, and a status row
+// joined from two cut rows carries another player's address: a table is his
+// only when it names him exactly and, where it shows one, his address.
+bool Engine::tableIsHis(PassContext& pass, const QString& answer)
+{
+    const std::optional<QString> name = userinfoValue(answer, QLatin1String("name"));
+    if (name != m_player.name) {
+        pass.log(QStringLiteral("Not scanned: the table asked for %1 (client %2) names %3")
+                     .arg(m_player.name, m_player.clientNum, name.value_or(QStringLiteral("nobody"))));
+        return false;
+    }
+    const std::optional<QString> ip = userinfoAddress(answer);
+    if (ip && *ip != m_player.ip) {
+        pass.log(QStringLiteral("Not scanned: the table of %1 (client %2) gives the address %3, the status %4")
+                     .arg(m_player.name, m_player.clientNum, *ip, m_player.ip));
+        return false;
+    }
+    return true;
 }
 
 // The detections and their penalties, the connection warning, escalation.

@@ -136,6 +136,7 @@ private:
     Task<> scanPlayers(PassContext& pass);
     // `notAsked`: why the player is not asked for (logged instead); empty to scan him.
     Task<> scanPlayer(PassContext& pass, PlayerRecord player, QString notAsked);
+    bool tableIsHis(PassContext& pass, const QString& answer);
     Task<> judgePlayer(PassContext& pass);
     Task<> dispatchPenalty(PassContext& pass, FiredRule rule);
     void recordPenalty(const FiredRule& rule);

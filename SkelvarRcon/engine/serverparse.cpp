@@ -45,6 +45,18 @@ bool isWhole(const QString& s)
     return s.startsWith(QLatin1Char('-')) ? isCount(s.mid(1)) : isCount(s);
 }
 
+// The name between the blank after the ping and the padding blanks before
+// lastmsg. Only blanks are padding: a tab, a no-break space or a carriage
+// return at either end is part of the name.
+QString nameColumn(const QString& between)
+{
+    qsizetype end = between.size();
+    while (end > 0 && between.at(end - 1) == QLatin1Char(' '))
+        --end;
+    const qsizetype start = between.startsWith(QLatin1Char(' ')) ? 1 : 0;
+    return between.mid(start, std::max<qsizetype>(0, end - start));
+}
+
 }  // namespace
 
 std::optional<PlayerRecord> ParseStatusLine(const QString& row)
@@ -68,8 +80,9 @@ std::optional<PlayerRecord> ParseStatusLine(const QString& row)
         return std::nullopt;
 
     // The columns right of the name are read from the end, so a name with
-    // blanks, digits or colons cannot move them.
-    if (n < 8)
+    // blanks, digits or colons cannot move them, and an empty name (no word
+    // between ping and lastmsg) still leaves a row.
+    if (n < 7)
         return std::nullopt;
     const QString qport = word(n - 2);
     const QString address = word(n - 3);
@@ -84,7 +97,7 @@ std::optional<PlayerRecord> ParseStatusLine(const QString& row)
             return std::nullopt;
         p.ip = address.left(colon);
     }
-    p.name = row.mid(w[2].end, w[n - 4].start - w[2].end).trimmed();
+    p.name = nameColumn(row.mid(w[2].end, w[n - 4].start - w[2].end));
     return p;
 }
 
@@ -131,6 +144,10 @@ QString ComputeNextMap(const QString& map, const QString& mapList)
 {
     if (mapList.isEmpty())
         return map;
+    // The map as a whole entry of the list: "dm/mohdm1" is not the start of "dm/mohdm1b".
+    const QStringList entries = mapList.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (const qsizetype at = entries.indexOf(map); at >= 0 && !map.isEmpty())
+        return entries.value(at + 1, entries.first());
     if (map.isEmpty() || !mapList.contains(map))
         return QString();
     const QString after = mapList.split(map).value(1);
@@ -188,17 +205,31 @@ bool isUserinfoTable(const QString& userinfoText)
              text.section(QStringLiteral("\r\n"), 0, 0).endsWith(QLatin1String(" is not on the server")));
 }
 
-std::optional<QString> userinfoName(const QString& userinfoAnswer)
+std::optional<QString> userinfoValue(const QString& userinfoAnswer, QLatin1String setting)
 {
-    // "name" padded to 21 characters, ": ", the value to the end of its line.
+    // The setting padded to 21 characters, ": ", the value to the end of its line.
     static const QString kSeparator = QStringLiteral(": ");
     for (const QString& line : userinfoAnswer.split(QStringLiteral("\r\n"))) {
         const qsizetype colon = line.indexOf(kSeparator);
-        if (colon < 0 || line.left(colon).trimmed() != QLatin1String("name"))
+        if (colon < 0 || line.left(colon).trimmed() != setting)
             continue;
         return line.mid(colon + kSeparator.size());
     }
     return std::nullopt;
+}
+
+std::optional<QString> userinfoAddress(const QString& userinfoAnswer)
+{
+    std::optional<QString> ip = userinfoValue(userinfoAnswer, QLatin1String("ip"));
+    if (!ip)
+        return ip;
+    // Some engines write the port too; IPv6 addresses hold colons of their own.
+    if (ip->count(QLatin1Char(':')) == 1)
+        ip->truncate(ip->indexOf(QLatin1Char(':')));
+    if (ip->compare(QLatin1String("loopback"), Qt::CaseInsensitive) == 0 ||
+        ip->compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        *ip = QStringLiteral("127.0.0.1");
+    return ip;
 }
 
 bool kickRefused(const QString& kickAnswer)

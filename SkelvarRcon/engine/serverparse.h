@@ -52,9 +52,11 @@ bool scriptRunning(const QString& versionAnswer);
 // server's "Player NAME is not on the server".
 bool isUserinfoTable(const QString& userinfoText);
 
-// The value of the user-info table's "name" line as the server printed it
+// The value of a user-info table's setting line as the server printed it
 // (case and colour codes kept); nullopt when the table has none.
-std::optional<QString> userinfoName(const QString& userinfoAnswer);
+std::optional<QString> userinfoValue(const QString& userinfoAnswer, QLatin1String setting);
+// The "ip" line's address without a port, as the status table shows it.
+std::optional<QString> userinfoAddress(const QString& userinfoAnswer);
 
 // The server refused a clientkick ("Client 7 is not active", a bad slot):
 // nobody was kicked.

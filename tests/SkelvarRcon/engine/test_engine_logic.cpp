@@ -114,6 +114,21 @@ private slots:
                               << false << QStringList{};
         QTest::newRow("empty") << QString() << false << QStringList{};
         QTest::newRow("bad ping") << row(1, 0, "fast", "Bob", "1.2.3.4:5") << false << QStringList{};
+        // Only the table's padding blanks are taken off a name: no word is
+        // left between ping and lastmsg for an empty name, and a tab, a
+        // no-break space or a carriage return at either end is the player's.
+        QTest::newRow("empty name") << row(6, 0, "50", "", "10.0.0.6:12203") << true
+                                    << QStringList{"6", "0", "50", "", "0", "10.0.0.6", "25000"};
+        QTest::newRow("empty name, connecting") << row(6, 0, "CNCT", "", "10.0.0.6:12203") << true
+                                                << QStringList{"6", "0", "CNCT", "", "0", "10.0.0.6", "25000"};
+        const QString nbsp(QChar(0xA0));
+        QTest::newRow("no-break space at the end")
+            << row(7, 0, "50", "Bob" + nbsp, "10.0.0.7:12203") << true
+            << QStringList{"7", "0", "50", "Bob" + nbsp, "0", "10.0.0.7", "25000"};
+        QTest::newRow("tab first") << row(8, 0, "50", "\tBob", "10.0.0.8:12203") << true
+                                   << QStringList{"8", "0", "50", "\tBob", "0", "10.0.0.8", "25000"};
+        QTest::newRow("carriage return last") << row(9, 0, "50", "Bob\r", "10.0.0.9:12203") << true
+                                              << QStringList{"9", "0", "50", "Bob\r", "0", "10.0.0.9", "25000"};
 
         // Every awkward name comes back whole and moves no other column.
         int n = 0;
@@ -175,13 +190,19 @@ private slots:
                                                   << "b";
         QTest::newRow("inside a longer name") << "a"
                                               << "ab a b"
-                                              << "";
+                                              << "b";
+        QTest::newRow("start of the entry before it") << "dm/mohdm1"
+                                                      << "dm/mohdm1b dm/mohdm2 dm/mohdm1 dm/mohdm6"
+                                                      << "dm/mohdm6";
+        QTest::newRow("only inside a longer name") << "dm/mohdm1"
+                                                   << "dm/mohdm1b dm/mohdm2"
+                                                   << "dm/mohdm2";
         QTest::newRow("occurs twice") << "a"
                                       << "a b a c"
                                       << "b";
         QTest::newRow("two blanks after") << "a"
                                           << "a  b"
-                                          << "";
+                                          << "b";
         QTest::newRow("only map") << "a"
                                   << "a"
                                   << "a";

@@ -182,6 +182,38 @@ private slots:
         QCOMPARE(r.logLines(), log);
     }
 
+    // A status answer of several datagrams lost one in the middle: Alice's
+    // row, cut at the end of the datagram before it, joined the rest of Bob's
+    // row and parses cleanly with Bob's address. Neither her scan nor the ban
+    // of his address may hit her.
+    void splicedRowHitsNobody()
+    {
+        Rig r(kOpenMohaaVersion);
+        const Player alice = player(3, "Alice", "10.0.0.8", true);
+        const Player bob = player(4, "Bob", "10.0.0.7");
+        r.server.setPlayers({alice, bob});
+        r.lists.bans().add({"10.0.0.7", "Bob", "Cheat", "2024-01-03", ""});
+        const QByteArray whole = GameServerDouble::statusText("omtest", {alice, bob});
+        const qsizetype aliceRow = whole.indexOf("  3 ");
+        const qsizetype bobRow = whole.indexOf("  4 ");
+        const qsizetype cut = whole.indexOf("10.0.0.8") - 3 - aliceRow;  // inside the lastmsg column
+        const GameServerDouble::Reply spliced{GameServerDouble::datagram(whole.left(aliceRow + cut)),
+                                              GameServerDouble::datagram(whole.mid(bobRow + cut))};
+        r.server.queueReply("status", spliced);  // the scan's table
+        r.server.queueReply("status", spliced);  // the patrol pass's
+        r.scanOnce();
+
+        QCOMPARE(r.sent("dumpuser "), QStringList{"dumpuser 3"});
+        QCOMPARE(r.sent("say "), QStringList());
+        QCOMPARE(r.sent("clientkick "), QStringList());
+        QCOMPARE(r.lists.warnings().size() + r.lists.kicks().size(), 0);
+        QCOMPARE(r.lists.bans().size(), 1);
+        QCOMPARE(
+            r.logLines(),
+            (QStringList{"Not scanned: the table of Alice (client 3) gives the address 10.0.0.8, the status 10.0.0.7",
+                         "Not kicked: client 3 Alice (10.0.0.7), the slot now holds Alice (10.0.0.8)"}));
+    }
+
     // The engines read "//" and "/*" outside quotes as a comment: a notice or
     // a rename that carries such a name goes out quoted, whole.
     void commentMarksInNamesGoOutWhole_data()
