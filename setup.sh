@@ -4,7 +4,10 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 # libzip-dev's CMake files refer to the zip tools, so configure needs them too.
-packages="cmake ninja-build g++ pkg-config qt6-base-dev libzip-dev zipcmp zipmerge ziptool openarena-server"
+# The tests start a private PostgreSQL server of their own (postgresql's
+# initdb and postgres) and reach it through Qt's driver, libqt6sql6-psql.
+packages="cmake ninja-build g++ pkg-config qt6-base-dev libzip-dev zipcmp zipmerge ziptool openarena-server
+  postgresql libqt6sql6-psql"
 missing=""
 for p in $packages; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -205,11 +205,6 @@ QString missingOpenMohaa()
         .arg(why);
 }
 
-bool enginesRequired()
-{
-    return qgetenv("SKELVAR_REQUIRE_ENGINES") == "1";
-}
-
 OpenMohaaServer::OpenMohaaServer(const QString& mapName, const QString& password)
     : m_mapName(mapName), m_password(password)
 {

@@ -8,12 +8,13 @@
 // The engine's folder comes from the CMake cache variable
 // SKELVAR_OPENMOHAA_DIR. A test starts with SKELVAR_REQUIRE_OPENMOHAA() (in
 // initTestCase, so every function follows it): without the engine the test is
-// skipped and says how to point the build at one; with the environment
-// variable SKELVAR_REQUIRE_ENGINES=1 a missing engine fails the test instead.
+// skipped and says how to point the build at one, or fails (requiredserver.h).
 // Register such a test with skelvar_skips_without_engine(<test>) in CMake, so
 // CTest reports the skip as a skip.
 //
 // Connected clients come from openmohaaclient.h.
+
+#include "tests/support/requiredserver.h"
 
 #include <QByteArray>
 #include <QList>
@@ -24,25 +25,12 @@
 
 #include <functional>
 
-#include <QTest>
-
 namespace skelvar::test {
 
 // Empty when the engine is there, otherwise why the test cannot run and how
 // to point the build at an engine.
 QString missingOpenMohaa();
-// SKELVAR_REQUIRE_ENGINES=1: a missing engine is a failure, not a skip.
-bool enginesRequired();
-
-#define SKELVAR_REQUIRE_OPENMOHAA()                                                                                    \
-    do {                                                                                                               \
-        const QString skelvarMissingEngine = skelvar::test::missingOpenMohaa();                                        \
-        if (!skelvarMissingEngine.isEmpty()) {                                                                         \
-            if (skelvar::test::enginesRequired())                                                                      \
-                QFAIL(qPrintable(skelvarMissingEngine));                                                               \
-            QSKIP(qPrintable(skelvarMissingEngine));                                                                   \
-        }                                                                                                              \
-    } while (false)
+#define SKELVAR_REQUIRE_OPENMOHAA() SKELVAR_REQUIRE_SERVER(skelvar::test::missingOpenMohaa())
 
 class OpenMohaaServer {
 public:
