@@ -152,7 +152,7 @@ void BanIndex::rebuild(const QList<lists::Record>& bans)
         m_byText[r.ip].append(e);
         if (const auto p = parseBanAddress(r.ip))
             m_byMask[p->wildMask][p->value].append(e);
-        else
+        else if (!isBracketedV6(r.ip))  // an IPv6 ban is found by its text alone
             m_unusable.append(r.ip);
     }
     for (int mask = 0; mask < 16; ++mask) {

@@ -4,9 +4,9 @@
 // A record's IP is a full dotted address or a pattern in which whole groups
 // are "xxx". Matching goes group by group: a full address matches only
 // itself, an "xxx" group matches any value in its place and every other
-// group must be equal. Text that is neither (empty, a word, "xxx" alone, a
-// pattern without any number) matches nobody. An IPv6 player
-// ("[2001:db8::1]") matches only a record of exactly his text.
+// group must be equal. An IPv6 player ("[2001:db8::1]") matches only a
+// record of exactly his text. Any other text (empty, a word, "xxx" alone, a
+// pattern without any number, IPv6 without its brackets) matches nobody.
 
 #include "lists/records.h"
 

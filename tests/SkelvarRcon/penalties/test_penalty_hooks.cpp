@@ -251,21 +251,25 @@ private slots:
         r.lists.bans().add({"10.1.2.3", "Bob", "Old", "2024-01-01", lists::formatDate(kToday)});
         r.lists.bans().add({"10.5.5.5", "Dan", "Ended", "2024-01-01", lists::formatDate(kToday.addDays(-3))});
         r.lists.bans().add({"", "Nobody", "Empty", "2024-01-01", ""});
+        r.lists.bans().add({"[2001:db8::1]", "Sam", "Six", "2024-01-04", ""});
 
         QStringList markers;
         r.runPatrol({player("3", "CNCT", "Bob", "10.1.2.3"), player("4", "50", "Cy", "10.1.3.34"),
                      player("6", "ZMBI", "", ""), player("5", "50", "Eve", "10.1.2.77"),
-                     player("8", "50", "Dan", "10.5.5.5")},
+                     player("8", "50", "Dan", "10.5.5.5"), player("7", "50", "Sam", "[2001:db8::1]")},
                     true, &markers);
         const QString exact = "10.1.2.3 was banned from this server on 2024-01-03. Reason: Exact";
         const QString pattern = "10.1.2.xxx was banned from this server on 2024-01-02. Reason: Pattern";
+        const QString v6 = "[2001:db8::1] was banned from this server on 2024-01-04. Reason: Six";
         QCOMPARE(r.commands(), (QStringList{"clientban", "status", "status", "say " + exact, "clientkick 3", "status",
-                                            "say " + pattern, "clientkick 5"}));
-        QCOMPARE(markers, (QStringList{exact, "", pattern, ""}));
-        QCOMPARE(r.logText().count("\r\n"), 2);
+                                            "say " + pattern, "clientkick 5", "status", "say " + v6, "clientkick 7"}));
+        QCOMPARE(markers, (QStringList{exact, "", pattern, "", v6}));
+        QCOMPARE(r.logText().count("\r\n"), 3);
         QVERIFY(r.logText().contains(exact));
-        // The record that bans nobody is shown to the operator, once.
+        // The record that bans nobody is shown to the operator, once; the IPv6 ban is no such record.
         QTRY_COMPARE(r.prompter.titles(), QStringList{"Ban records not enforced"});
+        QCOMPARE(r.prompter.shown.first().text,
+                 QString("These ban records hold no address or address pattern and ban nobody:\n(empty)"));
         r.server.clearReceived();
         r.runPatrol({player("3", "50", "Bob", "10.1.2.3")});
         QCOMPARE(r.commands(), (QStringList{"clientban", "status", "status", "say " + exact, "clientkick 3"}));

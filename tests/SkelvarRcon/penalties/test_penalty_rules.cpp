@@ -158,6 +158,47 @@ private slots:
         QCOMPARE(index.unusable(), (QStringList{"", "xxx.xxx.xxx.xxx"}));
     }
 
+    // A record is reported as banning nobody exactly when no player matches it.
+    void unusableBans_data()
+    {
+        QTest::addColumn<QString>("ban");
+        QTest::addColumn<QString>("bannedPlayer");  // empty: the record bans nobody
+        QTest::newRow("full address") << "10.1.2.3"
+                                      << "10.1.2.3";
+        QTest::newRow("pattern") << "10.1.xxx.xxx"
+                                 << "10.1.200.9";
+        QTest::newRow("ipv6") << "[2001:db8::1]"
+                              << "[2001:db8::1]";
+        QTest::newRow("ipv6 with a zone") << "[fe80::1%eth0]"
+                                          << "[fe80::1%eth0]";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("word") << "somebody"
+                              << "";
+        QTest::newRow("all xxx") << "xxx.xxx.xxx.xxx"
+                                 << "";
+        QTest::newRow("group over 255") << "10.1.2.300"
+                                        << "";
+        QTest::newRow("ipv6 without brackets") << "2001:db8::1"
+                                               << "";
+        QTest::newRow("brackets around no address") << "[2001:db8::g]"
+                                                    << "";
+        QTest::newRow("brackets around ipv4") << "[10.1.2.3]"
+                                              << "";
+        QTest::newRow("empty brackets") << "[]"
+                                        << "";
+    }
+    void unusableBans()
+    {
+        QFETCH(QString, ban);
+        QFETCH(QString, bannedPlayer);
+        BanIndex index;
+        index.rebuild(QList<Record>{{ban, "", "", "", ""}});
+        QCOMPARE(index.unusable(), bannedPlayer.isEmpty() ? QStringList{ban} : QStringList{});
+        if (!bannedPlayer.isEmpty())
+            QCOMPARE(index.find(bannedPlayer, kToday), 0);
+    }
+
     void patterns_data()
     {
         QTest::addColumn<QString>("ip");
