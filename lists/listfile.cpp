@@ -12,6 +12,13 @@ QByteArray keyOf(const Record& record, ListKind kind)
     return recordLine(record, kind).chopped(2);
 }
 
+// The address as the list holds it: a line read from the file may still
+// carry a stray CR that the list drops.
+QString addressOf(const Record& ban)
+{
+    return cleanField(ban.ip);
+}
+
 // The longest running ban of each address, to tell whether a ban another
 // program added is already covered. An invalid date stands for no end.
 class BanCover {
@@ -21,15 +28,16 @@ public:
         if (!banActive(ban, today))
             return;
         const QDate until = banUntil(ban);
-        auto it = m_longest.find(ban.ip);
+        const QString address = addressOf(ban);
+        auto it = m_longest.find(address);
         if (it == m_longest.end())
-            m_longest.insert(ban.ip, until);
+            m_longest.insert(address, until);
         else if (it->isValid() && (!until.isValid() || until > *it))
             *it = until;
     }
     bool covers(const Record& ban) const
     {
-        const auto it = m_longest.constFind(ban.ip);
+        const auto it = m_longest.constFind(addressOf(ban));
         if (it == m_longest.constEnd())
             return false;
         const QDate until = banUntil(ban);
@@ -46,10 +54,11 @@ void dropCovered(QList<Record>& added, const QList<Record>& held, const QList<bo
 {
     if (added.isEmpty())
         return;
-    // The cover of the addresses concerned only: the list can be long.
+    // The cover of the addresses concerned only: the list can be long. Its
+    // records are clean already.
     QSet<QString> addresses;
     for (const Record& record : std::as_const(added))
-        addresses.insert(record.ip);
+        addresses.insert(addressOf(record));
     BanCover cover;
     for (int row = 0; row < held.size(); ++row) {
         if ((gone.isEmpty() || !gone[row]) && addresses.contains(held[row].ip))

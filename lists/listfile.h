@@ -51,10 +51,11 @@ public:
 
     // Reads the file and works out what others changed since the last read
     // or write, as a three-way merge of lines: a line they added is added
-    // unless the held records already ban its address at least as long; a
-    // line they removed is removed; a record this program removed itself is
-    // not brought back. Lines that do not parse are kept for the next write.
-    // A missing file changes nothing (the next write makes it again). False,
+    // unless the held records already ban its address at least as long (the
+    // address as the list holds it, without stray bytes); a line they
+    // removed is removed; a record this program removed itself is not
+    // brought back. Lines that do not parse are kept for the next write. A
+    // missing file changes nothing (the next write makes it again). False,
     // with error set, when the file cannot be read; nothing changes then.
     bool merge(const QList<Record>& held, const QDate& today, MergeResult* result, QString* error = nullptr);
 

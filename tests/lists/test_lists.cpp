@@ -821,6 +821,19 @@ void TestLists::mergeWithOtherWriters_data()
                                                                                "15/6/2024\x02\r\n") +
                                                                         c
                                                                  << a + b + c;
+    // A CR in the address is dropped when the line is read into the list, so
+    // it is the same address there.
+    const QByteArray aWithCr("1.1.1.1\r\x02n\x02r\x02"
+                             "2024-06-15\x02\r\n");
+    const QByteArray bWithCr("2.2.2.2\r\x02n\x02r\x02"
+                             "2024-06-15\x02\r\n");
+    const QByteArray cWithCr("3.3.3.3\r\x02n\x02r\x02"
+                             "2024-06-15\x02\r\n");
+    QTest::newRow("their ban of my address with a CR in it is not doubled") << a << QStringList{} << a + aWithCr << a;
+    QTest::newRow("a rewrite with my new address and a CR in it is not doubled")
+        << a << QStringList{"+2.2.2.2"} << bWithCr + a << a + b;
+    QTest::newRow("their ban twice, once with a CR, comes in once") << a << QStringList{} << a + c + cWithCr << a + c;
+    QTest::newRow("their ban with a CR in the address comes in cleaned") << a << QStringList{} << a + cWithCr << a + c;
     QTest::newRow("a deleted file loses nothing") << a << QStringList{"+2.2.2.2"} << QByteArray("<deleted>") << a + b;
     QTest::newRow("an emptied file is their removal") << a << QStringList{"+2.2.2.2"} << QByteArray() << b;
 }
