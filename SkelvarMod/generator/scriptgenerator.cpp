@@ -347,7 +347,11 @@ void emitConsoleCommand(Script& s, qsizetype mapFixCount)
 {
     const QString parameter = QStringLiteral("local.v") + num(mapFixCount);
     s.line(QStringLiteral("t6 ") + parameter + QLatin1Char(':'));
-    s.line(QStringLiteral("if (getcvar(version) == \"Medal of Honor Allied Assault 1.11 linux-i386 Jul 23 2002\")"));
+    // Of the original servers only the Linux 1.11 release runs it, as the
+    // script always had it; OpenMoHAA, the one engine that knows
+    // com_target_game, runs it on every platform.
+    s.line(QStringLiteral("if ((getcvar(version) == \"Medal of Honor Allied Assault 1.11 linux-i386 Jul 23 2002\") || "
+                          "(getcvar(com_target_game) != \"\"))"));
     s.line(QStringLiteral("stuffcmd (") + parameter + QLatin1Char(')'));
     s.line(QStringLiteral("end"));
 }

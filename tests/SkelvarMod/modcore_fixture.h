@@ -173,7 +173,7 @@ level.zov_order16 = "Server Time: " + local.v2 + level.v2 + ":" + local.v1 + lev
 goto t5
 end
 t6 local.v1:
-if (getcvar(version) == "Medal of Honor Allied Assault 1.11 linux-i386 Jul 23 2002")
+if ((getcvar(version) == "Medal of Honor Allied Assault 1.11 linux-i386 Jul 23 2002") || (getcvar(com_target_game) != ""))
 stuffcmd (local.v1)
 end
 t7:
