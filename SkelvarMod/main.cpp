@@ -9,6 +9,7 @@
 #include "SkelvarMod/project/builderproject.h"
 #include "SkelvarMod/window/builderwindow.h"
 #include "cli/commandline.h"
+#include "cli/display.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ const char kDescription[] =
     "\n"
     "Exit statuses:\n"
     "  0  done (--build: the archive was written)\n"
-    "  1  --build: the build was refused or failed\n"
+    "  1  --build: the build was refused or failed; without it: no display for the window\n"
     "  2  a wrong command line";
 
 void say(const QString& text)
@@ -92,6 +93,10 @@ int main(int argc, char** argv)
             return *status;
         if (parser.isSet(build))
             return buildWithoutWindow(QCoreApplication::applicationDirPath());
+        if (const auto status =
+                skelvar::cli::refuseWindowWithoutDisplay(QStringLiteral("ModSkelvar"), QStringLiteral("--build"),
+                                                         QStringLiteral("build the mod without a window")))
+            return *status;
     }
     return runWindow(argc, argv);
 }

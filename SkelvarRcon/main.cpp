@@ -2,6 +2,7 @@
 #include "SkelvarRcon/service/monitorcommandline.h"
 #include "SkelvarRcon/service/stopsignals.h"
 #include "SkelvarRcon/window/monitorwindow.h"
+#include "cli/display.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -32,6 +33,33 @@ std::optional<int> prepare(const QStringList& arguments, MonitorCommandLine* lin
         return kExitFailed;
     }
     return std::nullopt;
+}
+
+// --init: the settings file for the server on the command line, with the
+// password from standard input; nothing is monitored.
+int runInit(const MonitorCommandLine& line)
+{
+    const ServerAddress& server = *line.init;
+    QString password;
+    QString error;
+    if (!readSecretLine(QStringLiteral("Rcon password of %1: ").arg(server.text()), &password)) {
+        std::fprintf(stderr, "RconSkelvar: no rcon password on standard input; give it as one line.\n");
+        return kExitBadPassword;
+    }
+    if (!checkRconPassword(password, &error)) {
+        std::fprintf(stderr, "RconSkelvar: %s Nothing was written.\n", qPrintable(error));
+        return kExitBadPassword;
+    }
+    QString report;
+    if (!initSettings(line.monitor.folder, server, password, &report, &error)) {
+        std::fprintf(stderr, "RconSkelvar: %s\n", qPrintable(error));
+        return kExitFailed;
+    }
+    const QString folder =
+        line.monitor.folder == QLatin1String(".") ? QString() : QStringLiteral(" --config ") + line.monitor.folder;
+    std::fprintf(stderr, "RconSkelvar: %s\nStart monitoring with: RconSkelvar --headless%s\n", qPrintable(report),
+                 qPrintable(folder));
+    return kExitStopped;
 }
 
 int runWindow(int argc, char** argv, const MonitorCommandLine& line)
@@ -65,8 +93,14 @@ int main(int argc, char** argv)
         QCoreApplication app(argc, argv);
         if (const auto status = prepare(app.arguments(), &line))
             return *status;
+        if (line.init)
+            return runInit(line);
         if (line.headless)
             return runHeadless(line);
+        if (const auto status = skelvar::cli::refuseWindowWithoutDisplay(
+                QStringLiteral("RconSkelvar"), QStringLiteral("--headless"),
+                QStringLiteral("monitor without a window (its settings can be made with --headless --init HOST:PORT)")))
+            return *status;
     }
     return runWindow(argc, argv, line);
 }

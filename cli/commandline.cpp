@@ -19,16 +19,13 @@ std::optional<int> readCommandLine(QCommandLineParser& parser, const QStringList
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     QTextStream out(stdout);
-    QTextStream err(stderr);
     QString error;
     if (!parser.parse(arguments))
         error = parser.errorText();
     else if (!parser.positionalArguments().isEmpty())
         error = QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().constFirst());
-    if (!error.isEmpty()) {
-        err << programName << ": " << error << "\n\n" << parser.helpText();
-        return kUsageError;
-    }
+    if (!error.isEmpty())
+        return usageError(parser, programName, error);
     // addHelpOption() also adds --help-all, which must not start the program either.
     if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         out << parser.helpText();
@@ -39,6 +36,13 @@ std::optional<int> readCommandLine(QCommandLineParser& parser, const QStringList
         return 0;
     }
     return std::nullopt;
+}
+
+int usageError(const QCommandLineParser& parser, const QString& programName, const QString& error)
+{
+    QTextStream err(stderr);
+    err << programName << ": " << error << "\n\n" << parser.helpText();
+    return kUsageError;
 }
 
 }  // namespace skelvar::cli

@@ -24,4 +24,9 @@ QString versionText();
 std::optional<int> readCommandLine(QCommandLineParser& parser, const QStringList& arguments,
                                    const QString& programName);
 
+// For a value the parser took but the program cannot use: prints the error
+// and the usage as readCommandLine does for a wrong option, and returns
+// kUsageError.
+int usageError(const QCommandLineParser& parser, const QString& programName, const QString& error);
+
 }  // namespace skelvar::cli

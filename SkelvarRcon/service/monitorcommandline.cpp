@@ -20,6 +20,13 @@ const char kDescription[] =
     "nextmap and resetvalue are reset), save the settings and lists, and end the program; a second\n"
     "signal during that ends it at once.\n"
     "\n"
+    "First start on a machine without a desktop: --init HOST:PORT reads the server's rcon password\n"
+    "from one line of standard input (on a terminal it asks, without echo), writes rconskelvar.ini with\n"
+    "that server and the default settings (an existing file keeps its other values) and exits without\n"
+    "monitoring. Then start the monitor:\n"
+    "  RconSkelvar --headless --init 203.0.113.7:12203\n"
+    "  RconSkelvar --headless\n"
+    "\n"
     "Files, in the working folder (or the folder of --config):\n"
     "  rconskelvar.ini                     settings\n"
     "  warnings.lst, kicks.lst, bans.lst   penalty records\n"
@@ -29,8 +36,9 @@ const char kDescription[] =
     "\n"
     "Exit statuses:\n"
     "  0  normal stop (also after a stop signal)\n"
-    "  1  any other failure (an unreadable settings file, a folder without write access)\n"
-    "  2  wrong rcon password, or a wrong command line\n"
+    "  1  any other failure (an unreadable settings file, a folder without write access, no display\n"
+    "     for the window; --init: the settings file could not be written)\n"
+    "  2  wrong rcon password, or a wrong command line (--init: a bad HOST:PORT or password)\n"
     "  3  the server is held by another monitor and --force was not given\n"
     "  4  the server is offline";
 
@@ -49,12 +57,25 @@ std::optional<int> readMonitorCommandLine(const QStringList& arguments, MonitorC
                                     QStringLiteral("Keep and read the files in <dir> instead of the working folder."),
                                     QStringLiteral("dir"));
     parser.addOptions({headless, force, config});
+    const QCommandLineOption init(QStringLiteral("init"),
+                                  QStringLiteral("Write rconskelvar.ini for the server at <host:port> (an IPv6 address "
+                                                 "in brackets) with the rcon password read from standard input, then "
+                                                 "exit."),
+                                  QStringLiteral("host:port"));
+    parser.addOption(init);
     if (const auto status = cli::readCommandLine(parser, arguments, QStringLiteral("RconSkelvar")))
         return status;
     line->headless = parser.isSet(headless);
     line->force = parser.isSet(force);
     if (parser.isSet(config))
         line->monitor.folder = parser.value(config);
+    if (parser.isSet(init)) {
+        ServerAddress server;
+        QString error;
+        if (!parseServerAddress(parser.value(init), &server, &error))
+            return cli::usageError(parser, QStringLiteral("RconSkelvar"), error);
+        line->init = server;
+    }
     return std::nullopt;
 }
 

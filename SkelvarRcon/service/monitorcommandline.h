@@ -3,8 +3,10 @@
 // service, --force to take over a held server without asking, --config DIR
 // to work in DIR. And the test hook that shortens the waits, which main reads
 // from the environment so that it stays out of --help.
+// --init HOST:PORT writes the settings for a first start without a window.
 
 #include "SkelvarRcon/app/monitor.h"
+#include "SkelvarRcon/service/initsettings.h"
 
 #include <QString>
 #include <QStringList>
@@ -25,6 +27,8 @@ enum ExitStatus : int {
 struct MonitorCommandLine {
     bool headless = false;
     bool force = false;
+    // --init: write the settings for this server and exit
+    std::optional<ServerAddress> init;
     MonitorOptions monitor;  // folder from --config
 };
 

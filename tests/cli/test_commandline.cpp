@@ -1,5 +1,6 @@
 // The three programs' command lines, run with no display: --help, --version
-// and a wrong option or argument, which must never start the program.
+// and a wrong option or argument, which must never start the program, and
+// the window programs started where there is no display for their window.
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -70,6 +71,43 @@ private slots:
         QVERIFY2(QRegularExpression(out).match(stdOut).hasMatch(), qPrintable(stdOut));
         QVERIFY2(QRegularExpression(err).match(stdErr).hasMatch(), qPrintable(stdErr));
         // Nothing was started: no file was made in the working folder.
+        QCOMPARE(QDir(cwd.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{});
+    }
+
+    // Without a display the window programs say so and name their mode
+    // without a window, instead of aborting inside Qt with a core dump.
+    void windowWithoutDisplay_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("platform");  // QT_QPA_PLATFORM; empty: not set
+        QTest::addColumn<QString>("hint");
+        const QString rcon = "Run \"RconSkelvar --headless\"";
+        const QString mod = "Run \"ModSkelvar --build\"";
+        QTest::newRow("RconSkelvar, empty DISPLAY") << QString(RCONSKELVAR_PATH) << "" << rcon;
+        QTest::newRow("RconSkelvar, xcb") << QString(RCONSKELVAR_PATH) << "xcb" << rcon;
+        QTest::newRow("ModSkelvar, empty DISPLAY") << QString(MODSKELVAR_PATH) << "" << mod;
+        QTest::newRow("ModSkelvar, xcb") << QString(MODSKELVAR_PATH) << "xcb" << mod;
+    }
+    void windowWithoutDisplay()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, platform);
+        QFETCH(QString, hint);
+        QTemporaryDir cwd;
+        QProcessEnvironment env = skelvar::test::environmentWithoutDisplay();
+        env.insert("DISPLAY", "");
+        if (!platform.isEmpty())
+            env.insert("QT_QPA_PLATFORM", platform);
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(cwd.path());
+        p.start(program, QStringList{});
+        QVERIFY(p.waitForFinished(20000));
+        const QString stdErr = QString::fromUtf8(p.readAllStandardError());
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);  // not SIGABRT
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY2(stdErr.contains("there is no display to open the window on") && stdErr.contains(hint),
+                 qPrintable(stdErr));
         QCOMPARE(QDir(cwd.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{});
     }
 };
