@@ -4,6 +4,7 @@
 // store driven through the store interface.
 #include "lists/banjournal.h"
 #include "lists/banstore.h"
+#include "lists/pgbanstore.h"
 #include "lists/records.h"
 #include "tests/support/banstorecontract.h"
 #include "tests/support/files.h"
@@ -68,6 +69,8 @@ private slots:
     void fileStoreContract();
     void fileStoreFolderGoneAndBack();
     void fileStoreFailedWriteChangesNothing();
+    void databaseUrl_data();
+    void databaseUrl();
 };
 
 void TestBanStore::fold_data()
@@ -366,6 +369,59 @@ void TestBanStore::fileStoreFailedWriteChangesNothing()
     QVERIFY(store.changesSince(1, &changes));
     QCOMPARE(changes.size(), 1);
     QCOMPARE(changes[0].op, op.op);
+}
+
+void TestBanStore::databaseUrl_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("parsed");  // user|host|port|database|sslmode, or the error's end
+    QTest::newRow("the usual") << "postgresql://skelvar@db.example/skelvar"
+                               << "skelvar|db.example|5432|skelvar|";
+    QTest::newRow("short scheme and a port") << "postgres://u@127.0.0.1:6543/d"
+                                             << "u|127.0.0.1|6543|d|";
+    QTest::newRow("IPv6 host") << "postgresql://u@[::1]:5433/d"
+                               << "u|::1|5433|d|";
+    QTest::newRow("escaped characters") << "postgresql://u%40x@h/d%20b"
+                                        << "u@x|h|5432|d b|";
+    QTest::newRow("libpq's defaults") << "postgresql:///"
+                                      << "||5432||";
+    QTest::newRow("sslmode") << "postgresql://u@h/d?sslmode=require"
+                             << "u|h|5432|d|require";
+    QTest::newRow("a password") << "postgresql://u:secret@h/d"
+                                << "holds a password; give it in ~/.pgpass or "
+                                   "PGPASSWORD instead";
+    QTest::newRow("an empty password") << "postgresql://u:@h/d"
+                                       << "holds a password; give it in ~/.pgpass or "
+                                          "PGPASSWORD instead";
+    QTest::newRow("another scheme") << "mysql://u@h/d"
+                                    << "not a postgresql:// address";
+    QTest::newRow("no address") << ""
+                                << "no address given";
+    QTest::newRow("a path") << "postgresql://u@h/d/e"
+                            << "names more than a database";
+    QTest::newRow("another option") << "postgresql://u@h/d?password=x"
+                                    << "the option password is not taken (only "
+                                       "sslmode is)";
+    QTest::newRow("an unknown sslmode") << "postgresql://u@h/d?sslmode=maybe"
+                                        << "sslmode maybe is none of disable, "
+                                           "allow, prefer, require, verify-ca, "
+                                           "verify-full";
+    QTest::newRow("a fragment") << "postgresql://u@h/d#x"
+                                << "has a fragment (#...)";
+}
+
+void TestBanStore::databaseUrl()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, parsed);
+    BanDatabase db;
+    QString error;
+    if (parseBanDatabaseUrl(url, &db, &error)) {
+        QCOMPARE(QStringList({db.user, db.host, QString::number(db.port), db.database, db.sslMode}).join('|'), parsed);
+    } else {
+        QVERIFY2(error.endsWith(": " + parsed), qPrintable(error));
+        QVERIFY2(!error.contains("secret"), qPrintable(error));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestBanStore)
