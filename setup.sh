@@ -6,8 +6,10 @@ cd "$(dirname "$0")"
 # libzip-dev's CMake files refer to the zip tools, so configure needs them too.
 # The tests start a private PostgreSQL server of their own (postgresql's
 # initdb and postgres) and reach it through Qt's driver, libqt6sql6-psql.
+# The monitor's web page is served by Qt's HTTP server, whose CMake files
+# need the WebSockets module as well.
 packages="cmake ninja-build g++ pkg-config qt6-base-dev libzip-dev zipcmp zipmerge ziptool openarena-server
-  postgresql libqt6sql6-psql"
+  postgresql libqt6sql6-psql qt6-httpserver-dev qt6-websockets-dev"
 missing=""
 for p in $packages; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

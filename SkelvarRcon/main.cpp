@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QWidget>
 
@@ -62,6 +63,32 @@ int runInit(const MonitorCommandLine& line)
     return kExitStopped;
 }
 
+// --web-user: one account of the web page, with the password from standard
+// input; nothing is monitored.
+int runWebUser(const MonitorCommandLine& line)
+{
+    QString password;
+    QString error;
+    if (!readSecretLine(QStringLiteral("Password of %1: ").arg(line.webUser), &password)) {
+        std::fprintf(stderr, "RconSkelvar: no password on standard input; give it as one line.\n");
+        return kExitBadPassword;
+    }
+    if (!web::Accounts::checkPassword(password, &error)) {
+        std::fprintf(stderr, "RconSkelvar: %s Nothing was written.\n", qPrintable(error));
+        return kExitBadPassword;
+    }
+    const QString path = QDir(line.monitor.folder).filePath(web::Accounts::fileName());
+    web::Accounts accounts;
+    if (!accounts.load(path, &error) || !accounts.set(line.webUser, line.webRole, password, &error) ||
+        !accounts.save(path, &error)) {
+        std::fprintf(stderr, "RconSkelvar: %s\n", qPrintable(error));
+        return kExitFailed;
+    }
+    std::fprintf(stderr, "RconSkelvar: %s account %s written to %s\n", qPrintable(web::roleName(line.webRole)),
+                 qPrintable(line.webUser), qPrintable(QDir::toNativeSeparators(path)));
+    return kExitStopped;
+}
+
 int runWindow(int argc, char** argv, const MonitorCommandLine& line)
 {
     QApplication app(argc, argv);
@@ -95,6 +122,8 @@ int main(int argc, char** argv)
             return *status;
         if (line.init)
             return runInit(line);
+        if (!line.webUser.isEmpty())
+            return runWebUser(line);
         if (line.headless)
             return runHeadless(line);
         if (const auto status = skelvar::cli::refuseWindowWithoutDisplay(

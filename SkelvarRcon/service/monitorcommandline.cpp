@@ -27,12 +27,16 @@ const char kDescription[] =
     "  RconSkelvar --headless --init 203.0.113.7:12203\n"
     "  RconSkelvar --headless\n"
     "\n"
+    "The web page's accounts: --web-user NAME --role admin|viewer reads the account's password from\n"
+    "one line of standard input and writes it, as a salted PBKDF2 key, to webaccounts.txt, then exits.\n"
+    "\n"
     "Files, in the working folder (or the folder of --config):\n"
     "  rconskelvar.ini                     settings\n"
     "  warnings.lst, kicks.lst, bans.lst   penalty records\n"
     "  skins.txt, reserved.txt             suspicious and reserved skins\n"
     "  activity.log                        remote-console traffic of the last pass\n"
     "  skelvar.log                         one line per alert\n"
+    "  webaccounts.txt                     the web page's accounts\n"
     "\n"
     "Exit statuses:\n"
     "  0  normal stop (also after a stop signal)\n"
@@ -63,6 +67,15 @@ std::optional<int> readMonitorCommandLine(const QStringList& arguments, MonitorC
                                                  "exit."),
                                   QStringLiteral("host:port"));
     parser.addOption(init);
+    const QCommandLineOption webUser(QStringLiteral("web-user"),
+                                     QStringLiteral("Add or replace the web page's account <name>, with the password "
+                                                    "read from standard input, then exit."),
+                                     QStringLiteral("name"));
+    const QCommandLineOption webRole(QStringLiteral("role"),
+                                     QStringLiteral("With --web-user: admin (acts) or viewer (only sees, addresses "
+                                                    "masked)."),
+                                     QStringLiteral("role"));
+    parser.addOptions({webUser, webRole});
     if (const auto status = cli::readCommandLine(parser, arguments, QStringLiteral("RconSkelvar")))
         return status;
     line->headless = parser.isSet(headless);
@@ -75,6 +88,17 @@ std::optional<int> readMonitorCommandLine(const QStringList& arguments, MonitorC
         if (!parseServerAddress(parser.value(init), &server, &error))
             return cli::usageError(parser, QStringLiteral("RconSkelvar"), error);
         line->init = server;
+    }
+    if (parser.isSet(webUser) || parser.isSet(webRole)) {
+        const auto role = web::parseRole(parser.value(webRole));
+        if (!parser.isSet(webUser) || !role)
+            return cli::usageError(parser, QStringLiteral("RconSkelvar"),
+                                   QStringLiteral("--web-user NAME goes with --role admin or --role viewer."));
+        QString error;
+        if (!web::Accounts::checkName(parser.value(webUser), &error))
+            return cli::usageError(parser, QStringLiteral("RconSkelvar"), error);
+        line->webUser = parser.value(webUser);
+        line->webRole = *role;
     }
     return std::nullopt;
 }

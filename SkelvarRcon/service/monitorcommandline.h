@@ -4,9 +4,11 @@
 // to work in DIR. And the test hook that shortens the waits, which main reads
 // from the environment so that it stays out of --help.
 // --init HOST:PORT writes the settings for a first start without a window.
+// --web-user NAME --role admin|viewer adds an account of the web page.
 
 #include "SkelvarRcon/app/monitor.h"
 #include "SkelvarRcon/service/initsettings.h"
+#include "SkelvarRcon/web/webaccounts.h"
 
 #include <QString>
 #include <QStringList>
@@ -29,6 +31,10 @@ struct MonitorCommandLine {
     bool force = false;
     // --init: write the settings for this server and exit
     std::optional<ServerAddress> init;
+    // --web-user NAME --role ROLE: add or replace that web account, with the
+    // password from standard input, and exit
+    QString webUser;
+    web::Role webRole = web::Role::Viewer;
     MonitorOptions monitor;  // folder from --config
 };
 
