@@ -119,6 +119,24 @@ void BanFold::clear()
     m_size = 0;
 }
 
+void BanFold::assign(const QList<Record>& records)
+{
+    clear();
+    for (const Record& r : records)
+        m_byAddress[r.ip].append(r);
+    m_size = int(records.size());
+}
+
+void BanFold::dropExpired(const QDate& today)
+{
+    for (auto it = m_byAddress.begin(); it != m_byAddress.end();) {
+        const qsizetype before = it->size();
+        it->removeIf([&today](const Record& r) { return !banActive(r, today); });
+        m_size -= int(before - it->size());
+        it = it->isEmpty() ? m_byAddress.erase(it) : std::next(it);
+    }
+}
+
 QList<Record> foldBanChanges(const QList<BanChange>& changes, const QDate& today)
 {
     BanFold fold;

@@ -65,6 +65,9 @@ public:
     QList<Record> allRecords() const;
     int size() const { return m_size; }
     void clear();
+    // Starts again from a list folded earlier (as allRecords() gave it).
+    void assign(const QList<Record>& records);
+    void dropExpired(const QDate& today);
 
 private:
     QHash<QString, QList<Record>> m_byAddress;
@@ -107,6 +110,10 @@ public:
     // operation whose id the log has already is left out, so handing the
     // same batch over again changes nothing.
     virtual bool push(const QList<BanChange>& ops, QString* error = nullptr) = 0;
+
+    // Why the store will not be used and is not worth trying again (a
+    // database of a layout this program does not know); empty otherwise.
+    virtual QString refusal() const { return {}; }
 
     // `changed` is called (on the store's thread) when another writer may
     // have added changes. False when the store cannot tell; callers then

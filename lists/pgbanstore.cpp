@@ -33,6 +33,12 @@ bool exec(QSqlQuery& query, const QString& sql, const QVariantList& values = {})
     return query.exec();
 }
 
+// The driver binds a null QString as NULL; an empty field is empty text.
+QString notNull(const QString& field)
+{
+    return field.isNull() ? QStringLiteral("") : field;
+}
+
 QString insertStatement(int rows)
 {
     QString sql = QStringLiteral("INSERT INTO skelvar_ban_changes (op, kind, ip, name, reason, date, until) VALUES ");
@@ -141,7 +147,8 @@ bool PgBanStore::open(QString* error)
             *error = m_refusal;
         return false;
     }
-    if (m_reachable)
+    // The driver may close a connection whose server went away by itself.
+    if (m_reachable && m_db.isOpen())
         return true;
     if (!connectNow(error) || !prepareLayout(error))
         return false;
@@ -324,8 +331,9 @@ bool PgBanStore::insertOps(const QList<BanChange>& ops, int* inserted, QString* 
         values.reserve(chunk.size() * 7);
         for (const BanChange& op : chunk) {
             const Record r = normalizedBan(op.record);
-            values << op.op << (op.kind == BanChange::Kind::Add ? kAdd : kRemove) << r.ip << r.name << r.reason
-                   << r.date << r.until;
+            values << op.op << (op.kind == BanChange::Kind::Add ? kAdd : kRemove);
+            for (const QString* field : {&r.ip, &r.name, &r.reason, &r.date, &r.until})
+                values << notNull(*field);
         }
         if (!exec(query, insertStatement(int(chunk.size())), values))
             return fail(QStringLiteral("Cannot write to the shared ban list at"), query.lastError().text(), error);

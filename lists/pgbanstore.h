@@ -63,7 +63,7 @@ public:
     // The database holds tables of a layout this program does not know; it is
     // not tried again. refusal() says why.
     bool refused() const { return !m_refusal.isEmpty(); }
-    QString refusal() const { return m_refusal; }
+    QString refusal() const override { return m_refusal; }
     // Drops the connection; the next call connects again.
     void close();
 

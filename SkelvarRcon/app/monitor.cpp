@@ -2,6 +2,7 @@
 
 #include "SkelvarRcon/store/controlnames.h"
 #include "lists/fileaccess.h"
+#include "lists/pgbanstore.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -47,6 +48,7 @@ QList<StoreMessage> Monitor::create()
     actions.hideAll();
 
     QList<StoreMessage> messages = lists.load(clock.today());
+    shareBans(messages);
 
     // The companion fields follow their boxes as the defaults have them; while
     // the settings load, each box's own handler runs on its change.
@@ -65,6 +67,31 @@ QList<StoreMessage> Monitor::create()
     if (settings.scanOnStart())
         session.autoStart();
     return messages;
+}
+
+void Monitor::shareBans(QList<StoreMessage>& messages)
+{
+    if (m_options.bansDatabase.isEmpty() || m_sharedBans)
+        return;
+    lists::BanDatabase database;
+    QString error;
+    if (!lists::parseBanDatabaseUrl(m_options.bansDatabase, &database, &error)) {
+        messages.append({QStringLiteral("Shared ban list not used"),
+                         QStringLiteral("%1\nThis monitor keeps its own ban list.").arg(error)});
+        return;
+    }
+    SharedBansSetup setup;
+    setup.folder = m_options.folder;
+    setup.makeStore = [database] { return std::make_unique<lists::PgBanStore>(database); };
+    setup.prompter = &m_prompter;
+    setup.clock = &clock;
+    m_sharedBans = std::make_unique<SharedBans>(lists.bans(), std::move(setup));
+    // Bans that other monitors gave are enforced from the next patrol pass on.
+    connect(&engine, &Engine::passStarted, m_sharedBans.get(), [this](bool scan) {
+        if (!scan)
+            m_sharedBans->syncNow();
+    });
+    m_sharedBans->start();
 }
 
 void Monitor::onSettingChanged(const QString& control)

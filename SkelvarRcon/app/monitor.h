@@ -14,6 +14,7 @@
 #include "SkelvarRcon/store/liststore.h"
 #include "SkelvarRcon/store/recordlist.h"
 #include "SkelvarRcon/store/settings.h"
+#include "SkelvarRcon/store/sharedbans.h"
 #include "SkelvarRcon/transport/rcontransport.h"
 #include "SkelvarRcon/transport/task.h"
 
@@ -23,6 +24,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 namespace skelvar::rcon {
 
@@ -32,6 +34,9 @@ struct MonitorOptions {
     Pacing pacing = RconTransport::kEnginePacing;
     EngineTiming timing;
     Clock clock;  // dates every record; the local time unless a test sets it
+    // The ban list shared with other monitors: a postgresql:// address; empty
+    // for none, and the Bans list is bans.lst's alone.
+    QString bansDatabase;
 };
 
 // The text files the operator edits in the desktop's editor.
@@ -78,6 +83,8 @@ public:
     bool settingsUnreadable() const { return m_settingsUnreadable; }
 
     Prompter& prompter() { return m_prompter; }
+    // The shared ban list; null without a database.
+    SharedBans* sharedBans() { return m_sharedBans.get(); }
 
     Clock clock;  // the one clock of every part below
     Settings settings;
@@ -103,6 +110,8 @@ private:
     void checkRconPassword();
     void checkPrivateTag();
     void checkPrivatePassword();
+    // After the lists are loaded; a message when the address is refused.
+    void shareBans(QList<StoreMessage>& messages);
 
     Prompter& m_prompter;
     MonitorOptions m_options;
@@ -110,6 +119,7 @@ private:
     int m_currentTab = 0;
     bool m_exited = false;
     bool m_settingsUnreadable = false;
+    std::unique_ptr<SharedBans> m_sharedBans;
 };
 
 }  // namespace skelvar::rcon

@@ -5,6 +5,7 @@
 // dies and comes back, and concurrent pushes read without a gap.
 #include "lists/banstore.h"
 #include "lists/pgbanstore.h"
+#include "tests/support/bandatabase.h"
 #include "tests/support/banstorecontract.h"
 #include "tests/support/postgresserver.h"
 
@@ -21,6 +22,7 @@ using namespace skelvar::lists;
 using skelvar::test::PostgresServer;
 using skelvar::test::readAll;
 using skelvar::test::sharedBan;
+using skelvar::test::TestConnection;
 
 namespace {
 
@@ -31,43 +33,8 @@ BanChange add(const Record& r)
     return newBanOperation(BanChange::Kind::Add, r);
 }
 
-// A connection of the test's own to one database, as the test role.
-class Connection {
-public:
-    explicit Connection(const BanDatabase& db)
-        : m_name(QStringLiteral("test-") + QUuid::createUuid().toString(QUuid::WithoutBraces))
-    {
-        QSqlDatabase conn = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_name);
-        conn.setHostName(db.host);
-        conn.setPort(db.port);
-        conn.setDatabaseName(db.database);
-        conn.setUserName(db.user);
-        if (!conn.open())
-            qWarning("test connection: %s", qPrintable(conn.lastError().text()));
-    }
-    ~Connection()
-    {
-        QSqlDatabase::database(m_name, false).close();
-        QSqlDatabase::removeDatabase(m_name);
-    }
-    // The first value of the statement's first row, or the error in <>.
-    QString value(const QString& sql, const QVariantList& values = {})
-    {
-        QSqlQuery q(QSqlDatabase::database(m_name, false));
-        q.prepare(sql);
-        for (const QVariant& v : values)
-            q.addBindValue(v);
-        if (!q.exec())
-            return QStringLiteral("<%1>").arg(q.lastError().text());
-        return q.next() ? q.value(0).toString() : QString();
-    }
-
-private:
-    QString m_name;
-};
-
 // The columns of every table and the rows of the layout table, to see that nothing changed.
-QString schemaAndLayout(Connection& conn)
+QString schemaAndLayout(TestConnection& conn)
 {
     return conn.value(QStringLiteral("SELECT string_agg(table_name || '.' || column_name || ':' || data_type, ',' "
                                      "ORDER BY table_name, ordinal_position) FROM information_schema.columns "
@@ -111,17 +78,7 @@ void TestPgBanStore::initTestCase()
 
 BanDatabase TestPgBanStore::freshDatabase()
 {
-    const QString name = QStringLiteral("bans_%1").arg(++m_databases);
-    QString error;
-    if (!m_server->execAsSuperuser(QStringLiteral("CREATE DATABASE %1 OWNER %2").arg(name, m_server->userName()),
-                                   &error, QStringLiteral("postgres")))
-        qWarning("CREATE DATABASE failed: %s", qPrintable(error));
-    BanDatabase db;
-    db.host = m_server->host();
-    db.port = m_server->port();
-    db.database = name;
-    db.user = m_server->userName();
-    return db;
+    return skelvar::test::freshBanDatabase(*m_server, QStringLiteral("bans_%1").arg(++m_databases));
 }
 
 void TestPgBanStore::contract()
@@ -158,7 +115,7 @@ void TestPgBanStore::emptyDatabaseGetsItsTablesOnce()
     for (const QString& id : ids)
         QCOMPARE(id, ids[0]);
     QVERIFY(!QUuid::fromString(ids[0]).isNull());
-    Connection conn(db);
+    TestConnection conn(db);
     QCOMPARE(conn.value(QStringLiteral("SELECT count(*) FROM skelvar_layout")), QStringLiteral("1"));
     QCOMPARE(conn.value(QStringLiteral("SELECT layout FROM skelvar_layout")), QStringLiteral("1"));
 }
@@ -189,7 +146,7 @@ void TestPgBanStore::foreignLayoutRefusedUntouched()
     QVERIFY2(m_server->execAsSuperuser(QStringLiteral("SET ROLE %1; %2").arg(m_server->userName(), setup), &error,
                                        db.database),
              qPrintable(error));
-    Connection conn(db);
+    TestConnection conn(db);
     const QString before = schemaAndLayout(conn);
 
     PgBanStore store(db);
@@ -212,7 +169,8 @@ void TestPgBanStore::spoiledRowsReadAsTheFileWould()
     const QList<Record> raw{
         {"", "empty address", "r", "2024-06-15", ""},
         {"xxx.xxx.xxx.xxx", "every address", "r", "2024-06-15", ""},
-        {"1.2.3.4\x02" "evil",
+        {"1.2.3.4\x02"
+         "evil",
          "a\x02"
          "b\r\nc;'\"",
          "r\n", "2024/06/20", "2099-01-01\r\n"},
@@ -223,14 +181,9 @@ void TestPgBanStore::spoiledRowsReadAsTheFileWould()
         {" 1.2.3.9 ", "blanks", "r", "2024-06-15", ""},
     };
     // Written by hand, as another program or a careless admin might.
-    Connection conn(db);
-    for (const Record& r : raw) {
-        const QString result =
-            conn.value(QStringLiteral("INSERT INTO skelvar_ban_changes (op, kind, ip, name, reason, date, until) "
-                                      "VALUES (?::uuid, 'add', ?, ?, ?, ?, ?) RETURNING seq"),
-                       {QUuid::createUuid().toString(QUuid::WithoutBraces), r.ip, r.name, r.reason, r.date, r.until});
-        QVERIFY2(!result.startsWith('<'), qPrintable(result));
-    }
+    TestConnection conn(db);
+    for (const Record& r : raw)
+        QVERIFY(conn.insertChange(QStringLiteral("add"), r));
     QList<BanChange> changes;
     QVERIFY2(store.changesSince(0, &changes, &error), qPrintable(error));
     QCOMPARE(changes.size(), raw.size());

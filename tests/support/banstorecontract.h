@@ -90,7 +90,8 @@ inline void checkBanStoreContract(BanStore& a, BanStore& b, bool sharedOps)
     QVERIFY(aAfterFirst > 0);
 
     // The same operation again, alone and in a batch with a new one.
-    const BanChange second = lists::newBanOperation(BanChange::Kind::Add, sharedBan("10.0.0.2"));
+    // No end: an empty Until, which must not turn into a missing one.
+    const BanChange second = lists::newBanOperation(BanChange::Kind::Add, sharedBan("10.0.0.2", "n", QString()));
     QVERIFY2(a.push({first}, &error), qPrintable(error));
     QVERIFY2(a.push({first, second}, &error), qPrintable(error));
     if (sharedOps)
@@ -99,7 +100,7 @@ inline void checkBanStoreContract(BanStore& a, BanStore& b, bool sharedOps)
     QCOMPARE(seen.size(), 1);
     QCOMPARE(seen[0].op, second.op);
     QVERIFY(seen[0].seq > aAfterFirst);
-    QCOMPARE(foldOf(b, today), QList<Record>({sharedBan("10.0.0.1"), sharedBan("10.0.0.2")}));
+    QCOMPARE(foldOf(b, today), QList<Record>({sharedBan("10.0.0.1"), sharedBan("10.0.0.2", "n", QString())}));
     const qint64 aAfterSecond = seen[0].seq;
 
     // A removal through the other handle, and text a list line cannot hold.
@@ -118,7 +119,7 @@ inline void checkBanStoreContract(BanStore& a, BanStore& b, bool sharedOps)
     QCOMPARE(seen[1].record.name, QStringLiteral("a;b'c\"dxy\\"));
     if (sharedOps)
         QCOMPARE(seen[1].op, odd.op);
-    QCOMPARE(foldOf(a, today), sortedBans({sharedBan("10.0.0.2"), lists::normalizedBan(hostile)}));
+    QCOMPARE(foldOf(a, today), sortedBans({sharedBan("10.0.0.2", "n", QString()), lists::normalizedBan(hostile)}));
 
     // Every operation once in each handle's log.
     for (BanStore* store : {&a, &b}) {
