@@ -127,14 +127,14 @@ void BanFold::assign(const QList<Record>& records)
     m_size = int(records.size());
 }
 
-void BanFold::dropExpired(const QDate& today)
+int BanFold::dropExpired(const QDate& today)
 {
+    const int before = m_size;
     for (auto it = m_byAddress.begin(); it != m_byAddress.end();) {
-        const qsizetype before = it->size();
-        it->removeIf([&today](const Record& r) { return !banActive(r, today); });
-        m_size -= int(before - it->size());
+        m_size -= int(it->removeIf([&today](const Record& r) { return !banActive(r, today); }));
         it = it->isEmpty() ? m_byAddress.erase(it) : std::next(it);
     }
+    return before - m_size;
 }
 
 QList<Record> foldBanChanges(const QList<BanChange>& changes, const QDate& today)

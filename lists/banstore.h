@@ -67,7 +67,8 @@ public:
     void clear();
     // Starts again from a list folded earlier (as allRecords() gave it).
     void assign(const QList<Record>& records);
-    void dropExpired(const QDate& today);
+    // Returns how many were dropped.
+    int dropExpired(const QDate& today);
 
 private:
     QHash<QString, QList<Record>> m_byAddress;

@@ -289,18 +289,22 @@ void SharedBans::onSynced(const BanSyncReply& reply)
         m_state.logId = reply.logId;
     }
     const QDate day = today();
+    const qint64 seqBefore = m_state.seq;
     for (const BanChange& change : reply.changes) {
         if (change.seq <= m_state.seq)
             continue;  // an answer to an earlier request brought it already
         m_fold.apply(change, day);
         m_state.seq = change.seq;
     }
-    m_fold.dropExpired(day);
-    m_state.bans = m_fold.allRecords();
-    m_state.confirmed = reply.stored;
-    // The state first: a journal written before it could lose operations
-    // the state does not hold yet.
-    saveState();
+    const bool expired = m_fold.dropExpired(day) > 0;
+    // Most answers of a patrol pass bring nothing: the state stays as written.
+    if (newLog || expired || m_state.seq != seqBefore || m_state.confirmed != reply.stored) {
+        m_state.bans = m_fold.allRecords();
+        m_state.confirmed = reply.stored;
+        // The state first: a journal written before it could lose operations
+        // the state does not hold yet.
+        saveState();
+    }
     dropStored(reply.stored);
     importAdditions(candidates);
     showFold();
