@@ -137,8 +137,11 @@ void SharedBans::onRowsAboutToBeRemoved(int first, int last)
     if (m_applying)
         return;
     QList<BanChange> ops;
+    // The rows are still in the list until the removal ends.
     for (int row = first; row <= last; ++row)
-        ops.append(lists::newBanOperation(BanChange::Kind::Remove, m_shadow.at(row)));
+        ops.append(lists::newBanOperation(BanChange::Kind::Remove, m_bans.at(row)));
+    if (last >= m_shadow.size())
+        m_shadow = m_bans.records();
     m_shadow.remove(first, last - first + 1);
     addOperations(ops);
 }
@@ -161,7 +164,7 @@ void SharedBans::onDataChanged(int top, int bottom)
     if (m_applying)
         return;
     QList<BanChange> ops;
-    for (int row = top; row <= bottom && row < m_bans.size(); ++row) {
+    for (int row = top; row <= bottom && row < m_bans.size() && row < m_shadow.size(); ++row) {
         const Record& now = m_bans.at(row);
         if (m_shadow.at(row) == now)
             continue;
