@@ -517,6 +517,9 @@ Task<> Engine::runPatrol(PassContext& pass)
     m_lists->syncFromDisk();
     m_ui.setProgress(Progress::Patrol, 0);
     m_patrolCountdown = m_patrolSeconds.read(m_settings, m_prompter);
+    // A server restarts between two passes more often than not, answering
+    // status as before but with the claim and the script's variables gone.
+    m_recheckClaim = true;
     if (!m_serverDown)
         co_await patrolTable(pass);
     endPass();

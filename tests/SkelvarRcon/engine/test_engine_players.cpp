@@ -134,7 +134,7 @@ private slots:
         QTest::addColumn<QString>("seen");       // slot 3 in the pass's own table
         QTest::addColumn<QList<Player>>("now");  // the players when the kick is due
         QTest::addColumn<QByteArray>("kickAnswer");
-        QTest::addColumn<QStringList>("after");  // the commands after the pass's status
+        QTest::addColumn<QStringList>("after");  // the commands after the pass's status and claim check
         QTest::addColumn<QStringList>("log");
         const QStringList kicked{"status", "say " + kBanNotice, "clientkick 3"};
         QTest::newRow("still his") << QString("Bob") << QList<Player>{player(3, "Bob", "10.0.0.7")} << QByteArray()
@@ -178,7 +178,7 @@ private slots:
             r.server.setReply("clientkick 3", {GameServerDouble::datagram(kickAnswer)});
         r.patrolOnce();
 
-        QCOMPARE(r.commands(), (QStringList{"clientban", "status"} + after));
+        QCOMPARE(r.commands(), (QStringList{"clientban", "status", "sv_skelvar"} + after));
         QCOMPARE(r.logLines(), log);
     }
 

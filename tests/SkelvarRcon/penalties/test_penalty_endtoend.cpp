@@ -80,12 +80,13 @@ private slots:
         QStringList sent = r.afterWarmup();
         sent.removeAll("status");
         QCOMPARE(sent.takeFirst(), QString("sv_skelvar"));  // the scan's check of the claim
-        QCOMPARE(sent.mid(0, 10),
-                 (QStringList{"dumpuser \"Bob", "say Cheat Detected!! Player: Bob Cheat: NoFog IP: 10.0.0.5",
-                              "clientkick 4", "dumpuser \"Ann",
-                              // the patrol pass in the same tick
-                              "clientban", "set clientban -1", "say 10.0.0.5" + notice + "2 accumulated kicks",
-                              "clientkick 4", "say 10.0.0.6" + notice + "Team killing", "clientkick 6"}));
+        QCOMPARE(
+            sent.mid(0, 11),
+            (QStringList{"dumpuser \"Bob", "say Cheat Detected!! Player: Bob Cheat: NoFog IP: 10.0.0.5", "clientkick 4",
+                         "dumpuser \"Ann",
+                         // the patrol pass in the same tick, which checks the claim too
+                         "clientban", "set clientban -1", "sv_skelvar", "say 10.0.0.5" + notice + "2 accumulated kicks",
+                         "clientkick 4", "say 10.0.0.6" + notice + "Team killing", "clientkick 6"}));
         QCOMPARE(r.lists.warnings().size(), 0);
         QCOMPARE(r.lists.kicks().size(), 0);
         QCOMPARE(r.lists.bans().size(), 2);

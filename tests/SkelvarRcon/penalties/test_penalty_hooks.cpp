@@ -261,8 +261,9 @@ private slots:
         const QString exact = "10.1.2.3 was banned from this server on 2024-01-03. Reason: Exact";
         const QString pattern = "10.1.2.xxx was banned from this server on 2024-01-02. Reason: Pattern";
         const QString v6 = "[2001:db8::1] was banned from this server on 2024-01-04. Reason: Six";
-        QCOMPARE(r.commands(), (QStringList{"clientban", "status", "status", "say " + exact, "clientkick 3", "status",
-                                            "say " + pattern, "clientkick 5", "status", "say " + v6, "clientkick 7"}));
+        QCOMPARE(r.commands(),
+                 (QStringList{"clientban", "status", "sv_skelvar", "status", "say " + exact, "clientkick 3", "status",
+                              "say " + pattern, "clientkick 5", "status", "say " + v6, "clientkick 7"}));
         QCOMPARE(markers, (QStringList{exact, "", pattern, "", v6}));
         QCOMPARE(r.logText().count("\r\n"), 3);
         QVERIFY(r.logText().contains(exact));
@@ -272,7 +273,8 @@ private slots:
                  QString("These ban records hold no address or address pattern and ban nobody:\n(empty)"));
         r.server.clearReceived();
         r.runPatrol({player("3", "50", "Bob", "10.1.2.3")});
-        QCOMPARE(r.commands(), (QStringList{"clientban", "status", "status", "say " + exact, "clientkick 3"}));
+        QCOMPARE(r.commands(),
+                 (QStringList{"clientban", "status", "sv_skelvar", "status", "say " + exact, "clientkick 3"}));
         QTest::qWait(10);
         QCOMPARE(r.prompter.shown.size(), 1);
     }
@@ -284,13 +286,13 @@ private slots:
         r.lists.bans().add({"10.1.xxx.xxx", "Bob", "Later", "2024-02-02", ""});
         r.server.clearReceived();
         r.runPatrol({player("3", "50", "Bob", "10.1.2.3")});
-        QCOMPARE(r.commands(), (QStringList{"clientban", "status", "status",
+        QCOMPARE(r.commands(), (QStringList{"clientban", "status", "sv_skelvar", "status",
                                             "say 10.1.xxx.xxx was banned from this server on 2024-02-02. Reason: Later",
                                             "clientkick 3"}));
         r.lists.bans().removeAt(0);
         r.server.clearReceived();
         r.runPatrol({player("3", "50", "Bob", "10.1.2.3")});
-        QCOMPARE(r.commands(), (QStringList{"clientban", "status"}));
+        QCOMPARE(r.commands(), (QStringList{"clientban", "status", "sv_skelvar"}));
     }
 
     // ---- patrol pass: in-game ban ----
@@ -301,7 +303,7 @@ private slots:
         QTest::addColumn<bool>("alreadyBanned");
         QTest::addColumn<QStringList>("commands");
         QTest::addColumn<QList<Record>>("bans");
-        const QStringList read{"clientban", "set clientban -1", "status"};
+        const QStringList read{"clientban", "set clientban -1", "status", "sv_skelvar"};
         const QString notice = "say 10.1.2.5 was banned from this server on " + kTodayText + ". Reason: ";
         auto bob = [](const QString& reason) { return QList<Record>{{"10.1.2.5", "Bob", reason, kTodayText, ""}}; };
         QTest::newRow("with reason") << "5@Team killing" << false
@@ -315,7 +317,7 @@ private slots:
                                          << bob("TKquit");
         QTest::newRow("not on the server") << "9@Team killing" << false << read << QList<Record>{};
         QTest::newRow("malformed") << "5 kick 6@x" << false << read << QList<Record>{};
-        QTest::newRow("idle") << "-1" << false << QStringList{"clientban", "status"} << QList<Record>{};
+        QTest::newRow("idle") << "-1" << false << QStringList{"clientban", "status", "sv_skelvar"} << QList<Record>{};
         QTest::newRow("already banned") << "5@Again" << true
                                         << read + QStringList{"status", notice + "First", "clientkick 5"}
                                         << bob("First");
@@ -393,10 +395,9 @@ private slots:
         QStringList sent{"clientban"};
         if (readWithTable)
             sent << "set clientban -1";
-        sent << "status";
-        // After a silent status the claim is read again.
-        if (!readWithTable)
-            sent << "sv_skelvar";
+        // Every patrol pass reads the claim after its status table.
+        sent << "status"
+             << "sv_skelvar";
         if (!banned.isEmpty())
             sent << "status" << notice << "clientkick 5";
         QCOMPARE(r.commands(), sent);
@@ -447,11 +448,11 @@ private slots:
         Rig r(Rig::Start::Engine);
         r.hooks->setRenamePauseForTests(pause);
         r.runPatrol({player("4", "50", "Big Name", "10.0.0.4"), player("5", "50", "Two Words", "10.0.0.5")});
-        QCOMPARE(r.commands(), (QStringList{"clientban", "status", "set numero 4", "set nombre Big_Name",
+        QCOMPARE(r.commands(), (QStringList{"clientban", "status", "sv_skelvar", "set numero 4", "set nombre Big_Name",
                                             "set numero 5", "set nombre Two_Words"}));
         const auto& got = r.server.received();
-        QVERIFY(got[2].atMs - got[1].atMs < pause);
-        QVERIFY2(got[4].atMs - got[3].atMs >= pause - 20, qPrintable(QString::number(got[4].atMs - got[3].atMs)));
+        QVERIFY(got[3].atMs - got[2].atMs < pause);
+        QVERIFY2(got[5].atMs - got[4].atMs >= pause - 20, qPrintable(QString::number(got[5].atMs - got[4].atMs)));
     }
 
     // ---- patrol pass: ping kick ----
@@ -495,9 +496,9 @@ private slots:
         for (int pass = 0; pass < pings.size(); ++pass) {
             r.server.clearReceived();
             r.runPatrol({player("3", pings[pass], "Bob", "10.0.0.3"), player("4", "20", "Ann", "10.0.0.4")});
+            const QStringList read{"clientban", "status", "sv_skelvar"};
             const QStringList expected =
-                pass == kickedAt ? QStringList{"clientban", "status", "status", "say " + notice, "clientkick 3"}
-                                 : QStringList{"clientban", "status"};
+                pass == kickedAt ? read + QStringList{"status", "say " + notice, "clientkick 3"} : read;
             QCOMPARE(r.commands(), expected);
         }
         QCOMPARE(r.logText().contains(notice), kickedAt >= 0);
