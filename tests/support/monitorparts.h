@@ -13,6 +13,7 @@
 #include "tests/support/scriptedprompter.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QHash>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -103,6 +104,18 @@ struct MonitorParts {
     }
 
     QStringList commands() const { return server.commands(); }
+    // skelvar.log's lines without their date and time.
+    QStringList logLines() const
+    {
+        QFile f(dir.filePath("skelvar.log"));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        QStringList out;
+        for (const QByteArray& l : f.readAll().split('\n'))
+            if (!l.isEmpty())
+                out << QString::fromLatin1(l).section(' ', 2).chopped(1);  // drop date, time and CR
+        return out;
+    }
     bool transportIdle() const { return rconIdle(rcon); }
 
     // The commands after the warm-up (the probe's last one is resetvalue).

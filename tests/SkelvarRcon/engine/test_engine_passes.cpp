@@ -86,17 +86,6 @@ struct Rig : test::MonitorParts {
         session->stop();
         QTRY_VERIFY(idle());
     }
-    QStringList logLines() const
-    {
-        QFile f(dir.filePath("skelvar.log"));
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        QStringList out;
-        for (const QByteArray& l : f.readAll().split('\n'))
-            if (!l.isEmpty())
-                out << QString::fromLatin1(l).section(' ', 2).chopped(1);  // drop date, time and CR
-        return out;
-    }
 };
 
 // The clock commands carry the time of day: "#" stands for any number.

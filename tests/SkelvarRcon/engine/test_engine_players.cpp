@@ -63,17 +63,6 @@ struct Rig : test::EngineParts {
         session->autoStart();
         QTRY_VERIFY_WITH_TIMEOUT(scans == 1 && patrols == 1 && idle(), 10000);
     }
-    QStringList logLines() const
-    {
-        QFile f(dir.filePath("skelvar.log"));
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        QStringList out;
-        for (const QByteArray& l : f.readAll().split('\n'))
-            if (!l.isEmpty())
-                out << QString::fromLatin1(l).section(' ', 2).chopped(1);  // drop date, time and CR
-        return out;
-    }
     QStringList sent(const QString& prefix) const { return commands().filter(QRegularExpression("^" + prefix)); }
 };
 
