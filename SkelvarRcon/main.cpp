@@ -1,6 +1,7 @@
 #include "SkelvarRcon/service/headless.h"
 #include "SkelvarRcon/service/monitorcommandline.h"
 #include "SkelvarRcon/service/stopsignals.h"
+#include "SkelvarRcon/web/webserver.h"
 #include "SkelvarRcon/window/monitorwindow.h"
 #include "cli/display.h"
 
@@ -105,6 +106,16 @@ int runWindow(int argc, char** argv, const MonitorCommandLine& line)
     QString error;
     if (!stopSignals.install(&error))
         std::fprintf(stderr, "RconSkelvar: %s\n", qPrintable(error));
+    // The web page beside the window; without its port the window runs alone.
+    std::unique_ptr<web::WebServer> page;
+    if (line.web) {
+        page = std::make_unique<web::WebServer>(window.monitor(), *line.web);
+        if (page->start(&error))
+            std::fprintf(stderr, "RconSkelvar: %s\n",
+                         qPrintable(web::WebServer::startedText(window.monitor(), *line.web, page->port())));
+        else
+            std::fprintf(stderr, "RconSkelvar: %s\n", qPrintable(error));
+    }
     window.show();
     return app.exec();
 }

@@ -2,6 +2,7 @@
 
 #include "SkelvarRcon/service/headlessprompter.h"
 #include "SkelvarRcon/service/stopsignals.h"
+#include "SkelvarRcon/web/webserver.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -55,7 +56,8 @@ QString summaryLine(const PassSummary& s)
 class HeadlessRun : public QObject {
 public:
     explicit HeadlessRun(const MonitorCommandLine& line)
-        : m_prompter(m_console, line.force), m_monitor(m_prompter, line.monitor), m_folder(line.monitor.folder)
+        : m_prompter(m_console, line.force), m_monitor(m_prompter, line.monitor), m_folder(line.monitor.folder),
+          m_webOptions(line.web)
     {
     }
 
@@ -65,12 +67,15 @@ private:
     void watch();
     void stop(int status);
     Task<> exitSteps(int status);
+    bool startWeb();
 
     ConsoleLines m_console;
     HeadlessPrompter m_prompter;
     Monitor m_monitor;
     QString m_folder;
     StopSignals m_signals;
+    std::optional<web::WebOptions> m_webOptions;
+    std::unique_ptr<web::WebServer> m_web;
     TaskKeeper m_tasks;
     QString m_status;
     bool m_stopping = false;
@@ -97,8 +102,25 @@ int HeadlessRun::exec()
     m_console.line(QStringLiteral("Monitoring %1:%2 from %3")
                        .arg(m_monitor.settings.serverAddress(), m_monitor.settings.serverPort(),
                             QDir::toNativeSeparators(QDir(m_folder).absolutePath())));
+    if (!startWeb())
+        return kExitFailed;
     m_monitor.session.autoStart();
     return QCoreApplication::exec();
+}
+
+// The web page, when asked for; a port that cannot be had ends the start.
+bool HeadlessRun::startWeb()
+{
+    if (!m_webOptions)
+        return true;
+    m_web = std::make_unique<web::WebServer>(m_monitor, *m_webOptions);
+    QString error;
+    if (!m_web->start(&error)) {
+        m_console.line(error);
+        return false;
+    }
+    m_console.line(web::WebServer::startedText(m_monitor, *m_webOptions, m_web->port()));
+    return true;
 }
 
 void HeadlessRun::watch()

@@ -27,8 +27,10 @@ const char kDescription[] =
     "  RconSkelvar --headless --init 203.0.113.7:12203\n"
     "  RconSkelvar --headless\n"
     "\n"
-    "The web page's accounts: --web-user NAME --role admin|viewer reads the account's password from\n"
-    "one line of standard input and writes it, as a salted PBKDF2 key, to webaccounts.txt, then exits.\n"
+    "The web page: --web ADDRESS:PORT (or only PORT, on 127.0.0.1) serves a page and a JSON API with\n"
+    "the monitor's state, players, lists and actions, in both modes, to the accounts of webaccounts.txt.\n"
+    "--web-user NAME --role admin|viewer reads an account's password from one line of standard input\n"
+    "and writes it, as a salted PBKDF2 key, to webaccounts.txt, then exits.\n"
     "\n"
     "Files, in the working folder (or the folder of --config):\n"
     "  rconskelvar.ini                     settings\n"
@@ -37,6 +39,7 @@ const char kDescription[] =
     "  activity.log                        remote-console traffic of the last pass\n"
     "  skelvar.log                         one line per alert\n"
     "  webaccounts.txt                     the web page's accounts\n"
+    "  webaudit.log                        one line per login and action through the web page\n"
     "\n"
     "Exit statuses:\n"
     "  0  normal stop (also after a stop signal)\n"
@@ -75,7 +78,10 @@ std::optional<int> readMonitorCommandLine(const QStringList& arguments, MonitorC
                                      QStringLiteral("With --web-user: admin (acts) or viewer (only sees, addresses "
                                                     "masked)."),
                                      QStringLiteral("role"));
-    parser.addOptions({webUser, webRole});
+    const QCommandLineOption web(QStringLiteral("web"),
+                                 QStringLiteral("Serve the web page on <address:port> (only a port: on 127.0.0.1)."),
+                                 QStringLiteral("address:port"));
+    parser.addOptions({webUser, webRole, web});
     if (const auto status = cli::readCommandLine(parser, arguments, QStringLiteral("RconSkelvar")))
         return status;
     line->headless = parser.isSet(headless);
@@ -99,6 +105,13 @@ std::optional<int> readMonitorCommandLine(const QStringList& arguments, MonitorC
             return cli::usageError(parser, QStringLiteral("RconSkelvar"), error);
         line->webUser = parser.value(webUser);
         line->webRole = *role;
+    }
+    if (parser.isSet(web)) {
+        web::WebOptions options;
+        QString error;
+        if (!web::parseWebAddress(parser.value(web), &options.address, &options.port, &error))
+            return cli::usageError(parser, QStringLiteral("RconSkelvar"), error);
+        line->web = options;
     }
     return std::nullopt;
 }

@@ -4,11 +4,13 @@
 // to work in DIR. And the test hook that shortens the waits, which main reads
 // from the environment so that it stays out of --help.
 // --init HOST:PORT writes the settings for a first start without a window.
-// --web-user NAME --role admin|viewer adds an account of the web page.
+// --web-user NAME --role admin|viewer adds an account of the web page;
+// --web ADDRESS:PORT serves the web page, in both modes.
 
 #include "SkelvarRcon/app/monitor.h"
 #include "SkelvarRcon/service/initsettings.h"
 #include "SkelvarRcon/web/webaccounts.h"
+#include "SkelvarRcon/web/webserver.h"
 
 #include <QString>
 #include <QStringList>
@@ -35,6 +37,8 @@ struct MonitorCommandLine {
     // password from standard input, and exit
     QString webUser;
     web::Role webRole = web::Role::Viewer;
+    // --web: where the web page listens; none without it
+    std::optional<web::WebOptions> web;
     MonitorOptions monitor;  // folder from --config
 };
 
