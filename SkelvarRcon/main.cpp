@@ -1,5 +1,6 @@
 #include "SkelvarRcon/service/headless.h"
 #include "SkelvarRcon/service/monitorcommandline.h"
+#include "SkelvarRcon/service/monitorconfig.h"
 #include "SkelvarRcon/service/stopsignals.h"
 #include "SkelvarRcon/web/webserver.h"
 #include "SkelvarRcon/window/monitorwindow.h"
@@ -28,6 +29,7 @@ std::optional<int> prepare(const QStringList& arguments, MonitorCommandLine* lin
         std::fprintf(stderr, "RconSkelvar: %s is not a folder\n", qPrintable(folder));
         return kExitFailed;
     }
+    applyMonitorConfig(line);
     const QString timing = qEnvironmentVariable(kTestTimingVariable);
     QString error;
     if (!timing.isEmpty() && !applyTestTiming(timing, &line->monitor, &error)) {

@@ -47,7 +47,7 @@ QList<StoreMessage> Monitor::create()
     // The list-row buttons show only once a row of their list is clicked.
     actions.hideAll();
 
-    QList<StoreMessage> messages = lists.load(clock.today());
+    QList<StoreMessage> messages = m_options.startMessages + lists.load(clock.today());
     shareBans(messages);
 
     // The companion fields follow their boxes as the defaults have them; while

@@ -37,6 +37,9 @@ struct MonitorOptions {
     // The ban list shared with other monitors: a postgresql:// address; empty
     // for none, and the Bans list is bans.lst's alone.
     QString bansDatabase;
+    // Told with the list files' messages by create(): what came up while the
+    // options were gathered (rconskelvar.conf).
+    QList<StoreMessage> startMessages;
 };
 
 // The text files the operator edits in the desktop's editor.

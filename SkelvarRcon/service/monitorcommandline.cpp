@@ -1,6 +1,7 @@
 #include "SkelvarRcon/service/monitorcommandline.h"
 
 #include "cli/commandline.h"
+#include "lists/pgbanstore.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -32,12 +33,20 @@ const char kDescription[] =
     "--web-user NAME --role admin|viewer reads an account's password from one line of standard input\n"
     "and writes it, as a salted PBKDF2 key, to webaccounts.txt, then exits.\n"
     "\n"
+    "The shared ban list: --bans-db postgresql://USER@HOST:PORT/DATABASE (or the line\n"
+    "bans-db = postgresql://... in rconskelvar.conf; the command line wins) keeps the Bans list in a\n"
+    "PostgreSQL database with other monitors. The password comes from ~/.pgpass or PGPASSWORD, never\n"
+    "from the address. While the database cannot be reached the monitor goes on with its own list\n"
+    "and hands over its changes once it is back. Without it the Bans list is bans.lst's alone.\n"
+    "\n"
     "Files, in the working folder (or the folder of --config):\n"
     "  rconskelvar.ini                     settings\n"
+    "  rconskelvar.conf                    optional settings, key = value lines, # comments (bans-db)\n"
     "  warnings.lst, kicks.lst, bans.lst   penalty records\n"
     "  skins.txt, reserved.txt             suspicious and reserved skins\n"
     "  activity.log                        remote-console traffic of the last pass\n"
     "  skelvar.log                         one line per alert\n"
+    "  bans.journal, bans.shared           shared ban list: changes not yet stored, the list last read\n"
     "  webaccounts.txt                     the web page's accounts\n"
     "  webaudit.log                        one line per login and action through the web page\n"
     "\n"
@@ -82,6 +91,12 @@ std::optional<int> readMonitorCommandLine(const QStringList& arguments, MonitorC
                                  QStringLiteral("Serve the web page on <address:port> (only a port: on 127.0.0.1)."),
                                  QStringLiteral("address:port"));
     parser.addOptions({webUser, webRole, web});
+    const QCommandLineOption bansDb(QStringLiteral("bans-db"),
+                                    QStringLiteral("Share the Bans list through the PostgreSQL database at <url> "
+                                                   "(postgresql://user@host:port/database; the password from "
+                                                   "~/.pgpass or PGPASSWORD). Wins over rconskelvar.conf's bans-db."),
+                                    QStringLiteral("url"));
+    parser.addOption(bansDb);
     if (const auto status = cli::readCommandLine(parser, arguments, QStringLiteral("RconSkelvar")))
         return status;
     line->headless = parser.isSet(headless);
@@ -112,6 +127,15 @@ std::optional<int> readMonitorCommandLine(const QStringList& arguments, MonitorC
         if (!web::parseWebAddress(parser.value(web), &options.address, &options.port, &error))
             return cli::usageError(parser, QStringLiteral("RconSkelvar"), error);
         line->web = options;
+    }
+    if (parser.isSet(bansDb)) {
+        const QString url = parser.value(bansDb);
+        lists::BanDatabase database;
+        QString error;
+        if (!url.isEmpty() && !lists::parseBanDatabaseUrl(url, &database, &error))
+            return cli::usageError(parser, QStringLiteral("RconSkelvar"), QStringLiteral("--bans-db ") + error);
+        line->monitor.bansDatabase = url;
+        line->bansDatabaseGiven = true;
     }
     return std::nullopt;
 }

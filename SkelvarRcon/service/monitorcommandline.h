@@ -6,6 +6,7 @@
 // --init HOST:PORT writes the settings for a first start without a window.
 // --web-user NAME --role admin|viewer adds an account of the web page;
 // --web ADDRESS:PORT serves the web page, in both modes.
+// --bans-db URL shares the Bans list through a PostgreSQL database.
 
 #include "SkelvarRcon/app/monitor.h"
 #include "SkelvarRcon/service/initsettings.h"
@@ -39,7 +40,10 @@ struct MonitorCommandLine {
     web::Role webRole = web::Role::Viewer;
     // --web: where the web page listens; none without it
     std::optional<web::WebOptions> web;
-    MonitorOptions monitor;  // folder from --config
+    MonitorOptions monitor;  // folder from --config, bansDatabase from --bans-db
+    // --bans-db was given (also empty, for no database): rconskelvar.conf's
+    // bans-db is not used
+    bool bansDatabaseGiven = false;
 };
 
 // Reads RconSkelvar's arguments into *line. Returns the exit status when the
