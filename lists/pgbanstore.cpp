@@ -8,6 +8,8 @@
 #include <QUuid>
 #include <QVariant>
 
+#include <vector>
+
 namespace skelvar::lists {
 
 namespace {
@@ -16,8 +18,9 @@ const QString kChannel = QStringLiteral("skelvar_bans");
 // Advisory lock keys: one for making the tables, one that orders the pushes.
 constexpr qint64 kLayoutLock = 0x736b656c7601;
 constexpr qint64 kPushLock = 0x736b656c7602;
-// Rows per INSERT statement of a push.
-constexpr int kRowsPerInsert = 100;
+// Rows per INSERT statement of a push: each column goes as one array
+// parameter, so a statement costs one round trip whatever its size.
+constexpr int kRowsPerInsert = 5000;
 
 const QString kAdd = QStringLiteral("add");
 const QString kRemove = QStringLiteral("remove");
@@ -33,19 +36,35 @@ bool exec(QSqlQuery& query, const QString& sql, const QVariantList& values = {})
     return query.exec();
 }
 
-// The driver binds a null QString as NULL; an empty field is empty text.
-QString notNull(const QString& field)
-{
-    return field.isNull() ? QStringLiteral("") : field;
-}
+// The pushed columns, each bound as one array parameter; the rows go in in
+// their order, so their sequence numbers follow it.
+const QString kInsertStatement =
+    QStringLiteral("INSERT INTO skelvar_ban_changes (op, kind, ip, name, reason, date, until) "
+                   "SELECT op, kind, ip, name, reason, date, until "
+                   "FROM unnest(?::uuid[], ?::text[], ?::text[], ?::text[], ?::text[], ?::text[], ?::text[]) "
+                   "WITH ORDINALITY AS pushed(op, kind, ip, name, reason, date, until, n) "
+                   "ORDER BY n ON CONFLICT (op) DO NOTHING");
 
-QString insertStatement(int rows)
-{
-    QString sql = QStringLiteral("INSERT INTO skelvar_ban_changes (op, kind, ip, name, reason, date, until) VALUES ");
-    for (int i = 0; i < rows; ++i)
-        sql += i == 0 ? QStringLiteral("(?::uuid, ?, ?, ?, ?, ?, ?)") : QStringLiteral(", (?::uuid, ?, ?, ?, ?, ?, ?)");
-    return sql + QStringLiteral(" ON CONFLICT (op) DO NOTHING");
-}
+// One column as a PostgreSQL array's text: every element quoted, so that
+// no field is read as NULL, a blank or a separator.
+class ArrayText {
+public:
+    explicit ArrayText(qsizetype rows) { m_text.reserve(rows * 24 + 2); }
+    void append(const QString& field)
+    {
+        m_text += m_text.isEmpty() ? QStringLiteral("{\"") : QStringLiteral(",\"");
+        for (const QChar c : field) {
+            if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
+                m_text += QLatin1Char('\\');
+            m_text += c;
+        }
+        m_text += QLatin1Char('"');
+    }
+    QString text() const { return m_text.isEmpty() ? QStringLiteral("{}") : m_text + QLatin1Char('}'); }
+
+private:
+    QString m_text;
+};
 
 }  // namespace
 
@@ -326,16 +345,21 @@ bool PgBanStore::insertOps(const QList<BanChange>& ops, int* inserted, QString* 
 {
     QSqlQuery query(m_db);
     for (qsizetype from = 0; from < ops.size(); from += kRowsPerInsert) {
-        const QList<BanChange> chunk = ops.mid(from, kRowsPerInsert);
-        QVariantList values;
-        values.reserve(chunk.size() * 7);
-        for (const BanChange& op : chunk) {
+        const qsizetype rows = qMin<qsizetype>(kRowsPerInsert, ops.size() - from);
+        std::vector<ArrayText> columns(7, ArrayText(rows));
+        for (qsizetype i = from; i < from + rows; ++i) {
+            const BanChange& op = ops.at(i);
             const Record r = normalizedBan(op.record);
-            values << op.op << (op.kind == BanChange::Kind::Add ? kAdd : kRemove);
+            columns[0].append(op.op);
+            columns[1].append(op.kind == BanChange::Kind::Add ? kAdd : kRemove);
+            int column = 2;
             for (const QString* field : {&r.ip, &r.name, &r.reason, &r.date, &r.until})
-                values << notNull(*field);
+                columns[column++].append(*field);
         }
-        if (!exec(query, insertStatement(int(chunk.size())), values))
+        QVariantList values;
+        for (const ArrayText& column : columns)
+            values << column.text();
+        if (!exec(query, kInsertStatement, values))
             return fail(QStringLiteral("Cannot write to the shared ban list at"), query.lastError().text(), error);
         *inserted += query.numRowsAffected();
     }

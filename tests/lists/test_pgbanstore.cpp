@@ -2,7 +2,8 @@
 // file store has it, the tables made once in an empty database (also by two
 // programs at once), a newer or damaged layout refused and left untouched,
 // rows other writers spoiled read as bans.lst would read them, a server that
-// dies and comes back, and concurrent pushes read without a gap.
+// dies and comes back, concurrent pushes read without a gap, and a push of
+// many statements whose fields look like array syntax.
 #include "lists/banstore.h"
 #include "lists/pgbanstore.h"
 #include "tests/support/bandatabase.h"
@@ -57,6 +58,7 @@ private slots:
     void spoiledRowsReadAsTheFileWould();
     void serverGoneAndBack();
     void concurrentPushesReadWithoutGap();
+    void largePushKeepsOrderAndFields();
 
 private:
     // A new database owned by the test role, and where to find it.
@@ -267,6 +269,33 @@ void TestPgBanStore::concurrentPushesReadWithoutGap()
     const QList<BanChange> all = readAll(reader);
     QCOMPARE(all.size(), writers * pushesEach);
     QCOMPARE(seen, all);
+}
+
+// A push goes in statements of many rows, each column as one array: order,
+// fields that look like array syntax or NULL, and ids already stored survive it.
+void TestPgBanStore::largePushKeepsOrderAndFields()
+{
+    const BanDatabase db = freshDatabase();
+    PgBanStore store(db);
+    const QStringList odd{"{", "}", ",", "NULL", "", " a b ", "x\\\"y", "{\"1\",2}", "\u00e9t\u00e9", "'; --"};
+    QList<BanChange> ops;
+    for (int i = 0; i < 12001; ++i) {
+        const QString field = odd.at(i % odd.size());
+        Record r{QStringLiteral("10.%1.%2.%3").arg(i / 65536).arg(i / 256 % 256).arg(i % 256), field, field,
+                 QStringLiteral("2024-06-15"), i % 3 ? QString() : QStringLiteral("2099-01-01")};
+        ops.append(newBanOperation(i % 1000 == 999 ? BanChange::Kind::Remove : BanChange::Kind::Add, r));
+    }
+    QString error;
+    QVERIFY2(store.push(ops.mid(0, 7000), &error), qPrintable(error));
+    // Ids already stored are left out, the rest go in after them.
+    QVERIFY2(store.push(ops, &error), qPrintable(error));
+    const QList<BanChange> all = readAll(store);
+    QCOMPARE(all.size(), ops.size());
+    for (int i = 0; i < ops.size(); ++i) {
+        QCOMPARE(all[i].op, ops[i].op);
+        QCOMPARE(all[i].kind, ops[i].kind);
+        QCOMPARE(all[i].record, normalizedBan(ops[i].record));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPgBanStore)
