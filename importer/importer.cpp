@@ -74,36 +74,54 @@ ParsedInput parseBannedIp(const QByteArray& data, const QDate& today)
     return result;
 }
 
-ImportResult importBans(const QString& folder, const QDate& today, int lockWaitMs)
-{
-    ImportResult result;
-    const QDir dir(folder);
-    const QString inputPath = dir.filePath(QString::fromLatin1(InputFileName));
-    const QString banPath = dir.filePath(lists::fileName(lists::ListKind::Bans));
+namespace {
 
+// bannedip.txt read and parsed into result; false when the import ends there.
+bool readInput(const QString& folder, const QDate& today, ParsedInput* parsed, ImportResult* result)
+{
+    const QString inputPath = QDir(folder).filePath(QString::fromLatin1(InputFileName));
     QByteArray data;
-    switch (lists::readWholeFile(inputPath, &data, &result.error)) {
+    switch (lists::readWholeFile(inputPath, &data, &result->error)) {
     case lists::ReadStatus::Missing:
-        result.exitCode = ExitInputUnreadable;
-        result.error = QStringLiteral("Cannot find %1").arg(QDir::toNativeSeparators(inputPath));
-        return result;
-    case lists::ReadStatus::Failed: result.exitCode = ExitInputUnreadable; return result;
+        result->exitCode = ExitInputUnreadable;
+        result->error = QStringLiteral("Cannot find %1").arg(QDir::toNativeSeparators(inputPath));
+        return false;
+    case lists::ReadStatus::Failed: result->exitCode = ExitInputUnreadable; return false;
     case lists::ReadStatus::Ok: break;
     }
 
-    ParsedInput parsed = parseBannedIp(data, today);
-    result.complaints = std::move(parsed.complaints);
+    *parsed = parseBannedIp(data, today);
+    result->complaints = parsed->complaints;
     // Blank lines alone are an empty input; only text that is no address
     // at all means the wrong file or a broken one.
-    const int textLines = parsed.lines - parsed.blank;
-    if (parsed.records.isEmpty() && textLines > 0) {
-        result.exitCode = ExitNoAddress;
-        result.error = QStringLiteral("No address found in %1 (%2 %3); nothing was imported")
-                           .arg(QDir::toNativeSeparators(inputPath))
-                           .arg(textLines)
-                           .arg(textLines == 1 ? QStringLiteral("line") : QStringLiteral("lines"));
-        return result;
+    const int textLines = parsed->lines - parsed->blank;
+    if (parsed->records.isEmpty() && textLines > 0) {
+        result->exitCode = ExitNoAddress;
+        result->error = QStringLiteral("No address found in %1 (%2 %3); nothing was imported")
+                            .arg(QDir::toNativeSeparators(inputPath))
+                            .arg(textLines)
+                            .arg(textLines == 1 ? QStringLiteral("line") : QStringLiteral("lines"));
+        return false;
     }
+    return true;
+}
+
+ImportResult storeFailed(ImportResult result, const QString& error)
+{
+    result.exitCode = ExitStoreUnusable;
+    result.error = error + QStringLiteral("; nothing was imported");
+    return result;
+}
+
+}  // namespace
+
+ImportResult importBans(const QString& folder, const QDate& today, int lockWaitMs)
+{
+    ImportResult result;
+    ParsedInput parsed;
+    if (!readInput(folder, today, &parsed, &result))
+        return result;
+    const QString banPath = QDir(folder).filePath(lists::fileName(lists::ListKind::Bans));
     QString error;
     // Under bans.lst's lock: a monitor that holds the list merges these lines
     // in at its next write instead of writing over them.
@@ -114,6 +132,35 @@ ImportResult importBans(const QString& folder, const QDate& today, int lockWaitM
     }
     result.ok = true;
     result.appended = int(parsed.records.size());
+    return result;
+}
+
+ImportResult importBansToStore(const QString& folder, const QDate& today, lists::BanStore& store)
+{
+    ImportResult result;
+    ParsedInput parsed;
+    if (!readInput(folder, today, &parsed, &result))
+        return result;
+    QString error;
+    QList<lists::BanChange> log;
+    if (!store.open(&error) || !store.changesSince(0, &log, &error))
+        return storeFailed(result, error);
+    lists::BanFold fold;
+    fold.apply(log, today);
+    QList<lists::BanChange> ops;
+    ops.reserve(parsed.records.size());
+    for (const lists::Record& ban : std::as_const(parsed.records)) {
+        if (fold.covers(ban, today)) {
+            ++result.alreadyBanned;
+            continue;
+        }
+        ops.append(lists::newBanOperation(lists::BanChange::Kind::Add, ban));
+        fold.apply(ops.last(), today);
+    }
+    if (!store.push(ops, &error))
+        return storeFailed(result, error);
+    result.ok = true;
+    result.appended = int(ops.size());
     return result;
 }
 
@@ -147,9 +194,9 @@ void StreamPrompter::message(const QString& title, const QString& text, Icon ico
     stream.flush();
 }
 
-int runImport(const QString& folder, const QDate& today, Prompter& prompter)
+int runImport(const QString& folder, const QDate& today, Prompter& prompter, lists::BanStore* store)
 {
-    const ImportResult result = importBans(folder, today);
+    const ImportResult result = store ? importBansToStore(folder, today, *store) : importBans(folder, today);
     for (const LineComplaint& c : result.complaints) {
         prompter.message(QStringLiteral("%1 line %2").arg(QLatin1String(InputFileName)).arg(c.line),
                          QStringLiteral("not an address or address pattern, skipped: ") + printable(c.text) +
@@ -160,22 +207,30 @@ int runImport(const QString& folder, const QDate& today, Prompter& prompter)
         prompter.message(QStringLiteral("Ostrel"), result.error, Prompter::Icon::Critical);
         return result.exitCode;
     }
-    prompter.message(QString(),
-                     QStringLiteral("Appended %1 %2 to %3")
-                         .arg(result.appended)
-                         .arg(result.appended == 1 ? QStringLiteral("ban") : QStringLiteral("bans"),
-                              lists::fileName(lists::ListKind::Bans)),
-                     Prompter::Icon::Information);
+    const QString bans = result.appended == 1 ? QStringLiteral("ban") : QStringLiteral("bans");
+    if (store) {
+        prompter.message(QString(),
+                         QStringLiteral("Imported %1 %2 into the shared ban list; %3 already banned")
+                             .arg(result.appended)
+                             .arg(bans)
+                             .arg(result.alreadyBanned),
+                         Prompter::Icon::Information);
+        return ExitDone;
+    }
+    prompter.message(
+        QString(),
+        QStringLiteral("Appended %1 %2 to %3").arg(result.appended).arg(bans, lists::fileName(lists::ListKind::Bans)),
+        Prompter::Icon::Information);
     return ExitDone;
 }
 
-int runImport(const QString& folder, const QDate& today, QTextStream& out, QTextStream& err)
+int runImport(const QString& folder, const QDate& today, QTextStream& out, QTextStream& err, lists::BanStore* store)
 {
     // The cut mark and the Latin-1 letters of a shown line reach a UTF-8
     // terminal intact only in UTF-8.
     err.setEncoding(QStringConverter::Utf8);
     StreamPrompter prompter(out, err);
-    return runImport(folder, today, prompter);
+    return runImport(folder, today, prompter, store);
 }
 
 }  // namespace skelvar::importer
