@@ -7,6 +7,7 @@
 #include "tests/SkelvarRcon/engine/statusfixture.h"
 #include "tests/support/files.h"
 #include "tests/support/monitorparts.h"
+#include "tests/support/monitorprogram.h"
 #include "tests/support/permissions.h"
 #include "tests/support/processes.h"
 
@@ -24,49 +25,13 @@
 using namespace skelvar;
 using namespace skelvar::rcon;
 using skelvar::test::GameServerDouble;
+using skelvar::test::MonitorProgram;
 using skelvar::test::readFile;
 using skelvar::test::writeFile;
 
 namespace {
 
 const QStringList kResets{"set sv_skelvar 0", "set nextmap \"\"", "set resetvalue 0"};
-
-// The monitor as a child process, in the rig's folder. Ended by its id if a
-// test leaves it running.
-class MonitorProgram {
-public:
-    ~MonitorProgram()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-
-    // No display at all; the window gets the offscreen platform.
-    void start(const QString& folder, const QStringList& arguments, const QString& timing, bool window = false)
-    {
-        QProcessEnvironment env = skelvar::test::environmentWithoutDisplay();
-        if (window)
-            env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("SKELVAR_TEST_TIMING", timing);
-        m_process.setProcessEnvironment(env);
-        m_process.setWorkingDirectory(folder);
-        m_process.start(QStringLiteral(RCONSKELVAR_PATH), arguments);
-    }
-    bool finished() const { return m_process.state() == QProcess::NotRunning; }
-    void signal(int number) const { ::kill(pid_t(m_process.processId()), number); }
-    QString errorText()
-    {
-        m_error += m_process.readAllStandardError();
-        return QString::fromUtf8(m_error);
-    }
-    QProcess& process() { return m_process; }
-
-private:
-    QProcess m_process;
-    QByteArray m_error;
-};
 
 // The parts' server, free and running the script, with one player who shows
 // no fog; row 1 gives a warning for it. Periods of one minute and two seconds.

@@ -59,7 +59,7 @@ struct Machine {
         lists->setFolder(folder);
         lists->setClock(&clock);
         lists->setPrompter(&prompter);
-        lists->load(Today);
+        lists->load(today);
         SharedBansSetup setup;
         setup.folder = folder;
         setup.makeStore = [db] { return std::make_unique<lists::PgBanStore>(db); };
@@ -86,16 +86,17 @@ struct Machine {
 
     QString folder;
     test::ScriptedPrompter prompter;
-    Clock clock{[] { return QDateTime(Today, QTime(12, 0)); }};
+    QDate today = Today;
+    Clock clock{[this] { return QDateTime(today, QTime(12, 0)); }};
     std::unique_ptr<ListStore> lists;
     std::unique_ptr<SharedBans> shared;
 };
 
 // The whole log folded, as a monitor that read all of it holds it.
-QList<Record> foldOfDatabase(const BanDatabase& db)
+QList<Record> foldOfDatabase(const BanDatabase& db, const QDate& today = Today)
 {
     lists::PgBanStore store(db);
-    return sortedBans(lists::foldBanChanges(test::readAll(store), Today));
+    return sortedBans(lists::foldBanChanges(test::readAll(store), today));
 }
 
 using Ops = QList<QPair<bool, Record>>;  // true: add, false: remove
@@ -127,6 +128,7 @@ private slots:
     void spoiledRowsReachBansLstClean();
     void newerLayoutRefused();
     void damagedJournalKeepsWhatParses();
+    void expiredBanGoneEverywhereAfterRestart();
     void monitorSharesOnlyWithAnAddress_data();
     void monitorSharesOnlyWithAnAddress();
 
@@ -370,6 +372,39 @@ void TestSharedBans::damagedJournalKeepsWhatParses()
     QCOMPARE(foldOfDatabase(m_db), QList<Record>{ban("10.0.0.5")});
     test::TestConnection conn(m_db);
     QCOMPARE(conn.value("SELECT op::text FROM skelvar_ban_changes"), kept.op);
+}
+
+// A ban whose Until has passed while both monitors were stopped is in
+// neither list nor bans.lst once they start again, and folds away.
+void TestSharedBans::expiredBanGoneEverywhereAfterRestart()
+{
+    m_a->open(m_db);
+    m_b->open(m_db);
+    addBanUnlessCovered(m_a->bans(), ban("10.0.0.1", "2024-06-20"), Today);
+    addBanUnlessCovered(m_a->bans(), ban("10.0.0.2"), Today);
+    QTRY_VERIFY_WITH_TIMEOUT(bothSettled() && m_b->records().size() == 2, SyncWaitMs);
+    QTRY_COMPARE(m_b->file(), line("10.0.0.1", "2024-06-20") + line("10.0.0.2"));
+
+    m_a->close();
+    m_b->close();
+    const QDate later(2024, 6, 21);
+    m_a->today = later;
+    m_b->today = later;
+    m_a->open(m_db);
+    m_b->open(m_db);
+    QTRY_VERIFY_WITH_TIMEOUT(bothSettled(), SyncWaitMs);
+    QCOMPARE(m_a->records(), QList<Record>{ban("10.0.0.2")});
+    QCOMPARE(m_b->records(), QList<Record>{ban("10.0.0.2")});
+    QCOMPARE(foldOfDatabase(m_db, later), QList<Record>{ban("10.0.0.2")});
+    // bans.lst keeps the line until its next write, at the latest at exit,
+    // as without a database; the reader drops it meanwhile.
+    m_a->close();
+    m_b->close();
+    QCOMPARE(m_a->file(), line("10.0.0.2"));
+    QCOMPARE(m_b->file(), line("10.0.0.2"));
+    // Dropping it was no removal: nothing more went into the log.
+    test::TestConnection conn(m_db);
+    QCOMPARE(conn.value("SELECT count(*) FROM skelvar_ban_changes"), QStringLiteral("2"));
 }
 
 void TestSharedBans::monitorSharesOnlyWithAnAddress_data()
