@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 namespace skelvar::test {
@@ -86,8 +87,12 @@ public:
     QByteArray cookie;  // of the last login
     QByteArray csrf;
 
-    explicit WebRig(rcon::MonitorOptions options = {}, rcon::web::WebOptions webOptions = {})
+    // `prepare` writes the folder's files before the monitor reads them.
+    explicit WebRig(rcon::MonitorOptions options = {}, rcon::web::WebOptions webOptions = {},
+                    const std::function<void(const QString& folder)>& prepare = {})
     {
+        if (prepare)
+            prepare(dir.path());
         rcon::web::Accounts accounts;
         QString error;
         accounts.set(kAdmin, rcon::web::Role::Admin, kAdminPassword, &error, rcon::web::Accounts::kMinimumRounds);
@@ -104,6 +109,15 @@ public:
         QString why;
         if (!web->start(&why))
             qWarning("%s", qPrintable(why));
+    }
+
+    // The monitor's connection boxes set to the double, as the window's tests type them.
+    void pointAt(const GameServerDouble& server)
+    {
+        monitor->settings.setText("txtSVR", server.host());
+        monitor->settings.setText("txtPORT", server.portText());
+        monitor->settings.setText("txtPWD", server.password());
+        monitor->rcon.setTarget(monitor->session.targetFromSettings());
     }
 
     quint16 port() const { return web->port(); }
