@@ -12,6 +12,7 @@ namespace skelvar::rcon {
 namespace {
 
 const QString kBansDbKey = QStringLiteral("bans-db");
+const QString kWebKey = QStringLiteral("web");
 
 // The first line holding a byte that is no text, or 0.
 int firstStrayLine(const QByteArray& data)
@@ -133,6 +134,15 @@ void applyMonitorConfig(MonitorCommandLine* line)
                 continue;
             }
             line->monitor.bansDatabase = entry.value;
+        } else if (entry.key == kWebKey) {
+            if (line->web || entry.value.isEmpty())
+                continue;  // --web wins; an empty value serves no page
+            web::WebOptions options;
+            if (!web::parseWebAddress(entry.value, &options.address, &options.port, &error)) {
+                complaints.addAt(entry.line, error + QStringLiteral(" No web page is served."));
+                continue;
+            }
+            line->web = options;
         } else {
             complaints.addAt(entry.line, QStringLiteral("unknown key %1; left out.").arg(entry.key));
         }

@@ -38,8 +38,9 @@ bool parseConfigText(const QByteArray& data, ConfigFile* file, QString* error = 
 bool readConfigFile(const QString& path, ConfigFile* file, QString* error = nullptr);
 
 // Takes <folder>/rconskelvar.conf into the command line where the command
-// line left a setting out (bans-db: MonitorOptions::bansDatabase). What the
-// operator must be told goes to line->monitor.startMessages.
+// line left a setting out (bans-db: MonitorOptions::bansDatabase; web: where
+// the web page listens, as --web ADDRESS:PORT). What the operator must be
+// told goes to line->monitor.startMessages.
 void applyMonitorConfig(MonitorCommandLine* line);
 
 }  // namespace skelvar::rcon
