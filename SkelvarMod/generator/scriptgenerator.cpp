@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace skelvar::mod {
 
 namespace {
@@ -24,18 +26,34 @@ QString periodicCount(const MessageEntry& m)
 {
     return withoutSuffix(m.trigger, QStringLiteral(" minutes"));
 }
+// Blanks around a map name are none of the map's: the game's map name has none.
 QString perMapName(const MessageEntry& m)
 {
-    return withoutPrefix(m.trigger, QStringLiteral("On "));
+    return withoutPrefix(m.trigger, QStringLiteral("On ")).trimmed();
+}
+QString mapFixMap(const MapFixEntry& f)
+{
+    return f.map.trimmed();
+}
+// The model and script names are checked and written without their blanks.
+QString modelName(const MapFixEntry& f)
+{
+    return f.model.trimmed();
+}
+QString execName(const CompatEntry& c)
+{
+    return c.script.trimmed();
 }
 
-// Operator text as it may stand on one script line.
+// Operator text as it may stand on one script line. The engine's reader
+// takes a NUL for the end of the script.
 QString safe(const QString& value)
 {
     QString out = value;
     out.replace(QLatin1String("\r\n"), QLatin1String(" "));
     out.replace(QLatin1Char('\r'), QLatin1Char(' '));
     out.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    out.replace(QChar(0), QLatin1Char(' '));
     out.replace(QLatin1Char('"'), QLatin1Char('\''));
     return out;
 }
@@ -56,34 +74,79 @@ bool toWhole(const QString& text, int* value)
     return ok;
 }
 
-// A plain decimal number such as -12, +40.5 or .5, in the form the script
-// takes: without '+' (the language has no unary plus) and with a digit on
-// each side of a dot. Empty when text is no such number (exponent, nan, inf).
-QString scriptNumber(const QString& text)
+// A plain decimal number such as -12, +40.5, 007 or .5: its sign, whole
+// digits and fraction digits. No match for an exponent, nan or inf.
+QRegularExpressionMatch plainNumber(const QString& text)
 {
     static const QRegularExpression rx(QStringLiteral("^([-+]?)([0-9]*)(?:\\.([0-9]*))?$"));
-    const QRegularExpressionMatch m = rx.match(text);
-    const QString whole = m.captured(2), fraction = m.captured(3);
-    if (!m.hasMatch() || (whole.isEmpty() && fraction.isEmpty()))
+    QRegularExpressionMatch m = rx.match(text);
+    if (m.hasMatch() && m.captured(2).isEmpty() && m.captured(3).isEmpty())
+        return {};
+    return m;
+}
+
+bool isPlainNumber(const QString& text)
+{
+    return plainNumber(text).hasMatch();
+}
+
+// The engine reads a whole number into a 32-bit int, so a larger one would
+// come out as another number.
+constexpr qint64 LargestScriptNumber = 2147483647;
+
+// A plain number in the form the script reads as the same number: without
+// '+' (the language has no unary plus), without leading zeros and with a
+// digit on each side of a dot. Empty when text is no plain number or its
+// whole part is beyond LargestScriptNumber.
+QString scriptNumber(const QString& text)
+{
+    const QRegularExpressionMatch m = plainNumber(text);
+    if (!m.hasMatch())
+        return {};
+    QString whole = m.captured(2), fraction = m.captured(3);
+    while (whole.size() > 1 && whole.startsWith(QLatin1Char('0')))
+        whole.remove(0, 1);
+    if (whole.isEmpty())
+        whole = QStringLiteral("0");
+    if (whole.size() > 10 || whole.toLongLong() > LargestScriptNumber)
         return {};
     QString out = m.captured(1) == QLatin1String("-") ? QStringLiteral("-") : QString();
-    out += whole.isEmpty() ? QStringLiteral("0") : whole;
+    out += whole;
     if (!fraction.isEmpty())
         out += QLatin1Char('.') + fraction;
     return out;
 }
 
+QStringList originParts(const QString& text)
+{
+    return text.simplified().split(QLatin1Char(' '));
+}
+
 // The origin's three coordinates as the script writes them; empty when it is
-// not three numbers separated by blanks.
+// not three numbers separated by blanks, or one is too large.
 QString scriptOrigin(const QString& text)
 {
-    const QStringList xyz = text.simplified().split(QLatin1Char(' '));
     QStringList out;
-    for (const QString& part : xyz)
+    for (const QString& part : originParts(text))
         out.append(scriptNumber(part));
     if (out.size() != 3 || out.contains(QString()))
         return {};
     return out.join(QLatin1Char(' '));
+}
+
+// Whether the origin is three plain numbers, whatever their size.
+bool isPlainOrigin(const QString& text)
+{
+    const QStringList xyz = originParts(text);
+    return xyz.size() == 3 && std::all_of(xyz.begin(), xyz.end(), isPlainNumber);
+}
+
+// The periodic message's interval as the script writes it; as typed when it
+// is no whole number, which validateInputs refuses.
+QString scriptInterval(const MessageEntry& m)
+{
+    int count = 0;
+    return toWhole(periodicCount(m), &count) ? QString::number(count) : safe(periodicCount(m));
 }
 
 // Names written unquoted (spawn's model, exec's script) must stay one token.
@@ -91,6 +154,15 @@ bool isPlainPath(const QString& text)
 {
     static const QRegularExpression rx(QStringLiteral("^[A-Za-z0-9_./-]+$"));
     return rx.match(text).hasMatch();
+}
+
+// The engine starts a word at a letter, digit or _; at '.', '-' or '/' it
+// reads an operator or a comment. Script names need no such start: they
+// follow "global/".
+bool isPlainModel(const QString& text)
+{
+    static const QRegularExpression rx(QStringLiteral("^[A-Za-z0-9_]"));
+    return isPlainPath(text) && rx.match(text).hasMatch();
 }
 
 class Script {
@@ -178,7 +250,7 @@ void emitMain(Script& s, const ScriptRows& rows, const QString& startedFlag)
     s.lines({"if ( getcvar (resetvalue) == \"\")", "{", "setcvar \"resetvalue\" 0", "}",
              "if ( getcvar (sv_skelvar) == \"\")", "{", "setcvar \"sv_skelvar\" 0", "}"});
     for (const CompatEntry& c : rows.compat)
-        s.line(QStringLiteral("exec global/") + safe(c.script));
+        s.line(QStringLiteral("exec global/") + safe(execName(c)));
     s.line(QStringLiteral("if (") + startedFlag + QStringLiteral(" != 1)"));
     s.lines({"{", "level waittill spawn", "thread t1", "end", "}", "end"});
 }
@@ -242,7 +314,7 @@ void emitPeriodicMessages(Script& s, const QList<MessageEntry>& periodic)
         const QString i = num(n + 1);
         const MessageEntry& m = periodic[n];
         s.line(QStringLiteral("level.v") + k + QStringLiteral(" = level.v") + k + QStringLiteral(" + 1"));
-        s.line(QStringLiteral("if (level.v") + k + QStringLiteral(" == ") + safe(periodicCount(m)) + QLatin1Char(')'));
+        s.line(QStringLiteral("if (level.v") + k + QStringLiteral(" == ") + scriptInterval(m) + QLatin1Char(')'));
         s.lines({"{", "waitframe"});
         priorityLine(s, m);
         s.line(QStringLiteral("level.v") + k + QStringLiteral(" = 0"));
@@ -307,9 +379,9 @@ void emitMapFixes(Script& s, const QList<MapFixEntry>& fixes)
     for (qsizetype j = 0; j < fixes.size(); ++j) {
         const MapFixEntry& f = fixes[j];
         const QString v = QStringLiteral("local.v") + num(j);
-        s.line(QStringLiteral("if (getcvar(mapname) == ") + quoted(f.map) + QLatin1Char(')'));
+        s.line(QStringLiteral("if (getcvar(mapname) == ") + quoted(mapFixMap(f)) + QLatin1Char(')'));
         s.line(QStringLiteral("{"));
-        s.line(v + QStringLiteral(" = spawn ") + safe(f.model.trimmed()));
+        s.line(v + QStringLiteral(" = spawn ") + safe(modelName(f)));
         // A value that is no number goes as typed; validateInputs refuses it.
         const QString origin = scriptOrigin(f.origin), angle = scriptNumber(f.angle.trimmed());
         s.line(v + QStringLiteral(".origin = ( ") + (origin.isEmpty() ? safe(f.origin) : origin) +
@@ -423,22 +495,43 @@ QString mapFixRowName(qsizetype index, const MapFixEntry& fix)
     return QStringLiteral("Map fix %1 (%2 %3)").arg(index + 1).arg(fix.map, fix.description);
 }
 
+namespace {
+
+QString tooLong(const QString& what, qsizetype limit = MaxValueLength)
+{
+    return QStringLiteral("the %1 is longer than %2 characters.").arg(what).arg(limit);
+}
+
+}  // namespace
+
 QStringList mapFixValueProblems(const MapFixEntry& fix)
 {
     QStringList problems;
-    const QString model = fix.model.trimmed();
+    const QString model = modelName(fix);
     if (model.isEmpty())
         problems.append(QStringLiteral("the model is empty."));
-    else if (!isPlainPath(model))
-        problems.append(QStringLiteral("the model must be a plain path of letters, digits and _ - . /."));
+    else if (!isPlainModel(model))
+        problems.append(QStringLiteral("the model must be a plain path of letters, digits and _ - . /, "
+                                       "starting with a letter, digit or _."));
+    else if (model.size() > MaxNameLength)
+        problems.append(tooLong(QStringLiteral("model"), MaxNameLength));
     if (fix.origin.trimmed().isEmpty())
         problems.append(QStringLiteral("the origin is empty."));
-    else if (scriptOrigin(fix.origin).isEmpty())
+    else if (!isPlainOrigin(fix.origin))
         problems.append(QStringLiteral("the origin must be three numbers separated by blanks."));
-    if (fix.angle.trimmed().isEmpty())
+    else if (fix.origin.size() > MaxValueLength)
+        problems.append(tooLong(QStringLiteral("origin")));
+    else if (scriptOrigin(fix.origin).isEmpty())
+        problems.append(QStringLiteral("the origin's numbers must lie between -%1 and %1.").arg(LargestScriptNumber));
+    const QString angle = fix.angle.trimmed();
+    if (angle.isEmpty())
         problems.append(QStringLiteral("the angle is empty."));
-    else if (scriptNumber(fix.angle.trimmed()).isEmpty())
+    else if (!isPlainNumber(angle))
         problems.append(QStringLiteral("the angle must be a number."));
+    else if (angle.size() > MaxValueLength)
+        problems.append(tooLong(QStringLiteral("angle")));
+    else if (scriptNumber(angle).isEmpty())
+        problems.append(QStringLiteral("the angle must lie between -%1 and %1.").arg(LargestScriptNumber));
     return problems;
 }
 
@@ -461,6 +554,11 @@ public:
         add(row, QStringLiteral("the ") + what + QStringLiteral(" is empty."));
         return false;
     }
+    void lengthCheck(const QString& row, const QString& what, const QString& value, qsizetype limit = MaxValueLength)
+    {
+        if (value.size() > limit)
+            add(row, tooLong(what, limit));
+    }
     QStringList list() const { return m_list; }
 
 private:
@@ -477,6 +575,7 @@ void checkMessages(Problems& problems, const QList<MessageEntry>& messages)
             continue;
         const QString row = QStringLiteral("Message %1 (%2 %3)").arg(n + 1).arg(m.type, m.trigger);
         problems.quoteCheck(row, QStringLiteral("text"), m.text);
+        problems.lengthCheck(row, QStringLiteral("text"), m.text);
         if (m.type == TypeScheduled) {
             if (!parseClockTime(scheduledTime(m), nullptr, nullptr))
                 problems.add(row, BadTime);
@@ -485,8 +584,10 @@ void checkMessages(Problems& problems, const QList<MessageEntry>& messages)
             if (!toWhole(periodicCount(m), &count) || count < 1)
                 problems.add(row, QStringLiteral("the interval must be a whole number of minutes, at least 1."));
         } else if (m.type == TypePerMap) {
-            if (problems.emptyCheck(row, QStringLiteral("map"), perMapName(m)))
+            if (problems.emptyCheck(row, QStringLiteral("map"), perMapName(m))) {
                 problems.quoteCheck(row, QStringLiteral("map"), perMapName(m));
+                problems.lengthCheck(row, QStringLiteral("map"), perMapName(m));
+            }
         }
     }
 }
@@ -501,6 +602,7 @@ void checkCommands(Problems& problems, const QList<CommandEntry>& commands)
         if (!parseClockTime(c.time, nullptr, nullptr))
             problems.add(row, BadTime);
         problems.quoteCheck(row, QStringLiteral("command"), c.command);
+        problems.lengthCheck(row, QStringLiteral("command"), c.command);
     }
 }
 
@@ -511,8 +613,10 @@ void checkMapFixes(Problems& problems, const QList<MapFixEntry>& fixes)
         if (!f.ticked)
             continue;
         const QString row = mapFixRowName(n, f);
-        if (problems.emptyCheck(row, QStringLiteral("map"), f.map))
+        if (problems.emptyCheck(row, QStringLiteral("map"), f.map)) {
             problems.quoteCheck(row, QStringLiteral("map"), f.map);
+            problems.lengthCheck(row, QStringLiteral("map"), mapFixMap(f));
+        }
         for (const QString& problem : mapFixValueProblems(f))
             problems.add(row, problem);
         if (f.visibility != QLatin1String("show") && f.visibility != QLatin1String("hide"))
@@ -527,8 +631,11 @@ void checkCompat(Problems& problems, const QList<CompatEntry>& compat)
         if (!c.ticked)
             continue;
         const QString row = QStringLiteral("Additional script %1 (%2)").arg(n + 1).arg(c.description);
-        if (problems.emptyCheck(row, QStringLiteral("script name"), c.script) && !isPlainPath(c.script.trimmed()))
+        if (!problems.emptyCheck(row, QStringLiteral("script name"), execName(c)))
+            continue;
+        if (!isPlainPath(execName(c)))
             problems.add(row, QStringLiteral("the script name must be a plain path of letters, digits and _ - . /."));
+        problems.lengthCheck(row, QStringLiteral("script name"), execName(c), MaxNameLength);
     }
 }
 

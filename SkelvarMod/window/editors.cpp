@@ -11,6 +11,7 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
+#include "SkelvarMod/generator/scriptgenerator.h"
 #include "SkelvarMod/project/builderfiles.h"
 
 namespace skelvar::mod {
@@ -18,11 +19,12 @@ namespace skelvar::mod {
 namespace {
 
 // Values that end up between double quotes in the server script; a quote
-// typed there would end the string early.
+// typed there would end the string early, and the build refuses a longer value.
 QLineEdit* scriptBox(QWidget* parent, const char* name)
 {
     auto* box = new QLineEdit(parent);
     box->setObjectName(QLatin1String(name));
+    box->setMaxLength(int(MaxValueLength));
     static const QRegularExpression noQuote(QStringLiteral("[^\"\\r\\n]*"));
     box->setValidator(new QRegularExpressionValidator(noQuote, box));
     return box;
@@ -80,6 +82,7 @@ FixForm::FixForm(QWidget* parent) : QDialog(parent)
     m_author = plainBox(this, "txtAuthor");
     m_description = plainBox(this, "txtDescription");
     m_model = scriptBox(this, "txtModel");
+    m_model->setMaxLength(int(MaxNameLength));
     m_origin = scriptBox(this, "txtOrigin");
     m_angle = scriptBox(this, "txtAngle");
     m_filename = plainBox(this, "txtFilename");

@@ -2,6 +2,7 @@
 // A small build fixture and the exact script it must give, shared by the
 // generator, build and window tests.
 #include <QByteArray>
+#include <QByteArrayList>
 
 #include "SkelvarMod/generator/entries.h"
 
@@ -32,6 +33,17 @@ inline BuildInputs smallFixture()
     in.mapFixes = {fix};
     in.compat = {{"Team balance", "teambalance.scr", true}, {"Map vote", "mapvote.scr", false}};
     return in;
+}
+
+// The script's lines without their CR LF.
+inline QByteArrayList scriptLines(const QByteArray& script)
+{
+    QByteArrayList lines = script.split('\n');
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    for (QByteArray& l : lines)
+        l.chop(1);  // the CR
+    return lines;
 }
 
 inline QByteArray crlf(const char* text)

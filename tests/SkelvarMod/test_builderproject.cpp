@@ -204,7 +204,8 @@ void TestBuilderProject::mapFixRefusals_data()
         << false << "static/my bush:{1}.tik"
         << "1 2 3"
         << "0"
-        << "Map fix 2 (dm/mohdm6 new): the model must be a plain path of letters, digits and _ - . /.";
+        << "Map fix 2 (dm/mohdm6 new): the model must be a plain path of letters, digits and _ - . /, starting with "
+           "a letter, digit or _.";
     QTest::newRow("edit, origin and angle")
         << true << "m.tik"
         << "1 2 3)"

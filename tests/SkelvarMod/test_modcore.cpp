@@ -33,16 +33,6 @@ using skelvar::test::writeFile;
 
 namespace {
 
-QByteArrayList scriptLines(const QByteArray& script)
-{
-    QByteArrayList lines = script.split('\n');
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    for (QByteArray& l : lines)
-        l.chop(1);  // the CR
-    return lines;
-}
-
 // Index of the first place where run stands as consecutive lines, or -1.
 qsizetype findRun(const QByteArrayList& lines, const QByteArrayList& run)
 {
@@ -341,6 +331,33 @@ void TestModCore::backslashesAndSignsAsTheGameReadsThem_data()
            })
         << LineSwaps{{"local.v0.origin = ( 100 -200 32 )", "local.v0.origin = ( 100 -0.5 32 )"},
                      {"local.v0.angle = 90", "local.v0.angle = -0.25"}};
+    QTest::newRow("interval with a sign, leading zeros and blanks")
+        << Mutate([](BuildInputs& in) { in.messages[0].trigger = "\t\u00a0+010 minutes"; }) << LineSwaps{};
+    QTest::newRow("map-fix numbers with leading zeros") << Mutate([](BuildInputs& in) {
+        in.mapFixes[0].origin = "0100 -0200 +032";
+        in.mapFixes[0].angle = "0090";
+    }) << LineSwaps{};
+    QTest::newRow("map-fix numbers of zeros")
+        << Mutate([](BuildInputs& in) {
+               in.mapFixes[0].origin = "-00.50 000 0007.";
+               in.mapFixes[0].angle = "-000";
+           })
+        << LineSwaps{{"local.v0.origin = ( 100 -200 32 )", "local.v0.origin = ( -0.50 0 7 )"},
+                     {"local.v0.angle = 90", "local.v0.angle = -0"}};
+    QTest::newRow("names between tabs and blanks")
+        << Mutate([](BuildInputs& in) {
+               in.compat[0].script = "\tteambalance.scr\t";
+               in.mapFixes[0].map = " dm/mohdm6\t";
+               in.mapFixes[0].model = "\tstatic/crate.tik ";
+               in.messages.append(msg("Per Map", "On \tobj/team2 ", "Low", "p"));
+           })
+        << LineSwaps{{"t3:", "t3:\r\nif (getcvar(mapname) == \"obj/team2\")\r\n{\r\nwait 10\r\nwaitframe\r\n"
+                             "iprintln_noloc \"p\"\r\n}"}};
+    // The engine's reader takes a NUL for the end of the script.
+    QTest::newRow("NUL in operator text") << Mutate([](BuildInputs& in) {
+        in.messages[1].text = QString::fromLatin1("Restart\0soon", 12);
+        in.commands[0].command = QString::fromLatin1("map\0dm/mohdm6", 13);
+    }) << LineSwaps{};
 }
 
 // The whole script, against the fixture's bytes with the named lines changed.
@@ -409,7 +426,8 @@ void TestModCore::validation_data()
     }) << QString();
     QTest::newRow("fix plain model path")
         << Mutate([](BuildInputs& in) { in.mapFixes[0].model = "models/a_b-c.9/x.TIK"; }) << QString();
-    for (const char* model : {"static/my bush:{1}.tik", "a.tik\nthread t7", "a\\b.tik"})
+    for (const char* model :
+         {"static/my bush:{1}.tik", "a.tik\nthread t7", "a\\b.tik", "./crate.tik", "-crate.tik", "//crate.tik"})
         QTest::newRow(qPrintable(QString("fix model ") + model))
             << Mutate([model](BuildInputs& in) { in.mapFixes[0].model = model; })
             << "Map fix 1 (dm/mohdm6 Crate on the roof): the model must be a plain path";
@@ -421,6 +439,32 @@ void TestModCore::validation_data()
         QTest::newRow(qPrintable(QString("fix angle ") + angle))
             << Mutate([angle](BuildInputs& in) { in.mapFixes[0].angle = angle; })
             << "Map fix 1 (dm/mohdm6 Crate on the roof): the angle must be a number";
+    QTest::newRow("fix numbers at the engine's limit") << Mutate([](BuildInputs& in) {
+        in.mapFixes[0].origin = "-2147483647 02147483647 2147483647.9";
+        in.mapFixes[0].angle = "-2147483647";
+    }) << QString();
+    QTest::newRow("fix origin beyond the engine's whole numbers")
+        << Mutate([](BuildInputs& in) { in.mapFixes[0].origin = "0 2147483648 0"; })
+        << "Map fix 1 (dm/mohdm6 Crate on the roof): the origin's numbers must lie between -2147483647 and 2147483647.";
+    QTest::newRow("fix angle beyond the engine's whole numbers")
+        << Mutate([](BuildInputs& in) { in.mapFixes[0].angle = "-99999999999"; })
+        << "Map fix 1 (dm/mohdm6 Crate on the roof): the angle must lie between -2147483647 and 2147483647.";
+    QTest::newRow("the longest values") << Mutate([](BuildInputs& in) {
+        in.messages[1].text = QString(MaxValueLength, 'x');
+        in.commands[0].command = QString(MaxValueLength, 'x');
+        in.mapFixes[0].map = "dm/" + QString(MaxValueLength - 3, 'x');
+        in.mapFixes[0].model = "static/" + QString(MaxNameLength - 11, 'x') + ".tik";
+        in.compat[0].script = "\t" + QString(MaxNameLength - 4, 'x') + ".scr";
+    }) << QString();
+    QTest::newRow("message text beyond the longest")
+        << Mutate([](BuildInputs& in) { in.messages[1].text = QString(MaxValueLength + 1, 'x'); })
+        << "Message 2 (Scheduled At 07:05): the text is longer than 1000 characters.";
+    QTest::newRow("model beyond the longest")
+        << Mutate([](BuildInputs& in) { in.mapFixes[0].model = "static/" + QString(MaxNameLength - 10, 'x') + ".tik"; })
+        << "Map fix 1 (dm/mohdm6 Crate on the roof): the model is longer than 56 characters.";
+    QTest::newRow("script name beyond the longest")
+        << Mutate([](BuildInputs& in) { in.compat[0].script = QString(MaxNameLength - 3, 'x') + ".scr"; })
+        << "Additional script 1 (Team balance): the script name is longer than 56 characters.";
     QTest::newRow("fix quote in map") << Mutate([](BuildInputs& in) { in.mapFixes[0].map = "dm/\"a"; }) << "Map fix 1";
     QTest::newRow("fix visibility") << Mutate([](BuildInputs& in) { in.mapFixes[0].visibility.clear(); })
                                     << "Map fix 1";
