@@ -137,6 +137,19 @@ int BanFold::dropExpired(const QDate& today)
     return before - m_size;
 }
 
+BanFold BanFold::restrictedTo(const QSet<QString>& addresses) const
+{
+    BanFold part;
+    for (const QString& ip : addresses) {
+        const auto it = m_byAddress.constFind(ip);
+        if (it == m_byAddress.constEnd())
+            continue;
+        part.m_byAddress.insert(ip, *it);
+        part.m_size += int(it->size());
+    }
+    return part;
+}
+
 QList<Record> foldBanChanges(const QList<BanChange>& changes, const QDate& today)
 {
     BanFold fold;
@@ -193,6 +206,9 @@ QList<Record> recordsMissingFrom(const QList<Record>& list, const QList<Record>&
 
 ListDifference listDifference(const QList<Record>& current, const QList<Record>& wanted)
 {
+    // A first load: no bag of 100,000 records to compare against nothing.
+    if (current.isEmpty())
+        return {{}, wanted};
     RecordBag want(wanted);
     ListDifference diff;
     for (int row = 0; row < current.size(); ++row) {

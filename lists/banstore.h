@@ -69,6 +69,9 @@ public:
     void assign(const QList<Record>& records);
     // Returns how many were dropped.
     int dropExpired(const QDate& today);
+    // The same fold for these addresses only: what a change of them gives
+    // without copying the others.
+    BanFold restrictedTo(const QSet<QString>& addresses) const;
 
 private:
     QHash<QString, QList<Record>> m_byAddress;

@@ -27,6 +27,9 @@ SharedBans::SharedBans(RecordList& bans, SharedBansSetup setup, QObject* parent)
     connect(&m_requestSoon, &QTimer::timeout, this, [this] {
         emit requested({m_state.logId, m_state.seq, m_journal});
     });
+    m_saveSoon.setSingleShot(true);
+    m_saveSoon.setInterval(kSaveDelayMs);
+    connect(&m_saveSoon, &QTimer::timeout, this, &SharedBans::saveFiles);
     m_worker = new BanSyncWorker(m_setup.makeStore);
     m_worker->moveToThread(&m_thread);
     connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
@@ -37,6 +40,7 @@ SharedBans::SharedBans(RecordList& bans, SharedBansSetup setup, QObject* parent)
 
 SharedBans::~SharedBans()
 {
+    saveFiles();
     m_thread.quit();
     m_thread.wait();
     if (!m_thread.isRunning() && !m_started)
@@ -193,7 +197,10 @@ void SharedBans::addOperations(const QList<BanChange>& ops)
 {
     if (ops.isEmpty())
         return;
+    touch(ops);
     m_journal += ops;
+    // At once: a ban given here must survive a restart before the store has it.
+    m_journalDirty = false;
     saveJournal();
     syncNow();
 }
@@ -215,6 +222,22 @@ void SharedBans::saveJournal()
          Prompter::Icon::Critical);
 }
 
+// The state first: a journal written before it could lose operations the
+// state does not hold yet.
+void SharedBans::saveFiles()
+{
+    m_saveSoon.stop();
+    if (m_stateDirty) {
+        m_stateDirty = false;
+        m_state.bans = m_fold.allRecords();
+        saveState();
+    }
+    if (m_journalDirty) {
+        m_journalDirty = false;
+        saveJournal();
+    }
+}
+
 void SharedBans::saveState()
 {
     QString error;
@@ -231,12 +254,29 @@ void SharedBans::saveState()
 
 void SharedBans::dropStored(const QStringList& stored)
 {
-    if (stored.isEmpty())
-        return;
-    const QSet<QString> ids(stored.cbegin(), stored.cend());
-    const qsizetype dropped = m_journal.removeIf([&ids](const BanChange& op) { return ids.contains(op.op); });
-    if (dropped > 0)
+    if (forgetStored(stored))
         saveJournal();
+}
+
+// Takes the stored operations out of the journal in memory; true when some were.
+bool SharedBans::forgetStored(const QStringList& stored)
+{
+    if (stored.isEmpty())
+        return false;
+    const QSet<QString> ids(stored.cbegin(), stored.cend());
+    const qsizetype dropped = m_journal.removeIf([&](const BanChange& op) {
+        if (!ids.contains(op.op))
+            return false;
+        m_touched.insert(op.record.ip);
+        return true;
+    });
+    return dropped > 0;
+}
+
+void SharedBans::touch(const QList<BanChange>& ops)
+{
+    for (const BanChange& op : ops)
+        m_touched.insert(op.record.ip);
 }
 
 lists::BanFold SharedBans::foldWithJournal(const lists::BanFold& base) const
@@ -257,7 +297,8 @@ QList<Record> SharedBans::offlineAdditions(bool newLog) const
     return lists::recordsMissingFrom(shown, expected.allRecords());
 }
 
-void SharedBans::importAdditions(const QList<Record>& candidates)
+// Adds the journal's operations for them in memory; true when there are any.
+bool SharedBans::importAdditions(const QList<Record>& candidates)
 {
     lists::BanFold expected = foldWithJournal(m_fold);
     QList<BanChange> ops;
@@ -268,9 +309,10 @@ void SharedBans::importAdditions(const QList<Record>& candidates)
             ops.append(op);
     }
     if (ops.isEmpty())
-        return;
+        return false;
+    touch(ops);
     m_journal += ops;
-    saveJournal();
+    return true;
 }
 
 void SharedBans::onSynced(const BanSyncReply& reply)
@@ -290,6 +332,7 @@ void SharedBans::onSynced(const BanSyncReply& reply)
         m_fold.clear();
         m_state = {};
         m_state.logId = reply.logId;
+        m_showAll = true;
     }
     const QDate day = today();
     const qint64 seqBefore = m_state.seq;
@@ -297,20 +340,29 @@ void SharedBans::onSynced(const BanSyncReply& reply)
         if (change.seq <= m_state.seq)
             continue;  // an answer to an earlier request brought it already
         m_fold.apply(change, day);
+        m_touched.insert(change.record.ip);
         m_state.seq = change.seq;
     }
-    const bool expired = m_fold.dropExpired(day) > 0;
+    // An Add never brings a ban that has run out, so the whole fold needs a
+    // look only once a day (and after the state file gave it).
+    bool expired = false;
+    if (m_expiryDay != day) {
+        expired = m_fold.dropExpired(day) > 0;
+        m_expiryDay = day;
+        m_showAll = m_showAll || expired;
+    }
+    const bool journalChanged = forgetStored(reply.stored) | importAdditions(candidates);
+    // The list first, so a ban from another monitor is enforced without
+    // waiting for the files.
+    showFold();
     // Most answers of a patrol pass bring nothing: the state stays as written.
     if (newLog || expired || m_state.seq != seqBefore || m_state.confirmed != reply.stored) {
-        m_state.bans = m_fold.allRecords();
         m_state.confirmed = reply.stored;
-        // The state first: a journal written before it could lose operations
-        // the state does not hold yet.
-        saveState();
+        m_stateDirty = true;
     }
-    dropStored(reply.stored);
-    importAdditions(candidates);
-    showFold();
+    m_journalDirty = m_journalDirty || journalChanged;
+    if (m_stateDirty || m_journalDirty)
+        m_saveSoon.start();
     if (!m_journal.isEmpty())
         syncNow();
     emit synced(true);
@@ -345,14 +397,55 @@ void SharedBans::onFailed(const BanSyncReply& reply)
 // what differs moves and ListStore writes it like another writer's change.
 void SharedBans::showFold()
 {
-    const QList<Record> wanted = foldWithJournal(m_fold).records(today());
-    const lists::ListDifference diff = lists::listDifference(m_bans.records(), wanted);
-    if (!diff.isEmpty()) {
-        m_applying = true;
-        m_bans.merge(diff.removedRows, diff.added);
-        m_applying = false;
-    }
+    const QDate day = today();
+    if (m_showAll || day != m_shownDay)
+        showWholeFold(day);
+    else
+        showTouched(day);
+    m_showAll = false;
+    m_touched.clear();
+    m_shownDay = day;
     m_shadow = m_bans.records();
+}
+
+void SharedBans::showWholeFold(const QDate& day)
+{
+    const QList<Record> wanted = foldWithJournal(m_fold).records(day);
+    const lists::ListDifference diff = lists::listDifference(m_bans.records(), wanted);
+    if (diff.isEmpty())
+        return;
+    m_applying = true;
+    m_bans.merge(diff.removedRows, diff.added);
+    m_applying = false;
+}
+
+// Only the addresses that changed: the rest of a list of 100,000 bans is
+// neither copied nor compared.
+void SharedBans::showTouched(const QDate& day)
+{
+    if (m_touched.isEmpty())
+        return;
+    lists::BanFold part = m_fold.restrictedTo(m_touched);
+    for (const BanChange& op : std::as_const(m_journal)) {
+        if (m_touched.contains(op.record.ip))
+            part.apply(op, day);
+    }
+    QList<int> rows;
+    QList<Record> shown;
+    for (int row = 0; row < m_bans.size(); ++row) {
+        if (m_touched.contains(m_bans.at(row).ip)) {
+            rows.append(row);
+            shown.append(m_bans.at(row));
+        }
+    }
+    lists::ListDifference diff = lists::listDifference(shown, part.records(day));
+    if (diff.isEmpty())
+        return;
+    for (int& row : diff.removedRows)
+        row = rows.at(row);
+    m_applying = true;
+    m_bans.merge(diff.removedRows, diff.added);
+    m_applying = false;
 }
 
 }  // namespace skelvar::rcon

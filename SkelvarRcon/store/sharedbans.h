@@ -26,6 +26,7 @@
 #include "lists/prompter.h"
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QThread>
 #include <QTimer>
@@ -42,6 +43,8 @@ struct SharedBansSetup {
 class SharedBans : public QObject {
     Q_OBJECT
 public:
+    static constexpr int kSaveDelayMs = 1000;
+
     // The list must hold what bans.lst held at start-up.
     SharedBans(RecordList& bans, SharedBansSetup setup, QObject* parent = nullptr);
     // Ends the worker; waits for a store call it is in the middle of.
@@ -80,12 +83,17 @@ private:
     void onSynced(const BanSyncReply& reply);
     void onFailed(const BanSyncReply& reply);
     QList<lists::Record> offlineAdditions(bool newLog) const;
-    void importAdditions(const QList<lists::Record>& candidates);
+    bool importAdditions(const QList<lists::Record>& candidates);
     void dropStored(const QStringList& stored);
+    bool forgetStored(const QStringList& stored);
     lists::BanFold foldWithJournal(const lists::BanFold& base) const;
+    void touch(const QList<lists::BanChange>& ops);
     void showFold();
+    void showWholeFold(const QDate& day);
+    void showTouched(const QDate& day);
     void saveJournal();
     void saveState();
+    void saveFiles();
     void tell(const QString& title, const QString& text, Prompter::Icon icon);
     QDate today() const { return m_clock->today(); }
 
@@ -95,10 +103,23 @@ private:
     QThread m_thread;
     BanSyncWorker* m_worker = nullptr;  // lives in m_thread, deleted when it ends
     QTimer m_requestSoon;
+    // What an answer changed goes to bans.shared and bans.journal a little
+    // later, once for a burst of answers; the list shows it at once.
+    QTimer m_saveSoon;
+    bool m_stateDirty = false;
+    bool m_journalDirty = false;
     QList<lists::Record> m_shadow;  // the list as last seen, row for row
     QList<lists::BanChange> m_journal;
     lists::SharedBansState m_state;
     lists::BanFold m_fold;  // the fold of the log up to m_state.seq
+    // Addresses whose bans may differ between the list and the fold with the
+    // journal; the list is compared with the whole fold only when
+    // m_showAll is set (the first answer, a new log, bans run out) or the day
+    // has changed since m_shownDay.
+    QSet<QString> m_touched;
+    bool m_showAll = true;
+    QDate m_shownDay;
+    QDate m_expiryDay;  // the day the fold last dropped what ran out
     Reach m_reach = Reach::Unknown;
     bool m_started = false;
     bool m_firstAnswer = true;  // no answer of the store taken in yet in this run
