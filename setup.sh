@@ -7,9 +7,10 @@ cd "$(dirname "$0")"
 # The tests start a private PostgreSQL server of their own (postgresql's
 # initdb and postgres) and reach it through Qt's driver, libqt6sql6-psql.
 # The monitor's web page is served by Qt's HTTP server, whose CMake files
-# need the WebSockets module as well.
+# need the WebSockets module as well. The page's browser test drives headless
+# Chromium through chromedriver from Python's Selenium.
 packages="cmake ninja-build g++ pkg-config qt6-base-dev libzip-dev zipcmp zipmerge ziptool openarena-server
-  postgresql libqt6sql6-psql qt6-httpserver-dev qt6-websockets-dev"
+  postgresql libqt6sql6-psql qt6-httpserver-dev qt6-websockets-dev chromium chromium-driver python3-selenium"
 missing=""
 for p in $packages; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
