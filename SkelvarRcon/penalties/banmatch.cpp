@@ -144,23 +144,82 @@ void BanIndex::rebuild(const QList<lists::Record>& bans)
         h.clear();
     m_byText.clear();
     m_unusable.clear();
-    m_masksBySpecificity.clear();
     m_size = int(bans.size());
-    for (int row = 0; row < bans.size(); ++row) {
-        const lists::Record& r = bans.at(row);
-        const Entry e{row, lists::banUntil(r)};
-        m_byText[r.ip].append(e);
-        if (const auto p = parseBanAddress(r.ip))
-            m_byMask[p->wildMask][p->value].append(e);
-        else if (!isBracketedV6(r.ip))  // an IPv6 ban is found by its text alone
-            m_unusable.append(r.ip);
-    }
+    for (int row = 0; row < bans.size(); ++row)
+        add(bans.at(row), row);
+    sortMasks();
+}
+
+// Entries stay in row order within each address: find() takes the first active one.
+void BanIndex::add(const lists::Record& r, int row)
+{
+    const Entry e{row, lists::banUntil(r)};
+    auto insertInOrder = [&e](QList<Entry>& entries) {
+        auto at = entries.end();
+        while (at != entries.begin() && std::prev(at)->row > e.row)
+            --at;
+        entries.insert(at, e);
+    };
+    insertInOrder(m_byText[r.ip]);
+    if (const auto p = parseBanAddress(r.ip))
+        insertInOrder(m_byMask[p->wildMask][p->value]);
+    else if (!isBracketedV6(r.ip))  // an IPv6 ban is found by its text alone
+        m_unusable.append(r.ip);
+}
+
+void BanIndex::sortMasks()
+{
+    m_masksBySpecificity.clear();
     for (int mask = 0; mask < 16; ++mask) {
         if (!m_byMask[mask].isEmpty())
             m_masksBySpecificity.append(mask);
     }
     std::stable_sort(m_masksBySpecificity.begin(), m_masksBySpecificity.end(),
                      [](int a, int b) { return std::popcount(unsigned(a)) < std::popcount(unsigned(b)); });
+}
+
+void BanIndex::insertRows(int first, const QList<lists::Record>& records)
+{
+    if (records.isEmpty())
+        return;
+    shiftRows(first, int(records.size()));
+    for (int i = 0; i < records.size(); ++i)
+        add(records.at(i), first + i);
+    m_size += int(records.size());
+    sortMasks();
+}
+
+void BanIndex::removeRows(int first, int count)
+{
+    if (count <= 0)
+        return;
+    shiftRows(first, -count);
+    m_size -= count;
+    sortMasks();
+}
+
+void BanIndex::shiftRows(int from, int by)
+{
+    const int gone = by < 0 ? from - by : from;
+    auto shift = [&](auto& hash) {
+        for (auto it = hash.begin(); it != hash.end();) {
+            QList<Entry>& entries = *it;
+            if (entries.isEmpty() || entries.last().row < from) {
+                ++it;
+                continue;
+            }
+            if (by < 0)
+                entries.removeIf([&](const Entry& e) { return e.row >= from && e.row < gone; });
+            for (Entry& e : entries) {
+                if (e.row >= from)
+                    e.row += by;
+            }
+            it = entries.isEmpty() ? hash.erase(it) : std::next(it);
+        }
+    };
+    for (auto& h : m_byMask)
+        shift(h);
+    shift(m_byText);
 }
 
 int BanIndex::find(const QString& playerIp, const QDate& today) const

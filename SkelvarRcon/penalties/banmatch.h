@@ -52,6 +52,12 @@ class BanIndex {
 public:
     void rebuild(const QList<lists::Record>& bans);
     void rebuild(const RecordList& bans);
+    // The list gained `records` as the rows from `first` on (the rows that
+    // were there moved down), or lost `count` rows from `first` on: the index
+    // follows without reading the other records again, so a ban that another
+    // monitor adds to a list of 100,000 costs a patrol pass no rebuild.
+    void insertRows(int first, const QList<lists::Record>& records);
+    void removeRows(int first, int count);
 
     // The row of the most specific active ban that matches the address: a
     // full address before patterns, fewer xxx groups first, then list order.
@@ -59,7 +65,8 @@ public:
     int find(const QString& playerIp, const QDate& today) const;
     // Some active ban has exactly this IP text.
     bool hasActiveExact(const QString& ipText, const QDate& today) const;
-    // IP texts of the records that match nobody, in list order.
+    // IP texts of the records that match nobody: in list order after a
+    // rebuild, those inserted since at the end; removed ones are kept.
     const QStringList& unusable() const { return m_unusable; }
     int size() const { return m_size; }
 
@@ -69,6 +76,11 @@ private:
         QDate until;  // invalid: no end
     };
     static bool active(const Entry& e, const QDate& today) { return !e.until.isValid() || e.until > today; }
+    void add(const lists::Record& r, int row);
+    void sortMasks();
+    // Every entry from row `from` on moves by `by` rows; with a negative
+    // `by`, the entries of the rows from `from` to `from - by - 1` go.
+    void shiftRows(int from, int by);
     // The first row of an active ban with exactly this IP text, or -1.
     int firstActiveExact(const QString& ipText, const QDate& today) const;
 

@@ -31,7 +31,31 @@ Enforcement::Enforcement(MonitorSession& session, Settings& settings, ListStore&
     m_countdownTimer->setObjectName(QLatin1String(control::countdownTimer));
     m_countdownTimer->setInterval(kCountdownIntervalMs);
     connect(m_countdownTimer, &QTimer::timeout, this, &Enforcement::onCountdownTick);
-    connect(&m_lists.bans(), &RecordList::changed, this, [this] { m_indexDirty = true; });
+    followBans();
+}
+
+// Rows added or removed one by one (a merge of a few, a ban given here or
+// by another monitor) move the index along; anything else rebuilds it.
+void Enforcement::followBans()
+{
+    RecordList& bans = m_lists.bans();
+    connect(&bans, &QAbstractItemModel::rowsInserted, this, [this, &bans](const QModelIndex&, int first, int last) {
+        if (m_indexDirty)
+            return;
+        QList<lists::Record> added;
+        for (int row = first; row <= last; ++row)
+            added.append(bans.at(row));
+        m_index.insertRows(first, added);
+    });
+    connect(&bans, &QAbstractItemModel::rowsRemoved, this, [this](const QModelIndex&, int first, int last) {
+        if (!m_indexDirty)
+            m_index.removeRows(first, last - first + 1);
+    });
+    const auto rebuild = [this] { m_indexDirty = true; };
+    connect(&bans, &QAbstractItemModel::rowsMoved, this, rebuild);
+    connect(&bans, &QAbstractItemModel::dataChanged, this, rebuild);
+    connect(&bans, &QAbstractItemModel::modelReset, this, rebuild);
+    connect(&bans, &QAbstractItemModel::layoutChanged, this, rebuild);
 }
 
 Enforcement::~Enforcement() = default;
@@ -43,10 +67,14 @@ void Enforcement::setCountdownIntervalForTests(int ms)
 
 void Enforcement::ensureIndex()
 {
-    if (!m_indexDirty)
+    if (m_indexDirty) {
+        m_index.rebuild(m_lists.bans());
+        m_indexDirty = false;
+        m_unusableSeen = 0;
+    }
+    if (m_index.unusable().size() == m_unusableSeen)
         return;
-    m_index.rebuild(m_lists.bans());
-    m_indexDirty = false;
+    m_unusableSeen = m_index.unusable().size();
 
     QStringList fresh;
     for (const QString& ip : m_index.unusable()) {

@@ -75,6 +75,7 @@ signals:
 
 private:
     void ensureIndex();
+    void followBans();
     void onCountdownTick();
     Task<> sayCountdown(QString command);
     // A ping over the limit on enough patrol passes in a row.
@@ -86,7 +87,8 @@ private:
     Prompter& m_prompter;
 
     BanIndex m_index;
-    bool m_indexDirty = true;
+    bool m_indexDirty = true;  // the index is rebuilt before its next use
+    qsizetype m_unusableSeen = 0;
     QSet<QString> m_reportedUnusable;
 
     void takeInGameBan(const PendingInGameBan& pending, const PlayerRecord& player);

@@ -158,6 +158,63 @@ private slots:
         QCOMPARE(index.unusable(), (QStringList{"", "xxx.xxx.xxx.xxx"}));
     }
 
+    // An index moved along by inserted and removed rows answers as one built
+    // anew from the list: the same rows, the most specific and the active
+    // ban first, also when an address loses its last record.
+    void indexFollowsInsertedAndRemovedRows_data()
+    {
+        QTest::addColumn<QList<Record>>("inserted");  // put in at `at`
+        QTest::addColumn<int>("at");
+        QTest::addColumn<int>("removedFrom");  // then taken out; -1: none
+        QTest::addColumn<int>("removedCount");
+        const QString yesterday = lists::formatDate(kToday.addDays(-1));
+        const Record exact{"10.1.2.3", "n", "exact", "", ""};
+        QTest::newRow("an address before all") << QList<Record>{exact} << 0 << -1 << 0;
+        QTest::newRow("a pattern in the middle") << QList<Record>{{"10.1.xxx.xxx", "n", "p", "", ""}} << 3 << -1 << 0;
+        QTest::newRow("an ended twin before the running one")
+            << QList<Record>{{"10.1.2.3", "n", "old", "", yesterday}} << 1 << -1 << 0;
+        QTest::newRow("several at the end, one bans nobody")
+            << QList<Record>{exact, {"[2001:db8::1]", "n", "v6", "", ""}, {"nobody", "n", "w", "", ""}} << 6 << -1 << 0;
+        QTest::newRow("the first row") << QList<Record>{} << 0 << 0 << 1;
+        QTest::newRow("the only record of an address") << QList<Record>{} << 0 << 2 << 1;
+        QTest::newRow("two in the middle") << QList<Record>{} << 0 << 2 << 2;
+        QTest::newRow("the last rows") << QList<Record>{} << 0 << 4 << 2;
+        QTest::newRow("put in, then a row above taken out") << QList<Record>{exact} << 4 << 1 << 2;
+    }
+    void indexFollowsInsertedAndRemovedRows()
+    {
+        QFETCH(QList<Record>, inserted);
+        QFETCH(int, at);
+        QFETCH(int, removedFrom);
+        QFETCH(int, removedCount);
+        const QString tomorrow = lists::formatDate(kToday.addDays(1));
+        QList<Record> list{{"10.1.2.xxx", "a", "", "", ""},    {"10.1.2.3", "b", "", "", tomorrow},
+                           {"10.9.9.9", "c", "", "", ""},      {"10.1.2.3", "d", "", "", ""},
+                           {"[2001:db8::1]", "e", "", "", ""}, {"10.9.xxx.xxx", "f", "", "", ""}};
+        BanIndex moved;
+        moved.rebuild(list);
+        list.insert(at, inserted.size(), Record());
+        for (int i = 0; i < inserted.size(); ++i)
+            list[at + i] = inserted[i];
+        moved.insertRows(at, inserted);
+        if (removedFrom >= 0) {
+            list.remove(removedFrom, removedCount);
+            moved.removeRows(removedFrom, removedCount);
+        }
+        BanIndex built;
+        built.rebuild(list);
+        QCOMPARE(moved.size(), built.size());
+        for (const QDate& day : {kToday, kToday.addDays(2)}) {
+            for (const QString& player :
+                 {"10.1.2.3", "10.1.2.4", "10.1.7.7", "10.9.9.9", "10.9.1.1", "[2001:db8::1]", "11.0.0.1"}) {
+                QCOMPARE(moved.find(player, day), built.find(player, day));
+                QCOMPARE(moved.hasActiveExact(player, day), built.hasActiveExact(player, day));
+            }
+        }
+        for (const QString& text : built.unusable())
+            QVERIFY(moved.unusable().contains(text));
+    }
+
     // A record is reported as banning nobody exactly when no player matches it.
     void unusableBans_data()
     {
