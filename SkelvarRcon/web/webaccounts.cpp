@@ -1,5 +1,7 @@
 #include "SkelvarRcon/web/webaccounts.h"
 
+#include "SkelvarRcon/web/websessions.h"
+
 #include "lists/fileaccess.h"
 
 #include <QCryptographicHash>
@@ -39,18 +41,6 @@ QByteArray accountLine(const Account& a)
 {
     return a.name.toUtf8() + ':' + roleName(a.role).toLatin1() + ':' + kScheme + ':' + QByteArray::number(a.rounds) +
            ':' + a.salt.toBase64() + ':' + a.key.toBase64() + '\n';
-}
-
-// Compares every byte whatever the first difference, so the time taken
-// says nothing about how much of a key matched.
-bool sameKey(const QByteArray& a, const QByteArray& b)
-{
-    if (a.size() != b.size())
-        return false;
-    unsigned char diff = 0;
-    for (qsizetype i = 0; i < a.size(); ++i)
-        diff |= static_cast<unsigned char>(a.at(i) ^ b.at(i));
-    return diff == 0;
 }
 
 void setError(QString* error, const QString& text)
@@ -169,7 +159,7 @@ std::optional<Account> Accounts::verify(const QString& name, const QString& pass
         derive(password.left(1024), decoySalt, kDefaultRounds);
         return std::nullopt;
     }
-    if (!sameKey(derive(password, found->salt, found->rounds), found->key))
+    if (!sameSecret(derive(password, found->salt, found->rounds), found->key))
         return std::nullopt;
     return *found;
 }
