@@ -1,5 +1,7 @@
 #include "tests/support/engineserver.h"
 
+#include "tests/support/processes.h"
+
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -136,11 +138,7 @@ void EngineServer::stop()
 {
     if (m_process.state() == QProcess::NotRunning)
         return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(kStopWaitMs)) {
-        m_process.kill();
-        m_process.waitForFinished(kStopWaitMs);
-    }
+    endProcess(m_process, kStopWaitMs);
     readOutput();
 }
 

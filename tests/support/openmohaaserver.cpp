@@ -1,6 +1,7 @@
 #include "tests/support/openmohaaserver.h"
 
 #include "tests/support/openmohaapacket.h"
+#include "tests/support/processes.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -380,11 +381,7 @@ void OpenMohaaServer::stop()
 {
     if (m_process.state() == QProcess::NotRunning)
         return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(kStopWaitMs)) {
-        m_process.kill();
-        m_process.waitForFinished(kStopWaitMs);
-    }
+    endProcess(m_process, kStopWaitMs);
     readOutput();
 }
 
