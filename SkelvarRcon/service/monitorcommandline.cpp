@@ -73,13 +73,11 @@ std::optional<int> readMonitorCommandLine(const QStringList& arguments, MonitorC
     const QCommandLineOption config(QStringLiteral("config"),
                                     QStringLiteral("Keep and read the files in <dir> instead of the working folder."),
                                     QStringLiteral("dir"));
-    parser.addOptions({headless, force, config});
     const QCommandLineOption init(QStringLiteral("init"),
                                   QStringLiteral("Write rconskelvar.ini for the server at <host:port> (an IPv6 address "
                                                  "in brackets) with the rcon password read from standard input, then "
                                                  "exit."),
                                   QStringLiteral("host:port"));
-    parser.addOption(init);
     const QCommandLineOption webUser(QStringLiteral("web-user"),
                                      QStringLiteral("Add or replace the web page's account <name>, with the password "
                                                     "read from standard input, then exit."),
@@ -91,13 +89,12 @@ std::optional<int> readMonitorCommandLine(const QStringList& arguments, MonitorC
     const QCommandLineOption web(QStringLiteral("web"),
                                  QStringLiteral("Serve the web page on <address:port> (only a port: on 127.0.0.1)."),
                                  QStringLiteral("address:port"));
-    parser.addOptions({webUser, webRole, web});
     const QCommandLineOption bansDb(QStringLiteral("bans-db"),
                                     QStringLiteral("Share the Bans list through the PostgreSQL database at <url> "
                                                    "(postgresql://user@host:port/database; the password from "
                                                    "~/.pgpass or PGPASSWORD). Wins over rconskelvar.conf's bans-db."),
                                     QStringLiteral("url"));
-    parser.addOption(bansDb);
+    parser.addOptions({headless, force, config, init, webUser, webRole, web, bansDb});
     if (const auto status = cli::readCommandLine(parser, arguments, QStringLiteral("RconSkelvar")))
         return status;
     line->headless = parser.isSet(headless);
