@@ -58,6 +58,12 @@ bool writableTarget(const QString& path, QString* target, QString* error)
 
 }  // namespace
 
+bool mayWrite(const QString& path, QString* error)
+{
+    QString target;
+    return writableTarget(path, &target, error);
+}
+
 ReadStatus readWholeFile(const QString& path, QByteArray* data, QString* error)
 {
     const QFileInfo info(linkTarget(path));

@@ -38,6 +38,10 @@ QString linkTarget(const QString& path);
 // temporary file fails too. On failure the old file is left whole.
 bool writeFileAtomic(const QString& path, const QByteArray& data, QString* error = nullptr);
 
+// Whether the policy above lets a write to path through, so that a caller
+// can refuse a change before making it; the disk may still fail the write.
+bool mayWrite(const QString& path, QString* error = nullptr);
+
 // For logs, which need no atomic replace (and no wait for the disk that it
 // takes): appends data to the file, or makes it anew, empty. The file is made
 // when missing; the same policy as writeFileAtomic.

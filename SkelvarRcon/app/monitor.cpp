@@ -10,11 +10,10 @@
 namespace skelvar::rcon {
 
 Monitor::Monitor(Prompter& prompter, MonitorOptions options, QObject* parent)
-    : QObject(parent), clock(options.clock), rcon(nullptr, options.replyWaitMs), session(rcon, settings, ui, prompter),
-      enforcement(session, settings, lists, prompter, &clock),
-      engine(session, rcon, settings, ui, EngineServices{&lists, &players, &log, &prompter, &enforcement, &clock}),
-      actions(session, settings, lists, players, ui, prompter, &clock), m_prompter(prompter),
-      m_options(std::move(options))
+    : QObject(parent), m_relay(prompter), clock(options.clock), rcon(nullptr, options.replyWaitMs),
+      session(rcon, settings, ui, m_relay), enforcement(session, settings, lists, m_relay, &clock),
+      engine(session, rcon, settings, ui, EngineServices{&lists, &players, &log, &m_relay, &enforcement, &clock}),
+      actions(session, settings, lists, players, ui, m_relay, &clock), m_options(std::move(options))
 {
     session.setTimingForTests(m_options.timing);
     session.setHolderId(MonitorSession::holderIdFor(m_options.folder));
@@ -27,8 +26,8 @@ Monitor::Monitor(Prompter& prompter, MonitorOptions options, QObject* parent)
     enforcement.setSpearheadServer([this] { return engine.spearheadServer(); });
     enforcement.setStartScan([this] { engine.scanAtNextTick(); });
     connect(&settings, &Settings::changed, this, &Monitor::onSettingChanged);
-    lists.setPrompter(&m_prompter);
-    settings.setPrompter(&m_prompter);
+    lists.setPrompter(&m_relay);
+    settings.setPrompter(&m_relay);
 }
 
 Monitor::~Monitor() = default;
@@ -83,7 +82,7 @@ void Monitor::shareBans(QList<StoreMessage>& messages)
     SharedBansSetup setup;
     setup.folder = m_options.folder;
     setup.makeStore = [database] { return std::make_unique<lists::PgBanStore>(database); };
-    setup.prompter = &m_prompter;
+    setup.prompter = &m_relay;
     setup.clock = &clock;
     m_sharedBans = std::make_unique<SharedBans>(lists.bans(), std::move(setup));
     // Bans that other monitors gave are enforced from the next patrol pass on.
@@ -169,12 +168,12 @@ Task<> Monitor::runConsole(QString command)
 
 void Monitor::deleteLog()
 {
-    if (m_prompter.askYesNo(QStringLiteral("Delete Log File"),
-                            QStringLiteral("Are you sure you want to delete the log file??"), Prompter::Icon::Critical,
-                            true)) {
+    if (m_relay.askYesNo(QStringLiteral("Delete Log File"),
+                         QStringLiteral("Are you sure you want to delete the log file??"), Prompter::Icon::Critical,
+                         true)) {
         if (!log.clear())
-            m_prompter.message(QStringLiteral("Delete Log File"), QStringLiteral("skelvar.log could not be emptied."),
-                               Prompter::Icon::Critical);
+            m_relay.message(QStringLiteral("Delete Log File"), QStringLiteral("skelvar.log could not be emptied."),
+                            Prompter::Icon::Critical);
     }
 }
 
@@ -214,8 +213,8 @@ void Monitor::checkPatrolPeriod()
 void Monitor::checkRconPassword()
 {
     if (settings.rconPassword().isEmpty())
-        m_prompter.message(QStringLiteral("No rcon password provided!!"),
-                           QStringLiteral("Skelvar can't work without any rcon password!!"), Prompter::Icon::Critical);
+        m_relay.message(QStringLiteral("No rcon password provided!!"),
+                        QStringLiteral("Skelvar can't work without any rcon password!!"), Prompter::Icon::Critical);
 }
 
 void Monitor::checkPrivateTag()

@@ -85,10 +85,15 @@ public:
     // rconskelvar.ini was there at create() but could not be read.
     bool settingsUnreadable() const { return m_settingsUnreadable; }
 
-    Prompter& prompter() { return m_prompter; }
+    // The front end's prompter behind the relay every part below tells through.
+    PrompterRelay& prompter() { return m_relay; }
     // The shared ban list; null without a database.
     SharedBans* sharedBans() { return m_sharedBans.get(); }
 
+private:
+    PrompterRelay m_relay;  // first: every part below is given it
+
+public:
     Clock clock;  // the one clock of every part below
     Settings settings;
     ListStore lists;
@@ -116,7 +121,6 @@ private:
     // After the lists are loaded; a message when the address is refused.
     void shareBans(QList<StoreMessage>& messages);
 
-    Prompter& m_prompter;
     MonitorOptions m_options;
     TaskKeeper m_tasks;
     int m_currentTab = 0;

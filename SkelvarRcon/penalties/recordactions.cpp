@@ -88,7 +88,7 @@ void RecordActions::kickPlayer(int row)
     m_tasks.keep(sendKick(player));
 }
 
-void RecordActions::banPlayer(int row)
+void RecordActions::banPlayer(int row, const QString& reason)
 {
     if (row < 0 || row >= m_players.size())
         return;
@@ -106,8 +106,8 @@ void RecordActions::banPlayer(int row)
         }
         until = lists::formatDate(today.addDays(*days));
     }
-    addBanUnlessCovered(m_lists.bans(),
-                        {player.ip, player.name, QStringLiteral("Admin. Ban"), lists::formatDate(today), until}, today);
+    const QString why = reason.trimmed().isEmpty() ? QStringLiteral("Admin. Ban") : reason.trimmed();
+    addBanUnlessCovered(m_lists.bans(), {player.ip, player.name, why, lists::formatDate(today), until}, today);
     m_players.removeAt(row);
     m_ui.setPlayerControlsVisible(false);
     m_tasks.keep(sendKick(player));

@@ -40,7 +40,8 @@ public:
     void recordRowClicked(lists::ListKind kind);
 
     void kickPlayer(int row);
-    void banPlayer(int row);
+    // For as long as the hand-ban controls say; an empty reason is "Admin. Ban".
+    void banPlayer(int row, const QString& reason = {});
     // One of the record lists' buttons, on the row of its list.
     void press(ListButton button, int row);
     void removeRecord(lists::ListKind kind, int row);

@@ -470,6 +470,18 @@ bool Settings::saveFile()
     return false;
 }
 
+bool Settings::fileWritable(QString* error) const
+{
+    if (m_file.isEmpty() || m_fileProtected) {
+        if (error)
+            *error = m_file.isEmpty()
+                         ? tr("No settings file was loaded.")
+                         : tr("%1 could not be read at start, so it is not written.").arg(QFileInfo(m_file).fileName());
+        return false;
+    }
+    return lists::mayWrite(m_file, error);
+}
+
 void Settings::setAutosave(bool on)
 {
     m_autosave = on;

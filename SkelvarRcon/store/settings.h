@@ -190,6 +190,9 @@ public:
     // Where a failed write is told; nowhere when null.
     void setPrompter(Prompter* prompter);
     bool fileProtected() const { return m_fileProtected; }
+    // Whether saveFile() may write the loaded file: false with *error when it
+    // is protected, unreadable at load or was never loaded.
+    bool fileWritable(QString* error = nullptr) const;
 
 signals:
     void changed(const QString& control);

@@ -92,7 +92,7 @@ WebActions::Outcome refused(const QString& what, int status, const QString& why)
 }  // namespace
 
 WebActions::WebActions(Monitor& monitor, AuditLog& audit, QObject* parent)
-    : QObject(parent), m_monitor(monitor), m_audit(audit)
+    : QObject(parent), m_monitor(monitor), m_audit(audit), m_settings(monitor)
 {
     connect(&monitor, &Monitor::consoleOutput, this, &WebActions::consoleAnswered);
 }
@@ -103,15 +103,29 @@ std::optional<WebReply> WebActions::run(const WebCall& call, Later later)
 {
     const Session& s = *call.session;
     Later kept = later;
-    const Outcome out = s.role == Role::Admin ? dispatch(call, kept)
-                                              : refused(call.path.mid(5), 403,
-                                                        QStringLiteral("A viewer cannot act; log in as an admin."));
+    QList<Prompted> told;
+    Outcome out;
+    {
+        const PrompterRelay::Taking taking(m_monitor.prompter(), &told);
+        out = s.role == Role::Admin
+                  ? dispatch(call, kept)
+                  : refused(call.path.mid(5), 403, QStringLiteral("A viewer cannot act; log in as an admin."));
+    }
     if (!kept)  // the console keeps it, and writes its audit line when answered
         return std::nullopt;
-    const QJsonObject answer = QJsonDocument::fromJson(out.reply.body).object();
-    const QString result = answer.contains(QStringLiteral("error"))
-                               ? QStringLiteral("refused: ") + answer.value(QStringLiteral("error")).toString()
-                               : answer.value(QStringLiteral("result")).toString();
+    QJsonObject answer = QJsonDocument::fromJson(out.reply.body).object();
+    QString result = answer.contains(QStringLiteral("error"))
+                         ? QStringLiteral("refused: ") + answer.value(QStringLiteral("error")).toString()
+                         : answer.value(QStringLiteral("result")).toString();
+    if (!told.isEmpty()) {
+        QJsonArray messages;
+        for (const Prompted& m : told) {
+            messages.append(QJsonObject{{QStringLiteral("title"), m.title}, {QStringLiteral("text"), m.text}});
+            result += QStringLiteral("; told: ") + m.title;
+        }
+        answer.insert(QStringLiteral("messages"), messages);
+        out.reply.body = QJsonDocument(answer).toJson(QJsonDocument::Compact);
+    }
     m_audit.write(s.account, call.client, out.what, result);
     return out.reply;
 }
@@ -130,6 +144,8 @@ WebActions::Outcome WebActions::dispatch(const WebCall& call, Later& later)
         return addBan(body);
     if (path == QLatin1String("/api/console"))
         return console(call, later);
+    if (path == QLatin1String("/api/settings"))
+        return editSettings(body);
     const QStringList parts = path.split(QLatin1Char('/'));  // "", api, lists, <list>, <action>
     if (parts.size() == 5 && parts.at(2) == QLatin1String("lists"))
         return recordButton(parts.at(3), parts.at(4), body);
@@ -173,11 +189,14 @@ WebActions::Outcome WebActions::kickOrBan(const QJsonObject& body, bool ban)
     QString no;
     QString name;
     QString ip;
+    QString reason;
     std::optional<int> days;
     const QString verb = ban ? QStringLiteral("ban player") : QStringLiteral("kick player");
     if (!stringField(body, "no", &no) || !stringField(body, "name", &name) || !stringField(body, "ip", &ip) ||
         no.isEmpty())
         return refused(verb, 400, QStringLiteral("Name the player by no, name and ip, as Players shows him."));
+    if (!stringField(body, "reason", &reason))
+        return refused(verb, 400, QStringLiteral("reason is a short text."));
     const QString what = QStringLiteral("%1 %2 %3").arg(verb, no, who(name, ip));
     if (ban && !banDays(body, &days))
         return refused(what, 400,
@@ -202,8 +221,9 @@ WebActions::Outcome WebActions::kickOrBan(const QJsonObject& body, bool ban)
     } else {
         s.setChecked(QString::fromLatin1(control::handBanForever), true);
     }
-    m_monitor.actions.banPlayer(row);
-    return {what + (days ? QStringLiteral(" for %1 days").arg(*days) : QStringLiteral(" without end")),
+    m_monitor.actions.banPlayer(row, reason);
+    return {what + (days ? QStringLiteral(" for %1 days").arg(*days) : QStringLiteral(" without end")) +
+                (reason.trimmed().isEmpty() ? QString() : QStringLiteral(", reason \"%1\"").arg(reason.trimmed())),
             done(QStringLiteral("%1 is banned and kicked.").arg(who(name, ip)))};
 }
 
@@ -282,6 +302,25 @@ WebActions::Outcome WebActions::recordButton(const QString& listName, const QStr
     }
     m_monitor.actions.press(*button, row);
     return {named, done(QStringLiteral("Done: %1 %2.").arg(action, who(record->name, record->ip)))};
+}
+
+// The values of the window's tabs, each as if typed or clicked there.
+WebActions::Outcome WebActions::editSettings(const QJsonObject& body)
+{
+    const SettingsEdit edit = m_settings.read(body);
+    QStringList names;
+    for (const SettingChange& c : edit.changes)
+        names.append(c.control);
+    const QString what =
+        QStringLiteral("settings ") + (names.isEmpty() ? QStringLiteral("-") : names.join(QLatin1Char(',')));
+    if (!edit.error.isEmpty())
+        return refused(QStringLiteral("settings"), edit.status, edit.error);
+    if (edit.changes.isEmpty())
+        return {what, done(QStringLiteral("Nothing changed."), {{QStringLiteral("settings"), m_settings.form()}})};
+    const bool written = m_settings.apply(edit);
+    return {what, done(written ? QStringLiteral("Settings saved.")
+                               : QStringLiteral("Settings changed, but rconskelvar.ini could not be written."),
+                       {{QStringLiteral("saved"), written}, {QStringLiteral("settings"), m_settings.form()}})};
 }
 
 // The mini console: the command goes in as typed in the window's box, and the

@@ -5,11 +5,14 @@
 // way. The page names its target by content (a player's slot, name and
 // address; a record's fields), looked up in the list as it is at the request,
 // and everything is checked before anything changes, so that no question or
-// message box of the window is raised by a request it could have refused.
-// Only an admin acts. Every action writes one line to the audit log.
+// message box of the window is raised by a request it could have refused;
+// what the monitor still tells while it carries a request out comes back in
+// the answer's "messages" instead of a message box. Only an admin acts.
+// Every action writes one line to the audit log.
 
 #include "SkelvarRcon/app/monitor.h"
 #include "SkelvarRcon/web/webaudit.h"
+#include "SkelvarRcon/web/websettings.h"
 #include "SkelvarRcon/web/websessions.h"
 
 #include <QJsonObject>
@@ -44,6 +47,8 @@ public:
     // A POST under /api/ other than login and logout. An answer now, or
     // nullopt when `later` will be called with it.
     std::optional<WebReply> run(const WebCall& call, Later later);
+    // GET /api/settings.
+    QJsonObject settingsForm() const { return m_settings.form(); }
     // GET /api/console: what the console printed, oldest first.
     QJsonObject consoleTranscript() const;
     int consoleSequence() const { return m_consoleSequence; }
@@ -63,12 +68,14 @@ private:
     Outcome kickOrBan(const QJsonObject& body, bool ban);
     Outcome addBan(const QJsonObject& body);
     Outcome recordButton(const QString& listName, const QString& action, const QJsonObject& body);
+    Outcome editSettings(const QJsonObject& body);
     Outcome console(const WebCall& call, Later& later);
     void consoleAnswered(const QString& text);
     void expireConsole(quint64 id);
 
     Monitor& m_monitor;
     AuditLog& m_audit;
+    WebSettings m_settings;
     std::deque<Waiting> m_waiting;  // the web's console commands, in the order they were sent
     quint64 m_nextWaiting = 1;
     QList<QJsonObject> m_transcript;

@@ -167,6 +167,10 @@ WebServer::WebServer(Monitor& monitor, WebOptions options, QObject* parent)
     connect(players, &QAbstractItemModel::rowsRemoved, this, &WebServer::schedulePush);
     connect(players, &QAbstractItemModel::modelReset, this, &WebServer::schedulePush);
     connect(players, &QAbstractItemModel::dataChanged, this, &WebServer::schedulePush);
+    connect(&monitor.settings, &Settings::changed, this, [this] {
+        ++m_settingsVersion;
+        schedulePush();
+    });
     for (const lists::ListKind k : {lists::ListKind::Warnings, lists::ListKind::Kicks, lists::ListKind::Bans}) {
         connect(&monitor.lists.list(k), &RecordList::changed, this, [this] {
             ++m_listsVersion;
@@ -437,6 +441,12 @@ WebReply WebServer::read(const QHttpServerRequest& request, const WebCall& call)
             return WebReply::error(403, QStringLiteral("Only an admin uses the console."));
         return WebReply::json(m_actions->consoleTranscript());
     }
+    if (path == QLatin1String("/api/settings")) {
+        // They hold the rcon password.
+        if (call.session->role != Role::Admin)
+            return WebReply::error(403, QStringLiteral("Only an admin sees the settings."));
+        return WebReply::json(m_actions->settingsForm());
+    }
     if (path.startsWith(QLatin1String("/api/lists/"))) {
         const auto kind = listKindNamed(path.mid(11));
         if (!kind)
@@ -501,6 +511,7 @@ QJsonObject WebServer::stateJson(bool mask) const
             {QStringLiteral("players"), m_views.players(mask)},
             {QStringLiteral("lists"), counts},
             {QStringLiteral("listsVersion"), m_listsVersion},
+            {QStringLiteral("settingsVersion"), m_settingsVersion},
             {QStringLiteral("logSize"), m_views.logSize()},
             {QStringLiteral("console"), mask ? 0 : m_actions->consoleSequence()}};
 }

@@ -136,6 +136,7 @@ private:
     QTimer m_pushTimer;
     QTimer m_tickTimer;
     int m_listsVersion = 0;  // moves on with every change of a record list
+    int m_settingsVersion = 0;
 };
 
 }  // namespace skelvar::rcon::web

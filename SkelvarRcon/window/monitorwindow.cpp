@@ -1,6 +1,7 @@
 #include "SkelvarRcon/window/monitorwindow.h"
 
 #include "SkelvarRcon/store/controlnames.h"
+#include "SkelvarRcon/store/settingsform.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -168,8 +169,8 @@ MonitorWindow::~MonitorWindow()
 void MonitorWindow::buildPages(QBoxLayout* top)
 {
     m_tabs = named(new QTabBar, control::tabStrip);
-    for (const char* caption : {"Main Setup", "Cheat Management", "Server Management", "Penalties Management"})
-        m_tabs->addTab(QString::fromLatin1(caption));
+    for (const QString& title : settingsTabTitles())
+        m_tabs->addTab(title);
     top->addWidget(m_tabs);
     for (int i = 0; i < Monitor::tabCount; ++i) {
         auto* page = new QFrame;

@@ -12,6 +12,9 @@ const state = {
   listsVersion: -1,
   logSize: -1,
   consoleSeq: -1,
+  settingsVersion: -1,
+  settingsTab: 0,
+  settings: null,
   live: null,
   poll: 0,
 };
@@ -81,6 +84,7 @@ function showApp(session) {
   state.listsVersion = -1;
   state.logSize = -1;
   state.consoleSeq = -1;
+  state.settingsVersion = -1;
   selectList(state.list);
   startLive();
 }
@@ -135,6 +139,10 @@ function render(s) {
     state.consoleSeq = s.console;
     loadConsole();
   }
+  if (state.role === "admin" && s.settingsVersion !== state.settingsVersion) {
+    state.settingsVersion = s.settingsVersion;
+    loadSettings();
+  }
 }
 
 function renderPlayers(players) {
@@ -152,7 +160,7 @@ function renderPlayers(players) {
         button("Kick", () => act("/api/players/kick", who, "Kick " + p.name + "?")),
         button("Ban", () => {
           const days = $("ban-days").value.trim();
-          const ban = Object.assign({ days: days === "" ? null : Number(days) }, who);
+          const ban = Object.assign({ days: days === "" ? null : Number(days), reason: $("ban-reason").value }, who);
           act("/api/players/ban", ban, "Ban " + p.name + (days === "" ? " for ever?" : " for " + days + " days?"));
         })
       );
@@ -293,8 +301,9 @@ $("add-ban").addEventListener("submit", async (event) => {
 function showResult(answer) {
   const result = $("action-result");
   result.hidden = false;
-  result.classList.toggle("failed", answer.status >= 400);
-  result.textContent = answer.data.result || answer.data.error || "HTTP " + answer.status;
+  const told = (answer.data.messages || []).map((m) => m.title + " " + m.text);
+  result.classList.toggle("failed", answer.status >= 400 || told.length > 0);
+  result.textContent = [answer.data.result || answer.data.error || "HTTP " + answer.status].concat(told).join(" - ");
 }
 
 async function act(path, body, question) {
@@ -337,6 +346,74 @@ $("console-form").addEventListener("submit", async (event) => {
   loadConsole();
   input.focus();
 });
+
+// ---- Settings ---------------------------------------------------------------
+
+// The window's tabs; each value is sent when it is changed and left, as the
+// window takes it, and the form comes back as the monitor then holds it.
+async function loadSettings() {
+  // Not under the admin's fingers: the box he is typing in is sent when he leaves it.
+  const typing = document.activeElement;
+  if (typing && typing.closest("#settings-page") && typing.type === "text") return;
+  const answer = await api("GET", "/api/settings");
+  if (answer.status === 200) renderSettings(answer.data);
+}
+
+function renderSettings(form) {
+  state.settings = form;
+  const tabs = $("settings-tabs");
+  tabs.replaceChildren();
+  form.tabs.forEach((tab, i) => {
+    const b = element("button", tab.title, i === state.settingsTab ? "current" : "");
+    b.type = "button";
+    b.addEventListener("click", () => {
+      state.settingsTab = i;
+      renderSettings(state.settings);
+    });
+    tabs.append(b);
+  });
+  $("settings-state").textContent = form.protected ? "rconskelvar.ini is write-protected" : "";
+  const page = $("settings-page");
+  page.replaceChildren();
+  for (const line of form.tabs[state.settingsTab].lines) {
+    const row = element("div", null, "setting-line");
+    if (line.caption) row.append(element("span", line.caption, "setting-caption"));
+    for (const field of line.fields) row.append(settingField(field, form.protected));
+    page.append(row);
+  }
+}
+
+function settingField(field, locked) {
+  const label = element("label", null, "setting " + field.form);
+  label.title = field.control;
+  const input = document.createElement("input");
+  input.id = "setting-" + field.control;
+  input.disabled = locked || !field.enabled;
+  if (field.form === "text") {
+    input.type = "text";
+    input.value = field.value;
+    input.size = Math.max(4, Math.min(60, field.value.length + 2));
+    input.addEventListener("change", () => saveSetting(field.control, input.value));
+    label.append(input);
+    if (field.caption) label.append(element("span", field.caption));
+  } else {
+    input.type = field.form === "check" ? "checkbox" : "radio";
+    if (field.form === "option") input.name = "group-" + field.group;
+    input.checked = field.value;
+    input.addEventListener("change", () => saveSetting(field.control, input.checked));
+    label.append(input, element("span", field.caption || field.control));
+  }
+  return label;
+}
+
+async function saveSetting(control, value) {
+  const values = {};
+  values[control] = value;
+  const answer = await api("POST", "/api/settings", { values });
+  showResult(answer);
+  if (answer.data.settings) renderSettings(answer.data.settings);
+  else loadSettings();
+}
 
 // ---- Start ------------------------------------------------------------------
 

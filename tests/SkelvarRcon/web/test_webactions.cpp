@@ -83,6 +83,17 @@ QHash<QString, Way> ways()
               m.settings.setChecked("Option1", true);
               m.actions.banPlayer(0);
           }}},
+        {"ban player with a reason",
+         {"/api/players/ban",
+          [] {
+              auto b = bigName();
+              b.insert("reason", "Wallhack seen");
+              return b;
+          }(),
+          [](Monitor& m) {
+              m.settings.setChecked("Option1", true);
+              m.actions.banPlayer(0, "Wallhack seen");
+          }}},
         {"remove warning",
          {"/api/lists/warnings/remove", withRecord(record("10.7.7.7", "warned", "Cheat", "2026-02-01")),
           [](Monitor& m) { m.actions.press(ListButton::RemoveWarning, 0); }}},
@@ -252,7 +263,16 @@ private slots:
         QCOMPARE(bans.at(bans.size() - 1).ip, QString("[2001:db8::8]"));
         QCOMPARE(bans.at(bans.size() - 1).reason, QString("Admin. Ban"));
         QCOMPARE(bans.at(bans.size() - 1).until, QString());
+        QJsonObject ban = bigName();
+        ban.insert("reason", " Wallhack seen ");
+        QCOMPARE(s.rig->post("/api/players/ban", ban).status, 200);
+        s.settle();
+        QVERIFY2(s.file("bans.lst").startsWith("10.1.2.3\x02"
+                                             "Big Name\x02Wallhack seen\x02"
+                                             "2026-03-01\x02\r\n"),
+                 s.file("bans.lst"));
         const QByteArray audit = s.rig->auditLog();
+        QVERIFY2(audit.contains("ban player 3 \"Big Name\" (10.1.2.3) without end, reason \"Wallhack seen\"\t"), audit);
         QVERIFY2(audit.contains("\tada\t127.0.0.1\tconsole status\tanswered\r\n"), audit);
         QVERIFY2(audit.contains("\tada\t127.0.0.1\tadd ban \"\" (10.9.9.9) without end\t10.9.9.9 is banned at least as "
                                 "long already.\r\n"),

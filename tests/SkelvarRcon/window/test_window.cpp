@@ -1,3 +1,4 @@
+#include "SkelvarRcon/store/settingsform.h"
 #include "SkelvarRcon/window/monitorwindow.h"
 #include "tests/support/files.h"
 #include "tests/support/gameserverdouble.h"
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFocusEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -110,6 +112,38 @@ private slots:
         closeWindow(w);
         // An exit with no file writes all 73 values.
         QCOMPARE(readFile(dir->filePath("rconskelvar.ini")).count('\x02'), 73);
+    }
+
+    // Other front ends name the values through the settings form: each of
+    // its captions stands on the window's tab that holds the value.
+    void theSettingsFormFollowsTheWindow()
+    {
+        MonitorWindow w(options(), &prompter);
+        auto* tabs = find<QTabBar>(w, "TabStrip1");
+        QCOMPARE(tabs->count(), settingsTabs().size());
+        for (int i = 0; i < settingsTabs().size(); ++i) {
+            const SettingsTab& tab = settingsTabs().at(i);
+            QCOMPARE(tabs->tabText(i), tab.title);
+            QWidget* page = find<QWidget>(w, qPrintable(QStringLiteral("Solapa_%1").arg(i)));
+            QStringList captions;
+            for (const QLabel* l : page->findChildren<QLabel*>()) {
+                captions.append(l->text());
+                captions.append(l->text().remove(QLatin1Char('/')).trimmed());  // "warnings  /" between two boxes
+            }
+            for (const QAbstractButton* b : page->findChildren<QAbstractButton*>())
+                captions.append(b->text());
+            for (const SettingsLine& line : tab.lines) {
+                QVERIFY2(line.caption.isEmpty() || captions.contains(line.caption), qPrintable(line.caption));
+                for (const SettingsField& f : line.fields) {
+                    QWidget* control = page->findChild<QWidget*>(f.control);
+                    QVERIFY2(control, qPrintable(tab.title + ": " + f.control));
+                    QVERIFY2(f.caption.isEmpty() || captions.contains(f.caption), qPrintable(f.caption));
+                    if (!f.enabledWith.isEmpty())
+                        QVERIFY(find<QWidget>(w, qPrintable(f.enabledWith))->isAncestorOf(control));
+                }
+            }
+        }
+        closeWindow(w);
     }
 
     void settingsSurviveARestart()
