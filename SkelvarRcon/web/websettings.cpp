@@ -94,6 +94,9 @@ QJsonObject WebSettings::form() const
                     o.insert(QStringLiteral("value"), s.isChecked(f.control));
                 if (def.form == Form::Option)
                     o.insert(QStringLiteral("group"), def.group);
+                if (f.control == QLatin1String(control::rconPassword) ||
+                    f.control == QLatin1String(control::privatePassword))
+                    o.insert(QStringLiteral("secret"), true);
                 fields.append(o);
             }
             lines.append(QJsonObject{{QStringLiteral("caption"), line.caption}, {QStringLiteral("fields"), fields}});

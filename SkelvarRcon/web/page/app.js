@@ -354,7 +354,7 @@ $("console-form").addEventListener("submit", async (event) => {
 async function loadSettings() {
   // Not under the admin's fingers: the box he is typing in is sent when he leaves it.
   const typing = document.activeElement;
-  if (typing && typing.closest("#settings-page") && typing.type === "text") return;
+  if (typing && typing.closest("#settings-page") && typing.type !== "checkbox" && typing.type !== "radio") return;
   const answer = await api("GET", "/api/settings");
   if (answer.status === 200) renderSettings(answer.data);
 }
@@ -390,7 +390,8 @@ function settingField(field, locked) {
   input.id = "setting-" + field.control;
   input.disabled = locked || !field.enabled;
   if (field.form === "text") {
-    input.type = "text";
+    input.type = field.secret ? "password" : "text";
+    input.autocomplete = "off";
     input.value = field.value;
     input.size = Math.max(4, Math.min(60, field.value.length + 2));
     input.addEventListener("change", () => saveSetting(field.control, input.value));

@@ -267,9 +267,10 @@ private slots:
         ban.insert("reason", " Wallhack seen ");
         QCOMPARE(s.rig->post("/api/players/ban", ban).status, 200);
         s.settle();
-        QVERIFY2(s.file("bans.lst").startsWith("10.1.2.3\x02"
-                                             "Big Name\x02Wallhack seen\x02"
-                                             "2026-03-01\x02\r\n"),
+        QVERIFY2(s.file("bans.lst")
+                     .startsWith("10.1.2.3\x02"
+                                 "Big Name\x02Wallhack seen\x02"
+                                 "2026-03-01\x02\r\n"),
                  s.file("bans.lst"));
         const QByteArray audit = s.rig->auditLog();
         QVERIFY2(audit.contains("ban player 3 \"Big Name\" (10.1.2.3) without end, reason \"Wallhack seen\"\t"), audit);
@@ -302,6 +303,39 @@ private slots:
         for (const char* line : {"session start\tMonitoring starts.", "session scan\tA scan starts at the next tick.",
                                  "session stop\tMonitoring stops.", "session scan\trefused: Not monitoring"})
             QVERIFY2(audit.contains(line), line);
+    }
+
+    // A new period or server typed on the page ends the session, as typing in
+    // the window's box does; the boxes are locked while a request runs.
+    void aSettingsEditEndsTheSession_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("patrol period") << "MinPolt"
+                                       << "60";
+        QTest::newRow("server port") << "txtPORT"
+                                     << "1";
+    }
+    void aSettingsEditEndsTheSession()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, value);
+        Setup s;
+        s.serveGame();
+        s.rig->loginAdmin();
+        s.monitor().session.start();
+        QTRY_VERIFY(s.monitor().session.claimed());
+        int status = 0;
+        for (int i = 0; i < 100 && status != 200; ++i) {
+            const HttpAnswer a = s.rig->post("/api/settings", {{"values", QJsonObject{{control, value}}}});
+            status = a.status;
+            QVERIFY2(status == 200 || (status == 409 && a.body.contains("disabled")), a.body);
+            if (status != 200)
+                QTest::qWait(20);
+        }
+        QCOMPARE(status, 200);
+        QCOMPARE(s.monitor().settings.text(control), value);
+        QTRY_VERIFY(!s.monitor().session.running());
     }
 
     void aNoticeWhenTheServerStopsAnswering()
