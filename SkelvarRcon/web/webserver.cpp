@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHttpServerRequest>
 #include <QJsonDocument>
 #include <QNetworkRequest>
@@ -326,7 +327,32 @@ bool WebServer::sameOrigin(const QHttpServerRequest& request) const
 
 Session* WebServer::sessionOf(const QByteArray& cookieHeader, bool touch)
 {
+    followAccounts();
     return m_sessions.find(cookieValue(cookieHeader, cookieName()), touch);
+}
+
+// An account removed, or given another password or role, with --web-user
+// while the monitor runs ends the sessions it had.
+void WebServer::followAccounts()
+{
+    const QFileInfo info(m_accountsPath);
+    const AccountsStamp stamp{info.exists(), info.size(), info.lastModified(), info.metadataChangeTime()};
+    if (stamp == m_accountsStamp)
+        return;
+    m_accountsStamp = stamp;
+    Accounts accounts;
+    QString error;
+    if (!accounts.load(m_accountsPath, &error)) {
+        qWarning("%s", qPrintable(error));
+        return;
+    }
+    m_sessions.endWhere([&accounts](const Session& s) {
+        for (const Account& a : accounts.accounts()) {
+            if (a.name == s.account)
+                return a.role != s.role || a.key != s.accountKey;
+        }
+        return true;
+    });
 }
 
 // ---- The page's files -------------------------------------------------------------
@@ -483,7 +509,7 @@ WebReply WebServer::login(const QHttpServerRequest& request, const WebCall& call
         return WebReply::error(401, QStringLiteral("Wrong name or password."));
     }
     m_throttle.succeeded(call.client);
-    const Session& s = m_sessions.begin(account->name, account->role);
+    const Session& s = m_sessions.begin(*account);
     m_audit.write(account->name, call.client, QStringLiteral("login"), QStringLiteral("ok"));
     WebReply r = WebReply::json(sessionJson(s));
     // Secure where the page is reached over TLS, as through a reverse proxy.
@@ -549,6 +575,7 @@ void WebServer::schedulePush()
 
 void WebServer::pushState()
 {
+    followAccounts();
     QByteArray forRole[2];
     for (auto it = m_live.begin(); it != m_live.end();) {
         const Session* s = m_sessions.find(it->token, false);

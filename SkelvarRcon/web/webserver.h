@@ -18,6 +18,7 @@
 #include "SkelvarRcon/web/webviews.h"
 
 #include <QAbstractHttpServer>
+#include <QDateTime>
 #include <QHostAddress>
 #include <QHttpServerResponder>
 #include <QJsonObject>
@@ -26,6 +27,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <tuple>
 #include <vector>
 
 class QWebSocket;
@@ -108,6 +110,7 @@ private:
     bool hostAllowed(const QByteArray& host) const;
     bool sameOrigin(const QHttpServerRequest& request) const;
     Session* sessionOf(const QByteArray& cookieHeader, bool touch);
+    void followAccounts();
 
     WebReply serveFile(const QHttpServerRequest& request);
     void serveApi(const QHttpServerRequest& request, QTcpSocket* socket, WebCall& call);
@@ -126,6 +129,9 @@ private:
     WebOptions m_options;
     quint16 m_port = 0;
     QString m_accountsPath;
+    // What webaccounts.txt looked like when last read.
+    using AccountsStamp = std::tuple<bool, qint64, QDateTime, QDateTime>;
+    AccountsStamp m_accountsStamp;
     Sessions m_sessions;
     LoginThrottle m_throttle;
     AuditLog m_audit;

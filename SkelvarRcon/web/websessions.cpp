@@ -31,13 +31,14 @@ bool sameSecret(const QByteArray& a, const QByteArray& b)
     return diff == 0;
 }
 
-const Session& Sessions::begin(const QString& account, Role role)
+const Session& Sessions::begin(const Account& account)
 {
     Session s;
     s.token = randomToken();
     s.csrf = randomToken();
-    s.account = account;
-    s.role = role;
+    s.account = account.name;
+    s.role = account.role;
+    s.accountKey = account.key;
     s.lastSeenMs = m_clock();
     return *m_sessions.insert(s.token, s);
 }
@@ -62,9 +63,9 @@ void Sessions::end(const QByteArray& token)
     m_sessions.remove(token);
 }
 
-void Sessions::endAll(const QString& account)
+void Sessions::endWhere(const std::function<bool(const Session&)>& ended)
 {
-    m_sessions.removeIf([&account](const auto& it) { return it.value().account == account; });
+    m_sessions.removeIf([&ended](const auto& it) { return ended(it.value()); });
 }
 
 bool LoginThrottle::refused(const QString& address)

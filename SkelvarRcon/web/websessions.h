@@ -23,6 +23,7 @@ struct Session {
     QByteArray csrf;   // sent back in X-CSRF-Token with every change
     QString account;
     Role role = Role::Viewer;
+    QByteArray accountKey;  // the account's password key at login: a new password ends the session
     qint64 lastSeenMs = 0;
 };
 
@@ -30,13 +31,13 @@ class Sessions {
 public:
     Sessions(MonotonicClock clock, qint64 idleMs) : m_clock(std::move(clock)), m_idleMs(idleMs) {}
 
-    const Session& begin(const QString& account, Role role);
+    const Session& begin(const Account& account);
     // The live session of that token, its idle time started anew when
     // `touch`; null for an unknown token or one idle too long (then forgotten).
     Session* find(const QByteArray& token, bool touch = true);
     void end(const QByteArray& token);
-    // Ends every session of an account (its password or role changed).
-    void endAll(const QString& account);
+    // Ends every session for which `ended` holds.
+    void endWhere(const std::function<bool(const Session&)>& ended);
     int count() const { return int(m_sessions.size()); }
 
 private:

@@ -150,6 +150,64 @@ private slots:
         QCOMPARE(rig.get("/api/status").status, 401);
     }
 
+    // --web-user run while the monitor runs: a new password, another role or
+    // a removed account ends that account's sessions at their next request.
+    void aChangedAccountEndsItsSessions_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("adminKept");
+        QTest::addColumn<bool>("viewerKept");
+        QTest::newRow("admin's new password") << "password" << false << true;
+        QTest::newRow("admin made viewer") << "role" << false << true;
+        QTest::newRow("admin removed") << "remove" << false << true;
+        QTest::newRow("file removed") << "file" << false << false;
+        QTest::newRow("another account added") << "add" << true << true;
+    }
+    void aChangedAccountEndsItsSessions()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, adminKept);
+        QFETCH(bool, viewerKept);
+        WebRig rig;
+        rig.loginViewer();
+        const QByteArray viewerCookie = rig.cookie;
+        rig.loginAdmin();
+        const QByteArray adminCookie = rig.cookie;
+        QCOMPARE(rig.get("/api/session").status, 200);
+
+        const QString path = rig.dir.filePath(web::Accounts::fileName());
+        QTest::qWait(20);  // a later modification time than the file's first one
+        web::Accounts accounts;
+        QVERIFY(accounts.load(path));
+        QString error;
+        const int rounds = web::Accounts::kMinimumRounds;
+        if (change == "password")
+            accounts.set(WebRig::kAdmin, web::Role::Admin, "new pw", &error, rounds);
+        else if (change == "role")
+            accounts.set(WebRig::kAdmin, web::Role::Viewer, WebRig::kAdminPassword, &error, rounds);
+        else if (change == "add")
+            accounts.set("eve", web::Role::Admin, "eve pw", &error, rounds);
+        if (change == "remove") {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QByteArray kept;
+            for (const QByteArray& line : f.readAll().split('\n'))
+                if (!line.isEmpty() && !line.startsWith(QByteArray(WebRig::kAdmin) + ':'))
+                    kept += line + '\n';
+            f.close();
+            test::writeFile(path, kept);
+        } else if (change == "file") {
+            QVERIFY(QFile::remove(path));
+        } else {
+            QVERIFY(accounts.save(path));
+        }
+
+        rig.cookie = adminCookie;
+        QCOMPARE(rig.get("/api/session").status, adminKept ? 200 : 401);
+        rig.cookie = viewerCookie;
+        QCOMPARE(rig.get("/api/session").status, viewerKept ? 200 : 401);
+    }
+
     void failedLoginsRefuseTheAddress()
     {
         WebRig rig;
