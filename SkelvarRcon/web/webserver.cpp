@@ -3,6 +3,7 @@
 #include "SkelvarRcon/web/webactions.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHttpServerRequest>
@@ -10,6 +11,7 @@
 #include <QNetworkRequest>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
 
@@ -22,10 +24,16 @@ using Status = QHttpServerResponder::StatusCode;
 // Refuses a request that grows past the limit before Qt's server holds it
 // whole: the module reads a request's body without bound, and keeps what it
 // read of an unfinished request in the socket's buffer (read in a
-// transaction), so that buffer is capped and its fill counted here.
+// transaction), so that buffer is capped and its fill counted here. The
+// module waits for a request without end too, so one that is not whole in
+// time is answered 408 and a connection that stays silent is closed, lest
+// slow clients hold every connection.
 class LimitedTcpServer : public QTcpServer {
 public:
-    using QTcpServer::QTcpServer;
+    LimitedTcpServer(int requestMs, int idleMs, QObject* parent)
+        : QTcpServer(parent), m_requestMs(requestMs), m_idleMs(idleMs)
+    {
+    }
 
 protected:
     void incomingConnection(qintptr descriptor) override
@@ -36,21 +44,62 @@ protected:
             return;
         }
         socket->setReadBufferSize(WebServer::kMaxRequestBytes);
-        auto pending = std::make_shared<qint64>(0);
+        auto watch = std::make_shared<Watch>();
+        watch->sinceRequest.start();
+        watch->sinceBytes.start();
+        auto* timer = new QTimer(socket);
+        timer->setSingleShot(true);
         // Connected before the server's own handler, so it sees each chunk first.
-        connect(socket, &QTcpSocket::readyRead, socket, [socket, pending] {
+        watch->reading = connect(socket, &QTcpSocket::readyRead, socket, [socket, watch, timer, this] {
             // Outside a transaction the buffer starts a request; inside one
             // the bytes before it were read already and only the new ones show.
-            *pending = socket->isTransactionStarted() ? *pending + socket->bytesAvailable() : socket->bytesAvailable();
-            if (*pending < WebServer::kMaxRequestBytes)
+            const bool partOfRequest = socket->isTransactionStarted();
+            if (!partOfRequest) {
+                // A new request: its time starts now, and more bytes of it do not add to it.
+                watch->sinceRequest.start();
+                timer->start(m_requestMs);
+            }
+            watch->sinceBytes.start();
+            watch->pending = partOfRequest ? watch->pending + socket->bytesAvailable() : socket->bytesAvailable();
+            if (watch->pending < WebServer::kMaxRequestBytes)
                 return;
-            disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
-            socket->write("HTTP/1.1 413 Payload Too Large\r\nConnection: close\r\nContent-Type: application/json\r\n"
-                          "Content-Length: 34\r\n\r\n{\"error\":\"The request is too big.\"}");
-            socket->disconnectFromHost();
+            refuse(socket, "413 Payload Too Large", "The request is too big.");
         });
+        connect(timer, &QTimer::timeout, socket, [socket, watch, timer, this] {
+            // A WebSocket took the connection over (the module drops every handler then).
+            if (!watch->reading)
+                return;
+            if (socket->isTransactionStarted() && watch->sinceRequest.elapsed() >= m_requestMs)
+                refuse(socket, "408 Request Timeout", "The request came too slowly.");
+            else if (!socket->isTransactionStarted() && watch->sinceBytes.elapsed() >= m_idleMs)
+                socket->disconnectFromHost();
+            else
+                timer->start(socket->isTransactionStarted() ? m_requestMs - int(watch->sinceRequest.elapsed())
+                                                            : m_idleMs - int(watch->sinceBytes.elapsed()));
+        });
+        timer->start(m_idleMs);
         addPendingConnection(socket);
     }
+
+private:
+    struct Watch {
+        QMetaObject::Connection reading;
+        QElapsedTimer sinceRequest;  // since the first byte of the request being read
+        QElapsedTimer sinceBytes;
+        qint64 pending = 0;
+    };
+
+    static void refuse(QTcpSocket* socket, const QByteArray& status, const QByteArray& message)
+    {
+        disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
+        const QByteArray body = "{\"error\":\"" + message + "\"}";
+        socket->write("HTTP/1.1 " + status + "\r\nConnection: close\r\nContent-Type: application/json\r\n" +
+                      "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        socket->disconnectFromHost();
+    }
+
+    int m_requestMs;
+    int m_idleMs;
 };
 
 struct StaticFile {
@@ -184,7 +233,7 @@ WebServer::~WebServer() = default;
 
 bool WebServer::start(QString* error)
 {
-    auto* tcp = new LimitedTcpServer(this);
+    auto* tcp = new LimitedTcpServer(m_options.requestMs, m_options.connectionIdleMs, this);
     if (!tcp->listen(m_options.address, m_options.port)) {
         *error = QStringLiteral("The web page cannot listen on %1:%2: %3")
                      .arg(m_options.address.toString())

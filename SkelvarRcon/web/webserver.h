@@ -9,7 +9,8 @@
 // no address, localhost or a configured name is refused (DNS rebinding);
 // every answer forbids framing and carries a strict Content-Security-Policy;
 // an address that failed to log in 5 times is refused for a while; a request
-// larger than 64 KiB is refused with its connection.
+// larger than 64 KiB, or not whole within 10 s, is refused with its
+// connection, and a connection silent for a minute is closed.
 
 #include "SkelvarRcon/app/monitor.h"
 #include "SkelvarRcon/web/webaccounts.h"
@@ -45,8 +46,10 @@ struct WebOptions {
     qint64 idleMs = 30 * 60 * 1000;  // a session without requests ends
     int loginAttempts = 5;           // failed logins in a row before the address is refused
     qint64 refuseMs = 15 * 60 * 1000;
-    int livePushMs = 200;  // changes are sent together after this wait
-    MonotonicClock clock;  // steadyClock() when empty
+    int livePushMs = 200;          // changes are sent together after this wait
+    int requestMs = 10000;         // from a request's first byte to its last
+    int connectionIdleMs = 60000;  // a connection without a byte is closed
+    MonotonicClock clock;          // steadyClock() when empty
 };
 
 // "PORT" (on 127.0.0.1), "ADDRESS:PORT" or "[IPv6]:PORT", the address a

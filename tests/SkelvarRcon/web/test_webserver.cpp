@@ -7,6 +7,7 @@
 #include "tests/SkelvarRcon/web/webrig.h"
 #include "tests/support/files.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QNetworkRequest>
 #include <QWebSocket>
@@ -323,6 +324,46 @@ private slots:
         QCOMPARE(rig.request("GET", "/api/status").status, 200);
     }
 
+    // A client that sends a request a byte at a time, or nothing, does not
+    // hold its connection for ever.
+    void slowAndSilentConnectionsAreClosed_data()
+    {
+        QTest::addColumn<QByteArray>("dribble");  // sent a byte every 50 ms
+        QTest::addColumn<int>("status");          // 0: closed without an answer
+        QTest::newRow("silent") << QByteArray() << 0;
+        QTest::newRow("slow headers") << QByteArray("GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ") +
+                                             QByteArray(100, 'a')
+                                      << 408;
+    }
+    void slowAndSilentConnectionsAreClosed()
+    {
+        QFETCH(QByteArray, dribble);
+        QFETCH(int, status);
+        web::WebOptions quick;
+        quick.requestMs = 500;
+        quick.connectionIdleMs = 500;
+        WebRig rig({}, quick);
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, rig.port());
+        QVERIFY(socket.waitForConnected(2000));
+        QByteArray answer;
+        QElapsedTimer timer;
+        timer.start();
+        qsizetype sent = 0;
+        while (socket.state() == QAbstractSocket::ConnectedState && timer.elapsed() < 4000) {
+            if (sent < dribble.size() && timer.elapsed() >= sent * 50)
+                socket.write(dribble.mid(sent++, 1));
+            QTest::qWait(10);
+            answer += socket.readAll();
+        }
+        answer += socket.readAll();
+        QCOMPARE(socket.state(), QAbstractSocket::UnconnectedState);
+        QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(answer.split(' ').value(1).toInt(), status);
+        // A request in good time on a new connection is answered as ever.
+        QCOMPARE(rig.get("/api/status").status, 401);
+    }
+
     void statusAndPlayers()
     {
         WebRig rig;
@@ -456,7 +497,11 @@ private slots:
 
     void liveUpdatesOverAWebSocket()
     {
-        WebRig rig;
+        // The live socket outlives the waits for a slow request and a silent connection.
+        web::WebOptions quick;
+        quick.requestMs = 300;
+        quick.connectionIdleMs = 300;
+        WebRig rig({}, quick);
         rig.loginViewer();
         QWebSocket live;
         QStringList received;
@@ -467,6 +512,8 @@ private slots:
         live.open(request);
         QTRY_COMPARE(received.size(), 1);
         QCOMPARE(QJsonDocument::fromJson(received.last().toUtf8()).object().value("type").toString(), QString("state"));
+        QTest::qWait(800);
+        QCOMPARE(live.state(), QAbstractSocket::ConnectedState);
         rig.monitor->players.add({"4", "60", "Newcomer", "10.9.8.7", "25000", "", ""});
         QTRY_VERIFY_WITH_TIMEOUT(received.last().contains("Newcomer"), 2000);
         const QJsonArray players =
