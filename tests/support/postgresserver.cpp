@@ -1,5 +1,7 @@
 #include "tests/support/postgresserver.h"
 
+#include "tests/support/processes.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -134,27 +136,6 @@ QString PostgresServer::binFolder()
             return bin;
     }
     return {};
-}
-
-QList<qint64> PostgresServer::childProcessIds(qint64 pid)
-{
-    QList<qint64> children;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& entry : entries) {
-        bool numeric = false;
-        const qint64 candidate = entry.toLongLong(&numeric);
-        if (!numeric)
-            continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        // "pid (name) state ppid ...": the name may hold blanks and brackets.
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 1).simplified().split(' ');
-        if (fields.size() > 1 && fields[1].toLongLong() == pid)
-            children.append(candidate);
-    }
-    return children;
 }
 
 bool PostgresServer::start(QString* error)

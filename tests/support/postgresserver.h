@@ -55,8 +55,6 @@ public:
     // The newest /usr/lib/postgresql/<version>/bin holding initdb and
     // postgres; empty when there is none.
     static QString binFolder();
-    // The pids of the processes whose parent is `pid`, read from /proc.
-    static QList<qint64> childProcessIds(qint64 pid);
 
     // The first call makes the cluster (initdb), starts the server on a free
     // port and makes the test role and database; a later call starts the

@@ -25,10 +25,11 @@ const columns = {
   bans: ["ip", "name", "reason", "date", "until"],
 };
 const headers = { ip: "Address", name: "Name", reason: "Reason", date: "Date", until: "Until" };
+// The window's row buttons, with its captions.
 const rowActions = {
-  warnings: [["Remove", "remove"], ["Ban", "convert"]],
-  kicks: [["Remove", "remove"], ["Ban", "convert"]],
-  bans: [["Remove", "remove"], ["Subrank", "subrank"], ["Provider", "provider"]],
+  warnings: [["Remove Warning", "remove"], ["Convert to Ban", "convert"]],
+  kicks: [["Remove Kick", "remove"], ["Convert to Ban", "convert"]],
+  bans: [["Remove Ban", "remove"], ["Ban Subrank", "subrank"], ["Ban Provider", "provider"]],
 };
 
 const $ = (id) => document.getElementById(id);

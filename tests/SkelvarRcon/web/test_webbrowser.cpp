@@ -65,45 +65,6 @@ QString seleniumPython()
     return {};
 }
 
-// utime + stime of a process, in seconds.
-double cpuSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray line = stat.readAll();
-    // The name in parentheses may hold blanks; the fields count from after it.
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    return (fields.value(11).toLongLong() + fields.value(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
-}
-
-// Every process below `pid`, read from /proc before any of them ends (an
-// orphan would be adopted by another parent and lost from the tree).
-QList<qint64> descendants(qint64 pid)
-{
-    QMultiHash<qint64, qint64> children;
-    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool number = false;
-        const qint64 child = entry.toLongLong(&number);
-        if (!number)
-            continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(child));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        children.insert(fields.value(1).toLongLong(), child);
-    }
-    QList<qint64> out;
-    QList<qint64> todo{pid};
-    while (!todo.isEmpty()) {
-        const QList<qint64> below = children.values(todo.takeFirst());
-        out += below;
-        todo += below;
-    }
-    return out;
-}
-
 // chromedriver and the browsers it started, ended by their process ids
 // however the test ends.
 class Chromedriver {
@@ -119,12 +80,12 @@ public:
     {
         if (m_process.state() == QProcess::NotRunning)
             return;
-        for (const qint64 pid : descendants(m_process.processId()))
+        for (const qint64 pid : skelvar::test::descendantProcessIds(m_process.processId()))
             ::kill(pid_t(pid), SIGKILL);
         m_process.kill();
         m_process.waitForFinished(5000);
     }
-    QList<qint64> children() { return descendants(m_process.processId()); }
+    QList<qint64> children() { return skelvar::test::descendantProcessIds(m_process.processId()); }
 
 private:
     QProcess m_process;
@@ -224,11 +185,11 @@ private slots:
                 script.write("go\n");
             } else if (line == "step idle") {
                 const qint64 pid = monitor.process().processId();
-                const double before = cpuSeconds(pid);
+                const double before = skelvar::test::cpuSeconds(pid);
                 QElapsedTimer idle;
                 idle.start();
                 QTest::qWait(kIdleMeasureMs);
-                idlePercent = (cpuSeconds(pid) - before) * 100000.0 / double(idle.elapsed());
+                idlePercent = (skelvar::test::cpuSeconds(pid) - before) * 100000.0 / double(idle.elapsed());
                 script.write("go\n");
             }
         }
