@@ -146,8 +146,9 @@ SettingsEdit WebSettings::read(const QJsonObject& body) const
                 continue;
         }
         if (!editable(control))
-            return refused(409,
-                           QStringLiteral("%1 cannot be changed now: the window has it disabled.").arg(label(control)));
+            return refused(409, QStringLiteral("%1 cannot be changed now, as in the window: it waits for the server or "
+                                               "for the setting it belongs to.")
+                                    .arg(label(control)));
         edit.changes.append(change);
     }
     QString why;

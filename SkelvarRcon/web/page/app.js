@@ -70,6 +70,12 @@ async function api(method, path, body) {
 
 function showLogin() {
   stopLive();
+  // Nothing of the last session stays in the page for the next account to read.
+  for (const id of ["settings-tabs", "settings-page", "action-result", "console-output", "log", "state", "notice"]) {
+    $(id).replaceChildren();
+  }
+  for (const id of ["players", "records"]) $(id).tBodies[0].replaceChildren();
+  state.settings = null;
   $("app").hidden = true;
   $("login").hidden = false;
   $("login-name").focus();

@@ -1,8 +1,10 @@
 // The web page in a real browser: RconSkelvar --headless --web against the
 // game-server double, headless Chromium driven by webbrowser.py through
-// chromedriver. Login, a player joining live, a markup name shown as text,
-// a ban from Players, the ban list's search, the mini console and logout;
-// and the monitor's CPU while the page stays open and nothing happens.
+// chromedriver. Login, a player joining live after a scan asked for on the
+// page, a markup name shown as text, a ban with a reason and a kick from
+// Players, a record list's button, the ban list's search, the mini console,
+// a setting changed, logout, and a viewer's masked page; and the monitor's
+// CPU while the page stays open and nothing happens.
 #include "SkelvarRcon/store/settings.h"
 #include "tests/support/files.h"
 #include "tests/support/gameserverdouble.h"
@@ -22,6 +24,7 @@
 #include <QTest>
 
 #include <signal.h>
+#include <tuple>
 #include <unistd.h>
 
 using skelvar::test::GameServerDouble;
@@ -131,12 +134,15 @@ private slots:
                       "\r\n");
         oldBans.close();
 
-        MonitorProgram account;
-        account.start(folder, {"--web-user", "ada", "--role", "admin"}, kTiming);
-        account.process().write("browser pw\n");
-        account.process().closeWriteChannel();
-        QVERIFY(account.process().waitForFinished(15000));
-        QCOMPARE(account.process().exitCode(), 0);
+        for (const auto& [name, role, password] :
+             {std::tuple{"ada", "admin", "browser pw"}, std::tuple{"vic", "viewer", "viewer pw"}}) {
+            MonitorProgram account;
+            account.start(folder, {"--web-user", name, "--role", role}, kTiming);
+            account.process().write(QByteArray(password) + '\n');
+            account.process().closeWriteChannel();
+            QVERIFY(account.process().waitForFinished(15000));
+            QCOMPARE(account.process().exitCode(), 0);
+        }
 
         const quint16 webPort = freePort();
         MonitorProgram monitor;
@@ -155,8 +161,8 @@ private slots:
         script.setProcessEnvironment(skelvar::test::environmentWithoutDisplay());
         script.start(seleniumPython(),
                      {QStringLiteral(WEBBROWSER_SCRIPT), QStringLiteral("http://127.0.0.1:%1").arg(driverPort),
-                      QStringLiteral("http://127.0.0.1:%1/").arg(webPort), "ada", "browser pw", profile.path(),
-                      screenshot});
+                      QStringLiteral("http://127.0.0.1:%1/").arg(webPort), "ada", "browser pw", "vic", "viewer pw",
+                      profile.path(), screenshot});
         QByteArray said;
         QByteArray errors;
         double idlePercent = -1;
@@ -213,8 +219,13 @@ private slots:
         QVERIFY2(banned.contains("10.0.0.5\x02"
                                  "Bob\x02Wallhack seen\x02"),
                  banned.constData());
-        QVERIFY(banned.contains("9.9.9.9\x02"
-                                "Eve\x02"));
+        QVERIFY2(banned.contains("9.9.9.xxx\x02"
+                                 "Eve\x02"),
+                 banned.constData());
+        QVERIFY(skelvar::test::readFile(QDir(folder).filePath("kicks.lst"))
+                    .startsWith("10.0.0.6\x02" + kXssName.toUtf8() +
+                                "\x02"
+                                "Admin. Kick\x02"));
         // The ping kick ticked and its limit typed on the page: Check2, Text5, Text6.
         const QByteArray ini = skelvar::test::readFile(QDir(folder).filePath("rconskelvar.ini"));
         QVERIFY2(ini.contains("\x02"

@@ -7,7 +7,7 @@ for a line on standard input: the test changes the double or measures the
 monitor meanwhile. Any failed check ends the script with a message and a
 non-zero status.
 
-Arguments: DRIVER_URL PAGE_URL ACCOUNT PASSWORD PROFILE_DIR SCREENSHOT_PATH
+Arguments: DRIVER_URL PAGE_URL ADMIN PASSWORD VIEWER PASSWORD PROFILE_DIR SCREENSHOT_PATH
 """
 
 import sys
@@ -73,6 +73,49 @@ def send_console(driver, command):
     sys.exit("the console stayed busy")
 
 
+def log_in(driver, account, password, role):
+    wait(driver, ec.visibility_of_element_located((By.ID, "login-name")), "the login form")
+    for field, text in (("login-name", account), ("login-password", password)):
+        driver.find_element(By.ID, field).clear()
+        driver.find_element(By.ID, field).send_keys(text)
+    driver.find_element(By.CSS_SELECTOR, "#login-form button[type=submit]").click()
+    wait(driver, ec.visibility_of_element_located((By.ID, "app")), "the page after login")
+    wait(driver, ec.text_to_be_present_in_element((By.ID, "who"), "%s (%s)" % (account, role)), "the account shown")
+
+
+def log_out(driver):
+    driver.find_element(By.ID, "logout").click()
+    wait(driver, ec.visibility_of_element_located((By.ID, "login-name")), "the login form after logout")
+    if driver.find_element(By.ID, "app").is_displayed():
+        sys.exit("the page still shows after logout")
+    status = driver.execute_async_script(
+        "const done = arguments[arguments.length - 1];"
+        "fetch('/api/session', {cache: 'no-store'}).then(r => done(r.status), () => done(0));")
+    if status != 401:
+        sys.exit("the session still answers after logout: %s" % status)
+
+
+# Clicks the button of that caption in the table's row whose cell `column`
+# reads `text`. Found and clicked in one script, since a live update may
+# replace the row, and clicked later, since the confirmation it opens would
+# block this script.
+def press_in_row(driver, table, column, text, caption):
+    wait(driver, lambda d: d.execute_script(
+        "const row = Array.from(document.querySelectorAll(arguments[0] + ' tbody tr'))"
+        ".find(r => r.cells[arguments[1]].textContent === arguments[2]);"
+        "const b = row && Array.from(row.querySelectorAll('button')).find(b => b.textContent === arguments[3]);"
+        "if (!b) return false;"
+        "setTimeout(() => b.click(), 0); return true;", table, column, text, caption),
+        "%s in the row of %s" % (caption, text))
+
+
+def confirm(driver, question):
+    alert = wait(driver, ec.alert_is_present(), "the confirmation " + question)
+    if alert.text != question:
+        sys.exit("confirmation asked: " + alert.text)
+    alert.accept()
+
+
 # Presses a session button until the monitor takes it: while a pass holds
 # the server it answers that it is busy, as the window's buttons are disabled.
 def press_until_taken(driver, button_id):
@@ -113,7 +156,7 @@ def no_alert(driver):
 
 
 def main():
-    driver_url, page_url, account, password, profile, screenshot = sys.argv[1:7]
+    driver_url, page_url, account, password, viewer, viewer_password, profile, screenshot = sys.argv[1:9]
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
     # Root needs --no-sandbox; the rest keeps a browser without network quiet.
@@ -126,13 +169,7 @@ def main():
         driver.set_page_load_timeout(WAIT_S)
         driver.get(page_url)
 
-        # Login.
-        wait(driver, ec.visibility_of_element_located((By.ID, "login-name")), "the login form")
-        driver.find_element(By.ID, "login-name").send_keys(account)
-        driver.find_element(By.ID, "login-password").send_keys(password)
-        driver.find_element(By.CSS_SELECTOR, "#login-form button[type=submit]").click()
-        wait(driver, ec.visibility_of_element_located((By.ID, "app")), "the page after login")
-        wait(driver, ec.text_to_be_present_in_element((By.ID, "who"), account + " (admin)"), "the account shown")
+        log_in(driver, account, password, "admin")
         wait(driver, lambda d: d.find_element(By.ID, "player-count").text == "0", "an empty Players list")
 
         # Players join on the double; a scan asked for from the page reads
@@ -157,18 +194,8 @@ def main():
         wait(driver, ec.element_to_be_clickable((By.CSS_SELECTOR, "#lists .tabs button[data-list=bans]")),
              "the Bans tab").click()
         driver.find_element(By.ID, "ban-reason").send_keys(REASON)
-        # A live update may replace the row between finding and clicking it.
-        wait(driver, lambda d: d.execute_script(
-            "const row = Array.from(document.querySelectorAll('#players tbody tr'))"
-            ".find(r => r.querySelector('td.name').textContent === 'Bob');"
-            "if (!row) return false;"
-            "const ban = row.querySelector('button:nth-of-type(2)');"
-            # Later: the confirmation it opens would block this script.
-            "setTimeout(() => ban.click(), 0); return true;"), "Bob's Ban button")
-        alert = wait(driver, ec.alert_is_present(), "the ban's confirmation")
-        if alert.text != "Ban Bob for ever?":
-            sys.exit("confirmation asked: " + alert.text)
-        alert.accept()
+        press_in_row(driver, "#players", 2, "Bob", "Ban")
+        confirm(driver, "Ban Bob for ever?")
         wait(driver, lambda d: any(r[:3] == ["10.0.0.5", "Bob", REASON] for r in record_rows(d)),
              "Bob's ban in the Bans list")
         no_alert(driver)
@@ -193,6 +220,23 @@ def main():
         driver.execute_script("document.activeElement.blur(); window.scrollTo(0, 0)")
         driver.save_screenshot(screenshot)
 
+        # A record list's button: Ban Subrank widens Eve's ban to her subnet.
+        press_in_row(driver, "#records", 1, "Eve", "Ban Subrank")
+        confirm(driver, "Ban Subrank 9.9.9.9 (Eve)?")
+        wait(driver, lambda d: any(r[:2] == ["9.9.9.xxx", "Eve"] for r in record_rows(d)), "Eve's widened ban")
+
+        # Kick the markup-named player; in the Kicks list his name is text too.
+        press_in_row(driver, "#players", 2, XSS_NAME, "Kick")
+        confirm(driver, "Kick %s?" % XSS_NAME)
+        wait(driver, lambda d: XSS_NAME not in texts(d, "#players tbody td.name"), "the player gone from Players")
+        driver.find_element(By.CSS_SELECTOR, "#lists .tabs button[data-list=kicks]").click()
+        wait(driver, lambda d: any(r[:3] == ["10.0.0.6", XSS_NAME, "Admin. Kick"] for r in record_rows(d)),
+             "the kick in the Kicks list")
+        if driver.find_elements(By.CSS_SELECTOR, "img"):
+            sys.exit("an img element was made from a kicked player's name")
+        no_alert(driver)
+        driver.find_element(By.CSS_SELECTOR, "#lists .tabs button[data-list=bans]").click()
+
         # The page stays open while the test measures the idle monitor.
         step("idle")
         if driver.find_element(By.ID, "app").get_attribute("hidden") is not None:
@@ -214,15 +258,18 @@ def main():
         wait(driver, lambda d: d.find_element(By.ID, "setting-Text5").get_attribute("value") == "250",
              "the limit shown as saved")
 
-        driver.find_element(By.ID, "logout").click()
-        wait(driver, ec.visibility_of_element_located((By.ID, "login-name")), "the login form after logout")
-        if driver.find_element(By.ID, "app").is_displayed():
-            sys.exit("the page still shows after logout")
-        status = driver.execute_async_script(
-            "const done = arguments[arguments.length - 1];"
-            "fetch('/api/session', {cache: 'no-store'}).then(r => done(r.status), () => done(0));")
-        if status != 401:
-            sys.exit("the session still answers after logout: %s" % status)
+        log_out(driver)
+
+        # A viewer sees the lists with the addresses masked, and nothing to act with.
+        log_in(driver, viewer, viewer_password, "viewer")
+        wait(driver, lambda d: sorted(r[0] for r in record_rows(d)) == ["10.0.*.*", "9.9.*.*"],
+             "the Bans list with masked addresses")
+        if driver.execute_script("return document.querySelector('#settings-page input, #console-output:not(:empty)') !== null"):
+            sys.exit("the admin's settings or console stayed in the page for a viewer")
+        for selector in ("#settings", "#console", "#add-ban", "#records td.actions", "#players td.actions"):
+            if any(e.is_displayed() for e in driver.find_elements(By.CSS_SELECTOR, selector)):
+                sys.exit("a viewer is shown " + selector)
+        log_out(driver)
         no_alert(driver)
         print("done", flush=True)
     except Exception:
