@@ -132,6 +132,19 @@ def press_until_taken(driver, button_id):
     sys.exit("the monitor stayed busy for " + button_id)
 
 
+# Whether a settings box is disabled; None while it is not on the page. Read
+# in one script, as the form is drawn anew whenever the settings change.
+def setting_disabled(driver, control):
+    return driver.execute_script(
+        "const e = document.getElementById('setting-' + arguments[0]); return e ? e.disabled : null", control)
+
+
+def click_setting(driver, control):
+    wait(driver, lambda d: d.execute_script(
+        "const e = document.getElementById('setting-' + arguments[0]);"
+        "if (!e || e.disabled) return false; e.click(); return true;", control), "a click on " + control)
+
+
 # Types into a settings box and leaves it. The form is drawn anew when the
 # settings change, which may replace the box before it has the focus.
 def type_setting(driver, control, text):
@@ -246,17 +259,17 @@ def main():
         # its notice, and a typed limit is saved when the box is left.
         wait(driver, ec.element_to_be_clickable(
             (By.XPATH, "//nav[@id='settings-tabs']/button[text()='Server Management']")), "the settings' tab").click()
-        notice = wait(driver, ec.presence_of_element_located((By.ID, "setting-Text7")), "the ping kick notice")
-        if notice.is_enabled():
+        wait(driver, lambda d: setting_disabled(d, "Text7") is not None, "the ping kick notice")
+        if not setting_disabled(driver, "Text7"):
             sys.exit("the ping kick notice is open while the ping kick is off")
-        driver.find_element(By.ID, "setting-Check2").click()
-        wait(driver, lambda d: d.find_element(By.ID, "setting-Text7").is_enabled(), "the notice to open")
+        click_setting(driver, "Check2")
+        wait(driver, lambda d: setting_disabled(d, "Text7") is False, "the notice to open")
         wait(driver, lambda d: d.find_element(By.ID, "action-result").text == "Settings saved.", "the tick saved")
         driver.execute_script("document.getElementById('action-result').textContent = ''")
         type_setting(driver, "Text5", "250")
         wait(driver, lambda d: d.find_element(By.ID, "action-result").text == "Settings saved.", "the limit saved")
-        wait(driver, lambda d: d.find_element(By.ID, "setting-Text5").get_attribute("value") == "250",
-             "the limit shown as saved")
+        wait(driver, lambda d: d.execute_script("const e = document.getElementById('setting-Text5');"
+                                                "return e && e.value") == "250", "the limit shown as saved")
 
         log_out(driver)
 
