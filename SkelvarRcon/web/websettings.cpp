@@ -121,30 +121,14 @@ SettingsEdit WebSettings::read(const QJsonObject& body) const
         if (index < 0)
             return refused(400, QStringLiteral("There is no setting named '%1'.").arg(control));
         const Settings::SettingDef& def = Settings::definitions().at(index);
-        SettingChange change{index, control, {}, false};
-        if (def.form == Form::Text) {
-            if (!it->isString() || it->toString().size() > kMaxTextLength || !storable(it->toString()))
-                return refused(400, QStringLiteral("%1 is one line of up to %2 Latin-1 characters.")
-                                        .arg(label(control))
-                                        .arg(kMaxTextLength));
-            change.text = it->toString();
-            if (change.text == s.text(control))
-                continue;
-        } else {
-            if (!it->isBool())
-                return refused(400, QStringLiteral("%1 is true or false.").arg(label(control)));
-            change.checked = it->toBool();
-            if (def.form == Form::Option && !change.checked)
-                return refused(
-                    400, QStringLiteral("%1 is left by choosing another option of its line.").arg(label(control)));
-            if (def.form == Form::Option && chosenInGroup.contains(def.group))
-                return refused(400, QStringLiteral("%1 and %2 cannot both be chosen.")
-                                        .arg(label(chosenInGroup.value(def.group)), label(control)));
-            if (def.form == Form::Option)
-                chosenInGroup.insert(def.group, control);
-            if (change.checked == s.isChecked(control))
-                continue;
-        }
+        const QString why = valueError(control, it.value(), def, &chosenInGroup);
+        if (!why.isEmpty())
+            return refused(400, why);
+        const SettingChange change{index, control, it->toString(), it->toBool()};
+        const bool same =
+            def.form == Form::Text ? change.text == s.text(control) : change.checked == s.isChecked(control);
+        if (same)
+            continue;
         if (!editable(control))
             return refused(409, QStringLiteral("%1 cannot be changed now, as in the window: it waits for the server or "
                                                "for the setting it belongs to.")
@@ -157,6 +141,29 @@ SettingsEdit WebSettings::read(const QJsonObject& body) const
     std::sort(edit.changes.begin(), edit.changes.end(),
               [](const SettingChange& a, const SettingChange& b) { return a.index < b.index; });
     return edit;
+}
+
+QString WebSettings::valueError(const QString& control, const QJsonValue& value, const Settings::SettingDef& def,
+                                QHash<int, QString>* chosenInGroup)
+{
+    if (def.form == Form::Text) {
+        if (!value.isString() || value.toString().size() > kMaxTextLength || !storable(value.toString()))
+            return QStringLiteral("%1 is one line of up to %2 Latin-1 characters.")
+                .arg(label(control))
+                .arg(kMaxTextLength);
+        return {};
+    }
+    if (!value.isBool())
+        return QStringLiteral("%1 is true or false.").arg(label(control));
+    if (def.form != Form::Option)
+        return {};
+    if (!value.toBool())
+        return QStringLiteral("%1 is left by choosing another option of its line.").arg(label(control));
+    if (chosenInGroup->contains(def.group))
+        return QStringLiteral("%1 and %2 cannot both be chosen.")
+            .arg(label(chosenInGroup->value(def.group)), label(control));
+    chosenInGroup->insert(def.group, control);
+    return {};
 }
 
 bool WebSettings::apply(const SettingsEdit& edit)

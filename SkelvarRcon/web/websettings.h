@@ -7,7 +7,9 @@
 
 #include "SkelvarRcon/app/monitor.h"
 
+#include <QHash>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QList>
 #include <QString>
 
@@ -48,6 +50,10 @@ public:
 
 private:
     bool editable(const QString& control) const;
+    // Why a value cannot be taken in its form; empty when it can. Notes a
+    // chosen option in *chosenInGroup.
+    static QString valueError(const QString& control, const QJsonValue& value, const Settings::SettingDef& def,
+                              QHash<int, QString>* chosenInGroup);
 
     Monitor& m_monitor;
 };
