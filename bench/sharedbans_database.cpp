@@ -108,14 +108,13 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "bench_sharedbans: %s\n", qPrintable(missing));
         return 1;
     }
-    test::PostgresServer server;
     QString error;
-    if (!server.start(&error)) {
+    const std::unique_ptr<test::PostgresServer> server = test::startPostgresForPrograms(&error);
+    if (!server) {
         std::fprintf(stderr, "bench_sharedbans: %s\n", qPrintable(error));
         return 1;
     }
-    qputenv("PGPASSWORD", server.password().toUtf8());
-    const QString url = urlOf(server);
+    const QString url = urlOf(*server);
 
     double importMs = 0;
     if (!importWithOstrel(url, &importMs))

@@ -35,11 +35,6 @@ Record imported(const QString& ip)
     return {ip, QStringLiteral("Ostrel-feed"), QStringLiteral("Autokick"), QStringLiteral("2024-06-15"), QString()};
 }
 
-QString urlOf(const BanDatabase& db)
-{
-    return QStringLiteral("postgresql://%1@%2:%3/%4").arg(db.user, db.host).arg(db.port).arg(db.database);
-}
-
 }  // namespace
 
 class TestImporterDb : public QObject {
@@ -49,10 +44,9 @@ private slots:
     void initTestCase()
     {
         SKELVAR_REQUIRE_POSTGRES();
-        m_server = std::make_unique<test::PostgresServer>();
         QString error;
-        QVERIFY2(m_server->start(&error), qPrintable(error));
-        qputenv("PGPASSWORD", m_server->password().toUtf8());
+        m_server = test::startPostgresForPrograms(&error);
+        QVERIFY2(m_server, qPrintable(error));
     }
 
     // The fold decides: a ban for good covers, a ban with an end does not,
@@ -138,7 +132,7 @@ private slots:
         writeFile(dir.filePath("bans.lst"), bans);
 
         QProcess p;
-        p.start(exe, {"--bans-db", urlOf(db)});
+        p.start(exe, {"--bans-db", test::banDatabaseUrl(db)});
         QVERIFY(p.waitForFinished(30000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         const QByteArray err = p.readAllStandardError();

@@ -71,11 +71,9 @@ private:
 void TestPgBanStore::initTestCase()
 {
     SKELVAR_REQUIRE_POSTGRES();
-    m_server = std::make_unique<PostgresServer>();
     QString error;
-    QVERIFY2(m_server->start(&error), qPrintable(error));
-    // The way an admin gives the password: libpq reads it by itself.
-    qputenv("PGPASSWORD", m_server->password().toUtf8());
+    m_server = skelvar::test::startPostgresForPrograms(&error);
+    QVERIFY2(m_server, qPrintable(error));
 }
 
 BanDatabase TestPgBanStore::freshDatabase()

@@ -33,6 +33,12 @@ inline lists::BanDatabase freshBanDatabase(PostgresServer& server, const QString
     return db;
 }
 
+// The database's address as an admin writes it for --bans-db and rconskelvar.conf.
+inline QString banDatabaseUrl(const lists::BanDatabase& db)
+{
+    return QStringLiteral("postgresql://%1@%2:%3/%4").arg(db.user, db.host).arg(db.port).arg(db.database);
+}
+
 // The test's own connection to one database, as the test role.
 class TestConnection {
 public:

@@ -388,4 +388,13 @@ QString PostgresServer::logTail() const
     return QStringLiteral("; the log ends:\n") + QString::fromLocal8Bit(log().right(kLogTailBytes));
 }
 
+std::unique_ptr<PostgresServer> startPostgresForPrograms(QString* error)
+{
+    auto server = std::make_unique<PostgresServer>();
+    if (!server->start(error))
+        return nullptr;
+    qputenv("PGPASSWORD", server->password().toUtf8());
+    return server;
+}
+
 }  // namespace skelvar::test

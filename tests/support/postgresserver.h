@@ -33,12 +33,20 @@
 
 #include <sys/types.h>
 
+#include <memory>
+
 namespace skelvar::test {
 
 // Empty when a server can be started here, otherwise why not and what to install.
 QString missingPostgres();
 
 #define SKELVAR_REQUIRE_POSTGRES() SKELVAR_REQUIRE_SERVER(skelvar::test::missingPostgres())
+
+class PostgresServer;
+// Starts a server for a whole test and gives the test role's password to
+// libpq the way an admin does (PGPASSWORD), so the programs and stores under
+// test log in by themselves. Null, with the reason, when it does not start.
+std::unique_ptr<PostgresServer> startPostgresForPrograms(QString* error);
 
 class PostgresServer {
 public:

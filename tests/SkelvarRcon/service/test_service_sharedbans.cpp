@@ -39,11 +39,6 @@ namespace {
 const QString kTiming = QStringLiteral("reply=40,warmup=5,follow=5,tick=10,pace=%1").arg(test::kTestRatePeriodMs);
 constexpr int kSyncWaitMs = 15000;
 
-QString urlOf(const BanDatabase& db)
-{
-    return QStringLiteral("postgresql://%1@%2:%3/%4").arg(db.user, db.host).arg(db.port).arg(db.database);
-}
-
 Record ban(const QString& ip)
 {
     return {ip, QStringLiteral("n"), QStringLiteral("r"), QStringLiteral("2024-06-15"), QString()};
@@ -77,7 +72,7 @@ struct LocalMonitor {
     {
         MonitorOptions options;
         options.folder = dir.path();
-        options.bansDatabase = urlOf(db);
+        options.bansDatabase = test::banDatabaseUrl(db);
         monitor = std::make_unique<Monitor>(prompter, options);
         monitor->create();
     }
@@ -101,10 +96,9 @@ private slots:
     void initTestCase()
     {
         SKELVAR_REQUIRE_POSTGRES();
-        m_server = std::make_unique<test::PostgresServer>();
         QString error;
-        QVERIFY2(m_server->start(&error), qPrintable(error));
-        qputenv("PGPASSWORD", m_server->password().toUtf8());
+        m_server = test::startPostgresForPrograms(&error);
+        QVERIFY2(m_server, qPrintable(error));
     }
 
     void banOnOneMonitorKicksAtTheOthersPatrol()
@@ -115,7 +109,7 @@ private slots:
         Rig r;
         r.saveSettings();
         MonitorProgram b;
-        b.start(r.dir.path(), {"--headless", "--bans-db", urlOf(db)}, kTiming);
+        b.start(r.dir.path(), {"--headless", "--bans-db", test::banDatabaseUrl(db)}, kTiming);
         QTRY_VERIFY2_WITH_TIMEOUT(b.errorText().contains("Patrol pass: 1 player read"), qPrintable(b.errorText()),
                                   kSyncWaitMs);
         QVERIFY(!r.commands().contains("clientkick 4"));
@@ -146,7 +140,7 @@ private slots:
         writeFile(ostrel.filePath("bannedip.txt"), "10.0.0.1\r\n10.0.0.2\r\n10.0.3.xxx\r\n");
 
         QProcess p;
-        p.start(exe, {"--bans-db", urlOf(db)});
+        p.start(exe, {"--bans-db", test::banDatabaseUrl(db)});
         QVERIFY(p.waitForFinished(30000));
         QCOMPARE(p.exitCode(), 0);
         QElapsedTimer took;
@@ -193,7 +187,9 @@ private slots:
             QString error;
             QVERIFY2(store.push({lists::newBanOperation(BanChange::Kind::Add, ban(ip))}, &error), qPrintable(error));
         }
-        const auto addresses = [&](QString text) { return text.replace("%1", urlOf(one)).replace("%2", urlOf(two)); };
+        const auto addresses = [&](QString text) {
+            return text.replace("%1", test::banDatabaseUrl(one)).replace("%2", test::banDatabaseUrl(two));
+        };
         for (QString& argument : arguments)
             argument = addresses(argument);
         Rig r;

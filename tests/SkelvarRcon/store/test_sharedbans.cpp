@@ -145,10 +145,9 @@ private:
 void TestSharedBans::initTestCase()
 {
     SKELVAR_REQUIRE_POSTGRES();
-    m_server = std::make_unique<test::PostgresServer>();
     QString error;
-    QVERIFY2(m_server->start(&error), qPrintable(error));
-    qputenv("PGPASSWORD", m_server->password().toUtf8());
+    m_server = test::startPostgresForPrograms(&error);
+    QVERIFY2(m_server, qPrintable(error));
 }
 
 void TestSharedBans::init()
@@ -438,9 +437,7 @@ void TestSharedBans::monitorSharesOnlyWithAnAddress()
     MonitorOptions options;
     options.folder = m_a->folder;
     options.clock = Clock([] { return QDateTime(Today, QTime(12, 0)); });
-    const QString url =
-        QStringLiteral("postgresql://%1@%2:%3/%4").arg(m_db.user, m_db.host).arg(m_db.port).arg(m_db.database);
-    options.bansDatabase = QString(address).replace(QStringLiteral("%1"), url);
+    options.bansDatabase = QString(address).replace(QStringLiteral("%1"), test::banDatabaseUrl(m_db));
     Monitor monitor(prompter, options);
     QStringList told;
     for (const StoreMessage& m : monitor.create())
