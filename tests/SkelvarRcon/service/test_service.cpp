@@ -4,7 +4,7 @@
 // which writes the settings for a first start without a window.
 #include "SkelvarRcon/service/headless.h"
 #include "SkelvarRcon/store/settings.h"
-#include "tests/SkelvarRcon/engine/statusfixture.h"
+#include "tests/SkelvarRcon/service/servicerig.h"
 #include "tests/support/files.h"
 #include "tests/support/monitorparts.h"
 #include "tests/support/monitorprogram.h"
@@ -33,27 +33,13 @@ namespace {
 
 const QStringList kResets{"set sv_skelvar 0", "set nextmap \"\"", "set resetvalue 0"};
 
-// The parts' server, free and running the script, with one player who shows
-// no fog; row 1 gives a warning for it. Periods of one minute and two seconds.
-struct Rig : test::MonitorParts {
-    Rig() : MonitorParts(40)
-    {
-        serveFreeServer();
-        server.setReply("getstatus", {GameServerDouble::datagram("statusResponse\n\\mapname\\obj/obj_team2\n")});
-        server.setReply(
-            "status", GameServerDouble::splitAnswer(test::statusAnswer({{4, 0, "50", "Bob", "10.0.0.5:12203"}}), 1000));
-        userinfo.insert("Bob", test::userinfoAnswer({{"name", "Bob"}, {"r_farplane_nofog", "1"}, {"rate", "25000"}}));
-        settings.setChecked(Settings::penaltyRow(1).warning, true);
-        settings.setText("txtMin", "1");
-        settings.setText("MinPolt", "2");
-    }
-    QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
-    void saveSettings() { QVERIFY(settings.save(path("rconskelvar.ini"))); }
+// The service rig's Bob shows no fog; row 1 gives a warning for it.
+struct Rig : test::ServiceRig {
+    Rig() : ServiceRig(Info{{"r_farplane_nofog", "1"}}) { settings.setChecked(Settings::penaltyRow(1).warning, true); }
     QStringList lastCommands(int n) const { return server.commands().mid(server.commands().size() - n); }
 };
 
-// The transport paced like the rig's double.
-const QString kTiming = QStringLiteral("reply=40,warmup=5,follow=5,tick=10,pace=%1").arg(test::kTestRatePeriodMs);
+const QString& kTiming = test::kServiceTiming;
 
 // A settings file's line written with '|' for each 0x02, which no value here holds.
 QByteArray settingsLine(const QByteArray& values)

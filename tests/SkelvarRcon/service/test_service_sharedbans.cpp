@@ -8,7 +8,7 @@
 #include "SkelvarRcon/penalties/banmatch.h"
 #include "SkelvarRcon/service/monitorconfig.h"
 #include "lists/pgbanstore.h"
-#include "tests/SkelvarRcon/engine/statusfixture.h"
+#include "tests/SkelvarRcon/service/servicerig.h"
 #include "tests/support/bandatabase.h"
 #include "tests/support/files.h"
 #include "tests/support/monitorparts.h"
@@ -36,7 +36,7 @@ using test::writeFile;
 
 namespace {
 
-const QString kTiming = QStringLiteral("reply=40,warmup=5,follow=5,tick=10,pace=%1").arg(test::kTestRatePeriodMs);
+const QString& kTiming = test::kServiceTiming;
 constexpr int kSyncWaitMs = 15000;
 
 Record ban(const QString& ip)
@@ -49,22 +49,8 @@ QByteArray line(const QByteArray& ip)
     return ip + "\x02n\x02r\x02" + "2024-06-15\x02\r\n";
 }
 
-// The double, free, with Bob at 10.0.0.5 who gives no cause for a penalty;
-// a scan every minute, a patrol pass every two seconds.
-struct Rig : test::MonitorParts {
-    Rig() : MonitorParts(40)
-    {
-        serveFreeServer();
-        server.setReply("getstatus", {GameServerDouble::datagram("statusResponse\n\\mapname\\obj/obj_team2\n")});
-        server.setReply(
-            "status", GameServerDouble::splitAnswer(test::statusAnswer({{4, 0, "50", "Bob", "10.0.0.5:12203"}}), 1000));
-        userinfo.insert("Bob", test::userinfoAnswer({{"name", "Bob"}, {"rate", "25000"}}));
-        settings.setText("txtMin", "1");
-        settings.setText("MinPolt", "2");
-    }
-    QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
-    void saveSettings() { QVERIFY(settings.save(path("rconskelvar.ini"))); }
-};
+// Bob gives no cause for a penalty.
+using Rig = test::ServiceRig;
 
 // A monitor in this process, sharing its Bans list through `db`; no server.
 struct LocalMonitor {
