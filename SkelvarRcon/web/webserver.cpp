@@ -624,6 +624,9 @@ void WebServer::schedulePush()
 
 void WebServer::pushState()
 {
+    // The tick runs without a page open too; then there is nothing to check.
+    if (m_live.empty())
+        return;
     followAccounts();
     QByteArray forRole[2];
     for (auto it = m_live.begin(); it != m_live.end();) {
