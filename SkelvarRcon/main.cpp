@@ -112,11 +112,8 @@ int runWindow(int argc, char** argv, const MonitorCommandLine& line)
     std::unique_ptr<web::WebServer> page;
     if (line.web) {
         page = std::make_unique<web::WebServer>(window.monitor(), *line.web);
-        if (page->start(&error))
-            std::fprintf(stderr, "RconSkelvar: %s\n",
-                         qPrintable(web::WebServer::startedText(window.monitor(), *line.web, page->port())));
-        else
-            std::fprintf(stderr, "RconSkelvar: %s\n", qPrintable(error));
+        const bool started = page->start(&error);
+        std::fprintf(stderr, "RconSkelvar: %s\n", qPrintable(started ? page->startedText() : error));
     }
     window.show();
     return app.exec();

@@ -63,15 +63,14 @@ quint32 keepMask(quint8 wildMask)
     return keep;
 }
 
-// An IPv6 player as the status table prints him, "[2001:db8::1]".
+}  // namespace
+
 bool isBracketedV6(const QString& text)
 {
     if (text.size() < 4 || !text.startsWith(QLatin1Char('[')) || !text.endsWith(QLatin1Char(']')))
         return false;
     return QHostAddress(text.mid(1, text.size() - 2)).protocol() == QAbstractSocket::IPv6Protocol;
 }
-
-}  // namespace
 
 int AddressPattern::wildGroups() const
 {

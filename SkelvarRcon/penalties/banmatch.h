@@ -35,6 +35,8 @@ std::optional<AddressPattern> parseBanAddress(const QString& text);
 // A player's address: four numeric groups; nullopt otherwise.
 std::optional<quint32> parsePlayerAddress(const QString& text);
 bool banMatches(const QString& banIp, const QString& playerIp);
+// An IPv6 player as the status table prints him, "[2001:db8::1]".
+bool isBracketedV6(const QString& text);
 
 // "10.1.2.3" -> "10.1.2.xxx" and "10.1.xxx.xxx". Text with fewer groups
 // than the pattern keeps (three, respectively two) is returned unchanged.

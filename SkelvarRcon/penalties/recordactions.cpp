@@ -140,24 +140,18 @@ void RecordActions::convertToBan(ListKind kind, int row)
 
 // The address pattern the ban widens to; empty, with the operator told why,
 // when the address cannot be widened that way.
-QString RecordActions::widenedPattern(const QString& ip, Widen how)
+QString RecordActions::widenedPattern(const QString& ip, Widen how, QString* why)
 {
     const int needed = how == Widen::Subrank ? 3 : 2;
     if (ip.split(QLatin1Char('.')).size() < needed) {
-        m_prompter.message(
-            kNotWidened,
-            QStringLiteral("%1 has too few address groups for this pattern. The ban is left as it was.").arg(ip),
-            Prompter::Icon::Warning);
+        *why = QStringLiteral("%1 has too few address groups for this pattern. The ban is left as it was.").arg(ip);
         return {};
     }
     const QString pattern = how == Widen::Subrank ? SubrankPattern(ip) : ProviderPattern(ip);
     if (!parseBanAddress(pattern)) {
         // Either every group would be xxx, or the text is no address at all.
-        m_prompter.message(kNotWidened,
-                           QStringLiteral("The pattern %1 would not be a usable address range. The ban is left as it "
-                                          "was.")
-                               .arg(pattern),
-                           Prompter::Icon::Warning);
+        *why = QStringLiteral("The pattern %1 would not be a usable address range. The ban is left as it was.")
+                   .arg(pattern);
         return {};
     }
     return pattern;
@@ -169,9 +163,12 @@ void RecordActions::widenBan(int row, Widen how)
     if (row < 0 || row >= bans.size())
         return;
     const Record ban = bans.at(row);
-    const QString pattern = widenedPattern(ban.ip, how);
-    if (pattern.isEmpty())
+    QString why;
+    const QString pattern = widenedPattern(ban.ip, how, &why);
+    if (pattern.isEmpty()) {
+        m_prompter.message(kNotWidened, why, Prompter::Icon::Warning);
         return;
+    }
     if (pattern != ban.ip) {
         bool same = false;
         for (int i = 0; i < bans.size() && !same; ++i)

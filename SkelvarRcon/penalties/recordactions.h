@@ -47,6 +47,9 @@ public:
     void removeRecord(lists::ListKind kind, int row);
     void convertToBan(lists::ListKind kind, int row);
     void widenBan(int row, Widen how);
+    // The pattern Ban Subrank or Ban Provider makes of a ban's address, or
+    // empty with *why, the reason the window tells, when it makes none.
+    static QString widenedPattern(const QString& ip, Widen how, QString* why);
     // The operator typed in the hand ban's days box (not a load): the days apply.
     void handBanDaysEdited();
 
@@ -69,7 +72,6 @@ private:
     // The kick of a Players row, when the server's status shows the slot
     // still holds him; the operator is told when it does not.
     Task<> sendKick(PlayerRow player);
-    QString widenedPattern(const QString& ip, Widen how);
     void applyReservedSkinControls();
 
     MonitorSession& m_session;

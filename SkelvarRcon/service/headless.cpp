@@ -119,7 +119,7 @@ bool HeadlessRun::startWeb()
         m_console.line(error);
         return false;
     }
-    m_console.line(web::WebServer::startedText(m_monitor, *m_webOptions, m_web->port()));
+    m_console.line(m_web->startedText());
     return true;
 }
 

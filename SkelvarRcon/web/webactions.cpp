@@ -5,9 +5,7 @@
 #include "SkelvarRcon/web/webserver.h"
 #include "SkelvarRcon/web/webviews.h"
 
-#include <QHostAddress>
 #include <QJsonArray>
-#include <QJsonDocument>
 
 #include <cmath>
 
@@ -17,19 +15,20 @@ using lists::ListKind;
 using lists::Record;
 
 struct WebActions::Outcome {
-    QString what;    // for the audit log
-    WebReply reply;  // its "result" or "error" is the audit line's result
+    QString what;        // for the audit log
+    QJsonObject answer;  // its "result" or "error" is the audit line's result
+    int status = 200;
 };
 
 namespace {
 
 constexpr int kMaxFieldLength = 128;
 
-WebReply done(const QString& result, const QJsonObject& more = {})
+QJsonObject done(const QString& result, const QJsonObject& more = {})
 {
     QJsonObject o = more;
     o.insert(QStringLiteral("result"), result);
-    return WebReply::json(o);
+    return o;
 }
 
 // A string field of the body; false when it is there but not a string, or too long.
@@ -86,7 +85,7 @@ QString who(const QString& name, const QString& ip)
 
 WebActions::Outcome refused(const QString& what, int status, const QString& why)
 {
-    return {what, WebReply::error(status, why)};
+    return {what, {{QStringLiteral("error"), why}}, status};
 }
 
 }  // namespace
@@ -102,32 +101,29 @@ WebActions::~WebActions() = default;
 std::optional<WebReply> WebActions::run(const WebCall& call, Later later)
 {
     const Session& s = *call.session;
-    Later kept = later;
     QList<Prompted> told;
     Outcome out;
     {
         const PrompterRelay::Taking taking(m_monitor.prompter(), &told);
         out = s.role == Role::Admin
-                  ? dispatch(call, kept)
+                  ? dispatch(call, later)
                   : refused(call.path.mid(5), 403, QStringLiteral("A viewer cannot act; log in as an admin."));
     }
-    if (!kept)  // the console keeps it, and writes its audit line when answered
+    if (!later)  // the console keeps it, and writes its audit line when answered
         return std::nullopt;
-    QJsonObject answer = QJsonDocument::fromJson(out.reply.body).object();
-    QString result = answer.contains(QStringLiteral("error"))
-                         ? QStringLiteral("refused: ") + answer.value(QStringLiteral("error")).toString()
-                         : answer.value(QStringLiteral("result")).toString();
+    QString result = out.answer.contains(QStringLiteral("error"))
+                         ? QStringLiteral("refused: ") + out.answer.value(QStringLiteral("error")).toString()
+                         : out.answer.value(QStringLiteral("result")).toString();
     if (!told.isEmpty()) {
         QJsonArray messages;
         for (const Prompted& m : told) {
             messages.append(QJsonObject{{QStringLiteral("title"), m.title}, {QStringLiteral("text"), m.text}});
             result += QStringLiteral("; told: ") + m.title;
         }
-        answer.insert(QStringLiteral("messages"), messages);
-        out.reply.body = QJsonDocument(answer).toJson(QJsonDocument::Compact);
+        out.answer.insert(QStringLiteral("messages"), messages);
     }
     m_audit.write(s.account, call.client, out.what, result);
-    return out.reply;
+    return WebReply::json(out.answer, out.status);
 }
 
 WebActions::Outcome WebActions::dispatch(const WebCall& call, Later& later)
@@ -239,9 +235,7 @@ WebActions::Outcome WebActions::addBan(const QJsonObject& body)
         return refused(QStringLiteral("add ban"), 400, QStringLiteral("ip, name and reason are short texts."));
     ip = ip.trimmed();
     const QString what = QStringLiteral("add ban %1").arg(who(name, ip));
-    const bool ipv6 = ip.startsWith(QLatin1Char('[')) && ip.endsWith(QLatin1Char(']')) &&
-                      QHostAddress(ip.mid(1, ip.size() - 2)).protocol() == QAbstractSocket::IPv6Protocol;
-    if (!ipv6 && !parseBanAddress(ip))
+    if (!isBracketedV6(ip) && !parseBanAddress(ip))
         return refused(what, 400,
                        QStringLiteral("'%1' is no address or pattern (such as 10.1.2.3, 10.1.xxx.xxx or "
                                       "[2001:db8::7]).")
@@ -249,7 +243,7 @@ WebActions::Outcome WebActions::addBan(const QJsonObject& body)
     if (!banDays(body, &days))
         return refused(what, 400,
                        QStringLiteral("days is a whole number from 1 to %1, or null for no end.").arg(kMaxBanDays));
-    const QDate today = m_monitor.lists.today().isValid() ? m_monitor.lists.today() : m_monitor.clock.today();
+    const QDate today = m_monitor.lists.today();
     const Record ban{ip, name, reason.isEmpty() ? QStringLiteral("Admin. Ban") : reason, lists::formatDate(today),
                      days ? lists::formatDate(today.addDays(*days)) : QString()};
     const QString length = days ? QStringLiteral(" for %1 days").arg(*days) : QStringLiteral(" without end");
@@ -294,11 +288,11 @@ WebActions::Outcome WebActions::recordButton(const QString& listName, const QStr
         return refused(named, 409, QStringLiteral("The record is no longer in the list."));
     if (*button == ListButton::BanSubrank || *button == ListButton::BanProvider) {
         // Refused here with the reason the button would show in a message box.
-        const int groups = *button == ListButton::BanSubrank ? 3 : 2;
-        const QString pattern =
-            *button == ListButton::BanSubrank ? SubrankPattern(record->ip) : ProviderPattern(record->ip);
-        if (record->ip.split(QLatin1Char('.')).size() < groups || !parseBanAddress(pattern))
-            return refused(named, 422, QStringLiteral("%1 cannot be widened that way.").arg(record->ip));
+        const auto how =
+            *button == ListButton::BanSubrank ? RecordActions::Widen::Subrank : RecordActions::Widen::Provider;
+        QString why;
+        if (RecordActions::widenedPattern(record->ip, how, &why).isEmpty())
+            return refused(named, 422, why);
     }
     m_monitor.actions.press(*button, row);
     return {named, done(QStringLiteral("Done: %1 %2.").arg(action, who(record->name, record->ip)))};

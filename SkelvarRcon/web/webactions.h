@@ -12,8 +12,8 @@
 
 #include "SkelvarRcon/app/monitor.h"
 #include "SkelvarRcon/web/webaudit.h"
-#include "SkelvarRcon/web/websettings.h"
 #include "SkelvarRcon/web/websessions.h"
+#include "SkelvarRcon/web/websettings.h"
 
 #include <QJsonObject>
 #include <QObject>

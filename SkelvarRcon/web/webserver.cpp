@@ -248,14 +248,15 @@ bool WebServer::start(QString* error)
     return true;
 }
 
-QString WebServer::startedText(Monitor& monitor, const WebOptions& options, quint16 port)
+QString WebServer::startedText() const
 {
-    const QString host = options.address.protocol() == QAbstractSocket::IPv6Protocol
-                             ? QLatin1Char('[') + options.address.toString() + QLatin1Char(']')
-                             : options.address.toString();
-    QString text = QStringLiteral("Web page on http://%1:%2/").arg(host).arg(port);
+    const QHostAddress& address = m_options.address;
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
+                             : address.toString();
+    QString text = QStringLiteral("Web page on http://%1:%2/").arg(host).arg(m_port);
     Accounts accounts;
-    if (accounts.load(monitor.filePath(Accounts::fileName())) && accounts.isEmpty())
+    if (accounts.load(m_accountsPath) && accounts.isEmpty())
         text += QStringLiteral(" (no account yet: add one with RconSkelvar --web-user NAME --role admin)");
     return text;
 }

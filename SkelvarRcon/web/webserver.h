@@ -87,7 +87,7 @@ public:
     // Listens; false with *error when the address cannot be had.
     bool start(QString* error);
     // The line that tells where the page is, and that it has no account yet.
-    static QString startedText(Monitor& monitor, const WebOptions& options, quint16 port);
+    QString startedText() const;
     quint16 port() const { return m_port; }
 
     Sessions& sessions() { return m_sessions; }

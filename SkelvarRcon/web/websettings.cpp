@@ -177,8 +177,7 @@ bool WebSettings::apply(const SettingsEdit& edit)
         // Typed into the box and left, as in the window.
         m_monitor.keyPressed(c.control);
         s.setText(c.control, c.text);
-        if (Monitor::watchedControls().contains(c.control))
-            m_monitor.focusLost(c.control);
+        m_monitor.focusLost(c.control);
     }
     return s.saveFile();
 }

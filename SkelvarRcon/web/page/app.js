@@ -180,7 +180,6 @@ function renderPlayers(players) {
 function startLive() {
   stopLive();
   const scheme = location.protocol === "https:" ? "wss://" : "ws://";
-  let opened = false;
   try {
     state.live = new WebSocket(scheme + location.host + "/api/live");
   } catch (e) {
@@ -190,7 +189,6 @@ function startLive() {
     startPolling();
     return;
   }
-  state.live.addEventListener("open", () => (opened = true));
   state.live.addEventListener("message", (event) => {
     const s = JSON.parse(event.data);
     if (s.type === "state") render(s);
@@ -198,7 +196,7 @@ function startLive() {
   state.live.addEventListener("close", () => {
     state.live = null;
     // A proxy without WebSocket support, or a session that ended: the poll tells which.
-    if (!$("app").hidden) startPolling(opened ? 0 : 1);
+    if (!$("app").hidden) startPolling();
   });
 }
 
