@@ -150,12 +150,12 @@ ImportResult importBansToStore(const QString& folder, const QDate& today, lists:
     QList<lists::BanChange> ops;
     ops.reserve(parsed.records.size());
     for (const lists::Record& ban : std::as_const(parsed.records)) {
-        if (fold.covers(ban, today)) {
+        // The fold takes an Add that no ban there covers.
+        lists::BanChange op = lists::newBanOperation(lists::BanChange::Kind::Add, ban);
+        if (fold.apply(op, today))
+            ops.append(std::move(op));
+        else
             ++result.alreadyBanned;
-            continue;
-        }
-        ops.append(lists::newBanOperation(lists::BanChange::Kind::Add, ban));
-        fold.apply(ops.last(), today);
     }
     if (!store.push(ops, &error))
         return storeFailed(result, error);

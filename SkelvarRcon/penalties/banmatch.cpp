@@ -1,6 +1,7 @@
 #include "SkelvarRcon/penalties/banmatch.h"
 
 #include "SkelvarRcon/store/recordlist.h"
+#include "lists/banstore.h"
 
 #include <QHostAddress>
 #include <QStringView>
@@ -120,13 +121,8 @@ QString ProviderPattern(const QString& ip)
 
 int addBanUnlessCovered(RecordList& bans, const lists::Record& ban, const QDate& today)
 {
-    const QDate wanted = lists::banUntil(ban);
     for (int row = 0; row < bans.size(); ++row) {
-        const lists::Record& r = bans.at(row);
-        if (r.ip != ban.ip || !lists::banActive(r, today))
-            continue;
-        const QDate until = lists::banUntil(r);
-        if (!until.isValid() || (wanted.isValid() && until >= wanted))
+        if (lists::banCovers(bans.at(row), ban, today))
             return -1;
     }
     return bans.add(ban);

@@ -300,6 +300,9 @@ QList<Record> SharedBans::offlineAdditions(bool newLog) const
 // Adds the journal's operations for them in memory; true when there are any.
 bool SharedBans::importAdditions(const QList<Record>& candidates)
 {
+    // Most answers bring none: no copy of the fold for them.
+    if (candidates.isEmpty())
+        return false;
     lists::BanFold expected = foldWithJournal(m_fold);
     QList<BanChange> ops;
     for (const Record& r : candidates) {
@@ -351,7 +354,10 @@ void SharedBans::onSynced(const BanSyncReply& reply)
         m_expiryDay = day;
         m_showAll = m_showAll || expired;
     }
-    const bool journalChanged = forgetStored(reply.stored) | importAdditions(candidates);
+    // One after the other, both run: each changes the journal.
+    const bool forgot = forgetStored(reply.stored);
+    const bool imported = importAdditions(candidates);
+    const bool journalChanged = forgot || imported;
     // The list first, so a ban from another monitor is enforced without
     // waiting for the files.
     showFold();
