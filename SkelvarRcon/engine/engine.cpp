@@ -240,7 +240,6 @@ Task<> Engine::warmUp(PassContext& pass)
     }
     m_noticeShown = false;
     m_silentSince.reset();
-    m_recheckClaim = false;
     m_serverDown = false;
     setStateLine(QStringLiteral("Warming engine..."));
     m_ui.setStartCaption(StartCaption::Warming);
@@ -363,7 +362,6 @@ Task<> Engine::runScan(PassContext& pass)
     co_await pass.checkpoint();
     if (!m_statusText.isEmpty()) {
         // Once per scan: a server that restarted in between has lost the claim.
-        m_recheckClaim = true;
         co_await reclaimAfterRestart(pass);
         co_await scanPlayers(pass);
     }
@@ -474,7 +472,6 @@ Task<QString> Engine::readStatus(PassContext& pass)
     const Reply answer = co_await pass.ask(QStringLiteral("status"));
     if (!answer.answered) {
         m_lostInPass = true;
-        m_recheckClaim = true;
         if (!m_silentSince) {
             m_silentSince = m_clock.timeOfDay();
             const QString text =
@@ -495,14 +492,13 @@ Task<QString> Engine::readStatus(PassContext& pass)
 // without asking and primes the script again.
 Task<> Engine::reclaimAfterRestart(PassContext& pass)
 {
-    if (!m_recheckClaim || !m_session.claimed())
+    if (!m_session.claimed())
         co_return;
     // An unset variable answers with an empty print on some engines: that is
     // a restarted server too. Only silence says nothing.
     const Reply answer = co_await pass.ask(QStringLiteral("sv_skelvar"));
     if (!answer.answered || answer.text.contains(QLatin1String("rconpassword")))
         co_return;
-    m_recheckClaim = false;
     if (printedValue(answer) == QLatin1String("1"))
         co_return;
     pass.log(QStringLiteral("Server restarted: claimed again and the script's variables set anew"));
@@ -517,9 +513,6 @@ Task<> Engine::runPatrol(PassContext& pass)
     m_lists->syncFromDisk();
     m_ui.setProgress(Progress::Patrol, 0);
     m_patrolCountdown = m_patrolSeconds.read(m_settings, m_prompter);
-    // A server restarts between two passes more often than not, answering
-    // status as before but with the claim and the script's variables gone.
-    m_recheckClaim = true;
     if (!m_serverDown)
         co_await patrolTable(pass);
     endPass();
@@ -533,6 +526,8 @@ Task<> Engine::patrolTable(PassContext& pass)
         m_statusText = co_await readStatus(pass);
     if (m_statusText.isEmpty())
         co_return;
+    // A server restarts between two passes more often than not, answering
+    // status as before but with the claim and the script's variables gone.
     co_await reclaimAfterRestart(pass);
     const QString status = m_statusText;
     const QList<PlayerRecord> players = livePlayers(status);

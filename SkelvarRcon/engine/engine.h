@@ -199,7 +199,6 @@ private:
     // The server has not answered a pass since then; its claim is read again
     // as soon as it answers.
     std::optional<QTime> m_silentSince;
-    bool m_recheckClaim = false;
 };
 
 }  // namespace skelvar::rcon

@@ -43,7 +43,6 @@ QString fileText()
 // Tells what the file gave that is not used; one message for the whole file.
 class Complaints {
 public:
-    void add(const QString& text) { m_lines.append(text); }
     void addAt(int line, const QString& text) { m_lines.append(QStringLiteral("line %1: %2").arg(line).arg(text)); }
     void tell(QList<StoreMessage>* messages) const
     {
@@ -70,7 +69,6 @@ bool parseConfigText(const QByteArray& data, ConfigFile* file, QString* error)
     if (decode.hasError())
         return strayBytes(QStringLiteral("it holds bytes that are no UTF-8 text"), error);
     ConfigFile result;
-    result.found = true;
     int number = 0;
     for (QString line : text.split(QLatin1Char('\n'))) {
         ++number;

@@ -23,8 +23,8 @@ struct ConfigEntry {
     QString value;  // blanks around it taken away; may be empty
 };
 
+// A missing file is an empty one, which is no fault.
 struct ConfigFile {
-    bool found = false;  // false: no file there, which is no fault
     QList<ConfigEntry> entries;
     QList<int> badLines;  // lines that are neither `key = value`, a comment nor blank
 };
