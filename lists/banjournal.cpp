@@ -1,7 +1,5 @@
 #include "lists/banjournal.h"
 
-#include <QUuid>
-
 namespace skelvar::lists {
 
 namespace {
@@ -24,11 +22,6 @@ bool checks(QByteArrayView line, QByteArrayView* body)
         return false;
     *body = line.first(sep);
     return line.sliced(sep + 1) == checksumText(*body);
-}
-
-bool validOpId(const QString& op)
-{
-    return !QUuid::fromString(op).isNull();
 }
 
 // A ban of the state file, every Until kept, expired or not.
@@ -69,7 +62,7 @@ std::optional<BanChange> parseJournalLine(QByteArrayView line)
     BanChange op;
     op.op = QString::fromLatin1(body.first(firstSep));
     const QByteArrayView kind = body.sliced(firstSep + 1, secondSep - firstSep - 1);
-    if (!validOpId(op.op) || (kind != kAdd && kind != kRemove))
+    if (!isOperationId(op.op) || (kind != kAdd && kind != kRemove))
         return std::nullopt;
     op.kind = kind == kAdd ? BanChange::Kind::Add : BanChange::Kind::Remove;
     const QByteArrayView fields = body.sliced(secondSep + 1);

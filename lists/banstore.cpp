@@ -18,6 +18,11 @@ BanChange newBanOperation(BanChange::Kind kind, const Record& ban)
     return {0, QUuid::createUuid().toString(QUuid::WithoutBraces), kind, normalizedBan(ban)};
 }
 
+bool isOperationId(const QString& op)
+{
+    return !QUuid::fromString(op).isNull();
+}
+
 Record normalizedBan(const Record& ban)
 {
     QByteArray line = recordLine(ban, ListKind::Bans);

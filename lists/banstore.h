@@ -33,6 +33,8 @@ bool operator==(const BanChange&, const BanChange&);
 
 // A new operation with a fresh id.
 BanChange newBanOperation(BanChange::Kind kind, const Record& ban);
+// An id as newBanOperation() makes them: a uuid. Another cannot be stored.
+bool isOperationId(const QString& op);
 
 // The ban as bans.lst would give it back once written and read again: fields
 // without 0x02, CR and LF, Latin-1 ('?' for other characters), dates in the

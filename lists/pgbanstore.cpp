@@ -373,7 +373,7 @@ bool PgBanStore::push(const QList<BanChange>& ops, QString* error)
     // An id that is no uuid cannot be stored, and would hold up every later push.
     QList<BanChange> valid;
     for (const BanChange& op : ops) {
-        if (!QUuid::fromString(op.op).isNull())
+        if (isOperationId(op.op))
             valid.append(op);
     }
     if (valid.isEmpty())
