@@ -29,7 +29,6 @@ std::optional<int> prepare(const QStringList& arguments, MonitorCommandLine* lin
         std::fprintf(stderr, "RconSkelvar: %s is not a folder\n", qPrintable(folder));
         return kExitFailed;
     }
-    applyMonitorConfig(line);
     const QString timing = qEnvironmentVariable(kTestTimingVariable);
     QString error;
     if (!timing.isEmpty() && !applyTestTiming(timing, &line->monitor, &error)) {
@@ -134,6 +133,8 @@ int main(int argc, char** argv)
             return runInit(line);
         if (!line.webUser.isEmpty())
             return runWebUser(line);
+        // rconskelvar.conf only matters to a monitor that runs.
+        applyMonitorConfig(&line);
         if (line.headless)
             return runHeadless(line);
         if (const auto status = skelvar::cli::refuseWindowWithoutDisplay(

@@ -106,9 +106,9 @@ bool readInput(const QString& folder, const QDate& today, ParsedInput* parsed, I
     return true;
 }
 
-ImportResult storeFailed(ImportResult result, const QString& error)
+ImportResult nothingImported(ImportResult result, int exitCode, const QString& error)
 {
-    result.exitCode = ExitStoreUnusable;
+    result.exitCode = exitCode;
     result.error = error + QStringLiteral("; nothing was imported");
     return result;
 }
@@ -125,11 +125,8 @@ ImportResult importBans(const QString& folder, const QDate& today, int lockWaitM
     QString error;
     // Under bans.lst's lock: a monitor that holds the list merges these lines
     // in at its next write instead of writing over them.
-    if (!lists::appendRecords(banPath, parsed.records, lists::ListKind::Bans, &error, lockWaitMs)) {
-        result.exitCode = ExitBansUnwritable;
-        result.error = error + QStringLiteral("; nothing was imported");
-        return result;
-    }
+    if (!lists::appendRecords(banPath, parsed.records, lists::ListKind::Bans, &error, lockWaitMs))
+        return nothingImported(result, ExitBansUnwritable, error);
     result.ok = true;
     result.appended = int(parsed.records.size());
     return result;
@@ -144,7 +141,7 @@ ImportResult importBansToStore(const QString& folder, const QDate& today, lists:
     QString error;
     QList<lists::BanChange> log;
     if (!store.open(&error) || !store.changesSince(0, &log, &error))
-        return storeFailed(result, error);
+        return nothingImported(result, ExitStoreUnusable, error);
     lists::BanFold fold;
     fold.apply(log, today);
     QList<lists::BanChange> ops;
@@ -158,7 +155,7 @@ ImportResult importBansToStore(const QString& folder, const QDate& today, lists:
             ++result.alreadyBanned;
     }
     if (!store.push(ops, &error))
-        return storeFailed(result, error);
+        return nothingImported(result, ExitStoreUnusable, error);
     result.ok = true;
     result.appended = int(ops.size());
     return result;
